@@ -1,0 +1,16 @@
+#pragma once
+// The one conversion of a stored value into a Python object: Uint and Wide to int (Wide by its
+// first word), Real to float, Text to str, FourState and Unknown to None.
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include "signal/column.hpp"
+#include "signal/value.hpp"
+
+namespace quor_binding {
+
+PyObject* to_python(const quor_core::signal::ValueRef& v);
+PyObject* to_python(const quor_core::signal::SignalValue& v);
+
+}  // namespace quor_binding

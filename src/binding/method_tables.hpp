@@ -1,0 +1,30 @@
+#pragma once
+// The method tables of the two classes, one per source file; each ends with a null entry.
+// Tables named *_static hold static methods: they are bound to the class when the module runs,
+// so their functions receive the class as `self`.
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+namespace quor_binding {
+
+extern PyMethodDef trace_query_methods[];     // names, times, values, snapshots
+extern PyMethodDef trace_analysis_methods[];  // expressions, searches, scopes, statistics
+extern PyMethodDef vcd_loader_static[];       // from_vcd, from_vcd_string
+extern PyMethodDef fst_loader_static[];       // from_fst
+extern PyMethodDef format_loader_static[];    // from_fsdb, from_wlf, from_shm, from_vpd
+extern PyMethodDef expr_methods[];            // PyExpr instance builders
+extern PyMethodDef expr_static[];             // PyExpr leaf builders
+
+}  // namespace quor_binding
+
+namespace quor_binding {
+
+// A METH_FASTCALL | METH_KEYWORDS function as the PyCFunction that PyMethodDef stores.
+inline PyCFunction as_cfunction(PyObject* (*f)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*)) {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
+}
+
+inline constexpr int kFastKw = METH_FASTCALL | METH_KEYWORDS;
+
+}  // namespace quor_binding

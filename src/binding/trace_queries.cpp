@@ -1,0 +1,199 @@
+// PyTrace methods that read names, times, values and snapshots.
+
+#include <string>
+
+#include "args.hpp"
+#include "convert.hpp"
+#include "method_tables.hpp"
+#include "module_state.hpp"
+#include "py_ref.hpp"
+
+namespace quor_binding {
+
+namespace {
+
+using quor_core::trace::Trace;
+
+const Trace& trace_of(PyObject* self) { return *reinterpret_cast<PyTraceObject*>(self)->trace; }
+
+// Longest signal_values_range answer accepted past the end of the trace; anything longer would
+// only be a list of None values sized by a typo.
+constexpr uint64_t kRangeSlackPastEnd = uint64_t{1} << 20;
+
+PyObject* string_list(std::span<const std::string> names) {
+    PyRef list(PyList_New(static_cast<Py_ssize_t>(names.size())));
+    if (!list) return nullptr;
+    for (size_t i = 0; i < names.size(); ++i) {
+        PyObject* s = PyUnicode_DecodeUTF8(names[i].data(), static_cast<Py_ssize_t>(names[i].size()), "replace");
+        if (!s) return nullptr;
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), s);
+    }
+    return list.release();
+}
+
+PyObject* signal_names(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    if (!parse_args("PyTrace.signal_names", args, nargs, kwnames, {}, nullptr)) return nullptr;
+    return string_list(trace_of(self).signal_names());
+}
+
+PyObject* scopes(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    if (!parse_args("PyTrace.scopes", args, nargs, kwnames, {}, nullptr)) return nullptr;
+    return string_list(trace_of(self).scopes());
+}
+
+PyObject* max_index(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    if (!parse_args("PyTrace.max_index", args, nargs, kwnames, {}, nullptr)) return nullptr;
+    return PyLong_FromUnsignedLongLong(trace_of(self).max_index());
+}
+
+PyObject* timestamp(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* a[1];
+    uint64_t index = 0;
+    if (!parse_args("PyTrace.timestamp", args, nargs, kwnames, {"index"}, a) || !arg_u64(a[0], "index", index)) {
+        return nullptr;
+    }
+    return PyLong_FromUnsignedLongLong(trace_of(self).timestamp(index));
+}
+
+PyObject* signal_id(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* a[1];
+    std::string_view name;
+    if (!parse_args("PyTrace.signal_id", args, nargs, kwnames, {"name"}, a) || !arg_str(a[0], "name", name)) {
+        return nullptr;
+    }
+    const auto id = trace_of(self).signal_id(name);
+    if (!id) Py_RETURN_NONE;
+    return PyLong_FromUnsignedLong(*id);
+}
+
+PyObject* signal_width(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* a[1];
+    std::string_view name;
+    if (!parse_args("PyTrace.signal_width", args, nargs, kwnames, {"name"}, a) || !arg_str(a[0], "name", name)) {
+        return nullptr;
+    }
+    return PyLong_FromUnsignedLong(trace_of(self).signal_width(name));
+}
+
+// Parses (name, index) and reads the value without copying its payload.
+bool name_index_value(const char* function, PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                      PyObject* kwnames, quor_core::signal::ValueRef& out) {
+    PyObject* a[2];
+    std::string_view name;
+    uint64_t index = 0;
+    if (!parse_args(function, args, nargs, kwnames, {"name", "index"}, a) || !arg_str(a[0], "name", name) ||
+        !arg_u64(a[1], "index", index)) {
+        return false;
+    }
+    const Trace& trace = trace_of(self);
+    const auto id = trace.signal_id(name);
+    out = id ? trace.value_ref(*id, index) : quor_core::signal::ValueRef();
+    return true;
+}
+
+PyObject* signal_value(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    quor_core::signal::ValueRef v;
+    if (!name_index_value("PyTrace.signal_value", self, args, nargs, kwnames, v)) return nullptr;
+    return to_python(v);
+}
+
+PyObject* signal_value_raw(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    quor_core::signal::ValueRef v;
+    if (!name_index_value("PyTrace.signal_value_raw", self, args, nargs, kwnames, v)) return nullptr;
+    return PyLong_FromUnsignedLongLong(v.to_u64().value_or(0));
+}
+
+PyObject* signal_values_range(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* a[3];
+    std::string_view name;
+    uint64_t start = 0;
+    uint64_t end = 0;
+    if (!parse_args("PyTrace.signal_values_range", args, nargs, kwnames, {"name", "start", "end"}, a) ||
+        !arg_str(a[0], "name", name) || !arg_u64(a[1], "start", start) || !arg_u64(a[2], "end", end)) {
+        return nullptr;
+    }
+    const Trace& trace = trace_of(self);
+    const uint64_t count = end > start ? end - start : 0;
+    const uint64_t limit = trace.timestamps().size() + kRangeSlackPastEnd;
+    if (count > limit) {
+        PyErr_Format(PyExc_ValueError,
+                     "signal_values_range: %llu values requested, more than the trace's %llu samples plus %llu",
+                     static_cast<unsigned long long>(count),
+                     static_cast<unsigned long long>(trace.timestamps().size()),
+                     static_cast<unsigned long long>(kRangeSlackPastEnd));
+        return nullptr;
+    }
+    PyRef list(PyList_New(static_cast<Py_ssize_t>(count)));
+    if (!list) return nullptr;
+    const auto id = trace.signal_id(name);
+    const quor_core::signal::Column* column = id ? trace.store().column(*id) : nullptr;
+    for (uint64_t i = 0; i < count; ++i) {
+        PyObject* v = column ? to_python(column->at(start + i)) : (Py_INCREF(Py_None), Py_None);
+        if (!v) return nullptr;
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), v);
+    }
+    return list.release();
+}
+
+// Adds name -> value for every signal whose name starts with prefix, keyed without the prefix.
+PyObject* snapshot_with_prefix(const Trace& trace, uint64_t index, std::string_view prefix) {
+    PyRef dict(PyDict_New());
+    if (!dict) return nullptr;
+    for (const std::string& name : trace.signal_names()) {
+        if (!std::string_view(name).starts_with(prefix)) continue;
+        const auto id = trace.signal_id(name);
+        if (!id) continue;
+        PyRef value(to_python(trace.value_ref(*id, index)));
+        if (!value) return nullptr;
+        PyRef key(PyUnicode_DecodeUTF8(name.data() + prefix.size(), static_cast<Py_ssize_t>(name.size() - prefix.size()),
+                                       "replace"));
+        if (!key || PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) return nullptr;
+    }
+    return dict.release();
+}
+
+PyObject* snapshot(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* a[1];
+    uint64_t index = 0;
+    if (!parse_args("PyTrace.snapshot", args, nargs, kwnames, {"index"}, a) || !arg_u64(a[0], "index", index)) {
+        return nullptr;
+    }
+    return snapshot_with_prefix(trace_of(self), index, "");
+}
+
+PyObject* snapshot_scope(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* a[2];
+    uint64_t index = 0;
+    std::string_view scope;
+    if (!parse_args("PyTrace.snapshot_scope", args, nargs, kwnames, {"index", "scope"}, a) ||
+        !arg_u64(a[0], "index", index) || !arg_str(a[1], "scope", scope)) {
+        return nullptr;
+    }
+    std::string prefix(scope);
+    prefix.push_back('.');
+    return snapshot_with_prefix(trace_of(self), index, prefix);
+}
+
+}  // namespace
+
+PyMethodDef trace_query_methods[] = {
+    {"signal_names", as_cfunction(signal_names), kFastKw, "signal_names($self)\n--\n\n"},
+    {"scopes", as_cfunction(scopes), kFastKw, "scopes($self)\n--\n\n"},
+    {"max_index", as_cfunction(max_index), kFastKw, "max_index($self)\n--\n\n"},
+    {"timestamp", as_cfunction(timestamp), kFastKw, "timestamp($self, index)\n--\n\n"},
+    {"signal_id", as_cfunction(signal_id), kFastKw, "signal_id($self, name)\n--\n\n"},
+    {"signal_width", as_cfunction(signal_width), kFastKw, "signal_width($self, name)\n--\n\n"},
+    {"signal_value", as_cfunction(signal_value), kFastKw, "signal_value($self, name, index)\n--\n\n"},
+    {"signal_value_raw", as_cfunction(signal_value_raw), kFastKw, "signal_value_raw($self, name, index)\n--\n\n"},
+    {"signal_values_range", as_cfunction(signal_values_range), kFastKw,
+     "signal_values_range($self, name, start, end)\n--\n\n"},
+    {"snapshot", as_cfunction(snapshot), kFastKw,
+     "snapshot($self, index)\n--\n\nSnapshot: get all signal values at a specific index as a dict.\n"
+     "Uses signal_value_by_id for O(1) access per signal."},
+    {"snapshot_scope", as_cfunction(snapshot_scope), kFastKw,
+     "snapshot_scope($self, index, scope)\n--\n\nSnapshot within a scope.\n"
+     "Uses signal_value_by_id for O(1) access per signal."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+}  // namespace quor_binding

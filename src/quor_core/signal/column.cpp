@@ -1,0 +1,157 @@
+#include "signal/column.hpp"
+
+#include <algorithm>
+
+namespace quor_core::signal {
+
+ValueRef ValueRef::of(const SignalValue& v) {
+    switch (v.kind()) {
+        case ValueKind::Uint: return of_uint(v.as_uint());
+        case ValueKind::Real: return of_real(v.as_real());
+        case ValueKind::Unknown: return ValueRef();
+        default: return ValueRef(v.kind(), 0, &v);
+    }
+}
+
+SignalValue ValueRef::to_value() const {
+    switch (kind_) {
+        case ValueKind::Uint: return SignalValue::uint(payload_);
+        case ValueKind::Real: return SignalValue::real(as_real());
+        case ValueKind::Unknown: return SignalValue::unknown();
+        default: return *heap_;
+    }
+}
+
+std::optional<uint64_t> ValueRef::to_u64() const {
+    switch (kind_) {
+        case ValueKind::Uint: return payload_;
+        case ValueKind::Real: return real_to_u64(as_real());
+        case ValueKind::Unknown: return std::nullopt;
+        default: return heap_->to_u64();
+    }
+}
+
+bool ValueRef::truthy() const {
+    switch (kind_) {
+        case ValueKind::Uint: return payload_ != 0;
+        case ValueKind::Real: return as_real() != 0.0;  // NaN is truthy, -0.0 is not
+        case ValueKind::Unknown: return false;
+        case ValueKind::Wide: {
+            const auto& w = heap_->as_wide().words;
+            return std::any_of(w.begin(), w.end(), [](uint64_t x) { return x != 0; });
+        }
+        case ValueKind::FourState: {
+            const auto& b = heap_->as_four_state().bits;
+            return std::find(b.begin(), b.end(), kBit1) != b.end();
+        }
+        case ValueKind::Text: return !heap_->as_text().empty();
+    }
+    return false;
+}
+
+bool identical(const ValueRef& a, const ValueRef& b) {
+    if (a.kind_ != b.kind_) return false;
+    switch (a.kind_) {
+        case ValueKind::Uint: return a.payload_ == b.payload_;
+        case ValueKind::Real: return a.as_real() == b.as_real();
+        case ValueKind::Unknown: return true;
+        default: return *a.heap_ == *b.heap_;
+    }
+}
+
+namespace {
+
+// Equal as stored: like identical(), but reals compare by bits so NaN runs merge.
+bool same_stored(const ValueRef& a, const ValueRef& b) {
+    if (a.kind() != b.kind()) return false;
+    switch (a.kind()) {
+        case ValueKind::Uint:
+        case ValueKind::Real: return a.as_uint() == b.as_uint();
+        case ValueKind::Unknown: return true;
+        default: return a.heap() == b.heap();
+    }
+}
+
+}  // namespace
+
+ValueRef Column::run_value(size_t run) const {
+    const ValueKind k = kinds_.empty() ? ValueKind::Uint : static_cast<ValueKind>(kinds_[run]);
+    switch (k) {
+        case ValueKind::Uint: return ValueRef::of_uint(payload_[run]);
+        case ValueKind::Real: {
+            double d = 0;
+            std::memcpy(&d, &payload_[run], sizeof d);
+            return ValueRef::of_real(d);
+        }
+        case ValueKind::Unknown: return ValueRef();
+        default: return ValueRef::of(heap_[payload_[run]]);
+    }
+}
+
+size_t Column::memory_bytes() const {
+    size_t n = sizeof(Column) + run_starts_.memory_bytes() + payload_.capacity() * 8 + kinds_.capacity();
+    for (const auto& v : heap_) {
+        n += sizeof(SignalValue);
+        if (v.kind() == ValueKind::Wide) n += v.as_wide().words.capacity() * 8;
+        if (v.kind() == ValueKind::FourState) n += v.as_four_state().bits.capacity();
+        if (v.kind() == ValueKind::Text) n += v.as_text().capacity();
+    }
+    return n;
+}
+
+void ColumnWriter::push_kind(ValueKind k) {
+    if (col_.kinds_.empty()) {
+        if (k == ValueKind::Uint) return;
+        col_.kinds_.assign(col_.payload_.size(), static_cast<uint8_t>(ValueKind::Uint));
+    }
+    col_.kinds_.push_back(static_cast<uint8_t>(k));
+}
+
+void ColumnWriter::append(uint64_t start, const ValueRef& value) {
+    if (!col_.payload_.empty() && same_stored(col_.run_value(col_.payload_.size() - 1), value)) return;
+    push_kind(value.kind());
+    switch (value.kind()) {
+        case ValueKind::Uint:
+        case ValueKind::Real: col_.payload_.push_back(value.as_uint()); break;
+        case ValueKind::Unknown: col_.payload_.push_back(0); break;
+        default:
+            col_.payload_.push_back(col_.heap_.size());
+            col_.heap_.push_back(value.heap());
+            break;
+    }
+    starts_.push_back(start);
+}
+
+void ColumnWriter::append(uint64_t start, SignalValue&& value) {
+    const ValueRef ref = ValueRef::of(value);
+    if (!col_.payload_.empty() && same_stored(col_.run_value(col_.payload_.size() - 1), ref)) return;
+    switch (value.kind()) {
+        case ValueKind::Uint:
+        case ValueKind::Real:
+        case ValueKind::Unknown: append(start, ref); return;
+        default:
+            push_kind(value.kind());
+            col_.payload_.push_back(col_.heap_.size());
+            col_.heap_.push_back(std::move(value));
+            starts_.push_back(start);
+            return;
+    }
+}
+
+Column ColumnWriter::finish(uint64_t length) && {
+    size_t runs = starts_.size();
+    while (runs > 0 && starts_[runs - 1] >= length) --runs;
+    col_.payload_.resize(runs);
+    if (!col_.kinds_.empty()) col_.kinds_.resize(runs);
+    col_.length_ = runs == 0 ? 0 : length;
+    if (runs > 1) {
+        col_.run_starts_ = RankBits::from_positions(std::span(starts_.data(), runs), length);
+    }
+    col_.payload_.shrink_to_fit();
+    col_.kinds_.shrink_to_fit();
+    starts_.clear();
+    starts_.shrink_to_fit();
+    return std::move(col_);
+}
+
+}  // namespace quor_core::signal

@@ -1,0 +1,99 @@
+#pragma once
+// Column: the frozen values of one signal, stored as runs.
+// A run is a maximal interval of indices holding one stored value. Runs cover [0, length);
+// reads at or past length are Unknown. A bit vector marks each run's first index, so a read is
+// one rank and one array access. Two-state values and reals live inline in a 64-bit payload;
+// only Wide, FourState and Text values are kept as SignalValue objects.
+
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+#include "signal/rank_bits.hpp"
+#include "signal/value.hpp"
+
+namespace quor_core::signal {
+
+// A read-only view of one stored value; valid as long as the column it came from.
+class ValueRef {
+public:
+    ValueRef() = default;
+    static ValueRef of_uint(uint64_t v) { return ValueRef(ValueKind::Uint, v, nullptr); }
+    static ValueRef of_real(double v) {
+        uint64_t bits = 0;
+        std::memcpy(&bits, &v, sizeof bits);
+        return ValueRef(ValueKind::Real, bits, nullptr);
+    }
+    static ValueRef of(const SignalValue& v);
+
+    ValueKind kind() const { return kind_; }
+    bool is_unknown() const { return kind_ == ValueKind::Unknown; }
+    uint64_t as_uint() const { return payload_; }
+    double as_real() const {
+        double d = 0;
+        std::memcpy(&d, &payload_, sizeof d);
+        return d;
+    }
+    // The heap value behind a Wide, FourState or Text view.
+    const SignalValue& heap() const { return *heap_; }
+
+    SignalValue to_value() const;
+    std::optional<uint64_t> to_u64() const;
+    bool truthy() const;
+    // Same alternative and equal contents (a Real NaN is never identical to anything).
+    friend bool identical(const ValueRef& a, const ValueRef& b);
+
+private:
+    ValueRef(ValueKind k, uint64_t p, const SignalValue* h) : kind_(k), payload_(p), heap_(h) {}
+    ValueKind kind_ = ValueKind::Unknown;
+    uint64_t payload_ = 0;
+    const SignalValue* heap_ = nullptr;
+};
+
+class Column {
+public:
+    Column() = default;
+
+    uint64_t length() const { return length_; }
+    size_t run_count() const { return payload_.size(); }
+    // Index of the run holding index; requires index < length().
+    size_t run_of(uint64_t index) const {
+        return run_starts_.size() == 0 ? 0 : static_cast<size_t>(run_starts_.rank1(index) - 1);
+    }
+    // First index after the run that starts at or contains index (length() for the last run).
+    uint64_t run_end_after(uint64_t index) const {
+        return run_starts_.size() == 0 ? length_ : run_starts_.next_one(index + 1);
+    }
+    ValueRef run_value(size_t run) const;
+    ValueRef at(uint64_t index) const {
+        if (index >= length_) return ValueRef();
+        return run_value(run_of(index));
+    }
+    size_t memory_bytes() const;
+
+private:
+    friend class ColumnWriter;
+    uint64_t length_ = 0;
+    RankBits run_starts_;             // empty when there is at most one run
+    std::vector<uint64_t> payload_;   // per run: Uint value, Real bits, or index into heap_
+    std::vector<uint8_t> kinds_;      // per run ValueKind; empty when every run is Uint
+    std::vector<SignalValue> heap_;   // Wide, FourState and Text values
+};
+
+// Builds one Column from runs appended in ascending start order.
+class ColumnWriter {
+public:
+    // Appends a run starting at start (the first run must start at 0).
+    void append(uint64_t start, const ValueRef& value);
+    void append(uint64_t start, SignalValue&& value);
+    // The column over [0, length); runs starting at or past length are dropped.
+    Column finish(uint64_t length) &&;
+
+private:
+    void push_kind(ValueKind k);
+    std::vector<uint64_t> starts_;
+    Column col_;
+};
+
+}  // namespace quor_core::signal

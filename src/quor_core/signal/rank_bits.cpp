@@ -1,0 +1,44 @@
+#include "signal/rank_bits.hpp"
+
+#include <bit>
+
+namespace quor_core::signal {
+
+RankBits RankBits::from_positions(std::span<const uint64_t> positions, uint64_t length) {
+    RankBits bits;
+    bits.length_ = length;
+    bits.words_.assign((length + 63) / 64, 0);
+    for (uint64_t p : positions) bits.words_[p >> 6] |= uint64_t{1} << (p & 63);
+    const size_t block_count = (bits.words_.size() + kWordsPerBlock - 1) / kWordsPerBlock;
+    bits.blocks_.resize(block_count);
+    uint64_t total = 0;
+    for (size_t b = 0; b < block_count; ++b) {
+        bits.blocks_[b] = total;
+        const size_t end = std::min(bits.words_.size(), (b + 1) * kWordsPerBlock);
+        for (size_t w = b * kWordsPerBlock; w < end; ++w) total += std::popcount(bits.words_[w]);
+    }
+    return bits;
+}
+
+uint64_t RankBits::rank1(uint64_t i) const {
+    const uint64_t word = i >> 6;
+    uint64_t r = blocks_[word / kWordsPerBlock];
+    for (uint64_t w = word - word % kWordsPerBlock; w < word; ++w) r += std::popcount(words_[w]);
+    const unsigned bit = i & 63;
+    const uint64_t mask = bit == 63 ? ~uint64_t{0} : (uint64_t{2} << bit) - 1;
+    return r + std::popcount(words_[word] & mask);
+}
+
+uint64_t RankBits::next_one(uint64_t from) const {
+    if (from >= length_) return length_;
+    uint64_t word = from >> 6;
+    uint64_t bits = words_[word] & (~uint64_t{0} << (from & 63));
+    while (bits == 0) {
+        if (++word >= words_.size()) return length_;
+        bits = words_[word];
+    }
+    const uint64_t pos = word * 64 + std::countr_zero(bits);
+    return pos < length_ ? pos : length_;
+}
+
+}  // namespace quor_core::signal

@@ -1,0 +1,55 @@
+#pragma once
+// The common trace record shared by the FST, FSDB, WLF, SHM and VPD traces.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "signal/column_store.hpp"
+#include "trace/trace.hpp"
+
+namespace quor_core::trace {
+
+using NameMap = std::unordered_map<std::string, uint32_t, StringHash, std::equal_to<>>;
+
+struct TraceRecord {
+    signal::ColumnStore store;
+    NameMap name_to_id;
+    NameMap widths;
+    std::vector<std::string> signal_names;
+    std::vector<std::string> scopes;
+    std::vector<uint64_t> timestamps;
+};
+
+class CommonTrace : public Trace {
+public:
+    CommonTrace() = default;
+    explicit CommonTrace(TraceRecord record) : r_(std::move(record)) {}
+
+    std::span<const std::string> signal_names() const override { return r_.signal_names; }
+    std::span<const std::string> scopes() const override { return r_.scopes; }
+    uint64_t max_index() const override { return r_.timestamps.empty() ? 0 : r_.timestamps.size() - 1; }
+    uint64_t timestamp(uint64_t index) const override {
+        return index < r_.timestamps.size() ? r_.timestamps[index] : 0;
+    }
+    SignalValue signal_value(std::string_view name, uint64_t index) const override;
+    // Unknown names have width 1.
+    uint32_t signal_width(std::string_view name) const override;
+    std::optional<uint32_t> signal_id(std::string_view name) const override;
+    std::vector<SignalValue> signal_values_range(std::string_view name, uint64_t start,
+                                                 uint64_t end) const override;
+    SignalValue signal_value_by_id(uint32_t id, uint64_t index) const override {
+        return r_.store.get(id, index);
+    }
+    const signal::ColumnStore& store() const override { return r_.store; }
+    std::span<const uint64_t> timestamps() const override { return r_.timestamps; }
+
+    const TraceRecord& record() const { return r_; }
+
+private:
+    TraceRecord r_;
+};
+
+}  // namespace quor_core::trace

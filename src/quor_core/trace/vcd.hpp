@@ -1,0 +1,59 @@
+#pragma once
+// VcdTrace: a trace read from Value Change Dump text, from a file or from memory.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "signal/column_store.hpp"
+#include "trace/common_trace.hpp"
+#include "trace/trace.hpp"
+#include "util/result.hpp"
+
+namespace quor_core::trace {
+
+struct VcdVar {
+    std::string reference;  // the declared name without a trailing bit range
+    uint32_t width = 0;
+    uint32_t id = 0;
+};
+
+class VcdTrace final : public Trace {
+public:
+    static Result<VcdTrace, std::string> from_file(const std::string& path);
+    static Result<VcdTrace, std::string> parse(std::string_view text);
+
+    std::span<const std::string> signal_names() const override { return signal_names_; }
+    std::span<const std::string> scopes() const override { return scopes_; }
+    uint64_t max_index() const override { return timestamps_.empty() ? 0 : timestamps_.size() - 1; }
+    uint64_t timestamp(uint64_t index) const override {
+        return index < timestamps_.size() ? timestamps_[index] : 0;
+    }
+    SignalValue signal_value(std::string_view name, uint64_t index) const override;
+    // Unknown names have width 0.
+    uint32_t signal_width(std::string_view name) const override;
+    std::optional<uint32_t> signal_id(std::string_view name) const override;
+    std::vector<SignalValue> signal_values_range(std::string_view name, uint64_t start,
+                                                 uint64_t end) const override;
+    SignalValue signal_value_by_id(uint32_t id, uint64_t index) const override {
+        return store_.get(id, index);
+    }
+    const signal::ColumnStore& store() const override { return store_; }
+    std::span<const uint64_t> timestamps() const override { return timestamps_; }
+
+    const VcdVar* var(std::string_view name) const;
+    uint32_t next_id() const { return next_id_; }
+
+private:
+    friend class VcdReader;
+    std::unordered_map<std::string, VcdVar, StringHash, std::equal_to<>> vars_;
+    signal::ColumnStore store_;
+    uint32_t next_id_ = 0;
+    std::vector<std::string> signal_names_;
+    std::vector<std::string> scopes_;
+    std::vector<uint64_t> timestamps_;
+};
+
+}  // namespace quor_core::trace

@@ -1,0 +1,14 @@
+#include "util/os_error.hpp"
+
+#include <cstring>
+
+namespace quor_core::util {
+
+std::string os_error_text(int err) {
+    char buf[256];
+    // The GNU strerror_r returns a pointer to the text, which may or may not be buf.
+    const char* text = strerror_r(err, buf, sizeof buf);
+    return std::string(text) + " (os error " + std::to_string(err) + ")";
+}
+
+}  // namespace quor_core::util

@@ -1,0 +1,119 @@
+// The change-recording builder must read exactly like the dense reference store after the same
+// operations, for both fill disciplines.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+#include "signal/column_builder.hpp"
+#include "signal/store.hpp"
+
+namespace {
+
+using namespace quor_core::signal;
+
+SignalValue random_value(std::mt19937_64& rng) {
+    switch (rng() % 9) {
+        case 0: return SignalValue::unknown();
+        case 1: return SignalValue::four_state({kBitZ});
+        case 2: return SignalValue::four_state({kBit1, kBitX, kBit0});
+        case 3: return SignalValue::real(rng() % 2 ? std::nan("") : 1.5);
+        case 4: return SignalValue::text(rng() % 2 ? "idle" : "run");
+        case 5: return SignalValue::wide({rng() % 3, 7});
+        default: return SignalValue::uint(rng() % 4);
+    }
+}
+
+// Reads identically: same alternative and contents, NaN matching NaN.
+bool same_reading(const SignalValue& a, const SignalValue& b) {
+    if (a.kind() == ValueKind::Real && b.kind() == ValueKind::Real && std::isnan(a.as_real())) {
+        return std::isnan(b.as_real());
+    }
+    return a == b;
+}
+
+void expect_same(const SignalStore& ref, const ColumnStore& fast, uint32_t ids, uint64_t indices, uint64_t seed) {
+    for (uint32_t id = 0; id < ids + 2; ++id) {
+        for (uint64_t i = 0; i < indices + 3; ++i) {
+            ASSERT_TRUE(same_reading(ref.get(id, i), fast.get(id, i))) << "seed " << seed << " id " << id << " index " << i;
+        }
+    }
+}
+
+TEST(ColumnBuilder, CarryThenSetMatchesPerIndexFill) {
+    for (uint64_t seed = 0; seed < 300; ++seed) {
+        std::mt19937_64 rng(seed);
+        const uint32_t ids = 1 + rng() % 6;
+        const uint64_t indices = rng() % 40;
+        SignalStore ref;
+        ColumnBuilder fast(FillRule::CarryThenSet);
+        for (uint64_t index = 0; index < indices; ++index) {
+            if (index > 0) ref.forward_fill(index);
+            const int changes = static_cast<int>(rng() % 5);
+            for (int c = 0; c < changes; ++c) {
+                const uint32_t id = static_cast<uint32_t>(rng() % ids);
+                SignalValue v = random_value(rng);
+                ref.set(id, index, v);
+                fast.set(id, index, std::move(v));
+            }
+        }
+        expect_same(ref, std::move(fast).freeze(indices), ids, indices, seed);
+    }
+}
+
+TEST(ColumnBuilder, SetThenFillMatchesFillAfterAllSets) {
+    for (uint64_t seed = 0; seed < 300; ++seed) {
+        std::mt19937_64 rng(seed);
+        const uint32_t ids = 1 + rng() % 6;
+        const uint64_t indices = 1 + rng() % 40;
+        const bool ordered = seed % 2 == 0;
+        SignalStore ref;
+        ColumnBuilder fast(FillRule::SetThenFill);
+        const int changes = static_cast<int>(rng() % 60);
+        uint64_t index = 0;
+        for (int c = 0; c < changes; ++c) {
+            index = ordered ? std::min(indices - 1, index + rng() % 3) : rng() % indices;
+            const uint32_t id = static_cast<uint32_t>(rng() % ids);
+            SignalValue v = random_value(rng);
+            ref.set(id, index, v);
+            fast.set(id, index, std::move(v));
+        }
+        for (uint64_t i = 1; i < indices; ++i) ref.forward_fill(i);
+        expect_same(ref, std::move(fast).freeze(indices), ids, indices, seed);
+    }
+}
+
+TEST(ColumnStore, FromDenseReadsLikeTheStore) {
+    std::mt19937_64 rng(7);
+    SignalStore ref;
+    for (int c = 0; c < 500; ++c) ref.set(static_cast<uint32_t>(rng() % 5), rng() % 100, random_value(rng));
+    for (uint64_t i = 1; i < 100; ++i) ref.forward_fill(i);
+    expect_same(ref, ColumnStore::from_dense(ref), 5, 100, 7);
+}
+
+TEST(ColumnStore, SparseIdsAreFound) {
+    SignalStore ref;
+    ref.set(4000000000u, 2, SignalValue::uint(9));
+    ref.set(3, 0, SignalValue::uint(1));
+    const ColumnStore fast = ColumnStore::from_dense(ref);
+    EXPECT_EQ(fast.get(4000000000u, 2), SignalValue::uint(9));
+    EXPECT_TRUE(fast.get(4000000000u, 1).is_unknown());
+    EXPECT_EQ(fast.get(3, 0), SignalValue::uint(1));
+    EXPECT_TRUE(fast.get(5, 0).is_unknown());
+}
+
+TEST(SignalStore, DocumentedFillRules) {
+    SignalStore s;
+    s.set(7, 5, SignalValue::uint(1));
+    EXPECT_EQ(s.arrays().at(7).size(), 6u);
+    EXPECT_TRUE(s.get(7, 4).is_unknown());
+    SignalStore a;
+    a.set(0, 0, SignalValue::uint(1));
+    a.forward_fill(2);  // without forward_fill(1) nothing is carried
+    EXPECT_TRUE(a.get(0, 2).is_unknown());
+    a.forward_fill(1);
+    EXPECT_EQ(a.get(0, 1), SignalValue::uint(1));
+}
+
+}  // namespace
