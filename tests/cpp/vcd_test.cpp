@@ -1,0 +1,150 @@
+// The VCD reader: declarations, scopes, timestamps and value changes.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <string>
+
+#include "trace/vcd.hpp"
+
+namespace {
+
+using quor_core::trace::VcdTrace;
+using quor_core::signal::SignalValue;
+
+VcdTrace load(const std::string& text) {
+    auto r = VcdTrace::parse(text);
+    EXPECT_TRUE(r.ok());
+    return std::move(r).value();
+}
+
+const std::string kHeader =
+    "$scope module top $end\n"
+    "$scope module cpu $end\n"
+    "$var wire 8 # data [7:0] $end\n"
+    "$var wire 8 % bus[7:0] $end\n"
+    "$var wire 1 ! clk $end\n"
+    "$var wire 1 ! clk_alias $end\n"
+    "$var real 64 r val $end\n"
+    "$var wire w ? odd $end\n"
+    "$upscope $end\n"
+    "$var wire 4 m mem[3] $end\n"
+    "$var wire 4 n mem[2][3:0] $end\n"
+    "$upscope $end\n"
+    "$enddefinitions $end\n";
+
+TEST(VcdDeclarations, NamesWidthsAndAliases) {
+    const VcdTrace t = load(kHeader);
+    const std::vector<std::string> names(t.signal_names().begin(), t.signal_names().end());
+    EXPECT_EQ(names, (std::vector<std::string>{"top.cpu.data", "top.cpu.bus", "top.cpu.clk", "top.cpu.clk_alias",
+                                               "top.cpu.val", "top.cpu.odd", "top.mem[3]", "top.mem[2]"}));
+    EXPECT_EQ(std::vector<std::string>(t.scopes().begin(), t.scopes().end()),
+              (std::vector<std::string>{"top", "top.cpu"}));
+    EXPECT_EQ(t.signal_width("top.cpu.data"), 8u);
+    EXPECT_EQ(t.signal_width("top.cpu.odd"), 1u);
+    EXPECT_EQ(t.signal_width("nope"), 0u);
+    EXPECT_EQ(t.signal_id("top.cpu.clk"), t.signal_id("top.cpu.clk_alias"));
+    EXPECT_EQ(t.var("top.cpu.data")->reference, "data");
+    EXPECT_EQ(t.max_index(), 0u);
+    EXPECT_EQ(t.timestamp(0), 0u);
+}
+
+struct ValueCase {
+    const char* signal;
+    uint64_t index;
+    SignalValue expected;
+};
+
+TEST(VcdValues, ChangesAreCarriedForward) {
+    const VcdTrace t = load(kHeader +
+                            "#0\n$dumpvars\n1!\nb10x1 #\nb1010 %\nr1.5e3 r\n$end\n"
+                            "#10\n0!\nrabc r\nb1111\nb11 undeclared\n"
+                            "#10\nx!\n"
+                            "#5\nz!\nb1 #\nb0 #\n");
+    ASSERT_EQ(t.max_index(), 3u);
+    EXPECT_EQ(t.timestamp(1), 10u);
+    EXPECT_EQ(t.timestamp(2), 10u);
+    EXPECT_EQ(t.timestamp(3), 5u);
+    EXPECT_EQ(t.timestamp(4), 0u);
+    const ValueCase cases[] = {
+        {"top.cpu.clk", 0, SignalValue::uint(1)},
+        {"top.cpu.clk", 1, SignalValue::uint(0)},
+        {"top.cpu.clk_alias", 1, SignalValue::uint(0)},
+        {"top.cpu.clk", 2, SignalValue::unknown()},
+        {"top.cpu.clk", 3, SignalValue::four_state({3})},
+        {"top.cpu.clk", 4, SignalValue::unknown()},
+        {"top.cpu.data", 0, SignalValue::four_state({1, 0, 2, 1})},
+        {"top.cpu.data", 2, SignalValue::four_state({1, 0, 2, 1})},
+        {"top.cpu.data", 3, SignalValue::uint(0)},  // the later change at one index wins
+        {"top.cpu.bus", 3, SignalValue::uint(10)},
+        {"top.cpu.val", 0, SignalValue::real(1500.0)},
+        {"top.cpu.val", 1, SignalValue::real(0.0)},
+        {"missing", 0, SignalValue::unknown()},
+    };
+    for (const auto& c : cases) EXPECT_EQ(t.signal_value(c.signal, c.index), c.expected) << c.signal << "@" << c.index;
+}
+
+TEST(VcdValues, OddLines) {
+    const char* text =
+        "$var wire 1 ! a $end\n"
+        "1!\n"                          // before the first timestamp: lost
+        "#10 1!\n"                      // not a number: time 0, and the change is not applied
+        "$comment\n#7\n1!\n$end\n"      // keywords are not blocks
+        "  \t\n"
+        "#+8\r\n"
+        "\xff\xfe bad line\n"
+        "0!\r\n";
+    const VcdTrace t = load(text);
+    ASSERT_EQ(t.max_index(), 2u);
+    EXPECT_EQ(t.timestamp(0), 0u);
+    EXPECT_EQ(t.timestamp(1), 7u);
+    EXPECT_EQ(t.timestamp(2), 8u);
+    EXPECT_TRUE(t.signal_value("a", 0).is_unknown());
+    EXPECT_EQ(t.signal_value("a", 1), SignalValue::uint(1));
+    EXPECT_EQ(t.signal_value("a", 2), SignalValue::uint(0));
+}
+
+TEST(VcdValues, RealForms) {
+    const VcdTrace t = load("$var real 64 ! a $end\n#0\nrinf !\n#1\nR-1e-3 !\n#2\nr.5 !\n#3\nr1e !\n#4\nrNaN !\n");
+    EXPECT_EQ(t.signal_value("a", 0), SignalValue::real(INFINITY));
+    EXPECT_EQ(t.signal_value("a", 1), SignalValue::real(-1e-3));
+    EXPECT_EQ(t.signal_value("a", 2), SignalValue::real(0.5));
+    EXPECT_EQ(t.signal_value("a", 3), SignalValue::real(0.0));
+    EXPECT_TRUE(std::isnan(t.signal_value("a", 4).as_real()));
+}
+
+TEST(VcdScopes, ShortScopeLinesAndUnbalancedUpscope) {
+    const VcdTrace t = load(
+        "$scope module top $end\n$scope module\n$upscope $end\n$var wire 1 ! a $end\n"
+        "$upscope $end\n$upscope $end\n$scope module $end\n$var wire 1 \" b $end\n");
+    EXPECT_EQ(std::vector<std::string>(t.signal_names().begin(), t.signal_names().end()),
+              (std::vector<std::string>{"a", "$end.b"}));
+    EXPECT_EQ(std::vector<std::string>(t.scopes().begin(), t.scopes().end()),
+              (std::vector<std::string>{"top", "$end"}));
+}
+
+TEST(VcdFile, OpenErrorsAndChunkBoundaries) {
+    auto missing = VcdTrace::from_file("/nonexistent/file.vcd");
+    ASSERT_FALSE(missing.ok());
+    EXPECT_EQ(missing.error(), "Failed to open /nonexistent/file.vcd: No such file or directory (os error 2)");
+    auto dir = VcdTrace::from_file("/tmp");
+    ASSERT_FALSE(dir.ok());
+    EXPECT_EQ(dir.error(), "Failed to open /tmp: Is a directory (os error 21)");
+
+    // Many samples so the reader crosses its buffer boundaries; no final line feed.
+    std::string text = "$var wire 32 ! n $end\n";
+    for (int i = 0; i < 300000; ++i) text += "#" + std::to_string(i) + "\nb" + std::to_string(i % 2) + "1 !\n";
+    text += "#300000\nb111 !";
+    const std::string path = testing::TempDir() + "quor_chunks.vcd";
+    std::ofstream(path, std::ios::binary) << text;
+    auto loaded = VcdTrace::from_file(path);
+    ASSERT_TRUE(loaded.ok());
+    const VcdTrace& t = loaded.value();
+    EXPECT_EQ(t.max_index(), 300000u);
+    EXPECT_EQ(t.signal_value("n", 299999), SignalValue::uint(3));
+    EXPECT_EQ(t.signal_value("n", 300000), SignalValue::uint(7));
+    EXPECT_EQ(t.timestamp(123456), 123456u);
+}
+
+}  // namespace

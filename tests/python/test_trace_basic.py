@@ -1,0 +1,181 @@
+"""PyTrace loading and the basic queries: names, times, widths, values, ranges and snapshots."""
+
+import inspect
+import os
+
+import pytest
+
+from quor import PyTrace
+
+VCD = """$timescale 1ns $end
+$scope module top $end
+$var wire 1 ! clk $end
+$var wire 8 " data [7:0] $end
+$var real 64 # temp $end
+$scope module cpu $end
+$var wire 1 ! clk $end
+$var wire 4 $ pc[3:0] $end
+$upscope $end
+$upscope $end
+$scope module topx $end
+$var wire 1 % clk $end
+$upscope $end
+$enddefinitions $end
+#0
+$dumpvars
+0!
+b1010 "
+r2.5 #
+b1x01 $
+1%
+$end
+#10
+1!
+b11111111 "
+#20
+x!
+b0101 $
+"""
+
+EXAMPLE = os.path.join(os.path.dirname(__file__), "..", "..", "examples", "counter.vcd")
+
+
+@pytest.fixture(scope="module")
+def trace():
+    return PyTrace.from_vcd_string(VCD)
+
+
+def test_names_scopes_and_times(trace):
+    assert trace.signal_names() == ["top.clk", "top.data", "top.temp", "top.cpu.clk", "top.cpu.pc", "topx.clk"]
+    assert trace.scopes() == ["top", "top.cpu", "topx"]
+    assert trace.max_index() == 2
+    assert [trace.timestamp(i) for i in range(4)] == [0, 10, 20, 0]
+    assert trace.signal_names() is not trace.signal_names()
+
+
+@pytest.mark.parametrize(
+    "name, index, value, raw",
+    [
+        ("top.clk", 0, 0, 0),
+        ("top.clk", 1, 1, 1),
+        ("top.clk", 2, None, 0),  # scalar x is not carried
+        ("top.cpu.clk", 1, 1, 1),  # alias of the same code
+        ("top.data", 2, 255, 255),
+        ("top.temp", 2, 2.5, 2),
+        ("top.cpu.pc", 0, None, 0),  # an x bit reads as None
+        ("top.cpu.pc", 2, 5, 5),
+        ("top.data", 3, None, 0),  # past the end
+        ("nope", 0, None, 0),
+    ],
+)
+def test_values(trace, name, index, value, raw):
+    assert trace.signal_value(name, index) == value
+    assert type(trace.signal_value(name, index)) is type(value)
+    assert trace.signal_value_raw(name, index) == raw
+
+
+def test_widths_and_ids(trace):
+    assert trace.signal_width("top.data") == 8
+    assert trace.signal_width("top.cpu.pc") == 4
+    assert trace.signal_width("nope") == 0
+    assert trace.signal_id("top.clk") == trace.signal_id("top.cpu.clk")
+    assert trace.signal_id("nope") is None
+
+
+@pytest.mark.parametrize(
+    "name, start, end, expected",
+    [
+        ("top.data", 0, 4, [10, 255, 255, None]),
+        ("top.data", 3, 3, []),
+        ("top.data", 5, 2, []),
+        ("nope", 0, 3, [None, None, None]),
+        ("nope", 5, 2, []),
+    ],
+)
+def test_values_range(trace, name, start, end, expected):
+    assert trace.signal_values_range(name, start, end) == expected
+
+
+def test_values_range_refuses_unbounded_requests(trace):
+    with pytest.raises(ValueError, match="signal_values_range"):
+        trace.signal_values_range("top.data", 0, 2**63)
+    # up to 2**20 entries past the end are answered as documented
+    assert trace.signal_values_range("top.data", 2, 2**20 + 3)[:2] == [255, None]
+
+
+def test_snapshots(trace):
+    assert trace.snapshot(1) == {
+        "top.clk": 1, "top.data": 255, "top.temp": 2.5, "top.cpu.clk": 1, "top.cpu.pc": None, "topx.clk": 1,
+    }
+    assert list(trace.snapshot(0)) == trace.signal_names()
+    assert trace.snapshot_scope(2, "top") == {"clk": None, "data": 255, "temp": 2.5, "cpu.clk": None, "cpu.pc": 5}
+    assert trace.snapshot_scope(0, "top.cp") == {}
+
+
+def test_empty_text():
+    t = PyTrace.from_vcd_string("")
+    assert (t.signal_names(), t.scopes(), t.max_index(), t.timestamp(0)) == ([], [], 0, 0)
+    assert t.snapshot(0) == {}
+
+
+def test_example_file_loads():
+    t = PyTrace.from_vcd(EXAMPLE)
+    assert "counter_tb.count" in t.signal_names()
+    assert t.signal_width("counter_tb.count") == 8
+    assert t.signal_value("counter_tb.temperature", 0) == 20.5
+    assert t.signal_value("counter_tb.bus", 0) is None  # driven to z
+
+
+def test_load_errors(tmp_path):
+    missing = str(tmp_path / "missing.vcd")
+    with pytest.raises(ValueError) as err:
+        PyTrace.from_vcd(missing)
+    assert str(err.value) == f"Failed to open {missing}: No such file or directory (os error 2)"
+    with pytest.raises(ValueError, match="Is a directory"):
+        PyTrace.from_vcd(str(tmp_path))
+
+
+def test_truncated_and_non_utf8_files(tmp_path):
+    path = tmp_path / "t.vcd"
+    path.write_bytes(b"$var wire 4 ! a $end\n#0\nb1\xff1 !\n#1\nb0011 !\n#2\nb01")
+    t = PyTrace.from_vcd(str(path))
+    assert t.max_index() == 2
+    assert [t.signal_value("a", i) for i in range(3)] == [None, 3, 3]
+
+
+@pytest.mark.parametrize(
+    "call, exc, needle",
+    [
+        (lambda t: t.signal_value(1, 0), TypeError, "name"),
+        (lambda t: t.signal_value("a", "0"), TypeError, "index"),
+        (lambda t: t.signal_value("a", -1), OverflowError, "index"),
+        (lambda t: t.signal_value("a", 2**64), OverflowError, "index"),
+        (lambda t: t.timestamp(-1), OverflowError, "index"),
+        (lambda t: t.signal_value("a"), TypeError, "index"),
+        (lambda t: t.signal_value("a", 0, 1), TypeError, "signal_value"),
+        (lambda t: t.signal_value("a", index=0, bogus=1), TypeError, "bogus"),
+        (lambda t: t.snapshot_scope(0, None), TypeError, "scope"),
+        (lambda t: t.signal_values_range("a", 0, -5), OverflowError, "end"),
+        (lambda t: PyTrace.from_vcd(5), TypeError, "path"),
+        (lambda t: PyTrace.from_vcd_string(b"#0"), TypeError, "data"),
+    ],
+)
+def test_argument_errors_name_the_parameter(trace, call, exc, needle):
+    with pytest.raises(exc, match=needle):
+        call(trace)
+
+
+def test_keywords_and_signatures(trace):
+    assert trace.signal_value(name="top.data", index=1) == 255
+    assert PyTrace.from_vcd.__text_signature__ == "(path)"
+    assert PyTrace.from_vcd_string.__text_signature__ == "(data)"
+    assert str(inspect.signature(trace.signal_values_range)) == "(name, start, end)"
+    assert PyTrace.snapshot.__doc__ == (
+        "Snapshot: get all signal values at a specific index as a dict.\n"
+        "Uses signal_value_by_id for O(1) access per signal."
+    )
+
+
+def test_not_instantiable():
+    with pytest.raises(TypeError):
+        PyTrace()
