@@ -34,23 +34,39 @@ private:
     // The effective writes of one signal, one per index in ascending order (a later write at the
     // same index replaces the earlier one). Equal neighbours are merged only when freezing, so
     // that writes arriving out of order can be replayed exactly.
+    struct Run {
+        uint64_t start;
+        uint64_t payload;  // Uint value, Real bits, or index into `others`
+    };
     struct Pending {
-        std::vector<uint64_t> starts;
-        std::vector<uint64_t> uints;        // payload when the run is a Uint
-        std::vector<uint8_t> kinds;         // empty while every run is a Uint
-        std::vector<SignalValue> others;    // non-Uint values, indexed by uints[i]
+        std::vector<Run> runs;
+        std::vector<uint8_t> kinds;         // per run ValueKind; empty while every run is a Uint
+        std::vector<SignalValue> others;    // Wide, FourState and Text values
         std::vector<std::pair<uint64_t, SignalValue>> late;  // changes that went back in index
     };
-    Pending& pending(uint32_t id);
-    void apply(Pending& p, uint64_t index, SignalValue&& value);
-    void apply_uint(Pending& p, uint64_t index, uint64_t value);
-    void push_run(Pending& p, uint64_t index, ValueKind kind, uint64_t payload);
-    void pop_run(Pending& p);
+    // What every change consults, kept apart from the runs so the checks stay in cache.
+    struct Hot {
+        uint64_t last_start = 0;
+        bool has_runs = false;
+        bool has_late = false;
+    };
+    void ensure(uint32_t id);
+    // True when the change must wait in the late list (it goes back in index).
+    bool goes_late(uint32_t id, uint64_t index) const {
+        const Hot& h = hot_[id];
+        return h.has_late || (h.has_runs && index < h.last_start);
+    }
+    void apply(uint32_t id, uint64_t index, SignalValue&& value);
+    void apply_uint(uint32_t id, uint64_t index, uint64_t value);
+    void begin_run(uint32_t id, uint64_t index);
+    void push_run(uint32_t id, uint64_t index, ValueKind kind, uint64_t payload);
+    void pop_run(uint32_t id);
     static ValueRef run_value(const Pending& p, size_t run);
     static Column finish(Pending& p, FillRule rule, uint64_t length);
 
     FillRule rule_;
     std::vector<Pending> columns_;
+    std::vector<Hot> hot_;
 };
 
 }  // namespace quor_core::signal
