@@ -1,0 +1,206 @@
+"""The command line: `quor <subcommand> TRACE ...` (also `python -m quor`)."""
+
+from __future__ import annotations
+
+import argparse
+import json
+import sys
+from typing import Any, Dict, List, Optional, Sequence
+
+from . import __version__, detect_format, open as open_trace
+from ._core import PyTrace
+from .exprlang import ExprError, build, resolve_name
+
+
+def _fmt(value: Any) -> str:
+    if value is None:
+        return "x"
+    if isinstance(value, float):
+        return repr(value)
+    return str(value)
+
+
+def _table(headers: Sequence[str], rows: List[Sequence[Any]], out=sys.stdout) -> None:
+    cells = [[str(h) for h in headers]] + [[_fmt(c) for c in row] for row in rows]
+    widths = [max(len(r[i]) for r in cells) for i in range(len(headers))]
+    for r in cells:
+        line = "  ".join(c.ljust(w) if i < len(r) - 1 else c for i, (c, w) in enumerate(zip(r, widths)))
+        print(line.rstrip(), file=out)
+
+
+def _emit(args: argparse.Namespace, payload: Any, headers: Sequence[str], rows: List[Sequence[Any]]) -> None:
+    if args.json:
+        json.dump(payload, sys.stdout, indent=2)
+        sys.stdout.write("\n")
+    else:
+        _table(headers, rows)
+
+
+def _signal(trace: PyTrace, name: str, scope: str) -> str:
+    full = resolve_name(trace, name, scope)
+    if full is None:
+        where = f" in scope '{scope}'" if scope else ""
+        raise ValueError(f"unknown signal '{name}'{where}")
+    return full
+
+
+def cmd_info(args: argparse.Namespace, trace: PyTrace) -> None:
+    last = trace.max_index()
+    info: Dict[str, Any] = {
+        "path": args.trace,
+        "format": detect_format(args.trace).upper(),
+        "signals": len(trace.signal_names()),
+        "scopes": len(trace.scopes()),
+        "first_index": 0,
+        "last_index": last,
+        "first_time": trace.timestamp(0),
+        "last_time": trace.timestamp(last),
+    }
+    _emit(args, info, ("field", "value"), [(k, v) for k, v in info.items()])
+
+
+def cmd_signals(args: argparse.Namespace, trace: PyTrace) -> None:
+    if args.pattern is None:
+        names = trace.signal_names()
+    elif any(c in args.pattern for c in "*?"):
+        names = trace.find_signals_glob(args.pattern)
+    else:
+        names = trace.find_signals_containing(args.pattern)
+    rows = [(n, trace.signal_width(n), trace.signal_id(n)) for n in names]
+    payload = [{"name": n, "width": w, "id": i} for n, w, i in rows]
+    _emit(args, payload, ("name", "width", "id"), rows)
+
+
+def cmd_scopes(args: argparse.Namespace, trace: PyTrace) -> None:
+    scope = args.scope or ""
+    children = trace.local_scopes(scope)
+    signals = trace.local_signals(scope)
+    payload = {"scope": scope, "scopes": children, "signals": signals}
+    rows = [(c, "scope") for c in children] + [(s, "signal") for s in signals]
+    _emit(args, payload, ("name", "kind"), rows)
+
+
+def cmd_value(args: argparse.Namespace, trace: PyTrace) -> None:
+    name = _signal(trace, args.signal, args.scope)
+    end = args.end if args.end is not None else args.index + 1
+    values = trace.signal_values_range(name, args.index, end)
+    rows = [(args.index + k, trace.timestamp(args.index + k), v) for k, v in enumerate(values)]
+    payload = [{"index": i, "time": t, "value": v} for i, t, v in rows]
+    _emit(args, payload, ("index", "time", name), rows)
+
+
+def cmd_snapshot(args: argparse.Namespace, trace: PyTrace) -> None:
+    snap = trace.snapshot_scope(args.index, args.scope) if args.scope else trace.snapshot(args.index)
+    payload = {"index": args.index, "time": trace.timestamp(args.index), "values": snap}
+    _emit(args, payload, ("signal", "value"), list(snap.items()))
+
+
+def cmd_find(args: argparse.Namespace, trace: PyTrace) -> None:
+    expr, used = build(args.expr, trace, args.scope)
+    if args.count:
+        count = trace.parallel_count(expr)
+        if args.json:
+            json.dump({"count": count}, sys.stdout)
+            sys.stdout.write("\n")
+        else:
+            print(count)
+        return
+    shown = [_signal(trace, s, args.scope) for s in args.show.split(",") if s] if args.show is not None else used
+    rows = []
+    for index, values in trace.find_with_values(expr, shown):
+        if args.limit is not None and len(rows) >= args.limit:
+            break
+        rows.append((index, trace.timestamp(index), *values))
+    payload = [{"index": r[0], "time": r[1], "values": dict(zip(shown, r[2:]))} for r in rows]
+    _emit(args, payload, ("index", "time", *shown), rows)
+
+
+def cmd_transitions(args: argparse.Namespace, trace: PyTrace) -> None:
+    name = _signal(trace, args.signal, args.scope)
+    changes = trace.transitions(name)
+    if args.limit is not None:
+        changes = changes[: args.limit]
+    rows = [(i, trace.timestamp(i), old, new) for i, old, new in changes]
+    payload = [{"index": i, "time": t, "old": o, "new": n} for i, t, o, n in rows]
+    _emit(args, payload, ("index", "time", "old", "new"), rows)
+
+
+_STATS = ("min", "max", "sum", "count", "transitions", "num_x", "num_z")
+
+
+def cmd_stats(args: argparse.Namespace, trace: PyTrace) -> None:
+    name = _signal(trace, args.signal, args.scope)
+    stats = dict(zip(_STATS, trace.signal_stats(name)))
+    _emit(args, {"signal": name, **stats}, ("field", "value"), list(stats.items()))
+
+
+def _parser() -> argparse.ArgumentParser:
+    parser = argparse.ArgumentParser(prog="quor", description="Query waveform traces (VCD, FST, FSDB, WLF, SHM, VPD).")
+    parser.add_argument("--version", action="version", version=f"quor {__version__}")
+    sub = parser.add_subparsers(dest="command", required=True, metavar="command")
+
+    def add(name: str, func, help_text: str) -> argparse.ArgumentParser:
+        p = sub.add_parser(name, help=help_text, description=help_text)
+        p.add_argument("trace", help="trace file (an SHM database may be a directory)")
+        p.add_argument("--json", action="store_true", help="print JSON for scripts")
+        p.set_defaults(func=func)
+        return p
+
+    def index(text: str) -> int:
+        value = int(text, 0)
+        if value < 0:
+            raise argparse.ArgumentTypeError("an index is not negative")
+        return value
+
+    add("info", cmd_info, "format, signal and scope counts, index and time range")
+    p = add("signals", cmd_signals, "list signals, optionally matching a glob (* ?) or a substring")
+    p.add_argument("pattern", nargs="?", help="glob when it holds * or ?, else a case-insensitive substring")
+    p = add("scopes", cmd_scopes, "the child scopes and signals of a scope (the top level by default)")
+    p.add_argument("scope", nargs="?", default="")
+    p = add("value", cmd_value, "one signal's value at an index, or over a range of indices")
+    p.add_argument("signal")
+    p.add_argument("index", type=index)
+    p.add_argument("end", type=index, nargs="?", help="end of the range (exclusive)")
+    p.add_argument("--scope", default="", help="resolve a short signal name within this scope")
+    p = add("snapshot", cmd_snapshot, "all signals (or those of a scope) at an index")
+    p.add_argument("index", type=index)
+    p.add_argument("--scope", default="", help="only signals below this scope, named relative to it")
+    p = add("find", cmd_find, "the indices where an expression holds")
+    p.add_argument("expr", help="e.g. \"count > 10 && en\" or \"prev(state) != state\"")
+    p.add_argument("--scope", default="", help="resolve short signal names within this scope")
+    p.add_argument("--show", help="comma-separated signals to print at each match (default: those of the expression)")
+    p.add_argument("--count", action="store_true", help="print only the number of matches")
+    p.add_argument("--limit", type=index, help="print at most this many matches")
+    p = add("transitions", cmd_transitions, "the changes of one signal")
+    p.add_argument("signal")
+    p.add_argument("--scope", default="")
+    p.add_argument("--limit", type=index)
+    p = add("stats", cmd_stats, "min, max, sum, count, transitions, x and z counts of a signal")
+    p.add_argument("signal")
+    p.add_argument("--scope", default="")
+    return parser
+
+
+def main(argv: Optional[Sequence[str]] = None) -> int:
+    args = _parser().parse_args(argv)
+    try:
+        trace = open_trace(args.trace)
+        args.func(args, trace)
+    except ExprError as err:
+        print(f"quor: error: {err}", file=sys.stderr)
+        return 1
+    except (ValueError, OSError) as err:
+        print(f"quor: error: {err}", file=sys.stderr)
+        return 1
+    except BrokenPipeError:
+        return 0
+    except KeyboardInterrupt:
+        return 130
+    except Exception as err:  # a bug of ours: still one line, never a traceback
+        print(f"quor: internal error: {type(err).__name__}: {err}", file=sys.stderr)
+        return 3
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
