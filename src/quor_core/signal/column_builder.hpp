@@ -8,10 +8,11 @@
 //  - SetThenFill: all values are set first, then forward_fill(1..n-1) runs once (FST and the
 //    block formats). An Unknown set at an index is filled over by the value before it, so it
 //    only shows where no known value precedes it.
-// Values may arrive in any index order; indices at or past the freeze length are dropped.
+// Changes go to one append-only log (sequential writes, whatever the signal), which freezing
+// sorts by signal; values may arrive in any index order. Indices at or past the freeze length
+// are dropped.
 
 #include <cstdint>
-#include <utility>
 #include <vector>
 
 #include "signal/column_store.hpp"
@@ -26,47 +27,37 @@ public:
     explicit ColumnBuilder(FillRule rule) : rule_(rule) {}
 
     void set(uint32_t id, uint64_t index, SignalValue value);
-    void set_uint(uint32_t id, uint64_t index, uint64_t value);
+    void set_uint(uint32_t id, uint64_t index, uint64_t value) { log(id, index, ValueKind::Uint, value); }
     // Freezes every column over [0, num_indices).
     ColumnStore freeze(uint64_t num_indices) &&;
 
+    size_t change_count() const { return log_.size(); }
+    void reserve(size_t changes) { log_.reserve(changes); }
+
 private:
-    // The effective writes of one signal, one per index in ascending order (a later write at the
-    // same index replaces the earlier one). Equal neighbours are merged only when freezing, so
-    // that writes arriving out of order can be replayed exactly.
-    struct Run {
-        uint64_t start;
-        uint64_t payload;  // Uint value, Real bits, or index into `others`
+    // Index and kind share one word: the kind in the low byte, the index above it.
+    struct __attribute__((packed, aligned(4))) Change {
+        uint64_t index_kind;
+        uint64_t payload;  // Uint value, Real bits, or index into heap_
+        uint32_t id;
     };
-    struct Pending {
-        std::vector<Run> runs;
-        std::vector<uint8_t> kinds;         // per run ValueKind; empty while every run is a Uint
-        std::vector<SignalValue> others;    // Wide, FourState and Text values
-        std::vector<std::pair<uint64_t, SignalValue>> late;  // changes that went back in index
+    struct Slot {
+        uint64_t index_kind;
+        uint64_t payload;
     };
-    // What every change consults, kept apart from the runs so the checks stay in cache.
-    struct Hot {
-        uint64_t last_start = 0;
-        bool has_runs = false;
-        bool has_late = false;
-    };
-    void ensure(uint32_t id);
-    // True when the change must wait in the late list (it goes back in index).
-    bool goes_late(uint32_t id, uint64_t index) const {
-        const Hot& h = hot_[id];
-        return h.has_late || (h.has_runs && index < h.last_start);
+    static constexpr uint64_t kMaxIndex = (uint64_t{1} << 56) - 1;
+
+    void log(uint32_t id, uint64_t index, ValueKind kind, uint64_t payload) {
+        if (index > kMaxIndex) return;  // past any trace that fits in memory
+        log_.push_back({(index << 8) | static_cast<uint8_t>(kind), payload, id});
+        if (id > max_id_) max_id_ = id;
     }
-    void apply(uint32_t id, uint64_t index, SignalValue&& value);
-    void apply_uint(uint32_t id, uint64_t index, uint64_t value);
-    void begin_run(uint32_t id, uint64_t index);
-    void push_run(uint32_t id, uint64_t index, ValueKind kind, uint64_t payload);
-    void pop_run(uint32_t id);
-    static ValueRef run_value(const Pending& p, size_t run);
-    static Column finish(Pending& p, FillRule rule, uint64_t length);
+    Column build_column(Slot* first, Slot* last, uint64_t length);
 
     FillRule rule_;
-    std::vector<Pending> columns_;
-    std::vector<Hot> hot_;
+    std::vector<Change> log_;
+    std::vector<SignalValue> heap_;  // Wide, FourState and Text values of the log
+    uint32_t max_id_ = 0;
 };
 
 }  // namespace quor_core::signal

@@ -15,6 +15,9 @@ public:
     ColumnStore() = default;
     // Columns indexed by id; an empty Column stands for an id without values.
     explicit ColumnStore(std::vector<Column> columns) : columns_(std::move(columns)) {}
+    // Columns of the given ascending ids.
+    ColumnStore(std::vector<uint32_t> ids, std::vector<Column> columns)
+        : dense_(false), columns_(std::move(columns)), sparse_ids_(std::move(ids)) {}
     // Freezes a reference store: every (id, index) reads exactly as the store's get().
     static ColumnStore from_dense(const SignalStore& store);
 

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -19,11 +21,32 @@ namespace quor_core::trace {
 
 using signal::SignalValue;
 
+namespace {
+
+// Classes of the characters of a vector change, for the two-state fast path.
+constexpr uint8_t kOne = 1;
+constexpr uint8_t kSlow = 2;  // x, X, z, Z or a byte of a multi-byte character
+
+constexpr std::array<uint8_t, 256> make_bit_classes() {
+    std::array<uint8_t, 256> t{};
+    t['1'] = kOne;
+    for (const char c : {'x', 'X', 'z', 'Z'}) t[static_cast<unsigned char>(c)] = kSlow;
+    for (size_t i = 0x80; i < 256; ++i) t[i] = kSlow;
+    return t;
+}
+
+constexpr std::array<uint8_t, 256> kBitClass = make_bit_classes();
+
+}  // namespace
+
 // Reads VCD text line by line into a VcdTrace. It never rejects input: whatever it does not
 // recognise is skipped.
 class VcdReader {
 public:
     VcdReader() : builder_(signal::FillRule::CarryThenSet) {}
+    // Room for the changes a text of this size can hold, so the log does not regrow while
+    // loading (untouched capacity costs no memory).
+    void expect_bytes(uint64_t bytes) { builder_.reserve(std::min<uint64_t>(bytes / 16, uint64_t{1} << 28)); }
 
     // Feeds a block of whole lines (the last one may lack its line feed only at the end of input).
     // ascii tells that the block holds no byte >= 0x80, so no line needs UTF-8 validation.
@@ -155,8 +178,22 @@ private:
         if (space == std::string_view::npos) return;
         const auto id = codes_.find(util::trim(line.substr(space + 1)));
         if (!id) return;
-        builder_.set(*id, current_, signal::parse_binary_str(line.substr(0, space)));
+        // Fast path for plain two-state ASCII bit strings; anything else takes the general parser.
+        const std::string_view bits = line.substr(1, space - 1);
+        uint64_t acc = 0;
+        uint8_t flags = 0;
+        for (const char c : bits) {
+            const uint8_t f = kBitClass[static_cast<unsigned char>(c)];
+            acc = (acc << 1) | (f & kOne);
+            flags |= f;
+        }
+        if ((flags & kSlow) == 0 && !bits.empty()) {
+            builder_.set_uint(*id, current_, acc);
+        } else {
+            builder_.set(*id, current_, signal::parse_binary_str(line.substr(0, space)));
+        }
     }
+
 
     void handle_real(std::string_view line) {
         const size_t space = line.find(' ');
@@ -217,6 +254,7 @@ Result<VcdTrace, std::string> VcdTrace::from_file(const std::string& path) {
     std::vector<char> buffer(kChunk);
     size_t carried = 0;  // bytes of an unfinished line at the front of buffer
     VcdReader reader;
+    if (st.st_size > 0) reader.expect_bytes(static_cast<uint64_t>(st.st_size));
     for (;;) {
         if (carried == buffer.size()) buffer.resize(buffer.size() * 2);  // a line longer than the buffer
         const ssize_t got = ::read(fd, buffer.data() + carried, buffer.size() - carried);
