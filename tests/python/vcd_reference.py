@@ -29,6 +29,7 @@ from dataclasses import dataclass, field
 
 MASK64 = (1 << 64) - 1
 UNKNOWN_SCALARS = set("xXzZuUwWhHlL-")
+NINE_VALUED_LETTERS = set("uUwWhHlL-")
 
 
 def cut_bit_range(reference):
@@ -80,19 +81,28 @@ class VcdReference:
     scopes: list = field(default_factory=list)
     timestamps: list = field(default_factory=list)
     vars: dict = field(default_factory=dict)        # full name -> VcdVar
-    changes: dict = field(default_factory=dict)     # code -> ([index], [value])
+    changes: dict = field(default_factory=dict)     # code -> ([index], [value], [text])
 
     def width(self, name):
         var = self.vars.get(name)
         return var.width if var else 0
 
-    def value(self, name, index):
+    def _last_change(self, name, index):
         var = self.vars.get(name)
         if var is None or index >= len(self.timestamps):
             return None
-        indices, values = self.changes.get(var.code, ([], []))
+        indices, values, texts = self.changes[var.code]
         pos = bisect_right(indices, index)
-        return values[pos - 1] if pos else None
+        return (values[pos - 1], texts[pos - 1]) if pos else None
+
+    def value(self, name, index):
+        change = self._last_change(name, index)
+        return change[0] if change else None
+
+    def value_text(self, name, index):
+        """The value as written in the file (scalar letter or bit string), or None."""
+        change = self._last_change(name, index)
+        return change[1] if change else None
 
     def max_index(self):
         return max(len(self.timestamps) - 1, 0)
@@ -106,16 +116,17 @@ def read_vcd(path):
     started = False
     index = 0
 
-    def store(code, value):
+    def store(code, value, text):
         series = trace.changes.get(code)
         if series is None:
             return  # undeclared code
-        indices, values = series
+        indices, values, texts = series
         if indices and indices[-1] == index:
-            values[-1] = value
+            values[-1], texts[-1] = value, text
         else:
             indices.append(index)
             values.append(value)
+            texts.append(text)
 
     with open(path, "rb") as handle:
         for raw in handle:
@@ -144,7 +155,7 @@ def read_vcd(path):
                 code = tokens[3]
                 reference = cut_bit_range(tokens[4])
                 name = ".".join(stack + [reference])
-                trace.changes.setdefault(code, ([], []))
+                trace.changes.setdefault(code, ([], [], []))
                 if name not in seen_names:
                     seen_names.add(name)
                     trace.signal_names.append(name)
@@ -159,14 +170,14 @@ def read_vcd(path):
             elif started:
                 first = line[0]
                 if first in "01":
-                    store(line[1:], int(first))
+                    store(line[1:], int(first), first)
                 elif first in UNKNOWN_SCALARS:
-                    store(line[1:], None)
+                    store(line[1:], None, first)
                 elif first in "bBrR":
                     parts = line.split(" ", 1)
                     if len(parts) != 2:
                         continue
                     text, code = parts[0][1:], parts[1].strip()
                     value = vector_value(text) if first in "bB" else real_value(text)
-                    store(code, value)
+                    store(code, value, text)
     return trace
