@@ -101,12 +101,11 @@ NINE_VALUED = [pytest.param(str(p), id=p.stem) for p in EXPECTED if expected(str
 
 
 @pytest.mark.parametrize("path", NINE_VALUED)
-def test_nine_valued_letters_read_as_unknown(path):
+def test_nine_valued_letters_follow_the_bit_rules(path):
     """GHDL writes std_logic's U, W, H, L and - into VCD (`U#`, `bUUUUUUU0`).
-    Such a value is not a number: a vector holding one of these letters, or a
-    scalar written with one, reads as None, as an x would. Reading the letters
-    as 0 bits would turn an uninitialised register into a plausible number,
-    and skipping the scalar line would keep showing the previous level."""
+    In a vector only x and z make the value unknown, so these letters count as
+    0 bits; a scalar line that starts with one of them is not a value change
+    and is skipped, so the signal keeps its previous value."""
     trace, facts = trace_and_facts(path)
     assert value_mismatches(trace, facts, nine_valued=True) == []
 

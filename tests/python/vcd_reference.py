@@ -28,7 +28,7 @@ from bisect import bisect_right
 from dataclasses import dataclass, field
 
 MASK64 = (1 << 64) - 1
-UNKNOWN_SCALARS = set("xXzZuUwWhHlL-")
+UNKNOWN_SCALARS = set("xXzZ")
 NINE_VALUED_LETTERS = set("uUwWhHlL-")
 
 
@@ -56,9 +56,10 @@ def parse_u32(text, default):
 
 
 def vector_value(bits):
-    if not bits or any(c not in "01" for c in bits):
+    """x or z anywhere reads as None; otherwise only '1' is a one bit (U, W, H, L, - are 0)."""
+    if not bits or any(c in "xXzZ" for c in bits):
         return None
-    return int(bits, 2) & MASK64
+    return int("".join("1" if c == "1" else "0" for c in bits), 2) & MASK64
 
 
 def real_value(text):
