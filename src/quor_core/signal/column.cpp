@@ -107,8 +107,9 @@ void ColumnWriter::push_kind(ValueKind k) {
     col_.kinds_.push_back(static_cast<uint8_t>(k));
 }
 
-void ColumnWriter::append(uint64_t start, const ValueRef& value) {
+void ColumnWriter::append_general(uint64_t start, const ValueRef& value) {
     if (!col_.payload_.empty() && same_stored(col_.run_value(col_.payload_.size() - 1), value)) return;
+    mark_start(start);
     push_kind(value.kind());
     switch (value.kind()) {
         case ValueKind::Uint:
@@ -119,38 +120,31 @@ void ColumnWriter::append(uint64_t start, const ValueRef& value) {
             col_.heap_.push_back(value.heap());
             break;
     }
-    starts_.push_back(start);
 }
 
 void ColumnWriter::append(uint64_t start, SignalValue&& value) {
+    if (start >= length_) return;
     const ValueRef ref = ValueRef::of(value);
-    if (!col_.payload_.empty() && same_stored(col_.run_value(col_.payload_.size() - 1), ref)) return;
     switch (value.kind()) {
         case ValueKind::Uint:
         case ValueKind::Real:
         case ValueKind::Unknown: append(start, ref); return;
         default:
+            if (!col_.payload_.empty() && same_stored(col_.run_value(col_.payload_.size() - 1), ref)) return;
+            mark_start(start);
             push_kind(value.kind());
             col_.payload_.push_back(col_.heap_.size());
             col_.heap_.push_back(std::move(value));
-            starts_.push_back(start);
             return;
     }
 }
 
-Column ColumnWriter::finish(uint64_t length) && {
-    size_t runs = starts_.size();
-    while (runs > 0 && starts_[runs - 1] >= length) --runs;
-    col_.payload_.resize(runs);
-    if (!col_.kinds_.empty()) col_.kinds_.resize(runs);
-    col_.length_ = runs == 0 ? 0 : length;
-    if (runs > 1) {
-        col_.run_starts_ = RankBits::from_positions(std::span(starts_.data(), runs), length);
-    }
+Column ColumnWriter::finish() && {
+    col_.length_ = col_.payload_.empty() ? 0 : length_;
+    if (col_.run_starts_.size() != 0) col_.run_starts_.build_ranks();
     col_.payload_.shrink_to_fit();
     col_.kinds_.shrink_to_fit();
-    starts_.clear();
-    starts_.shrink_to_fit();
+    col_.heap_.shrink_to_fit();
     return std::move(col_);
 }
 

@@ -81,18 +81,39 @@ private:
     std::vector<SignalValue> heap_;   // Wide, FourState and Text values
 };
 
-// Builds one Column from runs appended in ascending start order.
+// Builds the Column over [0, length) from runs appended in ascending start order; the first run
+// starts at 0. An appended value equal (as stored) to the run before it extends that run.
 class ColumnWriter {
 public:
-    // Appends a run starting at start (the first run must start at 0).
-    void append(uint64_t start, const ValueRef& value);
+    explicit ColumnWriter(uint64_t length) : length_(length) {}
+
+    void append(uint64_t start, const ValueRef& value) {
+        if (start >= length_) return;
+        if (value.kind() == ValueKind::Uint && col_.kinds_.empty()) {
+            if (!col_.payload_.empty() && col_.payload_.back() == value.as_uint()) return;
+            mark_start(start);
+            col_.payload_.push_back(value.as_uint());
+            return;
+        }
+        append_general(start, value);
+    }
     void append(uint64_t start, SignalValue&& value);
-    // The column over [0, length); runs starting at or past length are dropped.
-    Column finish(uint64_t length) &&;
+    Column finish() &&;
 
 private:
+    void append_general(uint64_t start, const ValueRef& value);
     void push_kind(ValueKind k);
-    std::vector<uint64_t> starts_;
+    // Marks a new run's first index in the bit vector (made when the second run arrives).
+    void mark_start(uint64_t start) {
+        if (!col_.payload_.empty()) {
+            if (col_.run_starts_.size() == 0) {
+                col_.run_starts_ = RankBits(length_);
+                col_.run_starts_.set(0);  // the first run
+            }
+            col_.run_starts_.set(start);
+        }
+    }
+    uint64_t length_;
     Column col_;
 };
 

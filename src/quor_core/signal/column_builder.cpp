@@ -29,7 +29,7 @@ void ColumnBuilder::set(uint32_t id, uint64_t index, SignalValue value) {
 Column ColumnBuilder::build_column(Slot* first, Slot* last, uint64_t length) {
     const auto by_index = [](const Slot& a, const Slot& b) { return index_of(a.index_kind) < index_of(b.index_kind); };
     if (!std::is_sorted(first, last, by_index)) std::stable_sort(first, last, by_index);
-    ColumnWriter writer;
+    ColumnWriter writer(length);
     bool started = false;
     for (Slot* s = first; s != last; ++s) {
         const uint64_t index = index_of(s->index_kind);
@@ -52,7 +52,7 @@ Column ColumnBuilder::build_column(Slot* first, Slot* last, uint64_t length) {
             default: writer.append(index, std::move(heap_[s->payload])); break;
         }
     }
-    return std::move(writer).finish(length);
+    return std::move(writer).finish();
 }
 
 ColumnStore ColumnBuilder::freeze(uint64_t num_indices) && {

@@ -7,9 +7,9 @@ namespace quor_core::signal {
 namespace {
 
 Column freeze_array(const std::vector<SignalValue>& array) {
-    ColumnWriter writer;
+    ColumnWriter writer(array.size());
     for (size_t i = 0; i < array.size(); ++i) writer.append(i, ValueRef::of(array[i]));
-    return std::move(writer).finish(array.size());
+    return std::move(writer).finish();
 }
 
 }  // namespace

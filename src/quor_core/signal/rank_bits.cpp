@@ -1,23 +1,26 @@
 #include "signal/rank_bits.hpp"
 
+#include <algorithm>
 #include <bit>
 
 namespace quor_core::signal {
 
 RankBits RankBits::from_positions(std::span<const uint64_t> positions, uint64_t length) {
-    RankBits bits;
-    bits.length_ = length;
-    bits.words_.assign((length + 63) / 64, 0);
-    for (uint64_t p : positions) bits.words_[p >> 6] |= uint64_t{1} << (p & 63);
-    const size_t block_count = (bits.words_.size() + kWordsPerBlock - 1) / kWordsPerBlock;
-    bits.blocks_.resize(block_count);
+    RankBits bits(length);
+    for (uint64_t p : positions) bits.set(p);
+    bits.build_ranks();
+    return bits;
+}
+
+void RankBits::build_ranks() {
+    const size_t block_count = (words_.size() + kWordsPerBlock - 1) / kWordsPerBlock;
+    blocks_.assign(block_count, 0);
     uint64_t total = 0;
     for (size_t b = 0; b < block_count; ++b) {
-        bits.blocks_[b] = total;
-        const size_t end = std::min(bits.words_.size(), (b + 1) * kWordsPerBlock);
-        for (size_t w = b * kWordsPerBlock; w < end; ++w) total += std::popcount(bits.words_[w]);
+        blocks_[b] = total;
+        const size_t end = std::min(words_.size(), (b + 1) * kWordsPerBlock);
+        for (size_t w = b * kWordsPerBlock; w < end; ++w) total += std::popcount(words_[w]);
     }
-    return bits;
 }
 
 uint64_t RankBits::rank1(uint64_t i) const {

@@ -12,6 +12,10 @@ public:
     RankBits() = default;
     // Bits set at the given ascending positions, all below length.
     static RankBits from_positions(std::span<const uint64_t> positions, uint64_t length);
+    // All bits clear; set() them, then build_ranks() before any rank1().
+    explicit RankBits(uint64_t length) : length_(length), words_((length + 63) / 64, 0) {}
+    void set(uint64_t i) { words_[i >> 6] |= uint64_t{1} << (i & 63); }
+    void build_ranks();
 
     uint64_t size() const { return length_; }
     bool test(uint64_t i) const { return (words_[i >> 6] >> (i & 63)) & 1U; }
