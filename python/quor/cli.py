@@ -20,7 +20,8 @@ def _fmt(value: Any) -> str:
     return str(value)
 
 
-def _table(headers: Sequence[str], rows: List[Sequence[Any]], out=sys.stdout) -> None:
+def _table(headers: Sequence[str], rows: List[Sequence[Any]]) -> None:
+    out = sys.stdout
     cells = [[str(h) for h in headers]] + [[_fmt(c) for c in row] for row in rows]
     widths = [max(len(r[i]) for r in cells) for i in range(len(headers))]
     for r in cells:

@@ -66,11 +66,13 @@ TEST(ColumnBuilder, SetThenFillMatchesFillAfterAllSets) {
     for (uint64_t seed = 0; seed < 300; ++seed) {
         std::mt19937_64 rng(seed);
         const uint32_t ids = 1 + rng() % 6;
-        const uint64_t indices = 1 + rng() % 40;
+        // Every tenth case is long enough to span many chunks of one signal.
+        const bool long_case = seed % 10 == 0;
+        const uint64_t indices = 1 + rng() % (long_case ? 600 : 40);
         const bool ordered = seed % 2 == 0;
         SignalStore ref;
         ColumnBuilder fast(FillRule::SetThenFill);
-        const int changes = static_cast<int>(rng() % 60);
+        const int changes = static_cast<int>(rng() % (long_case ? 4000 : 60));
         uint64_t index = 0;
         for (int c = 0; c < changes; ++c) {
             index = ordered ? std::min(indices - 1, index + rng() % 3) : rng() % indices;
@@ -114,6 +116,25 @@ TEST(SignalStore, DocumentedFillRules) {
     EXPECT_TRUE(a.get(0, 2).is_unknown());
     a.forward_fill(1);
     EXPECT_EQ(a.get(0, 1), SignalValue::uint(1));
+}
+
+}  // namespace
+
+namespace {
+
+using namespace quor_core::signal;
+
+TEST(ColumnBuilder, SparseIdsStayCheap) {
+    ColumnBuilder b(FillRule::SetThenFill);
+    b.set_uint(4000000000u, 1, 9);
+    b.set_uint(7, 0, 1);
+    b.set(4000000001u, 0, SignalValue::text("go"));
+    const ColumnStore s = std::move(b).freeze(3);
+    EXPECT_TRUE(s.get(4000000000u, 0).is_unknown());
+    EXPECT_EQ(s.get(4000000000u, 2), SignalValue::uint(9));
+    EXPECT_EQ(s.get(4000000001u, 1), SignalValue::text("go"));
+    EXPECT_EQ(s.get(7, 2), SignalValue::uint(1));
+    EXPECT_TRUE(s.get(8, 0).is_unknown());
 }
 
 }  // namespace

@@ -8,15 +8,20 @@
 //  - SetThenFill: all values are set first, then forward_fill(1..n-1) runs once (FST and the
 //    block formats). An Unknown set at an index is filled over by the value before it, so it
 //    only shows where no known value precedes it.
-// Changes go to one append-only log (sequential writes, whatever the signal), which freezing
-// sorts by signal; values may arrive in any index order. Indices at or past the freeze length
-// are dropped.
+// Each signal's changes go to a chain of chunks carved in sequence from large blocks, so
+// recording a change is one store into a chunk whose tail is likely in cache, and no change is
+// copied or sorted while loading. Values may arrive in any index order; indices at or past the
+// freeze length are dropped.
 
 #include <cstdint>
+#include <memory>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "signal/column_store.hpp"
 #include "signal/value.hpp"
+#include "util/huge_pages.hpp"
 
 namespace quor_core::signal {
 
@@ -27,37 +32,70 @@ public:
     explicit ColumnBuilder(FillRule rule) : rule_(rule) {}
 
     void set(uint32_t id, uint64_t index, SignalValue value);
-    void set_uint(uint32_t id, uint64_t index, uint64_t value) { log(id, index, ValueKind::Uint, value); }
+    void set_uint(uint32_t id, uint64_t index, uint64_t value) { record(id, index, ValueKind::Uint, value); }
     // Freezes every column over [0, num_indices).
     ColumnStore freeze(uint64_t num_indices) &&;
 
-    size_t change_count() const { return log_.size(); }
-    void reserve(size_t changes) { log_.reserve(changes); }
+    size_t change_count() const { return changes_; }
+    // Room for about this many changes in the first block.
+    void reserve(size_t changes) { next_block_slots_ = std::max<size_t>(kMinBlockSlots, std::min(changes, kMaxBlockSlots)); }
 
 private:
     // Index and kind share one word: the kind in the low byte, the index above it.
-    struct __attribute__((packed, aligned(4))) Change {
-        uint64_t index_kind;
-        uint64_t payload;  // Uint value, Real bits, or index into heap_
-        uint32_t id;
-    };
     struct Slot {
         uint64_t index_kind;
-        uint64_t payload;
+        uint64_t payload;  // Uint value, Real bits, or index into heap_
     };
+    struct Chunk {
+        Slot* data;
+        uint32_t size;  // filled slots (the chain's last chunk: see Chain::fill)
+        uint32_t next;  // next chunk of the same signal, or kNone
+    };
+    struct Chain {
+        Slot* tail = nullptr;  // the last chunk's slots
+        uint32_t fill = 0;     // filled slots of the last chunk
+        uint32_t cap = 0;      // capacity of the last chunk
+        uint32_t first = kNone;
+        uint32_t last = kNone;
+    };
+    static constexpr uint32_t kNone = UINT32_MAX;
     static constexpr uint64_t kMaxIndex = (uint64_t{1} << 56) - 1;
+    static constexpr uint32_t kFirstChunk = 4;
+    static constexpr uint32_t kMaxChunk = 512;
+    static constexpr size_t kMinBlockSlots = size_t{1} << 12;
+    static constexpr size_t kMaxBlockSlots = size_t{1} << 22;
+    // Ids below this index a vector; larger ones (rare, from formats with sparse ids) a map.
+    static constexpr uint32_t kDirectIds = uint32_t{1} << 22;
 
-    void log(uint32_t id, uint64_t index, ValueKind kind, uint64_t payload) {
+    void record(uint32_t id, uint64_t index, ValueKind kind, uint64_t payload) {
         if (index > kMaxIndex) return;  // past any trace that fits in memory
-        log_.push_back({(index << 8) | static_cast<uint8_t>(kind), payload, id});
-        if (id > max_id_) max_id_ = id;
+        Chain& c = chain_for(id);
+        if (c.fill == c.cap) new_chunk(c);
+        c.tail[c.fill++] = {(index << 8) | static_cast<uint8_t>(kind), payload};
+        ++changes_;
     }
+    Chain& chain_for(uint32_t id) {
+        if (id < kDirectIds) {
+            if (id >= chains_.size()) grow_chains(id);
+            return chains_[id];
+        }
+        return far_chain(id);
+    }
+    void grow_chains(uint32_t id);
+    Chain& far_chain(uint32_t id);
+    void new_chunk(Chain& c);
     Column build_column(Slot* first, Slot* last, uint64_t length);
 
     FillRule rule_;
-    std::vector<Change> log_;
-    std::vector<SignalValue> heap_;  // Wide, FourState and Text values of the log
-    uint32_t max_id_ = 0;
+    std::vector<Chain> chains_;
+    std::vector<std::pair<uint32_t, Chain>> far_chains_;
+    std::unordered_map<uint32_t, size_t> far_slots_;
+    std::vector<Chunk> chunks_;
+    std::vector<std::unique_ptr<util::HugeBuffer<Slot>>> blocks_;
+    size_t block_used_ = 0;
+    size_t next_block_slots_ = kMinBlockSlots;
+    size_t changes_ = 0;
+    std::vector<SignalValue> heap_;  // Wide, FourState and Text values
 };
 
 }  // namespace quor_core::signal

@@ -1,0 +1,67 @@
+#pragma once
+// An allocator for the large, short-lived buffers of loading (change logs, sort buffers): big
+// requests are mapped directly and marked for transparent huge pages, which cuts the page
+// faults of filling hundreds of megabytes by a factor of about 500.
+
+#include <sys/mman.h>
+
+#include <cstddef>
+#include <new>
+#include <type_traits>
+
+namespace quor_core::util {
+
+template <typename T>
+struct HugePageAllocator {
+    using value_type = T;
+    static constexpr size_t kMapThreshold = size_t{2} << 20;
+
+    HugePageAllocator() = default;
+    template <typename U>
+    HugePageAllocator(const HugePageAllocator<U>&) noexcept {}
+
+    T* allocate(size_t n) {
+        const size_t bytes = n * sizeof(T);
+        if (bytes < kMapThreshold) return static_cast<T*>(::operator new(bytes));
+        void* p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED) throw std::bad_alloc();
+        ::madvise(p, bytes, MADV_HUGEPAGE);
+        return static_cast<T*>(p);
+    }
+
+    void deallocate(T* p, size_t n) noexcept {
+        const size_t bytes = n * sizeof(T);
+        if (bytes < kMapThreshold) {
+            ::operator delete(p);
+        } else {
+            ::munmap(p, bytes);
+        }
+    }
+
+    template <typename U>
+    bool operator==(const HugePageAllocator<U>&) const noexcept { return true; }
+};
+
+// Uninitialised storage for n trivially copyable values, from HugePageAllocator.
+template <typename T>
+class HugeBuffer {
+    static_assert(std::is_trivially_copyable_v<T>);
+
+public:
+    explicit HugeBuffer(size_t n) : data_(n ? HugePageAllocator<T>().allocate(n) : nullptr), size_(n) {}
+    HugeBuffer(const HugeBuffer&) = delete;
+    HugeBuffer& operator=(const HugeBuffer&) = delete;
+    ~HugeBuffer() {
+        if (data_) HugePageAllocator<T>().deallocate(data_, size_);
+    }
+
+    T* data() { return data_; }
+    T& operator[](size_t i) { return data_[i]; }
+    size_t size() const { return size_; }
+
+private:
+    T* data_;
+    size_t size_;
+};
+
+}  // namespace quor_core::util
