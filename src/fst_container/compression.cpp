@@ -1,0 +1,141 @@
+#include "compression.hpp"
+
+#include <lz4.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <climits>
+#include <string>
+
+namespace fst_container {
+namespace {
+
+const char* zlib_status_name(int status) {
+    switch (status) {
+        case Z_NEED_DICT: return "NeedDict";
+        case Z_STREAM_ERROR: return "StreamError";
+        case Z_DATA_ERROR: return "DataError";
+        case Z_MEM_ERROR: return "MemError";
+        case Z_BUF_ERROR: return "BufError";
+        case Z_VERSION_ERROR: return "VersionError";
+        default: return "Unknown";
+    }
+}
+
+// RAII holder of an inflate stream.
+class Inflater {
+public:
+    explicit Inflater(int window_bits) { status_ = inflateInit2(&stream_, window_bits); }
+    ~Inflater() {
+        if (status_ == Z_OK) inflateEnd(&stream_);
+    }
+    Inflater(const Inflater&) = delete;
+    Inflater& operator=(const Inflater&) = delete;
+
+    bool ready() const { return status_ == Z_OK; }
+    int init_status() const { return status_; }
+    z_stream& stream() { return stream_; }
+
+private:
+    z_stream stream_{};
+    int status_ = Z_STREAM_ERROR;
+};
+
+// zlib counts in uInt; feed at most this much at once.
+constexpr std::size_t max_chunk = static_cast<std::size_t>(UINT_MAX);
+
+}  // namespace
+
+Result<std::size_t> inflate_into(std::span<const std::uint8_t> input, std::uint8_t* out, std::size_t capacity,
+                                 DeflateFormat format) {
+    Inflater inflater(format == DeflateFormat::Zlib ? MAX_WBITS : -MAX_WBITS);
+    if (!inflater.ready()) return ReaderError::zlib(inflater.init_status(), 0);
+    z_stream& zs = inflater.stream();
+    std::size_t in_pos = 0;
+    std::size_t out_pos = 0;
+    for (;;) {
+        const std::size_t in_chunk = std::min(input.size() - in_pos, max_chunk);
+        const std::size_t out_chunk = std::min(capacity - out_pos, max_chunk);
+        zs.next_in = const_cast<Bytef*>(input.data() + in_pos);
+        zs.avail_in = static_cast<uInt>(in_chunk);
+        std::uint8_t spare = 0;
+        // With the output full, offer one spare byte: if the stream still
+        // produces output, it is longer than the stated size.
+        const bool probing = out_chunk == 0;
+        zs.next_out = probing ? &spare : out + out_pos;
+        zs.avail_out = probing ? 1u : static_cast<uInt>(out_chunk);
+        const int status = inflate(&zs, Z_NO_FLUSH);
+        const std::size_t consumed = in_chunk - zs.avail_in;
+        const std::size_t produced = (probing ? 1u : out_chunk) - zs.avail_out;
+        in_pos += consumed;
+        if (probing && produced > 0) return ReaderError::zlib(Z_BUF_ERROR, out_pos);
+        out_pos += probing ? 0 : produced;
+        if (status == Z_STREAM_END) return out_pos;
+        if (status != Z_OK && status != Z_BUF_ERROR) return ReaderError::zlib(status, out_pos);
+        if (consumed == 0 && produced == 0) {
+            // No progress: the input is exhausted before the stream ended.
+            return ReaderError::zlib(Z_BUF_ERROR, out_pos);
+        }
+    }
+}
+
+Result<std::size_t> lz4_decompress_into(std::span<const std::uint8_t> input, std::uint8_t* out,
+                                        std::size_t capacity) {
+    if (input.size() > static_cast<std::size_t>(INT_MAX) || capacity > static_cast<std::size_t>(INT_MAX)) {
+        return ReaderError::lz4(-1);
+    }
+    const int produced = LZ4_decompress_safe(reinterpret_cast<const char*>(input.data()),
+                                             reinterpret_cast<char*>(out), static_cast<int>(input.size()),
+                                             static_cast<int>(capacity));
+    if (produced < 0) return ReaderError::lz4(produced);
+    return static_cast<std::size_t>(produced);
+}
+
+Result<std::vector<std::uint8_t>> inflate_gzip_wrapper(ByteSource& src, std::uint64_t uncompressed_len) {
+    FST_CHECK(read_gzip_header(src));
+    Inflater inflater(-MAX_WBITS);
+    if (!inflater.ready()) return ReaderError::gzip_body(zlib_status_name(inflater.init_status()));
+    z_stream& zs = inflater.stream();
+
+    constexpr std::size_t in_piece = 16384;
+    constexpr std::size_t out_piece = 65536;
+    std::vector<std::uint8_t> in_buf(in_piece);
+    std::size_t in_len = 0;
+    std::size_t in_pos = 0;
+    std::vector<std::uint8_t> out;
+    // The claimed length is only a hint for the first allocation.
+    out.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(
+        uncompressed_len, std::min<std::uint64_t>(src.remaining(), UINT64_MAX / 8) * 8)));
+    bool input_done = false;
+    while (out.size() < uncompressed_len) {
+        if (in_pos == in_len && !input_done) {
+            FST_TRY(const std::size_t got, src.read_some(in_buf.data(), in_piece));
+            in_len = got;
+            in_pos = 0;
+            input_done = got == 0;
+        }
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(out_piece, uncompressed_len - out.size()));
+        const std::size_t old_size = out.size();
+        out.resize(old_size + want);
+        zs.next_in = in_buf.data() + in_pos;
+        zs.avail_in = static_cast<uInt>(in_len - in_pos);
+        zs.next_out = out.data() + old_size;
+        zs.avail_out = static_cast<uInt>(want);
+        const int status = inflate(&zs, Z_NO_FLUSH);
+        const std::size_t consumed = (in_len - in_pos) - zs.avail_in;
+        const std::size_t produced = want - zs.avail_out;
+        in_pos += consumed;
+        out.resize(old_size + produced);
+        if (status == Z_STREAM_END) break;
+        if (status == Z_NEED_DICT || (status != Z_OK && status != Z_BUF_ERROR)) {
+            return ReaderError::gzip_body(zlib_status_name(status));
+        }
+        if (consumed == 0 && produced == 0 && input_done) {
+            return ReaderError::gzip_body(zlib_status_name(Z_BUF_ERROR));
+        }
+    }
+    return out;
+}
+
+}  // namespace fst_container

@@ -1,0 +1,45 @@
+#pragma once
+// Bounded decompression of in-memory blocks (zlib, raw DEFLATE, LZ4) and
+// sanity limits for lengths claimed by a file.
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "io.hpp"
+#include "result.hpp"
+
+namespace fst_container {
+
+// Largest expansion each method can achieve, plus slack for tiny inputs.
+// A claimed uncompressed length above these limits cannot be honest and is
+// rejected before anything is allocated.
+inline constexpr std::uint64_t max_deflate_ratio = 1040;
+inline constexpr std::uint64_t max_lz4_ratio = 256;
+inline constexpr std::uint64_t max_fastlz_ratio = 256;
+inline constexpr std::uint64_t ratio_slack = 64;
+
+inline bool expansion_plausible(std::uint64_t compressed, std::uint64_t uncompressed, std::uint64_t ratio) {
+    if (compressed > (UINT64_MAX - ratio_slack) / ratio) return true;
+    return uncompressed <= compressed * ratio + ratio_slack;
+}
+
+enum class DeflateFormat { Zlib, Raw };
+
+// Inflates input into out[0, capacity). Output beyond capacity, a truncated
+// stream, a preset dictionary or corrupt data are ZLibDecompress errors.
+// Bytes after the end of the stream are ignored. Gives the bytes produced.
+Result<std::size_t> inflate_into(std::span<const std::uint8_t> input, std::uint8_t* out, std::size_t capacity,
+                                 DeflateFormat format);
+
+// Decompresses one LZ4 block into out[0, capacity); gives the bytes produced.
+Result<std::size_t> lz4_decompress_into(std::span<const std::uint8_t> input, std::uint8_t* out,
+                                        std::size_t capacity);
+
+// Removes the gzip wrapper of a whole FST file: the member header, then raw
+// DEFLATE data inflated until uncompressed_len bytes have been produced or
+// the stream ends.
+Result<std::vector<std::uint8_t>> inflate_gzip_wrapper(ByteSource& src, std::uint64_t uncompressed_len);
+
+}  // namespace fst_container
