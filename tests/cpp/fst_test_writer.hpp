@@ -96,6 +96,17 @@ inline std::vector<std::uint8_t> hierarchy_lz4_block(const std::vector<std::uint
     return h.b;
 }
 
+// Hierarchy compressed with LZ4 twice.
+inline std::vector<std::uint8_t> hierarchy_lz4duo_block(const std::vector<std::uint8_t>& entries) {
+    const std::vector<std::uint8_t> once = lz4_compress(entries);
+    const std::vector<std::uint8_t> twice = lz4_compress(once);
+    Bytes middle;
+    middle.varint(once.size());
+    Bytes h;
+    h.u8(7).u64(16 + middle.b.size() + twice.size()).u64(entries.size()).raw(middle.b).raw(twice);
+    return h.b;
+}
+
 // Entry bytes of a variable declaration.
 inline std::vector<std::uint8_t> var_entry(const std::string& name, std::uint32_t length, std::uint32_t alias = 0,
                                            std::uint8_t type = 16) {
