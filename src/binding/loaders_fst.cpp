@@ -1,10 +1,24 @@
 // PyTrace.from_fst.
 
+#include "loader_util.hpp"
 #include "method_tables.hpp"
+#include "trace/fst.hpp"
 
 namespace quor_binding {
 
+using quor_core::trace::FstTrace;
+
+namespace {
+
+PyObject* from_fst(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return run_loader(cls, args, nargs, kwnames, "PyTrace.from_fst", "path",
+                      [](std::string_view path) { return FstTrace::from_file(std::string(path)); });
+}
+
+}  // namespace
+
 PyMethodDef fst_loader_static[] = {
+    {"from_fst", as_cfunction(from_fst), kFastKw, "from_fst(path)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

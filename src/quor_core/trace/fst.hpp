@@ -1,0 +1,20 @@
+#pragma once
+// FstTrace: a trace loaded from an FST file (plain or wrapped whole in gzip).
+
+#include <string>
+
+#include "trace/common_trace.hpp"
+#include "util/result.hpp"
+
+namespace quor_core::trace {
+
+class FstTrace final : public CommonTrace {
+public:
+    using CommonTrace::CommonTrace;
+
+    // The loaded trace, or one of the messages "Failed to open <path>: <os error>",
+    // "FST open: ...", "FST hierarchy: ..." or "FST signals: ...".
+    static Result<FstTrace, std::string> from_file(const std::string& path);
+};
+
+}  // namespace quor_core::trace

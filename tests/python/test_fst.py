@@ -1,0 +1,185 @@
+"""PyTrace.from_fst: loading FST files from independent writers, value
+conversion, and the error messages for files that cannot be read."""
+
+import os
+import random
+import struct
+
+import pytest
+
+from quor import PyTrace
+
+DATA = os.path.join(os.path.dirname(__file__), "..", "cpp", "fst_data")
+
+
+def data(name):
+    return os.path.join(DATA, name)
+
+
+def values(trace, name):
+    return trace.signal_values_range(name, 0, trace.max_index() + 1)
+
+
+def vcd_name(fst_name):
+    """The FST writers keep a declared bit range in the name ("count [15:0]");
+    the VCD reader drops it."""
+    return fst_name.split(" [")[0]
+
+
+@pytest.mark.parametrize("packing", ["lz4", "fastlz", "zlib", "gzip"])
+def test_small_file_every_packing(packing):
+    t = PyTrace.from_fst(data(f"small_{packing}.fst"))
+    assert t.signal_names() == ["top.clk", "top.data [3:0]", "top.r", "top.sub.clk_alias", "top.sub.bus [7:0]"]
+    assert t.scopes() == ["top", "top.sub"]
+    assert [t.timestamp(i) for i in range(t.max_index() + 1)] == [0, 5, 10, 15, 20]
+    assert values(t, "top.clk") == [0, 1, 0, None, None]  # z at 15, x at 20
+    assert values(t, "top.data [3:0]") == [0, 10, None, None, 15]
+    assert values(t, "top.r") == [1.5, 1.5, -2.25, -2.25, -2.25]
+    assert values(t, "top.sub.bus [7:0]") == [None, None, 170, 170, 0]
+    assert t.signal_width("top.sub.bus [7:0]") == 8
+    assert t.signal_width("no.such.signal") == 1
+
+
+def test_alias_shares_id_and_values():
+    t = PyTrace.from_fst(data("small_lz4.fst"))
+    assert t.signal_id("top.clk") == t.signal_id("top.sub.clk_alias") == 0
+    assert values(t, "top.clk") == values(t, "top.sub.clk_alias")
+    # ids are dense in order of first declaration
+    assert [t.signal_id(n) for n in t.signal_names()] == [0, 1, 2, 0, 3]
+
+
+@pytest.mark.parametrize("packing", ["lz4", "fastlz", "zlib"])
+def test_packed_signal_data_matches_vcd(packing):
+    fst = PyTrace.from_fst(data(f"packing_{packing}.fst"))
+    vcd = PyTrace.from_vcd(data("packing.expected.vcd"))
+    assert [vcd_name(n) for n in fst.signal_names()] == vcd.signal_names()
+    assert fst.max_index() == vcd.max_index() == 1199
+    for name in fst.signal_names():
+        assert values(fst, name) == values(vcd, vcd_name(name)), name
+
+
+def test_multi_block_file_keeps_repeated_boundary_times():
+    t = PyTrace.from_fst(data("multi_block.fst"))
+    times = [t.timestamp(i) for i in range(t.max_index() + 1)]
+    assert times.count(48) == 2 and times == sorted(times)
+    vcd = PyTrace.from_vcd(data("multi_block.expected.vcd"))
+    # Values agree time by time; at a repeated time the later index holds.
+    for name in t.signal_names():
+        by_time = {}
+        for i in range(t.max_index() + 1):
+            by_time[t.timestamp(i)] = t.signal_value(name, i)
+        for i in range(vcd.max_index() + 1):
+            expected = vcd.signal_value(vcd_name(name), i)
+            if isinstance(expected, float):  # fst2vcd prints 16 significant digits
+                expected = pytest.approx(expected, rel=1e-15)
+            assert by_time[vcd.timestamp(i)] == expected, (name, i)
+
+
+def test_variable_length_signals_are_text():
+    t = PyTrace.from_fst(data("ghdl_enum.fst"))
+    # Enumeration literals stay text, even those made of bit characters.
+    assert values(t, "st") == ["idle", "load", "run", "idle"]
+    assert values(t, "c") == ["'a'", "'z'", "'z'", "'z'"]
+    assert values(t, "sl") == [None, 1, None, None]  # u, 1, z, l
+    assert values(t, "v[7:0]")[1] == 165
+
+
+def test_verilator_file_reads_enum_tables_and_wide_vectors():
+    t = PyTrace.from_fst(data("verilator.fst"))
+    vcd = PyTrace.from_vcd(data("verilator.expected.vcd"))
+    assert [vcd_name(n) for n in t.signal_names()] == vcd.signal_names()
+    for name in t.signal_names():
+        assert values(t, name) == values(vcd, vcd_name(name)), name
+
+
+def test_type_error_names_the_parameter():
+    with pytest.raises(TypeError, match="path"):
+        PyTrace.from_fst(42)
+
+
+def test_missing_file_and_directory(tmp_path):
+    missing = str(tmp_path / "nope.fst")
+    with pytest.raises(ValueError, match=r"^Failed to open .*nope\.fst: No such file or directory"):
+        PyTrace.from_fst(missing)
+    with pytest.raises(ValueError, match=r"^Failed to open .*: Is a directory"):
+        PyTrace.from_fst(str(tmp_path))
+
+
+def test_empty_and_garbage_files(tmp_path):
+    empty = tmp_path / "empty.fst"
+    empty.write_bytes(b"")
+    with pytest.raises(ValueError, match=r"^FST open: "):
+        PyTrace.from_fst(str(empty))
+    garbage = tmp_path / "garbage.fst"
+    garbage.write_bytes(b"\x2a not an fst file")
+    with pytest.raises(ValueError, match=r"^FST open: Unexpected block type$"):
+        PyTrace.from_fst(str(garbage))
+
+
+def test_unfinished_gzip_wrapper(tmp_path):
+    raw = bytearray(open(data("small_gzip.fst"), "rb").read())
+    assert raw[0] == 254
+    raw[1:9] = bytes(8)  # section length 0: the writer has not finished
+    path = tmp_path / "unfinished.fst"
+    path.write_bytes(bytes(raw))
+    with pytest.raises(ValueError) as err:
+        PyTrace.from_fst(str(path))
+    assert str(err.value) == "FST open: The FST file is still being compressed into its final GZIP wrapper."
+
+
+def test_missing_hierarchy_block(tmp_path):
+    # Keep the header (330 bytes) and the blocks up to the hierarchy block.
+    raw = open(data("small_zlib.fst"), "rb").read()
+    blocks, pos = [], 0
+    while pos < len(raw):
+        kind = raw[pos]
+        length = struct.unpack(">Q", raw[pos + 1:pos + 9])[0]
+        blocks.append((kind, raw[pos:pos + 1 + length]))
+        pos += 1 + length
+    kept = b"".join(b for kind, b in blocks if kind not in (4, 6, 7))
+    path = tmp_path / "no_hierarchy.fst"
+    path.write_bytes(kept)
+    with pytest.raises(ValueError) as err:
+        PyTrace.from_fst(str(path))
+    assert str(err.value) == "FST open: The FST file is incomplete: hierarchy block is missing."
+
+
+def load_or_error(path):
+    try:
+        PyTrace.from_fst(str(path))
+    except ValueError as e:
+        assert str(e).startswith(("FST open: ", "FST hierarchy: ", "FST signals: ")), str(e)
+
+
+@pytest.mark.parametrize("name", ["small_lz4.fst", "small_gzip.fst", "packing_fastlz.fst", "multi_block.fst",
+                                  "ghdl_enum.fst", "verilator.fst"])
+def test_truncated_files_fail_cleanly(tmp_path, name):
+    raw = open(data(name), "rb").read()
+    path = tmp_path / "cut.fst"
+    for cut in sorted(set(range(0, len(raw), max(1, len(raw) // 97))) | {1, 9, 329, 330, len(raw) - 1}):
+        path.write_bytes(raw[:cut])
+        load_or_error(path)
+
+
+@pytest.mark.parametrize("name", ["small_zlib.fst", "packing_lz4.fst", "multi_block.fst", "verilator.fst"])
+def test_corrupted_files_fail_cleanly(tmp_path, name):
+    raw = open(data(name), "rb").read()
+    rnd = random.Random(name)
+    path = tmp_path / "bad.fst"
+    for _ in range(150):
+        mutated = bytearray(raw)
+        for _ in range(rnd.randint(1, 4)):
+            pos = rnd.randrange(len(mutated))
+            mutated[pos] = rnd.choice([0, 0xFF, 0x7F, 0x80, rnd.randrange(256)])
+        path.write_bytes(bytes(mutated))
+        load_or_error(path)
+
+
+def test_huge_section_length_is_rejected(tmp_path):
+    raw = bytearray(open(data("small_lz4.fst"), "rb").read())
+    # The block after the header: claim an enormous section length.
+    raw[331:339] = struct.pack(">Q", 1 << 62)
+    path = tmp_path / "huge.fst"
+    path.write_bytes(bytes(raw))
+    with pytest.raises(ValueError, match=r"^FST open: "):
+        PyTrace.from_fst(str(path))
