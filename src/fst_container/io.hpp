@@ -142,6 +142,26 @@ Result<std::vector<std::uint8_t>> read_lz4_compressed_bytes(ByteSource& src, std
 // Decoders over [p, end); on success advance p. They fail on truncation or
 // overlong encodings like their ByteSource counterparts.
 Result<std::uint32_t> decode_varint_u32(const std::uint8_t*& p, const std::uint8_t* end);
+
+// Hot-path form: false on truncation or an overlong encoding (p is then
+// unspecified; decode_varint_u32 from the same start gives the error).
+inline bool try_varint_u32(const std::uint8_t*& p, const std::uint8_t* end, std::uint32_t& out) {
+    if (p != end && *p < 0x80) {
+        out = *p++;
+        return true;
+    }
+    std::uint32_t value = 0;
+    for (unsigned i = 0; i < 5; ++i) {
+        if (p == end) return false;
+        const std::uint8_t b = *p++;
+        value |= static_cast<std::uint32_t>(b & 0x7F) << (7 * i);
+        if ((b & 0x80) == 0) {
+            out = value;
+            return true;
+        }
+    }
+    return false;
+}
 Result<std::uint64_t> decode_varint_u64(const std::uint8_t*& p, const std::uint8_t* end);
 
 }  // namespace fst_container

@@ -2,6 +2,7 @@
 // Value-or-error type used at every fallible boundary of the FST reader.
 
 #include <cassert>
+#include <memory>
 #include <type_traits>
 #include <utility>
 #include <variant>
@@ -10,11 +11,14 @@
 
 namespace fst_container {
 
+// The error is held behind a pointer so that results stay small and cheap on
+// hot paths, where they almost always carry a value.
 template <typename T>
 class [[nodiscard]] Result {
 public:
     Result(T value) : data_(std::in_place_index<0>, std::move(value)) {}
-    Result(ReaderError error) : data_(std::in_place_index<1>, std::move(error)) {}
+    Result(ReaderError error)
+        : data_(std::in_place_index<1>, std::make_unique<ReaderError>(std::move(error))) {}
 
     bool ok() const { return data_.index() == 0; }
     explicit operator bool() const { return ok(); }
@@ -27,12 +31,12 @@ public:
     T* operator->() { return &value(); }
     const T* operator->() const { return &value(); }
 
-    ReaderError& error() & { assert(!ok()); return *std::get_if<1>(&data_); }
-    const ReaderError& error() const& { assert(!ok()); return *std::get_if<1>(&data_); }
-    ReaderError&& error() && { assert(!ok()); return std::move(*std::get_if<1>(&data_)); }
+    ReaderError& error() & { assert(!ok()); return **std::get_if<1>(&data_); }
+    const ReaderError& error() const& { assert(!ok()); return **std::get_if<1>(&data_); }
+    ReaderError&& error() && { assert(!ok()); return std::move(**std::get_if<1>(&data_)); }
 
 private:
-    std::variant<T, ReaderError> data_;
+    std::variant<T, std::unique_ptr<ReaderError>> data_;
 };
 
 // Success carries nothing.
@@ -40,17 +44,16 @@ template <>
 class [[nodiscard]] Result<void> {
 public:
     Result() = default;
-    Result(ReaderError error) : error_(std::move(error)), failed_(true) {}
+    Result(ReaderError error) : error_(std::make_unique<ReaderError>(std::move(error))) {}
 
-    bool ok() const { return !failed_; }
+    bool ok() const { return error_ == nullptr; }
     explicit operator bool() const { return ok(); }
-    ReaderError& error() & { assert(failed_); return error_; }
-    const ReaderError& error() const& { assert(failed_); return error_; }
-    ReaderError&& error() && { assert(failed_); return std::move(error_); }
+    ReaderError& error() & { assert(!ok()); return *error_; }
+    const ReaderError& error() const& { assert(!ok()); return *error_; }
+    ReaderError&& error() && { assert(!ok()); return std::move(*error_); }
 
 private:
-    ReaderError error_{};
-    bool failed_ = false;
+    std::unique_ptr<ReaderError> error_;
 };
 
 using Status = Result<void>;

@@ -184,7 +184,12 @@ Status BlockDecoder::decompress_entries(const std::vector<SignalDataLoc>& locs, 
 
 Status BlockDecoder::read_pending(std::uint32_t signal, std::uint64_t& delta) {
     Cursor& c = cursors_[signal];
-    FST_TRY(const std::uint32_t v, decode_varint_u32(c.p, c.end));
+    const std::uint8_t* const start = c.p;
+    std::uint32_t v = 0;
+    if (!try_varint_u32(c.p, c.end, v)) {
+        const std::uint8_t* p = start;
+        return decode_varint_u32(p, c.end).error();
+    }
     c.pending = v;
     delta = meta_.signals[signal].bits() == 1 ? one_bit_delta(v) : multi_bit_delta(v);
     return {};
@@ -212,7 +217,12 @@ Status BlockDecoder::deliver_change(std::uint32_t signal, std::uint64_t time) {
         return {};
     }
     if (info.is_var_length()) {
-        FST_TRY(const std::uint32_t len, decode_varint_u32(c.p, c.end));
+        const std::uint8_t* const start = c.p;
+        std::uint32_t len = 0;
+        if (!try_varint_u32(c.p, c.end, len)) {
+            const std::uint8_t* p = start;
+            return decode_varint_u32(p, c.end).error();
+        }
         if (len > static_cast<std::size_t>(c.end - c.p)) return eof();
         const std::string_view bytes(reinterpret_cast<const char*>(c.p), len);
         c.p += len;

@@ -1,5 +1,7 @@
 #include "value_changes.hpp"
 
+#include <cstring>
+
 namespace fst_container {
 namespace {
 
@@ -158,16 +160,28 @@ Result<std::uint32_t> read_multi_bit_signal_time_delta(std::span<const std::uint
     return multi_bit_delta(v);
 }
 
+namespace {
+
+// Eight characters 0/1 per byte value, most significant bit first.
+struct BitChars {
+    char chars[256][8];
+    constexpr BitChars() : chars() {
+        for (int v = 0; v < 256; ++v) {
+            for (int k = 0; k < 8; ++k) chars[v][k] = static_cast<char>('0' + ((v >> (7 - k)) & 1));
+        }
+    }
+};
+constexpr BitChars bit_chars;
+
+}  // namespace
+
 void unpack_bits(const std::uint8_t* packed, std::uint32_t bits, char* out) {
     const std::uint32_t whole = bits / 8;
     for (std::uint32_t byte = 0; byte < whole; ++byte) {
-        const std::uint8_t b = packed[byte];
-        char* o = out + std::size_t{byte} * 8;
-        for (int k = 0; k < 8; ++k) o[k] = static_cast<char>('0' + ((b >> (7 - k)) & 1));
+        std::memcpy(out + std::size_t{byte} * 8, bit_chars.chars[packed[byte]], 8);
     }
-    for (std::uint32_t k = whole * 8; k < bits; ++k) {
-        out[k] = static_cast<char>('0' + ((packed[k / 8] >> (7 - k % 8)) & 1));
-    }
+    const std::uint32_t rest = bits % 8;
+    if (rest != 0) std::memcpy(out + std::size_t{whole} * 8, bit_chars.chars[packed[whole]], rest);
 }
 
 }  // namespace fst_container

@@ -135,32 +135,32 @@ struct VcBlock {
     std::uint8_t pack = 'Z';
 };
 
-inline std::vector<std::uint8_t> vc_block(const VcBlock& spec) {
+inline std::vector<std::uint8_t> vc_block(const VcBlock& layout) {
     Bytes body;  // from the frame lengths to the end of the time table trailer
-    body.varint(spec.frame.size()).varint(spec.frame.size()).varint(spec.frame_signals).raw(spec.frame);
-    body.varint(spec.data.size());
-    body.u8(spec.pack);
+    body.varint(layout.frame.size()).varint(layout.frame.size()).varint(layout.frame_signals).raw(layout.frame);
+    body.varint(layout.data.size());
+    body.u8(layout.pack);
     // Data entries, each an uncompressed-length 0 followed by the bytes.
-    std::vector<std::uint64_t> offsets(spec.data.size(), 0);
+    std::vector<std::uint64_t> offsets(layout.data.size(), 0);
     std::uint64_t at = 1;
     Bytes entries;
-    for (std::size_t i = 0; i < spec.data.size(); ++i) {
-        if (!spec.data[i]) continue;
+    for (std::size_t i = 0; i < layout.data.size(); ++i) {
+        if (!layout.data[i]) continue;
         offsets[i] = at;
         Bytes e;
-        e.varint(0).raw(*spec.data[i]);
+        e.varint(0).raw(*layout.data[i]);
         entries.raw(e.b);
         at += e.b.size();
     }
     body.raw(entries.b);
     Bytes chain;
     const auto alias = [&](std::size_t i) -> std::optional<std::uint32_t> {
-        return i < spec.alias_of.size() ? spec.alias_of[i] : std::nullopt;
+        return i < layout.alias_of.size() ? layout.alias_of[i] : std::nullopt;
     };
-    if (spec.kind == 8) {
+    if (layout.kind == 8) {
         std::uint64_t prev = 0;
         std::uint64_t skip = 0;
-        for (std::size_t i = 0; i < spec.data.size(); ++i) {
+        for (std::size_t i = 0; i < layout.data.size(); ++i) {
             const bool has = offsets[i] != 0 || alias(i);
             if (!has) {
                 ++skip;
@@ -179,7 +179,7 @@ inline std::vector<std::uint8_t> vc_block(const VcBlock& spec) {
     } else {
         std::uint64_t prev = 0;
         std::uint64_t skip = 0;
-        for (std::size_t i = 0; i < spec.data.size(); ++i) {
+        for (std::size_t i = 0; i < layout.data.size(); ++i) {
             const bool has = offsets[i] != 0 || alias(i);
             if (!has) {
                 ++skip;
@@ -199,13 +199,13 @@ inline std::vector<std::uint8_t> vc_block(const VcBlock& spec) {
     body.raw(chain.b).u64(chain.b.size());
     Bytes table;
     std::uint64_t last = 0;
-    for (std::uint64_t t : spec.times) {
+    for (std::uint64_t t : layout.times) {
         table.varint(t - last);
         last = t;
     }
-    body.raw(table.b).u64(table.b.size()).u64(table.b.size()).u64(spec.times.size());
+    body.raw(table.b).u64(table.b.size()).u64(table.b.size()).u64(layout.times.size());
     Bytes block;
-    block.u8(spec.kind).u64(32 + body.b.size()).u64(spec.start).u64(spec.end).u64(0).raw(body.b);
+    block.u8(layout.kind).u64(32 + body.b.size()).u64(layout.start).u64(layout.end).u64(0).raw(body.b);
     return block.b;
 }
 

@@ -112,12 +112,22 @@ public:
             builder_.set(id, index, convert_fst_text(bytes));
             return;
         }
-        // Fast path for the common two-state scalar.
-        if (bytes.size() == 1 && (bytes[0] == '0' || bytes[0] == '1')) {
-            builder_.set_uint(id, index, bytes[0] == '1' ? 1 : 0);
-            return;
+        // Two-state values (the common case) go in as plain integers, the
+        // same Uint that convert_fst_bits gives them, without building a value.
+        uint64_t bits = 0;
+        bool two_state = !bytes.empty();
+        for (const char c : bytes) {
+            if (c != '0' && c != '1') {
+                two_state = false;
+                break;
+            }
+            bits = (bits << 1) | static_cast<uint64_t>(c == '1');
         }
-        builder_.set(id, index, convert_fst_bits(bytes));
+        if (two_state) {
+            builder_.set_uint(id, index, bits);
+        } else {
+            builder_.set(id, index, convert_fst_bits(bytes));
+        }
     }
 
 private:
@@ -142,12 +152,8 @@ private:
     uint64_t last_index_ = 0;
 };
 
-}  // namespace
-
-Result<FstTrace, std::string> FstTrace::from_file(const std::string& path) {
-    auto file = fc::FileSource::open(path, fc::FileSource::default_buffer_size);
-    if (!file.ok()) return make_err("Failed to open " + path + ": " + util::os_error_text(file.error().os_error));
-    auto opened = fc::FstReader::open_internal(std::make_unique<fc::FileSource>(std::move(file).value()), true);
+Result<FstTrace, std::string> load(std::unique_ptr<fc::ByteSource> source) {
+    auto opened = fc::FstReader::open_internal(std::move(source), true);
     if (!opened.ok()) return make_err("FST open: " + opened.error().display());
     fc::FstReader& reader = opened.value();
     const fc::MetaData& meta = reader.metadata();
@@ -169,6 +175,18 @@ Result<FstTrace, std::string> FstTrace::from_file(const std::string& path) {
 
     record.store = std::move(builder).freeze(record.timestamps.size());
     return FstTrace(std::move(record));
+}
+
+}  // namespace
+
+Result<FstTrace, std::string> FstTrace::from_file(const std::string& path) {
+    auto file = fc::FileSource::open(path, fc::FileSource::default_buffer_size);
+    if (!file.ok()) return make_err("Failed to open " + path + ": " + util::os_error_text(file.error().os_error));
+    return load(std::make_unique<fc::FileSource>(std::move(file).value()));
+}
+
+Result<FstTrace, std::string> FstTrace::from_bytes(std::vector<uint8_t> bytes) {
+    return load(std::make_unique<fc::VectorSource>(std::move(bytes)));
 }
 
 }  // namespace quor_core::trace

@@ -1,7 +1,9 @@
 #pragma once
 // FstTrace: a trace loaded from an FST file (plain or wrapped whole in gzip).
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "trace/common_trace.hpp"
 #include "util/result.hpp"
@@ -15,6 +17,9 @@ public:
     // The loaded trace, or one of the messages "Failed to open <path>: <os error>",
     // "FST open: ...", "FST hierarchy: ..." or "FST signals: ...".
     static Result<FstTrace, std::string> from_file(const std::string& path);
+
+    // The same from the bytes of a whole file held in memory (fuzzing, tests).
+    static Result<FstTrace, std::string> from_bytes(std::vector<uint8_t> bytes);
 };
 
 }  // namespace quor_core::trace

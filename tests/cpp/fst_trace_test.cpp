@@ -1,0 +1,127 @@
+// The FST trace adapter: value conversion and loading of crafted files.
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "fst_test_writer.hpp"
+#include "trace/fst.hpp"
+#include "trace/fst_values.hpp"
+
+using namespace quor_core;
+using quor_core::signal::SignalValue;
+using quor_core::trace::convert_fst_bits;
+using quor_core::trace::convert_fst_text;
+using quor_core::trace::FstTrace;
+using Buf = std::vector<std::uint8_t>;
+
+namespace {
+
+TEST(FstConvert, BitStrings) {
+    EXPECT_EQ(convert_fst_bits(""), SignalValue::unknown());
+    EXPECT_EQ(convert_fst_bits("0101"), SignalValue::uint(5));
+    EXPECT_EQ(convert_fst_bits("01x1"), SignalValue::four_state({0, 1, 2, 1}));
+    EXPECT_EQ(convert_fst_bits("1z-Zuwhl"), SignalValue::four_state({1, 3, 2, 3, 2, 2, 2, 2}));
+    EXPECT_EQ(convert_fst_bits("0H1"), SignalValue::text("0H1"));
+    EXPECT_EQ(convert_fst_bits("UUUU"), SignalValue::text("UUUU"));
+    // Only the last 64 characters count.
+    EXPECT_EQ(convert_fst_bits("1" + std::string(64, '0') + "1"), SignalValue::uint(1));
+}
+
+TEST(FstConvert, VariableLengthValuesStayText) {
+    EXPECT_EQ(convert_fst_text(""), SignalValue::unknown());
+    EXPECT_EQ(convert_fst_text("idle"), SignalValue::text("idle"));
+    EXPECT_EQ(convert_fst_text("run"), SignalValue::text("run"));
+    EXPECT_EQ(convert_fst_text("0101"), SignalValue::text("0101"));
+    EXPECT_EQ(convert_fst_text("a\xFF"), SignalValue::text("a\xEF\xBF\xBD"));
+}
+
+std::string write_temp(const std::vector<std::uint8_t>& bytes) {
+    char name[] = "/tmp/quor_fst_trace_XXXXXX";
+    const int fd = mkstemp(name);
+    EXPECT_GE(fd, 0);
+    close(fd);
+    std::ofstream(name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                static_cast<std::streamsize>(bytes.size()));
+    return name;
+}
+
+TEST(FstTraceLoad, NamesIdsAndValues) {
+    using namespace fst_test;
+    // Scopes top and top.cpu; a top-level variable; a duplicate full name
+    // with another handle (ignored); an alias sharing handle 1.
+    Bytes up;
+    up.u8(255);
+    const auto entries = concat({var_entry("bare", 1), scope_entry("top"), var_entry("a", 1), scope_entry("cpu"),
+                                 var_entry("pc", 4), var_entry("pc", 1), var_entry("a_alias", 1, 2), up.b, up.b});
+    VcBlock b;
+    b.start = 0;
+    b.end = 20;
+    b.frame = {'0', '1', '0', '0', '0', '0', '1'};
+    b.frame_signals = 4;
+    b.times = {10, 20};
+    b.data = {std::nullopt, Buf{0x02}, Buf{0x02, 0xA0}, std::nullopt};
+    // handles: bare 1, a 2, pc 3, (pc duplicate) 4
+    const auto file = concat({header_block(0, 20, 4), geometry_block({1, 1, 4, 1}), hierarchy_lz4_block(entries),
+                              vc_block(b)});
+    const std::string path = write_temp(file);
+    auto loaded = FstTrace::from_file(path);
+    std::remove(path.c_str());
+    ASSERT_TRUE(loaded.ok()) << loaded.error();
+    const FstTrace& t = loaded.value();
+    const std::vector<std::string> names = {"bare", "top.a", "top.cpu.pc", "top.cpu.a_alias"};
+    EXPECT_EQ(std::vector<std::string>(t.signal_names().begin(), t.signal_names().end()), names);
+    EXPECT_EQ(std::vector<std::string>(t.scopes().begin(), t.scopes().end()),
+              (std::vector<std::string>{"top", "top.cpu"}));
+    EXPECT_EQ(t.signal_id("top.cpu.a_alias"), t.signal_id("top.a"));
+    EXPECT_EQ(t.signal_id("top.cpu.pc"), 2u);
+    EXPECT_EQ(t.signal_width("top.cpu.pc"), 4u);
+    EXPECT_EQ(t.max_index(), 2u);  // 0 (block start, before the first time), 10, 20
+    EXPECT_EQ(t.signal_value("top.a", 0), SignalValue::uint(1));
+    EXPECT_EQ(t.signal_value("top.a", 1), SignalValue::uint(1));  // its change to 1 at index 1 of the block
+    EXPECT_EQ(t.signal_value("top.cpu.pc", 0), SignalValue::uint(0));
+    EXPECT_EQ(t.signal_value("top.cpu.pc", 2), SignalValue::uint(10));
+    EXPECT_EQ(t.signal_value("top.cpu.a_alias", 2), t.signal_value("top.a", 2));
+}
+
+TEST(FstTraceLoad, Messages) {
+    auto missing = FstTrace::from_file("/nonexistent/file.fst");
+    ASSERT_FALSE(missing.ok());
+    EXPECT_EQ(missing.error(), "Failed to open /nonexistent/file.fst: No such file or directory (os error 2)");
+    auto dir = FstTrace::from_file("/tmp");
+    ASSERT_FALSE(dir.ok());
+    EXPECT_EQ(dir.error().rfind("Failed to open /tmp: ", 0), 0u);
+
+    const std::string empty = write_temp({});
+    auto opened = FstTrace::from_file(empty);
+    std::remove(empty.c_str());
+    ASSERT_FALSE(opened.ok());
+    EXPECT_EQ(opened.error(), "FST open: I/O operation failed");
+
+    using namespace fst_test;
+    const std::string bad_hierarchy = write_temp(
+        concat({header_block(0, 1, 1), geometry_block({1}), hierarchy_lz4_block(Buf{254, 99, 0, 0})}));
+    auto h = FstTrace::from_file(bad_hierarchy);
+    std::remove(bad_hierarchy.c_str());
+    ASSERT_FALSE(h.ok());
+    EXPECT_EQ(h.error(), "FST hierarchy: Unexpected scope type");
+
+    VcBlock b;
+    b.end = 5;
+    b.frame_signals = 1;
+    b.times = {0, 5};
+    b.data = {Buf{0x02, 0, 0, 0, 0, 0, 0, 0, 0}};  // a packed real
+    const std::string bad_signals = write_temp(concat(
+        {header_block(0, 5, 1), geometry_block({0}), hierarchy_lz4_block(var_entry("r", 64, 0, 3)), vc_block(b)}));
+    auto s = FstTrace::from_file(bad_signals);
+    std::remove(bad_signals.c_str());
+    ASSERT_FALSE(s.ok());
+    EXPECT_EQ(s.error(), "FST signals: I/O operation failed");
+}
+
+}  // namespace
