@@ -18,6 +18,7 @@ for exe in "$build"/fuzz/fuzz_*; do
     if [[ $name == fuzz_fst ]]; then
         mkdir -p "$work/seeds"
         cp "$root"/tests/cpp/fst_data/*.fst "$work/seeds/"
+        for f in "$root"/tests/fixtures/*/*.fst; do cp "$f" "$work/seeds/$(basename "$(dirname "$f")")_$(basename "$f")"; done
         seeds+=("$work/seeds")
     fi
     echo "== $name for ${seconds}s"
