@@ -105,6 +105,8 @@ Result<std::vector<SignalInfo>> read_geometry(ByteSource& src) {
     FST_TRY(const std::vector<std::uint8_t> bytes,
             read_zlib_compressed_bytes(src, uncompressed_len, section_len - 24, true));
     if (count > bytes.size()) return ReaderError::invalid_data("geometry signal count exceeds its block");
+    // Every signal needs a handle, and handles are non-zero 32-bit numbers.
+    if (count >= 0xFFFFFFFFull) return ReaderError::invalid_data("more signals than handles");
     std::vector<SignalInfo> signals;
     signals.reserve(static_cast<std::size_t>(count));
     const std::uint8_t* p = bytes.data();
