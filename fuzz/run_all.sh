@@ -3,7 +3,7 @@
 # regression inputs (fuzz/regressions/<name>/), then fuzzing from its seed
 # corpus (fuzz/corpus/<name>/ plus, for fuzz_fst, the FST test files).
 set -euo pipefail
-build=${1:?usage: run_all.sh BUILD_DIR [SECONDS]}
+build=$(cd "${1:?usage: run_all.sh BUILD_DIR [SECONDS]}" && pwd)
 seconds=${2:-60}
 root=$(cd "$(dirname "$0")/.." && pwd)
 for exe in "$build"/fuzz/fuzz_*; do
