@@ -132,24 +132,29 @@ public:
 
 private:
     // The index of the last timestamp equal to time, else of the last one
-    // below it, else 0. Values arrive in time order within a block, so the
-    // previous answer is checked first.
+    // below it, else 0. A block delivers its changes signal by signal, each
+    // signal's in time order, so the same few times recur: a small cache of
+    // recent answers saves most searches.
     uint64_t index_of(uint64_t time) {
-        if (has_last_ && time == last_time_) return last_index_;
+        CachedIndex& slot = cache_[(time * 0x9E3779B97F4A7C15ULL) >> (64 - kCacheBits)];
+        if (slot.valid && slot.time == time) return slot.index;
         const auto it = std::upper_bound(timestamps_.begin(), timestamps_.end(), time);
-        last_index_ = it == timestamps_.begin() ? 0 : static_cast<uint64_t>(it - timestamps_.begin()) - 1;
-        last_time_ = time;
-        has_last_ = true;
-        return last_index_;
+        const uint64_t index = it == timestamps_.begin() ? 0 : static_cast<uint64_t>(it - timestamps_.begin()) - 1;
+        slot = {time, index, true};
+        return index;
     }
 
+    struct CachedIndex {
+        uint64_t time = 0;
+        uint64_t index = 0;
+        bool valid = false;
+    };
+    static constexpr unsigned kCacheBits = 12;
+    std::vector<CachedIndex> cache_ = std::vector<CachedIndex>(size_t{1} << kCacheBits);
     const std::vector<uint64_t>& timestamps_;
     const std::vector<fc::SignalInfo>& signals_;
     const HandleIds& ids_;
     signal::ColumnBuilder& builder_;
-    bool has_last_ = false;
-    uint64_t last_time_ = 0;
-    uint64_t last_index_ = 0;
 };
 
 Result<FstTrace, std::string> load(std::unique_ptr<fc::ByteSource> source) {
