@@ -74,47 +74,51 @@ inline SignalValue random_value(std::mt19937_64& rng) {
 }
 
 // Signals with runs of random length; some end before the last sample, some are absent.
-inline DenseTrace random_trace(std::mt19937_64& rng, uint32_t signals, uint64_t samples) {
+// With two_state, every value is a small Uint, as in most real traces.
+inline DenseTrace random_trace(std::mt19937_64& rng, uint32_t signals, uint64_t samples, bool two_state = false) {
     signal::SignalStore store;
     std::vector<std::string> names;
     for (uint32_t id = 0; id < signals; ++id) {
         names.push_back("top.s" + std::to_string(id));
         if (rng() % 8 == 0) continue;
         const uint64_t length = rng() % 6 == 0 ? rng() % (samples + 1) : samples;
-        SignalValue v = random_value(rng);
+        auto draw = [&] { return two_state ? SignalValue::uint(rng() % 5) : random_value(rng); };
+        const uint64_t change_every = 1 + rng() % 40;  // dense and sparse signals
+        SignalValue v = draw();
         for (uint64_t i = 0; i < length; ++i) {
-            if (rng() % 3 == 0) v = random_value(rng);
+            if (rng() % change_every == 0) v = draw();
             store.set(id, i, v);
         }
     }
     return DenseTrace(std::move(names), std::move(store), samples);
 }
 
-inline eval::Expr random_expr(std::mt19937_64& rng, uint32_t signals, uint64_t samples, int depth) {
+inline eval::Expr random_expr(std::mt19937_64& rng, uint32_t signals, uint64_t samples, int depth,
+                              bool two_state = false) {
     using eval::Expr;
     using eval::ExprKind;
     const unsigned pick = depth <= 0 ? rng() % 3 : rng() % 22;
     switch (pick) {
         case 0: return Expr::signal(rng() % 16 == 0 ? (uint64_t{1} << 32) + rng() % 2 : rng() % (signals + 1));
-        case 1: return Expr::constant(random_value(rng));
+        case 1: return Expr::constant(two_state ? SignalValue::uint(rng() % 5) : random_value(rng));
         case 2: return Expr::always_true();
         case 3: {
             static const int64_t kOffsets[] = {-2, -1, 1, 2, 3, INT64_MIN, INT64_MAX, -5, 7};
             const int64_t off = rng() % 4 == 0 ? static_cast<int64_t>(samples) : kOffsets[rng() % 9];
-            return Expr::rel_eval(random_expr(rng, signals, samples, depth - 1), off);
+            return Expr::rel_eval(random_expr(rng, signals, samples, depth - 1, two_state), off);
         }
         case 4: {
             static const uint64_t kBounds[] = {0, 1, 3, 63, 64, 100, ~uint64_t{0}};
-            return Expr::slice(random_expr(rng, signals, samples, depth - 1), kBounds[rng() % 7], kBounds[rng() % 7]);
+            return Expr::slice(random_expr(rng, signals, samples, depth - 1, two_state), kBounds[rng() % 7], kBounds[rng() % 7]);
         }
         case 5: case 6: case 7: case 8: {
             static const ExprKind kUnary[] = {ExprKind::Not, ExprKind::Signed, ExprKind::IsX, ExprKind::IsZ};
-            return Expr::unary(kUnary[pick - 5], random_expr(rng, signals, samples, depth - 1));
+            return Expr::unary(kUnary[pick - 5], random_expr(rng, signals, samples, depth - 1, two_state));
         }
         default: {
             const auto kind = static_cast<ExprKind>(static_cast<unsigned>(ExprKind::And) + rng() % 13);
-            return Expr::binary(kind, random_expr(rng, signals, samples, depth - 1),
-                                random_expr(rng, signals, samples, depth - 1));
+            return Expr::binary(kind, random_expr(rng, signals, samples, depth - 1, two_state),
+                                random_expr(rng, signals, samples, depth - 1, two_state));
         }
     }
 }

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <limits>
+#include <optional>
 
+#include "eval/block_eval.hpp"
 #include "eval/ops.hpp"
 
 namespace quor_core::eval {
@@ -19,6 +21,9 @@ struct Context {
 };
 
 constexpr uint32_t kTop = std::numeric_limits<uint32_t>::max();
+
+// Deeper programs would need a block of buffers per level; they take the segment path.
+constexpr size_t kMaxBlockStack = 64;
 
 }  // namespace
 
@@ -71,6 +76,33 @@ CompiledExpr::CompiledExpr(const trace::Trace& trace, const Expr& expr) {
         }
         program_.push_back(in);
     }
+    // Stack depth and the two-state test, for the block evaluator.
+    size_t depth = 0;
+    two_state_ = true;
+    for (const Instr& in : program_) {
+        switch (in.kind) {
+            case ExprKind::Signal: {
+                const signal::Column* col = leaves_[in.slot].column;
+                if (col && !col->all_uint()) two_state_ = false;
+                ++depth;
+                break;
+            }
+            case ExprKind::Const:
+                if (in.constant.kind() != signal::ValueKind::Uint) two_state_ = false;
+                ++depth;
+                break;
+            case ExprKind::AlwaysTrue: ++depth; break;
+            case ExprKind::RelEval:
+            case ExprKind::Not:
+            case ExprKind::Slice:
+            case ExprKind::Signed:
+            case ExprKind::IsX:
+            case ExprKind::IsZ: break;
+            default: --depth; break;
+        }
+        max_stack_ = std::max(max_stack_, depth);
+    }
+    if (max_stack_ > kMaxBlockStack) two_state_ = false;
 }
 
 SegmentScanner::SegmentScanner(const CompiledExpr& expr, uint64_t first, uint64_t last)
@@ -136,25 +168,67 @@ bool SegmentScanner::next(uint64_t& begin, uint64_t& end, bool& matched) {
     return true;
 }
 
-uint64_t CompiledExpr::count(uint64_t first, uint64_t last) const {
-    SegmentScanner s(*this, first, last);
-    uint64_t n = 0;
+// Steps segment by segment; where segments are shorter than a block and the expression is
+// two-state, evaluates a whole block at once instead. sink(begin, end) gets matching ranges,
+// sink_block(first, n, truthy) a block's flags.
+template <typename Sink>
+void CompiledExpr::scan(uint64_t first, uint64_t last, Sink&& sink) const {
+    SegmentScanner segments(*this, first, last);
+    std::optional<BlockEvaluator> block;
+    if (two_state_) block.emplace(*this);
+    std::vector<uint8_t> truthy(two_state_ ? BlockEvaluator::kBlock : 0);
+    uint64_t pos = first;
     uint64_t b = 0, e = 0;
     bool m = false;
-    while (s.next(b, e, m)) {
-        if (m) n += e - b;
+    while (pos <= last) {
+        segments.seek(pos);
+        segments.next(b, e, m);
+        if (!block || e - b >= BlockEvaluator::kBlock) {
+            if (m) sink.range(b, e);
+            if (e > last) return;
+            pos = e;
+            continue;
+        }
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(BlockEvaluator::kBlock - 1, last - pos) + 1);
+        block->eval(pos, n, truthy.data());
+        sink.block(pos, n, truthy.data());
+        if (last - pos < n) return;
+        pos += n;
     }
-    return n;
+}
+
+uint64_t CompiledExpr::count(uint64_t first, uint64_t last) const {
+    struct Counter {
+        uint64_t n = 0;
+        void range(uint64_t b, uint64_t e) { n += e - b; }
+        void block(uint64_t, size_t count, const uint8_t* truthy) {
+            for (size_t k = 0; k < count; ++k) n += truthy[k];
+        }
+    } counter;
+    scan(first, last, counter);
+    return counter.n;
 }
 
 void CompiledExpr::find(uint64_t first, uint64_t last, std::vector<uint64_t>& out) const {
-    SegmentScanner s(*this, first, last);
-    uint64_t b = 0, e = 0;
-    bool m = false;
-    while (s.next(b, e, m)) {
-        if (!m) continue;
-        for (uint64_t k = b; k < e; ++k) out.push_back(k);
-    }
+    struct Collector {
+        std::vector<uint64_t>& out;
+        void range(uint64_t b, uint64_t e) {
+            for (uint64_t k = b; k < e; ++k) out.push_back(k);
+        }
+        void block(uint64_t first, size_t count, const uint8_t* truthy) {
+            // Writes every index and advances only past matches: no branch per index.
+            const size_t base = out.size();
+            out.resize(base + count);
+            uint64_t* dst = out.data() + base;
+            size_t kept = 0;
+            for (size_t k = 0; k < count; ++k) {
+                dst[kept] = first + k;
+                kept += truthy[k];
+            }
+            out.resize(base + kept);
+        }
+    } collector{out};
+    scan(first, last, collector);
 }
 
 }  // namespace quor_core::eval

@@ -29,6 +29,10 @@ public:
 
 private:
     friend class SegmentScanner;
+    friend class BlockEvaluator;
+    template <typename Sink>
+    void scan(uint64_t first, uint64_t last, Sink&& sink) const;
+
     // The root indices at which a node is reached with every relative target inside the trace.
     struct Reach {
         Int128 lo;
@@ -49,6 +53,8 @@ private:
     std::vector<Instr> program_;
     std::vector<Leaf> leaves_;
     std::vector<Reach> reaches_;  // one per RelEval node: the reach of its child
+    size_t max_stack_ = 0;        // deepest value stack the program needs
+    bool two_state_ = false;      // every column and constant holds Uint values only
 };
 
 // Walks first..last (inclusive) of one CompiledExpr segment by segment. Each scanner has its own
@@ -60,6 +66,8 @@ public:
     // The next segment [begin, end) on which the expression has one value; false when done.
     // matched tells whether that value is truthy.
     bool next(uint64_t& begin, uint64_t& end, bool& matched);
+    // Continues from pos (not before the current position).
+    void seek(uint64_t pos) { pos_ = pos; }
 
 private:
     struct Cursor {
