@@ -53,6 +53,20 @@ PyObject* index_list(const std::vector<uint64_t>& indices) {
     return list.release();
 }
 
+// Keeps the cyclic garbage collector off for a scope, restoring its previous state.
+class GcPause {
+public:
+    GcPause() : was_enabled_(PyGC_Disable() == 1) {}
+    ~GcPause() {
+        if (was_enabled_) PyGC_Enable();
+    }
+    GcPause(const GcPause&) = delete;
+    GcPause& operator=(const GcPause&) = delete;
+
+private:
+    bool was_enabled_;
+};
+
 // Parses the single argument expr.
 const Expr* expr_only(const char* function, PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                       PyObject* kwnames) {
@@ -125,6 +139,9 @@ PyObject* find_with_values(PyObject* self, PyObject* const* args, Py_ssize_t nar
     const qe::CompiledExpr compiled(trace, *e);
     std::vector<uint64_t> indices;
     compiled.find(0, trace.max_index(), indices);
+    // The rows are a million small containers that form no cycles; letting the collector run
+    // while they are made would scan all of them again and again.
+    const GcPause pause;
     PyRef rows(PyList_New(static_cast<Py_ssize_t>(indices.size())));
     if (!rows) return nullptr;
     for (size_t r = 0; r < indices.size(); ++r) {
@@ -138,8 +155,10 @@ PyObject* find_with_values(PyObject* self, PyObject* const* args, Py_ssize_t nar
         }
         PyRef index(PyLong_FromUnsignedLongLong(indices[r]));
         if (!index) return nullptr;
-        PyObject* row = PyTuple_Pack(2, index.get(), values.get());
+        PyObject* row = PyTuple_New(2);
         if (!row) return nullptr;
+        PyTuple_SET_ITEM(row, 0, index.release());
+        PyTuple_SET_ITEM(row, 1, values.release());
         PyList_SET_ITEM(rows.get(), static_cast<Py_ssize_t>(r), row);
     }
     return rows.release();
