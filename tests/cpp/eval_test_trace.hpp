@@ -83,7 +83,7 @@ inline DenseTrace random_trace(std::mt19937_64& rng, uint32_t signals, uint64_t 
         if (rng() % 8 == 0) continue;
         const uint64_t length = rng() % 6 == 0 ? rng() % (samples + 1) : samples;
         auto draw = [&] { return two_state ? SignalValue::uint(rng() % 5) : random_value(rng); };
-        const uint64_t change_every = 1 + rng() % 40;  // dense and sparse signals
+        const uint64_t change_every = rng() % 4 == 0 ? 1500 : 1 + rng() % 40;  // dense and sparse signals
         SignalValue v = draw();
         for (uint64_t i = 0; i < length; ++i) {
             if (rng() % change_every == 0) v = draw();

@@ -97,6 +97,12 @@ void BlockEvaluator::fill_leaf(const CompiledExpr::Leaf& leaf, uint64_t first, s
     }
     uint64_t t = static_cast<uint64_t>(Int128(first) + Int128(begin) + leaf.offset);
     size_t run = leaf.column->run_of(t);
+    if (s.all_known && leaf.column->run_end_after(t) - t >= n) {
+        // One run covers the block: a constant, as for a signal that rarely changes.
+        s.is_const = true;
+        s.scalar = payload[run];
+        return;
+    }
     val[begin] = payload[run];
     for (size_t k = begin + 1; k < end; ++k) {
         run += starts.test(++t);
