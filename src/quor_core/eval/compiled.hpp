@@ -5,7 +5,9 @@
 // Between the change points of every signal it reads (shifted by the relative offsets above it)
 // and the bounds where a relative index leaves the trace, an expression's value is constant.
 // A SegmentScanner therefore evaluates once per such segment and steps from segment to segment,
-// following each column run by run with a cursor instead of evaluating every index.
+// following each column run by run with a cursor instead of evaluating every index. Where the
+// segments are short and the expression is two-state, count and find evaluate whole blocks of
+// indices at once instead (BlockEvaluator).
 
 #include <cstdint>
 #include <vector>
