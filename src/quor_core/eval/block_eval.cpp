@@ -53,7 +53,13 @@ QUOR_INLINE void numeric(ExprKind kind, Apply apply) {
 
 // The operator loops are compiled twice: for AVX2, whose 64-bit compares vectorise, and for
 // the baseline; the loader picks one for the processor at hand.
+// ThreadSanitizer's runtime is not ready when the loader runs the clone resolvers, so
+// sanitized builds keep the baseline loops only.
+#if defined(__SANITIZE_THREAD__)
+#define QUOR_VECTOR_CLONES
+#else
 #define QUOR_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#endif
 
 BlockEvaluator::BlockEvaluator(const CompiledExpr& expr)
     : expr_(expr), val_(expr.max_stack_ * kBlock), known_(expr.max_stack_ * kBlock), slots_(expr.max_stack_) {
