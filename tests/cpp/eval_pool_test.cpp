@@ -67,6 +67,13 @@ TEST(Pool, EveryPieceRunsOnceOnWorkers) {
     }
 }
 
+TEST(Pool, WithoutThreadsTheCallerRunsThePieces) {
+    WorkerPool pool(0);  // as when no thread could be started
+    std::vector<int> runs(5);
+    pool.run(runs.size(), [&](size_t k) { ++runs[k]; });
+    EXPECT_EQ(runs, std::vector<int>(5, 1));
+}
+
 TEST(Pool, ConcurrentCallersShareThePool) {
     WorkerPool& pool = WorkerPool::instance();
     std::vector<std::thread> callers;

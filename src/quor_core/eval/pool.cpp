@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <system_error>
 
 #include "util/text.hpp"
 
@@ -52,7 +53,13 @@ size_t pool_size_from(const char* rayon_num_threads, const char* rayon_rs_num_cp
 
 WorkerPool::WorkerPool(size_t workers) {
     threads_.reserve(workers);
-    for (size_t i = 0; i < workers; ++i) threads_.emplace_back([this] { work(); });
+    for (size_t i = 0; i < workers; ++i) {
+        try {
+            threads_.emplace_back([this] { work(); });
+        } catch (const std::system_error&) {
+            break;  // the process may not start more threads: work with those that exist
+        }
+    }
 }
 
 WorkerPool::~WorkerPool() {
@@ -80,6 +87,10 @@ WorkerPool& WorkerPool::instance() {
 
 void WorkerPool::run(size_t pieces, const std::function<void(size_t)>& piece) {
     if (pieces == 0) return;
+    if (threads_.empty()) {  // no worker could be started: the caller does the work
+        for (size_t k = 0; k < pieces; ++k) piece(k);
+        return;
+    }
     std::lock_guard submit(submit_);
     std::unique_lock lock(m_);
     job_ = &piece;

@@ -30,7 +30,8 @@ public:
     size_t size() const { return threads_.size(); }
 
     // Runs piece(0) .. piece(pieces - 1) on the workers; returns when all have finished.
-    // Jobs from several calling threads are run one after another.
+    // Jobs from several calling threads are run one after another. A pool whose threads could
+    // not be started (size() == 0) runs the pieces on the caller.
     void run(size_t pieces, const std::function<void(size_t)>& piece);
 
 private:
