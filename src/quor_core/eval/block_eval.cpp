@@ -81,7 +81,7 @@ void BlockEvaluator::need_known(Slot& s, size_t n) {
     s.all_known = false;
 }
 
-void BlockEvaluator::fill_leaf(const CompiledExpr::Leaf& leaf, uint64_t first, size_t n, Slot& s) const {
+bool BlockEvaluator::fill_leaf(const CompiledExpr::Leaf& leaf, uint64_t first, size_t n, Slot& s) const {
     s.is_const = false;
     size_t begin = 0, end = 0;
     if (leaf.column) {
@@ -93,27 +93,50 @@ void BlockEvaluator::fill_leaf(const CompiledExpr::Leaf& leaf, uint64_t first, s
         std::fill(s.known, s.known + n, 0);
         std::fill(s.known + begin, s.known + end, 1);
     }
-    if (begin >= end) return;
-    const auto& payload = leaf.column->run_payloads();
-    const auto& starts = leaf.column->run_starts();
+    if (begin >= end) return true;
+    const signal::Column& col = *leaf.column;
+    const auto& starts = col.run_starts();
     uint64_t* __restrict val = s.val;
-    if (starts.size() == 0) {
-        std::fill(val + begin, val + end, payload[0]);
-        return;
-    }
     uint64_t t = static_cast<uint64_t>(Int128(first) + Int128(begin) + leaf.offset);
-    size_t run = leaf.column->run_of(t);
-    if (s.all_known && leaf.column->run_end_after(t) - t >= n) {
+    size_t run = col.run_of(t);
+    if (!col.all_uint()) return fill_mixed(col, t, run, begin, end, n, s);
+    const auto& payload = col.run_payloads();
+    if (s.all_known && col.run_end_after(t) - t >= n) {
         // One run covers the block: a constant, as for a signal that rarely changes.
         s.is_const = true;
         s.scalar = payload[run];
-        return;
+        return true;
+    }
+    if (starts.size() == 0) {
+        std::fill(val + begin, val + end, payload[0]);
+        return true;
     }
     val[begin] = payload[run];
     for (size_t k = begin + 1; k < end; ++k) {
         run += starts.test(++t);
         val[k] = payload[run];
     }
+    return true;
+}
+
+bool BlockEvaluator::fill_mixed(const signal::Column& col, uint64_t t, size_t run, size_t begin, size_t end, size_t n,
+                                Slot& s) const {
+    // Runs may hold other kinds: Unknown runs clear the known flag; any other kind (x/z bits,
+    // reals, text, wide values) needs the general evaluator.
+    need_known(s, n);
+    const auto& starts = col.run_starts();
+    for (size_t k = begin; k < end; ++k) {
+        if (k > begin && starts.size() != 0) run += starts.test(++t);
+        const signal::ValueRef v = col.run_value(run);
+        if (v.kind() == signal::ValueKind::Uint) {
+            s.val[k] = v.as_uint();
+        } else if (v.is_unknown()) {
+            s.known[k] = 0;
+        } else {
+            return false;
+        }
+    }
+    return true;
 }
 
 QUOR_VECTOR_CLONES void BlockEvaluator::unary(const CompiledExpr::Instr& in, uint64_t first, size_t n, Slot& s) const {
@@ -229,11 +252,13 @@ QUOR_VECTOR_CLONES void BlockEvaluator::binary(ExprKind kind, size_t n, Slot& l,
     l.all_known = true;
 }
 
-QUOR_VECTOR_CLONES void BlockEvaluator::eval(uint64_t first, size_t n, uint8_t* truthy) {
+QUOR_VECTOR_CLONES bool BlockEvaluator::eval(uint64_t first, size_t n, uint8_t* truthy) {
     size_t depth = 0;
     for (const CompiledExpr::Instr& in : expr_.program_) {
         switch (in.kind) {
-            case ExprKind::Signal: fill_leaf(expr_.leaves_[in.slot], first, n, slots_[depth++]); break;
+            case ExprKind::Signal:
+                if (!fill_leaf(expr_.leaves_[in.slot], first, n, slots_[depth++])) return false;
+                break;
             case ExprKind::Const:
             case ExprKind::AlwaysTrue: {
                 Slot& s = slots_[depth++];
@@ -263,6 +288,7 @@ QUOR_VECTOR_CLONES void BlockEvaluator::eval(uint64_t first, size_t n, uint8_t* 
         const uint64_t* __restrict kv = root.known;
         for (size_t k = 0; k < n; ++k) truthy[k] = static_cast<uint8_t>(kv[k] & (v[k] != 0));
     }
+    return true;
 }
 
 }  // namespace quor_core::eval

@@ -1,6 +1,6 @@
 #pragma once
-// BlockEvaluator: evaluates a two-state CompiledExpr (every signal column holds only Uint runs,
-// every constant is a Uint) over a block of consecutive indices at once. Each value is a number
+// BlockEvaluator: evaluates a CompiledExpr whose constants are Uints over a block of consecutive
+// indices at once, as long as the signals hold only Uint or Unknown values in that block. Each value is a number
 // plus a known flag (Unknown where a column ends or a relative index leaves the trace), and
 // every operator is a flat loop over the block that the compiler can vectorise. A slot that is
 // known everywhere, the common case, carries no flags; a constant carries one number.
@@ -19,7 +19,9 @@ public:
     explicit BlockEvaluator(const CompiledExpr& expr);
 
     // Evaluates first .. first + n - 1 (n <= kBlock); truthy[k] is 1 where index first + k matches.
-    void eval(uint64_t first, size_t n, uint8_t* truthy);
+    // False when a signal holds another kind of value there; the block is then left to the
+    // general evaluator.
+    bool eval(uint64_t first, size_t n, uint8_t* truthy);
 
 private:
     struct Slot {
@@ -30,7 +32,9 @@ private:
         uint64_t scalar;
     };
 
-    void fill_leaf(const CompiledExpr::Leaf& leaf, uint64_t first, size_t n, Slot& s) const;
+    bool fill_leaf(const CompiledExpr::Leaf& leaf, uint64_t first, size_t n, Slot& s) const;
+    bool fill_mixed(const signal::Column& col, uint64_t t, size_t run, size_t begin, size_t end, size_t n,
+                    Slot& s) const;
     void unary(const CompiledExpr::Instr& in, uint64_t first, size_t n, Slot& s) const;
     void binary(ExprKind kind, size_t n, Slot& l, Slot& r) const;
     static void materialise(Slot& s, size_t n);     // fills a constant's block

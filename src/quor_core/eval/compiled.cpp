@@ -76,19 +76,14 @@ CompiledExpr::CompiledExpr(const trace::Trace& trace, const Expr& expr) {
         }
         program_.push_back(in);
     }
-    // Stack depth and the two-state test, for the block evaluator.
+    // Stack depth and the constants' kinds, for the block evaluator.
     size_t depth = 0;
-    two_state_ = true;
+    blockable_ = true;
     for (const Instr& in : program_) {
         switch (in.kind) {
-            case ExprKind::Signal: {
-                const signal::Column* col = leaves_[in.slot].column;
-                if (col && !col->all_uint()) two_state_ = false;
-                ++depth;
-                break;
-            }
+            case ExprKind::Signal: ++depth; break;
             case ExprKind::Const:
-                if (in.constant.kind() != signal::ValueKind::Uint) two_state_ = false;
+                if (in.constant.kind() != signal::ValueKind::Uint) blockable_ = false;
                 ++depth;
                 break;
             case ExprKind::AlwaysTrue: ++depth; break;
@@ -102,7 +97,7 @@ CompiledExpr::CompiledExpr(const trace::Trace& trace, const Expr& expr) {
         }
         max_stack_ = std::max(max_stack_, depth);
     }
-    if (max_stack_ > kMaxBlockStack) two_state_ = false;
+    if (max_stack_ > kMaxBlockStack) blockable_ = false;
 }
 
 SegmentScanner::SegmentScanner(const CompiledExpr& expr, uint64_t first, uint64_t last)
@@ -168,15 +163,15 @@ bool SegmentScanner::next(uint64_t& begin, uint64_t& end, bool& matched) {
     return true;
 }
 
-// Steps segment by segment; where segments are shorter than a block and the expression is
-// two-state, evaluates a whole block at once instead. sink(begin, end) gets matching ranges,
-// sink_block(first, n, truthy) a block's flags.
+// Steps segment by segment; where segments are shorter than a block, evaluates a whole block
+// at once instead when the block evaluator can. sink.range(begin, end) gets matching ranges,
+// sink.block(first, n, truthy) a block's flags.
 template <typename Sink>
 void CompiledExpr::scan(uint64_t first, uint64_t last, Sink&& sink) const {
     SegmentScanner segments(*this, first, last);
     std::optional<BlockEvaluator> block;
-    if (two_state_) block.emplace(*this);
-    std::vector<uint8_t> truthy(two_state_ ? BlockEvaluator::kBlock : 0);
+    if (blockable_) block.emplace(*this);
+    std::vector<uint8_t> truthy(blockable_ ? BlockEvaluator::kBlock : 0);
     uint64_t pos = first;
     uint64_t b = 0, e = 0;
     bool m = false;
@@ -190,10 +185,21 @@ void CompiledExpr::scan(uint64_t first, uint64_t last, Sink&& sink) const {
             continue;
         }
         const size_t n = static_cast<size_t>(std::min<uint64_t>(BlockEvaluator::kBlock - 1, last - pos) + 1);
-        block->eval(pos, n, truthy.data());
-        sink.block(pos, n, truthy.data());
-        if (last - pos < n) return;
-        pos += n;
+        if (block->eval(pos, n, truthy.data())) {
+            sink.block(pos, n, truthy.data());
+            if (last - pos < n) return;
+            pos += n;
+            continue;
+        }
+        // Values the block evaluator does not take: step this stretch segment by segment.
+        const uint64_t stop = pos + (n - 1);
+        while (true) {
+            if (m) sink.range(b, e);
+            if (e > stop) break;
+            segments.next(b, e, m);
+        }
+        if (e > last) return;
+        pos = e;
     }
 }
 

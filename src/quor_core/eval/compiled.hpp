@@ -6,8 +6,8 @@
 // and the bounds where a relative index leaves the trace, an expression's value is constant.
 // A SegmentScanner therefore evaluates once per such segment and steps from segment to segment,
 // following each column run by run with a cursor instead of evaluating every index. Where the
-// segments are short and the expression is two-state, count and find evaluate whole blocks of
-// indices at once instead (BlockEvaluator).
+// segments are short and the signals hold two-state values, count and find evaluate whole
+// blocks of indices at once instead (BlockEvaluator).
 
 #include <cstdint>
 #include <vector>
@@ -56,7 +56,7 @@ private:
     std::vector<Leaf> leaves_;
     std::vector<Reach> reaches_;  // one per RelEval node: the reach of its child
     size_t max_stack_ = 0;        // deepest value stack the program needs
-    bool two_state_ = false;      // every column and constant holds Uint values only
+    bool blockable_ = false;      // constants are Uints and the stack is shallow: blocks may run
 };
 
 // Walks first..last (inclusive) of one CompiledExpr segment by segment. Each scanner has its own
