@@ -49,6 +49,21 @@ TEST(FindCompiled, TwoStateBlocksAgreeWithPlainEvaluator) {
     }
 }
 
+TEST(FindCompiled, BlocksWithOtherKindsFallBackPerBlock) {
+    // Uint constants over signals that also hold x/z, reals, text and Unknown stretches: some
+    // blocks evaluate whole, others are stepped segment by segment.
+    for (uint64_t seed = 0; seed < 40; ++seed) {
+        std::mt19937_64 rng(seed + 1000);
+        const uint32_t signals = 1 + rng() % 3;
+        const uint64_t samples = 1000 + rng() % 3000;
+        const auto trace = eval_test::random_trace(rng, signals, samples, false);
+        const auto expr = eval_test::random_expr(rng, signals, samples, 1 + static_cast<int>(rng() % 4), true);
+        const auto expected = plain_find(trace, expr);
+        ASSERT_EQ(eval::find(trace, expr), expected) << "seed " << seed;
+        ASSERT_EQ(eval::parallel_count(trace, expr), expected.size()) << "seed " << seed;
+    }
+}
+
 TEST(FindCompiled, LongRunsAreSteppedNotScanned) {
     // One long run per signal: the result is whole ranges, and stepping must split exactly at
     // the shifted change points and the relative-index bounds.
