@@ -2,12 +2,17 @@
 
 #include <new>
 
+#include "args.hpp"
 #include "method_tables.hpp"
 #include "module_state.hpp"
 
 namespace quor_binding {
 
 namespace {
+
+using quor_core::eval::Expr;
+using quor_core::eval::ExprKind;
+using quor_core::signal::SignalValue;
 
 void expr_dealloc(PyObject* self) {
     PyTypeObject* type = Py_TYPE(self);
@@ -16,13 +21,137 @@ void expr_dealloc(PyObject* self) {
     Py_DECREF(type);
 }
 
+const Expr& expr_of(PyObject* self) { return reinterpret_cast<PyExprObject*>(self)->expr; }
+
+// Leaf builders are bound to the class, so self is the PyExpr type itself.
+PyTypeObject* class_of_static(PyObject* self) { return reinterpret_cast<PyTypeObject*>(self); }
+
+PyObject* signal(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* a[1];
+    uint64_t id = 0;
+    if (!parse_args("PyExpr.signal", args, nargs, kwnames, {"id"}, a) || !arg_u64(a[0], "id", id)) return nullptr;
+    return wrap_expr(class_of_static(self), Expr::signal(id));
+}
+
+PyObject* const_int(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* a[1];
+    uint64_t val = 0;
+    if (!parse_args("PyExpr.const_int", args, nargs, kwnames, {"val"}, a) || !arg_u64(a[0], "val", val)) return nullptr;
+    return wrap_expr(class_of_static(self), Expr::constant(SignalValue::uint(val)));
+}
+
+PyObject* const_float(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* a[1];
+    double val = 0;
+    if (!parse_args("PyExpr.const_float", args, nargs, kwnames, {"val"}, a) || !arg_f64(a[0], "val", val)) return nullptr;
+    return wrap_expr(class_of_static(self), Expr::constant(SignalValue::real(val)));
+}
+
+PyObject* const_str(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* a[1];
+    std::string_view val;
+    if (!parse_args("PyExpr.const_str", args, nargs, kwnames, {"val"}, a) || !arg_str(a[0], "val", val)) return nullptr;
+    return wrap_expr(class_of_static(self), Expr::constant(SignalValue::text(std::string(val))));
+}
+
+PyObject* always_true(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    if (!parse_args("PyExpr.always_true", args, nargs, kwnames, {}, nullptr)) return nullptr;
+    return wrap_expr(class_of_static(self), Expr::always_true());
+}
+
+PyObject* rel_eval(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* a[1];
+    int64_t offset = 0;
+    if (!parse_args("PyExpr.rel_eval", args, nargs, kwnames, {"offset"}, a) || !arg_i64(a[0], "offset", offset)) {
+        return nullptr;
+    }
+    return wrap_expr(Py_TYPE(self), Expr::rel_eval(expr_of(self), offset));
+}
+
+PyObject* slice(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* a[2];
+    uint64_t high = 0;
+    uint64_t low = 0;
+    if (!parse_args("PyExpr.slice", args, nargs, kwnames, {"high", "low"}, a) || !arg_u64(a[0], "high", high) ||
+        !arg_u64(a[1], "low", low)) {
+        return nullptr;
+    }
+    return wrap_expr(Py_TYPE(self), Expr::slice(expr_of(self), high, low));
+}
+
+constexpr const char* builder_name(ExprKind k) {
+    switch (k) {
+        case ExprKind::Not: return "PyExpr.not_";
+        case ExprKind::And: return "PyExpr.and_";
+        case ExprKind::Or: return "PyExpr.or_";
+        case ExprKind::Eq: return "PyExpr.eq_";
+        case ExprKind::Neq: return "PyExpr.neq";
+        case ExprKind::Gt: return "PyExpr.gt_";
+        case ExprKind::Lt: return "PyExpr.lt_";
+        case ExprKind::Gte: return "PyExpr.gte";
+        case ExprKind::Lte: return "PyExpr.lte";
+        case ExprKind::Add: return "PyExpr.add";
+        case ExprKind::Sub: return "PyExpr.sub";
+        case ExprKind::BitAnd: return "PyExpr.bit_and";
+        case ExprKind::BitOr: return "PyExpr.bit_or";
+        case ExprKind::BitXor: return "PyExpr.bit_xor";
+        case ExprKind::Signed: return "PyExpr.signed";
+        case ExprKind::IsX: return "PyExpr.is_x";
+        case ExprKind::IsZ: return "PyExpr.is_z";
+        default: return "PyExpr";
+    }
+}
+
+template <ExprKind K>
+PyObject* unary(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    if (!parse_args(builder_name(K), args, nargs, kwnames, {}, nullptr)) return nullptr;
+    return wrap_expr(Py_TYPE(self), Expr::unary(K, expr_of(self)));
+}
+
+template <ExprKind K>
+PyObject* binary(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* a[1];
+    if (!parse_args(builder_name(K), args, nargs, kwnames, {"other"}, a)) return nullptr;
+    const Expr* other = expr_arg(Py_TYPE(self), a[0], "other");
+    if (!other) return nullptr;
+    return wrap_expr(Py_TYPE(self), Expr::binary(K, expr_of(self), *other));
+}
+
 }  // namespace
 
+#define QUOR_BINARY(name, kind) {name, as_cfunction(binary<ExprKind::kind>), kFastKw, name "($self, other)\n--\n\n"}
+
 PyMethodDef expr_methods[] = {
+    {"rel_eval", as_cfunction(rel_eval), kFastKw, "rel_eval($self, offset)\n--\n\n"},
+    {"not_", as_cfunction(unary<ExprKind::Not>), kFastKw, "not_($self)\n--\n\n"},
+    QUOR_BINARY("and_", And),
+    QUOR_BINARY("or_", Or),
+    QUOR_BINARY("eq_", Eq),
+    QUOR_BINARY("neq", Neq),
+    QUOR_BINARY("gt_", Gt),
+    QUOR_BINARY("lt_", Lt),
+    QUOR_BINARY("gte", Gte),
+    QUOR_BINARY("lte", Lte),
+    QUOR_BINARY("add", Add),
+    QUOR_BINARY("sub", Sub),
+    QUOR_BINARY("bit_and", BitAnd),
+    QUOR_BINARY("bit_or", BitOr),
+    QUOR_BINARY("bit_xor", BitXor),
+    {"slice", as_cfunction(slice), kFastKw, "slice($self, high, low)\n--\n\n"},
+    {"signed", as_cfunction(unary<ExprKind::Signed>), kFastKw, "signed($self)\n--\n\n"},
+    {"is_x", as_cfunction(unary<ExprKind::IsX>), kFastKw, "is_x($self)\n--\n\n"},
+    {"is_z", as_cfunction(unary<ExprKind::IsZ>), kFastKw, "is_z($self)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 
+#undef QUOR_BINARY
+
 PyMethodDef expr_static[] = {
+    {"signal", as_cfunction(signal), kFastKw, "signal(id)\n--\n\n"},
+    {"const_int", as_cfunction(const_int), kFastKw, "const_int(val)\n--\n\n"},
+    {"const_float", as_cfunction(const_float), kFastKw, "const_float(val)\n--\n\n"},
+    {"const_str", as_cfunction(const_str), kFastKw, "const_str(val)\n--\n\n"},
+    {"always_true", as_cfunction(always_true), kFastKw, "always_true()\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -45,7 +45,7 @@ def test_info(capsys, trace):
     [
         (None, None),
         ("*.c*", ["counter_tb.clk", "counter_tb.count"]),
-        ("COUNT", ["counter_tb.count"]),
+        ("TEMPER", ["counter_tb.temperature"]),  # every name contains "count" (counter_tb)
         ("nothing", []),
     ],
 )

@@ -66,6 +66,10 @@ public:
         return run_starts_.size() == 0 ? length_ : run_starts_.next_one(index + 1);
     }
     ValueRef run_value(size_t run) const;
+    // Every run holds a Uint, whose payload is the value itself: lets scans decode in bulk.
+    bool all_uint() const { return kinds_.empty(); }
+    const RankBits& run_starts() const { return run_starts_; }  // empty with at most one run
+    const std::vector<uint64_t>& run_payloads() const { return payload_; }
     ValueRef at(uint64_t index) const {
         if (index >= length_) return ValueRef();
         return run_value(run_of(index));

@@ -1,0 +1,240 @@
+#include "eval/compiled.hpp"
+
+#include <algorithm>
+#include <limits>
+#include <optional>
+
+#include "eval/block_eval.hpp"
+#include "eval/ops.hpp"
+
+namespace quor_core::eval {
+
+using signal::ValueRef;
+
+namespace {
+
+struct Context {
+    Int128 offset;
+    Int128 lo;
+    Int128 hi;
+    uint32_t reach;  // the reach number of the nearest RelEval above, or kTop
+};
+
+constexpr uint32_t kTop = std::numeric_limits<uint32_t>::max();
+
+// Deeper programs would need a block of buffers per level; they take the segment path.
+constexpr size_t kMaxBlockStack = 64;
+
+}  // namespace
+
+CompiledExpr::CompiledExpr(const trace::Trace& trace, const Expr& expr) {
+    const Int128 max_index = trace.max_index();
+    const Int128 top_hi = std::numeric_limits<uint64_t>::max();
+    struct Item {
+        const Expr* node;
+        Context ctx;
+        bool children_done;
+    };
+    // Post-order with an explicit stack: children first (left before right), then the node.
+    std::vector<Item> work{{&expr, Context{0, 0, top_hi, kTop}, false}};
+    while (!work.empty()) {
+        Item item = work.back();
+        work.pop_back();
+        const Expr& node = *item.node;
+        if (!item.children_done && (node.left || node.right)) {
+            work.push_back({item.node, item.ctx, true});
+            Context child = item.ctx;
+            if (node.kind == ExprKind::RelEval) {
+                child.offset += node.offset;
+                child.lo = std::max(child.lo, -child.offset);
+                child.hi = std::min(child.hi, max_index - child.offset);
+                child.reach = static_cast<uint32_t>(reaches_.size());
+                reaches_.push_back({child.lo, child.hi});
+                // The node's own instruction reads its reach number from the saved context.
+                work.back().ctx.reach = child.reach;
+            }
+            if (node.right) work.push_back({node.right.get(), child, false});
+            if (node.left) work.push_back({node.left.get(), child, false});
+            continue;
+        }
+        Instr in{node.kind, 0, &node, ValueRef()};
+        switch (node.kind) {
+            case ExprKind::Signal: {
+                const signal::Column* col = nullptr;
+                if (node.id <= std::numeric_limits<uint32_t>::max()) {
+                    col = trace.store().column(static_cast<uint32_t>(node.id));
+                    if (col && col->length() == 0) col = nullptr;
+                }
+                in.slot = static_cast<uint32_t>(leaves_.size());
+                leaves_.push_back({col, item.ctx.offset, Reach{item.ctx.lo, item.ctx.hi}});
+                break;
+            }
+            case ExprKind::Const: in.constant = ValueRef::of(node.value); break;
+            case ExprKind::AlwaysTrue: in.constant = ValueRef::of_uint(1); break;
+            case ExprKind::RelEval: in.slot = item.ctx.reach; break;
+            default: break;
+        }
+        program_.push_back(in);
+    }
+    // Stack depth and the constants' kinds, for the block evaluator.
+    size_t depth = 0;
+    blockable_ = true;
+    for (const Instr& in : program_) {
+        switch (in.kind) {
+            case ExprKind::Signal: ++depth; break;
+            case ExprKind::Const:
+                if (in.constant.kind() != signal::ValueKind::Uint) blockable_ = false;
+                ++depth;
+                break;
+            case ExprKind::AlwaysTrue: ++depth; break;
+            case ExprKind::RelEval:
+            case ExprKind::Not:
+            case ExprKind::Slice:
+            case ExprKind::Signed:
+            case ExprKind::IsX:
+            case ExprKind::IsZ: break;
+            default: --depth; break;
+        }
+        max_stack_ = std::max(max_stack_, depth);
+    }
+    if (max_stack_ > kMaxBlockStack) blockable_ = false;
+}
+
+SegmentScanner::SegmentScanner(const CompiledExpr& expr, uint64_t first, uint64_t last)
+    : expr_(expr), pos_(first), stop_(Int128(last) + 1), cursors_(expr.leaves_.size()),
+      leaf_values_(expr.leaves_.size()) {
+    stack_.reserve(expr.program_.size());
+}
+
+bool SegmentScanner::next(uint64_t& begin, uint64_t& end, bool& matched) {
+    if (pos_ >= stop_) return false;
+    const Int128 i = pos_;
+    Int128 next = stop_;
+    for (const auto& r : expr_.reaches_) {
+        if (i < r.lo) next = std::min(next, r.lo);
+        else if (i <= r.hi) next = std::min(next, r.hi + 1);
+    }
+    for (size_t k = 0; k < expr_.leaves_.size(); ++k) {
+        const CompiledExpr::Leaf& leaf = expr_.leaves_[k];
+        leaf_values_[k] = ValueRef();
+        if (!leaf.column || i < leaf.reach.lo || i > leaf.reach.hi) continue;
+        const auto t = static_cast<uint64_t>(i + leaf.offset);
+        if (t >= leaf.column->length()) continue;  // Unknown from here on
+        Cursor& c = cursors_[k];
+        if (!c.valid || t > c.run_end) {
+            c.run = leaf.column->run_of(t);
+            c.valid = true;
+            c.run_end = leaf.column->run_end_after(t);
+        } else if (t == c.run_end) {
+            ++c.run;
+            c.run_end = leaf.column->run_end_after(t);
+        }
+        leaf_values_[k] = leaf.column->run_value(c.run);
+        next = std::min(next, Int128(c.run_end) - leaf.offset);
+    }
+    stack_.clear();
+    for (const CompiledExpr::Instr& in : expr_.program_) {
+        switch (in.kind) {
+            case ExprKind::Signal: stack_.push_back(leaf_values_[in.slot]); break;
+            case ExprKind::Const:
+            case ExprKind::AlwaysTrue: stack_.push_back(in.constant); break;
+            case ExprKind::RelEval: {
+                const auto& r = expr_.reaches_[in.slot];
+                if (i < r.lo || i > r.hi) stack_.back() = ValueRef();
+                break;
+            }
+            case ExprKind::Not:
+            case ExprKind::Slice:
+            case ExprKind::Signed:
+            case ExprKind::IsX:
+            case ExprKind::IsZ: stack_.back() = apply_unary(*in.node, stack_.back()); break;
+            default: {
+                const ValueRef right = stack_.back();
+                stack_.pop_back();
+                stack_.back() = apply_binary(in.kind, stack_.back(), right);
+                break;
+            }
+        }
+    }
+    matched = stack_.back().truthy();
+    begin = static_cast<uint64_t>(i);
+    end = static_cast<uint64_t>(next);
+    pos_ = next;
+    return true;
+}
+
+// Steps segment by segment; where segments are shorter than a block, evaluates a whole block
+// at once instead when the block evaluator can. sink.range(begin, end) gets matching ranges,
+// sink.block(first, n, truthy) a block's flags.
+template <typename Sink>
+void CompiledExpr::scan(uint64_t first, uint64_t last, Sink&& sink) const {
+    SegmentScanner segments(*this, first, last);
+    std::optional<BlockEvaluator> block;
+    if (blockable_) block.emplace(*this);
+    std::vector<uint8_t> truthy(blockable_ ? BlockEvaluator::kBlock : 0);
+    uint64_t pos = first;
+    uint64_t b = 0, e = 0;
+    bool m = false;
+    while (pos <= last) {
+        segments.seek(pos);
+        segments.next(b, e, m);
+        if (!block || e - b >= BlockEvaluator::kBlock) {
+            if (m) sink.range(b, e);
+            if (e > last) return;
+            pos = e;
+            continue;
+        }
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(BlockEvaluator::kBlock - 1, last - pos) + 1);
+        if (block->eval(pos, n, truthy.data())) {
+            sink.block(pos, n, truthy.data());
+            if (last - pos < n) return;
+            pos += n;
+            continue;
+        }
+        // Values the block evaluator does not take: step this stretch segment by segment.
+        const uint64_t stop = pos + (n - 1);
+        while (true) {
+            if (m) sink.range(b, e);
+            if (e > stop) break;
+            segments.next(b, e, m);
+        }
+        if (e > last) return;
+        pos = e;
+    }
+}
+
+uint64_t CompiledExpr::count(uint64_t first, uint64_t last) const {
+    struct Counter {
+        uint64_t n = 0;
+        void range(uint64_t b, uint64_t e) { n += e - b; }
+        void block(uint64_t, size_t count, const uint8_t* truthy) {
+            for (size_t k = 0; k < count; ++k) n += truthy[k];
+        }
+    } counter;
+    scan(first, last, counter);
+    return counter.n;
+}
+
+void CompiledExpr::find(uint64_t first, uint64_t last, std::vector<uint64_t>& out) const {
+    struct Collector {
+        std::vector<uint64_t>& out;
+        void range(uint64_t b, uint64_t e) {
+            for (uint64_t k = b; k < e; ++k) out.push_back(k);
+        }
+        void block(uint64_t first, size_t count, const uint8_t* truthy) {
+            // Writes every index and advances only past matches: no branch per index.
+            const size_t base = out.size();
+            out.resize(base + count);
+            uint64_t* dst = out.data() + base;
+            size_t kept = 0;
+            for (size_t k = 0; k < count; ++k) {
+                dst[kept] = first + k;
+                kept += truthy[k];
+            }
+            out.resize(base + kept);
+        }
+    } collector{out};
+    scan(first, last, collector);
+}
+
+}  // namespace quor_core::eval

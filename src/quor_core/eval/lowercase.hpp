@@ -1,0 +1,22 @@
+#pragma once
+// Full Unicode lower-casing of UTF-8 text, for the case-insensitive name search.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace quor_core::eval {
+
+struct LowerPair {
+    uint32_t from;
+    uint32_t to;
+};
+extern const LowerPair kLowerPairs[];  // ascending by from
+extern const size_t kLowerPairCount;
+
+// Lower-cases every code point (U+0130 becomes "i" and a combining dot above). Bytes that are
+// not valid UTF-8 are kept as they are.
+std::string to_lower_full(std::string_view text);
+
+}  // namespace quor_core::eval

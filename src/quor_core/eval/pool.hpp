@@ -1,0 +1,63 @@
+#pragma once
+// The process-wide worker pool of the parallel searches.
+//
+// Created on first use with a size fixed at creation: RAYON_NUM_THREADS, then RAYON_RS_NUM_CPUS,
+// then the processors available to the process. A caller hands a job of n pieces to the workers
+// and blocks until every piece is done; it runs none of them itself. After fork() the child
+// process gets a fresh pool: the parent's workers do not exist there.
+
+#include <condition_variable>
+#include <cstddef>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace quor_core::eval {
+
+class WorkerPool {
+public:
+    explicit WorkerPool(size_t workers);
+    ~WorkerPool();
+    WorkerPool(const WorkerPool&) = delete;
+    WorkerPool& operator=(const WorkerPool&) = delete;
+
+    // The pool of this process, created on first use.
+    static WorkerPool& instance();
+
+    size_t size() const { return threads_.size(); }
+
+    // Runs piece(0) .. piece(pieces - 1) on the workers; returns when all have finished.
+    // Jobs from several calling threads are run one after another. A pool whose threads could
+    // not be started (size() == 0) runs the pieces on the caller.
+    void run(size_t pieces, const std::function<void(size_t)>& piece);
+
+private:
+    void work();
+
+    std::mutex submit_;  // one job at a time
+    std::mutex m_;
+    std::condition_variable wake_;
+    std::condition_variable done_;
+    const std::function<void(size_t)>* job_ = nullptr;
+    size_t pieces_ = 0;
+    size_t next_piece_ = 0;
+    size_t unfinished_ = 0;
+    bool stop_ = false;
+    std::vector<std::thread> threads_;
+};
+
+// The pool size for these environment values (nullptr when unset) and this processor count.
+size_t pool_size_from(const char* rayon_num_threads, const char* rayon_rs_num_cpus, size_t available);
+
+// Processors available to this process: affinity mask, capped by a cgroup CPU quota; nothing
+// when neither can be read.
+std::optional<size_t> available_processors();
+
+// Parses the quota file of cgroup v2 ("max 100000" or "150000 100000") into whole CPUs,
+// rounded up; nothing for no limit or unreadable text.
+std::optional<size_t> cpus_from_cpu_max(std::string_view text);
+
+}  // namespace quor_core::eval

@@ -1,0 +1,21 @@
+#pragma once
+// Scope navigation over the dotted hierarchical names of a trace.
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "trace/trace.hpp"
+
+namespace quor_core::eval {
+
+// The full name of short within scope: scope.short when it exists, else the first signal that
+// is short or ends with ".short" and begins with scope (a plain byte prefix).
+std::optional<std::string> resolve(const trace::Trace& trace, std::string_view scope, std::string_view short_name);
+// The direct child scopes of scope, first-seen order, each once; the empty scope is the top.
+std::vector<std::string> local_scopes(const trace::Trace& trace, std::string_view scope);
+// The signals directly in scope, in the trace's order.
+std::vector<std::string> local_signals(const trace::Trace& trace, std::string_view scope);
+
+}  // namespace quor_core::eval

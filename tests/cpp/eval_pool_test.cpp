@@ -1,0 +1,94 @@
+// The worker pool: its size rules, and jobs whose pieces all run, in any order, with the
+// results kept in input order by the caller. Also run under ThreadSanitizer.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "eval/pool.hpp"
+
+namespace {
+
+using namespace quor_core::eval;
+
+TEST(PoolSize, EnvironmentRules) {
+    struct Case {
+        const char* num_threads;
+        const char* rs_num_cpus;
+        size_t available;
+        size_t expected;
+    };
+    const Case cases[] = {
+        {"3", nullptr, 8, 3},
+        {"0", "5", 8, 8},          // 0 selects the default without reading the second variable
+        {"abc", "5", 8, 5},        // not a number: the second variable decides
+        {nullptr, "5", 8, 5},
+        {nullptr, "0", 8, 8},
+        {nullptr, "x", 8, 8},
+        {"-2", nullptr, 4, 4},
+        {" 3", nullptr, 4, 4},
+        {"+3", nullptr, 4, 3},
+        {"99999999999999999999", "2", 4, 2},  // overflow is not a number
+        {"1000000", nullptr, 4, 256},          // capped
+        {nullptr, nullptr, 0, 1},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(pool_size_from(c.num_threads, c.rs_num_cpus, c.available), c.expected)
+            << (c.num_threads ? c.num_threads : "unset") << " / " << (c.rs_num_cpus ? c.rs_num_cpus : "unset");
+    }
+}
+
+TEST(PoolSize, CgroupCpuMax) {
+    EXPECT_EQ(cpus_from_cpu_max("max 100000\n"), std::nullopt);
+    EXPECT_EQ(cpus_from_cpu_max("200000 100000\n"), 2u);
+    EXPECT_EQ(cpus_from_cpu_max("150000 100000"), 2u);
+    EXPECT_EQ(cpus_from_cpu_max("50000 100000"), 1u);
+    EXPECT_EQ(cpus_from_cpu_max("garbage"), std::nullopt);
+    EXPECT_EQ(cpus_from_cpu_max("100 0"), std::nullopt);
+    const auto n = available_processors();
+    ASSERT_TRUE(n.has_value());
+    EXPECT_GE(*n, 1u);
+}
+
+TEST(Pool, EveryPieceRunsOnceOnWorkers) {
+    WorkerPool pool(3);
+    for (size_t pieces : {1u, 2u, 7u, 100u}) {
+        std::vector<std::atomic<int>> runs(pieces);
+        const auto caller = std::this_thread::get_id();
+        std::atomic<bool> on_caller{false};
+        pool.run(pieces, [&](size_t k) {
+            runs[k].fetch_add(1);
+            if (std::this_thread::get_id() == caller) on_caller = true;
+        });
+        for (size_t k = 0; k < pieces; ++k) EXPECT_EQ(runs[k].load(), 1) << k;
+        EXPECT_FALSE(on_caller.load());
+    }
+}
+
+TEST(Pool, WithoutThreadsTheCallerRunsThePieces) {
+    WorkerPool pool(0);  // as when no thread could be started
+    std::vector<int> runs(5);
+    pool.run(runs.size(), [&](size_t k) { ++runs[k]; });
+    EXPECT_EQ(runs, std::vector<int>(5, 1));
+}
+
+TEST(Pool, ConcurrentCallersShareThePool) {
+    WorkerPool& pool = WorkerPool::instance();
+    std::vector<std::thread> callers;
+    std::vector<uint64_t> sums(4);
+    for (size_t c = 0; c < sums.size(); ++c) {
+        callers.emplace_back([&pool, &sums, c] {
+            for (int round = 0; round < 20; ++round) {
+                std::vector<uint64_t> part(16);
+                pool.run(part.size(), [&](size_t k) { part[k] = k * (c + 1); });
+                for (uint64_t v : part) sums[c] += v;
+            }
+        });
+    }
+    for (auto& t : callers) t.join();
+    for (size_t c = 0; c < sums.size(); ++c) EXPECT_EQ(sums[c], 20u * 120u * (c + 1));
+}
+
+}  // namespace
