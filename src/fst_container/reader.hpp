@@ -31,9 +31,15 @@ public:
     // Hands every hierarchy entry to callback, in file order.
     Status read_hierarchy(HierarchyCallback callback);
 
+    // The order in which read_signals hands over the changes of one block.
+    enum class Delivery {
+        ByTime,    // all signals merged in time order
+        BySignal,  // signal after signal, each in time order: the same changes, read faster
+    };
+
     // Hands the initial values and every change of the selected signals to
-    // callback, in time order within each block.
-    Status read_signals(const FstFilter& filter, SignalCallback callback);
+    // callback, in time order within each block (or per signal, see Delivery).
+    Status read_signals(const FstFilter& filter, SignalCallback callback, Delivery order = Delivery::ByTime);
 
 private:
     FstReader(std::unique_ptr<ByteSource> source, MetaData meta) : source_(std::move(source)), meta_(std::move(meta)) {}

@@ -1,4 +1,5 @@
 #include "trace/fst.hpp"
+#include "trace/time_index.hpp"
 
 #include <algorithm>
 #include <limits>
@@ -96,7 +97,7 @@ class ValueSink {
 public:
     ValueSink(const std::vector<uint64_t>& timestamps, const std::vector<fc::SignalInfo>& signals,
               const HandleIds& ids, signal::ColumnBuilder& builder)
-        : timestamps_(timestamps), signals_(signals), ids_(ids), builder_(builder) {}
+        : timestamps_(timestamps), signals_(signals), ids_(ids), builder_(builder), finder_(timestamps) {}
 
     void operator()(uint64_t time, fc::FstSignalHandle handle, const fc::FstSignalValue& value) {
         const uint32_t id = ids_.find(static_cast<uint32_t>(handle.index()));
@@ -131,30 +132,13 @@ public:
     }
 
 private:
-    // The index of the last timestamp equal to time, else of the last one
-    // below it, else 0. A block delivers its changes signal by signal, each
-    // signal's in time order, so the same few times recur: a small cache of
-    // recent answers saves most searches.
-    uint64_t index_of(uint64_t time) {
-        CachedIndex& slot = cache_[(time * 0x9E3779B97F4A7C15ULL) >> (64 - kCacheBits)];
-        if (slot.valid && slot.time == time) return slot.index;
-        const auto it = std::upper_bound(timestamps_.begin(), timestamps_.end(), time);
-        const uint64_t index = it == timestamps_.begin() ? 0 : static_cast<uint64_t>(it - timestamps_.begin()) - 1;
-        slot = {time, index, true};
-        return index;
-    }
+    uint64_t index_of(uint64_t time) { return finder_.index_of(time); }
 
-    struct CachedIndex {
-        uint64_t time = 0;
-        uint64_t index = 0;
-        bool valid = false;
-    };
-    static constexpr unsigned kCacheBits = 12;
-    std::vector<CachedIndex> cache_ = std::vector<CachedIndex>(size_t{1} << kCacheBits);
     const std::vector<uint64_t>& timestamps_;
     const std::vector<fc::SignalInfo>& signals_;
     const HandleIds& ids_;
     signal::ColumnBuilder& builder_;
+    TimeIndexFinder finder_;
 };
 
 Result<FstTrace, std::string> load(std::unique_ptr<fc::ByteSource> source) {
@@ -175,7 +159,7 @@ Result<FstTrace, std::string> load(std::unique_ptr<fc::ByteSource> source) {
     fc::FstFilter filter;
     filter.start = 0;
     filter.end = meta.header.end_time;
-    const fc::Status signals = reader.read_signals(filter, sink);
+    const fc::Status signals = reader.read_signals(filter, sink, fc::FstReader::Delivery::BySignal);
     if (!signals.ok()) return make_err("FST signals: " + signals.error().display());
 
     record.store = std::move(builder).freeze(record.timestamps.size());
