@@ -159,11 +159,13 @@ Status HeaderReader::read_data(BlockType type) {
     if (section_len < vc_block_head + time_table_trailer) {
         return ReaderError::invalid_data("value-change section too short");
     }
+    std::uint64_t time_table_offset = kNoTimeIndex;
     if (collect_times_) {
         FST_TRY(const TimeTable table, read_time_table(src_, section_pos, section_len));
         if (time_table_.empty() && !table.times.empty() && start_time < table.times.front()) {
             time_table_.push_back(start_time);
         }
+        time_table_offset = time_table_.size();
         time_table_.insert(time_table_.end(), table.times.begin(), table.times.end());
     }
     if (section_len > UINT64_MAX - section_pos) {
@@ -184,7 +186,7 @@ Status HeaderReader::read_data(BlockType type) {
     DataSectionKind kind = DataSectionKind::Standard;
     if (type == BlockType::VcDataDynamicAlias) kind = DataSectionKind::DynamicAlias;
     if (type == BlockType::VcDataDynamicAlias2) kind = DataSectionKind::DynamicAlias2;
-    data_sections_.push_back(DataSectionInfo{section_pos, start_time, end_time, kind, mem_required});
+    data_sections_.push_back(DataSectionInfo{section_pos, start_time, end_time, kind, mem_required, time_table_offset});
     return {};
 }
 

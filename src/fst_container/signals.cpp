@@ -65,7 +65,7 @@ private:
     Status load_entry(std::uint64_t entry_start, std::uint64_t entry_len, std::uint64_t data_end, PackType pack,
                       DataSlot& slot);
     Status schedule(std::uint32_t signal, std::uint64_t index);
-    Status deliver_change(std::uint32_t signal, std::uint64_t time);
+    Status deliver_change(std::uint32_t signal, std::uint64_t time, std::uint64_t slot);
     Status read_pending(std::uint32_t signal, std::uint64_t& delta);
     Status deliver_by_signal(const std::vector<std::uint64_t>& times);
 
@@ -74,6 +74,7 @@ private:
     std::uint64_t end_time_;
     SignalCallback callback_;
     bool by_signal_;
+    std::uint64_t time_table_offset_ = kNoTimeIndex;  // of the block being decoded
 
     std::vector<std::uint8_t> block_;
     std::vector<std::uint8_t> decompressed_;
@@ -205,7 +206,8 @@ Status BlockDecoder::schedule(std::uint32_t signal, std::uint64_t index) {
     return {};
 }
 
-Status BlockDecoder::deliver_change(std::uint32_t signal, std::uint64_t time) {
+Status BlockDecoder::deliver_change(std::uint32_t signal, std::uint64_t time, std::uint64_t slot) {
+    const std::uint64_t t = time_table_offset_ == kNoTimeIndex ? kNoTimeIndex : time_table_offset_ + slot;
     Cursor& c = cursors_[signal];
     const SignalInfo& info = meta_.signals[signal];
     const FstSignalHandle handle = *FstSignalHandle::from_index(signal);
@@ -216,7 +218,7 @@ Status BlockDecoder::deliver_change(std::uint32_t signal, std::uint64_t time) {
         if (left < 8) return eof();
         const double value = read_double(c.p, meta_.float_endian);
         c.p += 8;
-        callback_(time, handle, FstSignalValue::of_real(value));
+        callback_(time, handle, FstSignalValue::of_real(value, t));
         return {};
     }
     if (info.is_var_length()) {
@@ -229,20 +231,20 @@ Status BlockDecoder::deliver_change(std::uint32_t signal, std::uint64_t time) {
         if (len > static_cast<std::size_t>(c.end - c.p)) return eof();
         const std::string_view bytes(reinterpret_cast<const char*>(c.p), len);
         c.p += len;
-        callback_(time, handle, FstSignalValue::of_bytes(bytes));
+        callback_(time, handle, FstSignalValue::of_bytes(bytes, t));
         return {};
     }
     const std::uint32_t bits = info.bits();
     if (bits == 1) {
         const char ch = one_bit_char(v);
-        callback_(time, handle, FstSignalValue::of_bytes(std::string_view(&ch, 1)));
+        callback_(time, handle, FstSignalValue::of_bytes(std::string_view(&ch, 1), t));
         return {};
     }
     if (v & 1u) {
         if (bits > left) return eof();
         const std::string_view bytes(reinterpret_cast<const char*>(c.p), bits);
         c.p += bits;
-        callback_(time, handle, FstSignalValue::of_bytes(bytes));
+        callback_(time, handle, FstSignalValue::of_bytes(bytes, t));
         return {};
     }
     const std::size_t packed = (std::size_t{bits} + 7) / 8;
@@ -250,11 +252,12 @@ Status BlockDecoder::deliver_change(std::uint32_t signal, std::uint64_t time) {
     if (scratch_.size() < bits) scratch_.resize(bits);
     unpack_bits(c.p, bits, scratch_.data());
     c.p += packed;
-    callback_(time, handle, FstSignalValue::of_bytes(std::string_view(scratch_.data(), bits)));
+    callback_(time, handle, FstSignalValue::of_bytes(std::string_view(scratch_.data(), bits), t));
     return {};
 }
 
 Status BlockDecoder::decode(ByteSource& src, const DataSectionInfo& section, bool first) {
+    time_table_offset_ = section.time_table_offset;
     // The whole block is read at once; everything below parses memory.
     FST_CHECK(src.seek(section.file_offset));
     FST_TRY(const std::uint64_t section_len, read_u64(src));
@@ -331,7 +334,7 @@ Status BlockDecoder::decode(ByteSource& src, const DataSectionInfo& section, boo
         while (head_[index] != no_signal) {
             const std::uint32_t signal = head_[index];
             head_[index] = next_[signal];
-            FST_CHECK(deliver_change(signal, time));
+            FST_CHECK(deliver_change(signal, time, index));
             Cursor& c = cursors_[signal];
             if (c.p == c.end) continue;
             std::uint64_t delta = 0;
@@ -345,23 +348,47 @@ Status BlockDecoder::decode(ByteSource& src, const DataSectionInfo& section, boo
 
 // Delivers the scheduled changes signal after signal: every signal's own changes in the same
 // order and with the same checks as the time-ordered walk, so its values come out the same.
+// The time table is walked in windows, all signals per window, so the part of the table in use
+// (and the receiver's per-signal state) stays in cache.
 Status BlockDecoder::deliver_by_signal(const std::vector<std::uint64_t>& times) {
+    struct Walk {
+        std::uint32_t signal;
+        std::uint64_t index;  // of the signal's next change
+    };
+    std::vector<Walk> walks;
     for (std::size_t first = 0; first < head_.size(); ++first) {
         for (std::uint32_t signal = head_[first]; signal != no_signal; signal = next_[signal]) {
-            std::uint64_t index = first;
-            Cursor& c = cursors_[signal];
-            while (index < times.size()) {
-                const std::uint64_t time = times[index];
-                if (time > end_time_) break;
-                FST_CHECK(deliver_change(signal, time));
-                if (c.p == c.end) break;
-                std::uint64_t delta = 0;
-                FST_CHECK(read_pending(signal, delta));
-                if (delta > head_.size()) return ReaderError::invalid_data("change past the end of its block's time table");
-                index += delta;
-                if (index >= head_.size()) return ReaderError::invalid_data("change past the end of its block's time table");
-            }
+            walks.push_back({signal, first});
         }
+    }
+    constexpr std::size_t kWindow = 2048;
+    for (std::size_t window = 0; window < times.size() && !walks.empty(); window += kWindow) {
+        const std::size_t window_end = std::min(times.size(), window + kWindow);
+        std::size_t kept = 0;
+        for (Walk w : walks) {
+            Cursor& c = cursors_[w.signal];
+            bool done = false;
+            while (w.index < window_end) {
+                const std::uint64_t time = times[w.index];
+                if (time > end_time_) {
+                    done = true;
+                    break;
+                }
+                FST_CHECK(deliver_change(w.signal, time, w.index));
+                if (c.p == c.end) {
+                    done = true;
+                    break;
+                }
+                std::uint64_t delta = 0;
+                FST_CHECK(read_pending(w.signal, delta));
+                if (delta > head_.size() || w.index + delta >= head_.size()) {
+                    return ReaderError::invalid_data("change past the end of its block's time table");
+                }
+                w.index += delta;
+            }
+            if (!done) walks[kept++] = w;
+        }
+        walks.resize(kept);
     }
     return {};
 }

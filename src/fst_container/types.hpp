@@ -115,12 +115,17 @@ private:
     std::vector<std::uint64_t> words_;
 };
 
+// A time-table position that is not known.
+inline constexpr std::uint64_t kNoTimeIndex = UINT64_MAX;
+
 struct DataSectionInfo {
     std::uint64_t file_offset = 0;  // position of the section length
     std::uint64_t start_time = 0;
     std::uint64_t end_time = 0;
     DataSectionKind kind = DataSectionKind::Standard;
     std::uint64_t mem_required_for_traversal = 0;
+    // Where this section's time table starts in the collected time table (when collected).
+    std::uint64_t time_table_offset = kNoTimeIndex;
 };
 
 struct MetaData {
@@ -190,9 +195,14 @@ struct FstSignalValue {
     Kind kind = Kind::Bytes;
     std::string_view bytes;
     double real = 0.0;
+    // Position of the change's time in the time table collected while opening, or
+    // kNoTimeIndex (initial values, or time tables not collected).
+    std::uint64_t time_index = kNoTimeIndex;
 
-    static FstSignalValue of_bytes(std::string_view b) { return {Kind::Bytes, b, 0.0}; }
-    static FstSignalValue of_real(double r) { return {Kind::Real, {}, r}; }
+    static FstSignalValue of_bytes(std::string_view b, std::uint64_t t = kNoTimeIndex) {
+        return {Kind::Bytes, b, 0.0, t};
+    }
+    static FstSignalValue of_real(double r, std::uint64_t t = kNoTimeIndex) { return {Kind::Real, {}, r, t}; }
     bool is_real() const { return kind == Kind::Real; }
 };
 

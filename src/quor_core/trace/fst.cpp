@@ -97,12 +97,17 @@ class ValueSink {
 public:
     ValueSink(const std::vector<uint64_t>& timestamps, const std::vector<fc::SignalInfo>& signals,
               const HandleIds& ids, signal::ColumnBuilder& builder)
-        : timestamps_(timestamps), signals_(signals), ids_(ids), builder_(builder), finder_(timestamps) {}
+        : timestamps_(timestamps),
+          signals_(signals),
+          ids_(ids),
+          builder_(builder),
+          finder_(timestamps),
+          last_equal_(last_equal_positions(timestamps)) {}
 
     void operator()(uint64_t time, fc::FstSignalHandle handle, const fc::FstSignalValue& value) {
         const uint32_t id = ids_.find(static_cast<uint32_t>(handle.index()));
         if (id == kNoId) return;
-        const uint64_t index = index_of(time);
+        const uint64_t index = index_of(time, value.time_index);
         if (index >= timestamps_.size()) return;
         if (value.is_real()) {
             builder_.set(id, index, signal::SignalValue::real(value.real));
@@ -132,13 +137,28 @@ public:
     }
 
 private:
-    uint64_t index_of(uint64_t time) { return finder_.index_of(time); }
+    // The sample index of a change: through its time-table position when the reader knows it
+    // (the last entry equal to its time), else by searching the times.
+    uint64_t index_of(uint64_t time, uint64_t time_index) {
+        if (time_index < last_equal_.size() && timestamps_[time_index] == time) return last_equal_[time_index];
+        return finder_.index_of(time);
+    }
+
+    // For each position of an ascending time table, the last position holding the same time;
+    // empty when the table is not ascending (then every change is searched for).
+    static std::vector<uint64_t> last_equal_positions(const std::vector<uint64_t>& ts) {
+        if (!std::is_sorted(ts.begin(), ts.end())) return {};
+        std::vector<uint64_t> last(ts.size());
+        for (size_t p = ts.size(); p-- > 0;) last[p] = p + 1 < ts.size() && ts[p + 1] == ts[p] ? last[p + 1] : p;
+        return last;
+    }
 
     const std::vector<uint64_t>& timestamps_;
     const std::vector<fc::SignalInfo>& signals_;
     const HandleIds& ids_;
     signal::ColumnBuilder& builder_;
     TimeIndexFinder finder_;
+    std::vector<uint64_t> last_equal_;
 };
 
 Result<FstTrace, std::string> load(std::unique_ptr<fc::ByteSource> source) {
