@@ -24,5 +24,5 @@ fi
 
 python3 -m venv .venv
 .venv/bin/python -m pip install -q --upgrade pip
-.venv/bin/python -m pip install -q scikit-build-core cmake ninja pytest hypothesis numpy
+.venv/bin/python -m pip install -q scikit-build-core cmake ninja pytest hypothesis numpy mypy
 .venv/bin/python -m pip install -q --no-build-isolation .
