@@ -21,7 +21,7 @@ inline constexpr uint64_t kMaxValueEntries = uint64_t{1} << 22;
 // Merge work of the value sections on the time axis (elements touched).
 inline constexpr uint64_t kMergeWork = uint64_t{1} << 27;
 // Inflated bytes of the width section that are walked.
-inline constexpr size_t kMaxWidthBytes = size_t{64} << 20;
+inline constexpr size_t kMaxWidthBytes = size_t{16} << 20;
 inline constexpr size_t kMaxScannedChunks = 20;
 
 // The record of a second-layout file (magic 0x1C3ED948); never fails.

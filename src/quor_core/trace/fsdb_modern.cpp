@@ -264,14 +264,20 @@ TraceRecord parse_modern(Bytes file) {
         auto decoded = decode_value_section(section, names.size(), entries);
         if (decoded) timeline.apply_section(std::move(*decoded));
     };
+    // Once the entry budget is spent a section can add nothing: every name already holds its
+    // time-0 value from the section that spent it.
     for (const Section& s : header.blocks) {
+        if (entries.spent() || timeline.exhausted()) break;
         const uint64_t end = std::min(s.offset + s.size, n);
         auto out = inflater.try_decompress(file.subspan(s.offset, end - s.offset));
         const uint64_t wider = std::min(s.offset + s.size + 2, n);
         if (!out && wider != end) out = inflater.try_decompress(file.subspan(s.offset, wider - s.offset));
         if (out) decode(out->bytes);
     }
-    for (const Chunk* c : value_chunks) decode(c->bytes);
+    for (const Chunk* c : value_chunks) {
+        if (entries.spent() || timeline.exhausted()) break;
+        decode(c->bytes);
+    }
 
     TraceRecord& r = names.record();
     r.timestamps = timeline.times();

@@ -62,7 +62,7 @@ void Timeline::merge_signal(uint32_t id, const ValueEntry* first, const ValueEnt
 void Timeline::apply_section(std::vector<ValueEntry> entries) {
     // Estimate the section's work first so that a crafted run of sections cannot grow it without
     // bound: sorting, the merge of every written signal, and the merge of the time axis.
-    uint64_t cost = entries.size() * 2 + times_.size();
+    uint64_t cost = entries.size() * 2 + (entries.empty() ? 0 : times_.size());
     std::stable_sort(entries.begin(), entries.end(), [](const ValueEntry& x, const ValueEntry& y) {
         return x.id != y.id ? x.id < y.id : x.time < y.time;
     });

@@ -27,6 +27,7 @@ public:
     void apply_section(std::vector<ValueEntry> entries);
 
     const std::vector<uint64_t>& times() const { return times_; }
+    bool exhausted() const { return work_left_ == 0; }
     signal::ColumnStore freeze() &&;
 
 private:
