@@ -223,7 +223,7 @@ inline Buf shm_transitions(const std::vector<ShmBlock>& blocks, uint32_t scale_c
 // ---- VPD ----
 
 inline Buf vpd_file(const std::vector<Buf>& sections) {
-    Buf f(128, 0);
+    Buf f(144, 0);  // a section offset must lie past the 128-byte header
     put_le32(f, 0, 0x12345678);
     for (size_t i = 0; i < sections.size() && i < 20; ++i) {
         put_le32(f, 48 + 4 * i, static_cast<uint32_t>(f.size()));
