@@ -258,7 +258,7 @@ TraceRecord parse_modern(Bytes file) {
     read_widths(file, header.width_offset, names);
 
     // Block sections are inflated one at a time as they are decoded, so at most one is held.
-    EntryBudget entries(kMaxValueEntries);
+    EntryBudget entries(value_entry_limit(n));
     Timeline timeline(names.size(), kMergeWork);
     const auto decode = [&](Bytes section) {
         auto decoded = decode_value_section(section, names.size(), entries);

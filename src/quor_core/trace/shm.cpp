@@ -70,6 +70,7 @@ public:
     Result<bool, std::string> design(Bytes dsn) { return shm::read_design(dsn, names_); }
     void transitions(Bytes trn) {
         shm::FileValues values;
+        budget_.grant(trn.size());
         if (shm::decode_transitions(trn, names_.size(), budget_, values)) decoded_.push_back(std::move(values));
     }
     ShmTrace finish() && {

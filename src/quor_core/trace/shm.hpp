@@ -1,6 +1,7 @@
 #pragma once
 // ShmTrace: an SHM database, a design file (names, scopes) with transition files (values).
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -15,15 +16,26 @@ namespace quor_core::trace {
 namespace shm {
 
 inline constexpr uint32_t kMagic = 0xA19511BF;
-// Value entries decoded from all transition files together; evenly spaced toggles of a block
-// with a huge count K would otherwise ask for billions.
+// Value entries decoded from all transition files together: 65,536 plus 64 per byte of the
+// transition files, never more than kMaxEntries. Evenly spaced toggles of a block with a huge
+// count K would otherwise ask for billions.
 inline constexpr uint64_t kMaxEntries = uint64_t{1} << 22;
+inline constexpr uint64_t kEntryFloor = uint64_t{1} << 16;
+inline constexpr uint64_t kEntriesPerByte = 64;
 // Block tests over all transition files (state bytes examined), so that many blocks that each
 // fail late over a long run of signals cannot multiply the work.
 inline constexpr uint64_t kMaxBlockWork = uint64_t{1} << 27;
 
 struct Budget {
-    uint64_t entries = kMaxEntries;
+    uint64_t entries = kEntryFloor;
+    uint64_t granted = kEntryFloor;  // entries granted so far, at most kMaxEntries
+    // Grants the entries a transition file of this size may add.
+    void grant(uint64_t file_size) {
+        const uint64_t more = file_size >= kMaxEntries / kEntriesPerByte ? kMaxEntries : kEntriesPerByte * file_size;
+        const uint64_t add = std::min(more, kMaxEntries - granted);
+        granted += add;
+        entries += add;
+    }
     uint64_t work = kMaxBlockWork;
 };
 
