@@ -112,7 +112,7 @@ signal::ColumnStore Timeline::freeze() && {
     const size_t ids = std::max<size_t>(changes_.size(), defaulted_ ? num_ : 0);
     std::vector<signal::Column> columns(ids);
     for (size_t id = 0; id < ids; ++id) {
-        signal::ColumnWriter writer;
+        signal::ColumnWriter writer(length);
         const bool has_list = id < changes_.size() && !changes_[id].empty();
         if (!has_list) {
             if (!has_implicit_zero(static_cast<uint32_t>(id))) continue;
@@ -126,7 +126,7 @@ signal::ColumnStore Timeline::freeze() && {
             }
             std::vector<Change>().swap(changes_[id]);
         }
-        columns[id] = std::move(writer).finish(length);
+        columns[id] = std::move(writer).finish();
     }
     return signal::ColumnStore(std::move(columns));
 }
