@@ -109,8 +109,8 @@ TEST(FsdbSection, ClockOverAHugeRangeStopsAtTheBudget) {
 namespace {
 
 std::vector<std::vector<uint64_t>> dense(Timeline t, uint32_t ids) {
-    const auto times = t.times();
-    const auto store = std::move(t).freeze();
+    std::vector<uint64_t> times;
+    const auto store = std::move(t).freeze(times);
     std::vector<std::vector<uint64_t>> out(ids);
     for (uint32_t id = 0; id < ids; ++id) {
         for (size_t i = 0; i < times.size(); ++i) {

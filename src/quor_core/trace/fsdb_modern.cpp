@@ -280,8 +280,7 @@ TraceRecord parse_modern(Bytes file) {
     }
 
     TraceRecord& r = names.record();
-    r.timestamps = timeline.times();
-    r.store = std::move(timeline).freeze();
+    r.store = std::move(timeline).freeze(r.timestamps);
     r.scopes = derive_scopes(r.signal_names);
     return std::move(r);
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "signal/column.hpp"
+#include "trace/column_budget.hpp"
 
 namespace quor_core::trace::fsdb {
 
@@ -107,7 +108,10 @@ void Timeline::apply_section(std::vector<ValueEntry> entries) {
     times_ = std::move(merged);
 }
 
-signal::ColumnStore Timeline::freeze() && {
+signal::ColumnStore Timeline::freeze(std::vector<uint64_t>& times) && {
+    uint64_t changing = 0;
+    for (const auto& list : changes_) changing += list.size() >= 2 ? 1 : 0;
+    times_.resize(kept_timestamps(changing, times_.size()));
     const uint64_t length = times_.size();
     const size_t ids = std::max<size_t>(changes_.size(), defaulted_ ? num_ : 0);
     std::vector<signal::Column> columns(ids);
@@ -122,12 +126,14 @@ signal::ColumnStore Timeline::freeze() && {
             if (list.front().time != 0) writer.append(0, signal::ValueRef());
             for (const Change& c : list) {
                 const auto idx = static_cast<uint64_t>(std::lower_bound(times_.begin(), times_.end(), c.time) - times_.begin());
+                if (idx >= length) break;
                 writer.append(idx, signal::ValueRef::of_uint(c.value));
             }
             std::vector<Change>().swap(changes_[id]);
         }
         columns[id] = std::move(writer).finish();
     }
+    times = std::move(times_);
     return signal::ColumnStore(std::move(columns));
 }
 

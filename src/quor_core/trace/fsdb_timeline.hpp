@@ -28,7 +28,9 @@ public:
 
     const std::vector<uint64_t>& times() const { return times_; }
     bool exhausted() const { return work_left_ == 0; }
-    signal::ColumnStore freeze() &&;
+    // The values, and in times the axis they are indexed by; freezing may cut the axis short
+    // (see column_budget.hpp).
+    signal::ColumnStore freeze(std::vector<uint64_t>& times) &&;
 
 private:
     struct Change {

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "signal/column_builder.hpp"
+#include "trace/column_budget.hpp"
 #include "trace/shm.hpp"
 
 namespace quor_core::trace::shm {
@@ -163,11 +164,17 @@ void store_values(std::vector<FileValues> files, uint32_t num_names, TraceRecord
         axis = std::move(merged);
         std::vector<uint64_t>().swap(f.times);
     }
+    std::vector<bool> changing(num_names, false);
+    for (const FileValues& f : files) {
+        for (const Entry& e : f.entries) changing[e.id] = changing[e.id] || e.time != 0;
+    }
+    axis.resize(kept_timestamps(static_cast<uint64_t>(std::count(changing.begin(), changing.end(), true)), axis.size()));
     signal::ColumnBuilder builder(signal::FillRule::SetThenFill);
     std::vector<bool> set_at_zero(num_names, false);
     for (const FileValues& f : files) {
         for (const Entry& e : f.entries) {
             const auto idx = static_cast<uint64_t>(std::lower_bound(axis.begin(), axis.end(), e.time) - axis.begin());
+            if (idx == axis.size()) continue;  // a time past the kept axis
             builder.set_uint(e.id, idx, e.value);
             if (idx == 0) set_at_zero[e.id] = true;
         }
