@@ -37,19 +37,24 @@ def fsdb_section(area):
     return bytes([0x38, 0x43, 0x00, 0x04, 0x00, 0x08]) + area
 
 
-def fsdb_with_blocks(section, copies, names):
+def fsdb_with_blocks(sections, copies, names):
+    if isinstance(sections, bytes):
+        sections = [sections]
     f = fsdb_header()
-    z = zlib.compress(section, 9)
-    off = len(f)
-    f += z + bytes(16)
+    entries = []
+    for section in sections:
+        z = zlib.compress(section, 9)
+        entries.append(struct.pack("<III", len(f), 0, len(z)))
+        f += z + bytes(16)
     f += zlib.compress(nul_strings(names)) + bytes(16)
     table = len(f)
     f[264:268] = struct.pack("<I", table)
     head = bytearray(24)
-    head[22:24] = struct.pack("<H", copies)
+    head[22:24] = struct.pack("<H", copies * len(entries))
     f += head
     for _ in range(copies):
-        f += struct.pack("<III", off, 0, len(z))
+        for e in entries:
+            f += e
     return bytes(f + bytes(64))
 
 
@@ -73,6 +78,16 @@ def case_fsdb_clock(tmp):
     # 300,000 pairs reach time 1.9e8; the trailer asks for a clock of period 2 up to there.
     area = b"\x3f\x01" * 300000 + b"\x08\x40\x00\x01\x31"
     return "from_fsdb", write(tmp, "clock.fsdb", fsdb_with_blocks(fsdb_section(area), 1, NAMES))
+
+
+def case_fsdb_many_changing(tmp):
+    # Section 1: a clock of period 2 over 6.3e6 time units (3.15e6 timestamps). Section 2: one
+    # base entry copied by 400,000 shift items onto as many signals. Every one of them changes,
+    # so their run-start bit vectors would take 400,000 x 3.15e6 bits (157 GB).
+    names = [f"s{i}" for i in range(400001)]
+    clock = fsdb_section(b"\x3f\x01" * 10000 + b"\x08\x40\x00\x01\x31")
+    shifts = fsdb_section(b"\x01\x01" + b"\x81\x01" * 400000)
+    return "from_fsdb", write(tmp, "many.fsdb", fsdb_with_blocks([clock, shifts], 1, names))
 
 
 def case_fsdb_width_bomb(tmp):
