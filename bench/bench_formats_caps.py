@@ -169,7 +169,7 @@ def write(d, name, data):
 
 
 CHILD = r"""
-import resource, sys, time
+import sys, time
 from quor import PyTrace
 t0 = time.perf_counter()
 try:
@@ -178,7 +178,8 @@ try:
 except ValueError as e:
     what = f"ValueError: {e}"
 dt = time.perf_counter() - t0
-rss = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024
+# VmHWM is this process's own peak (ru_maxrss would carry the parent's peak across exec).
+rss = next(int(l.split()[1]) for l in open("/proc/self/status") if l.startswith("VmHWM")) / 1024
 print(f"{dt:8.2f} s {rss:8.0f} MiB  {what}")
 """
 

@@ -9,7 +9,7 @@
 
 namespace quor_core::trace {
 
-inline constexpr uint64_t kMaxRunStartBits = uint64_t{1} << 31;  // 256 MiB of bit vectors
+inline constexpr uint64_t kMaxRunStartBits = uint64_t{1} << 30;  // 128 MiB of bit vectors
 
 inline uint64_t kept_timestamps(uint64_t changing_signals, uint64_t timestamps) {
     if (changing_signals == 0) return timestamps;

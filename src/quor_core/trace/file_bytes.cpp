@@ -43,7 +43,6 @@ Result<std::vector<uint8_t>, std::string> read_file_bytes(const std::string& pat
         data.resize(old + static_cast<size_t>(got));
         if (got == 0) break;
     }
-    data.shrink_to_fit();
     return data;
 }
 

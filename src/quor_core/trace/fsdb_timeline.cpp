@@ -79,16 +79,17 @@ void Timeline::apply_section(std::vector<ValueEntry> entries) {
     }
     work_left_ -= cost;
 
-    // A later write of the same signal and time replaces an earlier one.
-    std::vector<ValueEntry> unique;
-    unique.reserve(entries.size());
-    for (const ValueEntry& e : entries) {
-        if (!unique.empty() && unique.back().id == e.id && unique.back().time == e.time) {
-            unique.back() = e;
+    // A later write of the same signal and time replaces an earlier one (dedup in place).
+    size_t kept = 0;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (kept > 0 && entries[kept - 1].id == entries[i].id && entries[kept - 1].time == entries[i].time) {
+            entries[kept - 1] = entries[i];
         } else {
-            unique.push_back(e);
+            entries[kept++] = entries[i];
         }
     }
+    entries.resize(kept);
+    const std::vector<ValueEntry>& unique = entries;
     for (size_t i = 0; i < unique.size();) {
         size_t j = i;
         while (j < unique.size() && unique[j].id == unique[i].id) ++j;
