@@ -61,20 +61,21 @@ TEST(ShmDesign, NamesScopesAndMagic) {
 TEST(ShmTransitions, BlockRules) {
     struct Case {
         const char* what;
-        fixtures::ShmBlock block;
+        uint32_t time, count;
+        std::initializer_list<uint8_t> state;
         std::vector<uint64_t> times;
         std::vector<uint64_t> clk, data, rst;
     };
     const Case cases[] = {
-        // State codes 0x10 / 0x08 at time 0, K = 0... not used; K = 2 toggles evenly.
-        {"coded, toggles", {1000, 2, {0x10, 0x08}}, {0, 333, 666, 1000}, {1, 0, 1, 1}, {0, 1, 0, 0}, {0, 0, 0, 0}},
-        {"plain bytes", {0, 1, {0x40, 0x00, 0x40}}, {0}, {1}, {0}, {1}},
-        // Change stream: K = 2 over 4 state bytes; bits of 0xA0 then XOR chains.
+        // State codes 0x10 / 0x08 at time 0; K = 2 toggles evenly over the block's time.
+        {"coded, toggles", 1000, 2, {0x10, 0x08}, {0, 333, 666, 1000}, {1, 0, 1, 1}, {0, 1, 0, 0}, {0, 0, 0, 0}},
+        {"plain bytes", 0, 1, {0x40, 0x00, 0x40}, {0}, {1}, {0}, {1}},
+        // Change stream: K = 2 over 4 state bytes; the first byte's bits, then XOR chains.
         // The changes at 100 suppress the evenly spaced toggles; time 200 changes nothing.
-        {"change stream", {300, 2, {0xA0, 0x60, 0x00, 0x00}}, {0, 100, 300}, {1, 1, 1}, {0, 1, 1}, {1, 0, 0}},
+        {"change stream", 300, 2, {0xA0, 0x60, 0x00, 0x00}, {0, 100, 300}, {1, 1, 1}, {0, 1, 1}, {1, 0, 0}},
     };
     for (const Case& c : cases) {
-        const ShmTrace t = load(design(), {fixtures::shm_transitions({c.block})});
+        const ShmTrace t = load(design(), {fixtures::shm_transitions({{c.time, c.count, Buf(c.state)}})});
         EXPECT_EQ(times(t), c.times) << c.what;
         EXPECT_EQ(values(t, "clk"), c.clk) << c.what;
         EXPECT_EQ(values(t, "data[3]"), c.data) << c.what;
