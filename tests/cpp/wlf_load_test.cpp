@@ -51,7 +51,7 @@ TEST(WlfLoad, NameFilterAndHeaderStrings) {
 
 TEST(WlfLoad, NameCapAndExtraPages) {
     std::vector<std::string> many;
-    for (int i = 0; i < 1100; ++i) many.push_back("s" + std::to_string(i));
+    for (int i = 0; i < 1100; ++i) many.push_back(std::string("s").append(std::to_string(i)));
     Buf f = fixtures::wlf_header(many, 0);
     f.resize(8192);  // the list runs past the page; the name area ends at 8192
     fixtures::put_be16(f, 2, 8192);
