@@ -1,4 +1,4 @@
-"""Writes seed inputs for the format fuzzers into fuzz/corpus/<format>/, built with the same
+"""Writes seed inputs for the format fuzzers into fuzz/corpus/fuzz_<format>/, built with the same
 byte layouts as the Python format tests."""
 
 import os
@@ -46,7 +46,7 @@ def seeds():
 def main():
     counts = {}
     for fmt, data in seeds():
-        d = os.path.join(HERE, "corpus", fmt)
+        d = os.path.join(HERE, "corpus", "fuzz_" + fmt)
         os.makedirs(d, exist_ok=True)
         counts[fmt] = counts.get(fmt, 0) + 1
         with open(os.path.join(d, f"seed{counts[fmt]}"), "wb") as f:
