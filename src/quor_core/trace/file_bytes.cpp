@@ -1,0 +1,55 @@
+#include "trace/file_bytes.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "util/os_error.hpp"
+
+namespace quor_core::trace {
+
+namespace {
+
+struct Fd {
+    int fd;
+    ~Fd() { ::close(fd); }
+};
+
+}  // namespace
+
+Result<std::vector<uint8_t>, std::string> read_file_bytes(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return make_err(util::os_error_text(errno));
+    const Fd guard{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return make_err(util::os_error_text(errno));
+    if (S_ISDIR(st.st_mode)) return make_err(util::os_error_text(EISDIR));
+    constexpr size_t kChunk = size_t{1} << 20;
+    std::vector<uint8_t> data;
+    // The size is only a hint: the file is read until its end, whatever fstat said.
+    if (S_ISREG(st.st_mode) && st.st_size > 0) data.reserve(static_cast<size_t>(st.st_size) + kChunk);
+
+    for (;;) {
+        const size_t old = data.size();
+        data.resize(old + kChunk);
+        const ssize_t got = ::read(fd, data.data() + old, kChunk);
+        if (got < 0) {
+            data.resize(old);
+            if (errno == EINTR) continue;
+            return make_err(util::os_error_text(errno));
+        }
+        data.resize(old + static_cast<size_t>(got));
+        if (got == 0) break;
+    }
+    return data;
+}
+
+Result<std::vector<uint8_t>, std::string> read_file_or_message(const std::string& path) {
+    auto r = read_file_bytes(path);
+    if (!r.ok()) return make_err("Failed to read " + path + ": " + r.error());
+    return r;
+}
+
+}  // namespace quor_core::trace
