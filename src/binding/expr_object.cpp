@@ -162,14 +162,14 @@ PyType_Spec* expr_type_spec() {
         {Py_tp_doc, const_cast<char*>("An expression over the signals of a trace.")},
         {0, nullptr},
     };
-    static PyType_Spec spec = {
+    static PyType_Spec type_spec = {
         "quor._core.PyExpr",
         sizeof(PyExprObject),
         0,
         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
         slots,
     };
-    return &spec;
+    return &type_spec;
 }
 
 PyObject* wrap_expr(PyTypeObject* type, quor_core::eval::Expr expr) {

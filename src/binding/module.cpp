@@ -23,10 +23,10 @@ bool add_static_methods(PyTypeObject* type, PyObject* module, PyMethodDef* table
     return true;
 }
 
-PyTypeObject* add_type(PyObject* module, PyType_Spec* spec) {
-    PyObject* type = PyType_FromModuleAndSpec(module, spec, nullptr);
+PyTypeObject* add_type(PyObject* module, PyType_Spec* type_spec) {
+    PyObject* type = PyType_FromModuleAndSpec(module, type_spec, nullptr);
     if (!type) return nullptr;
-    if (PyModule_AddObjectRef(module, spec->name + std::string_view(spec->name).rfind('.') + 1, type) < 0) {
+    if (PyModule_AddObjectRef(module, type_spec->name + std::string_view(type_spec->name).rfind('.') + 1, type) < 0) {
         Py_DECREF(type);
         return nullptr;
     }

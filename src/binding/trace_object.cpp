@@ -39,14 +39,14 @@ PyType_Spec* trace_type_spec() {
         {Py_tp_doc, const_cast<char*>("One loaded waveform trace.")},
         {0, nullptr},
     };
-    static PyType_Spec spec = {
+    static PyType_Spec type_spec = {
         "quor._core.PyTrace",
         sizeof(PyTraceObject),
         0,
         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
         slots,
     };
-    return &spec;
+    return &type_spec;
 }
 
 PyObject* wrap_trace(PyTypeObject* type, std::shared_ptr<const quor_core::trace::Trace> trace) {
