@@ -31,6 +31,10 @@ bool prefix_error(const char* param) {
 bool parse_args(const char* function, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
                 std::initializer_list<const char*> names, PyObject** out) {
     const auto count = static_cast<Py_ssize_t>(names.size());
+    if (nargs == count && kwnames == nullptr) {  // the common call: all positional
+        for (Py_ssize_t i = 0; i < count; ++i) out[i] = args[i];
+        return true;
+    }
     if (nargs > count) {
         PyErr_Format(PyExc_TypeError, "%s() takes %zd positional argument%s but %zd %s given", function, count,
                      count == 1 ? "" : "s", nargs, nargs == 1 ? "was" : "were");
