@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 
 #include "format_fixtures.hpp"
 #include "trace/fsdb.hpp"
@@ -111,9 +110,8 @@ TEST(FsdbLoad, TailFallbackFindsMarkedNames) {
               (std::vector<std::string>{"top.x", "y_1", "z"}));
 }
 
-// Crafted files stay within their documented bounds and load quickly.
+// Crafted files stay within their documented bounds (bench/bench_formats_caps.py times them).
 TEST(FsdbLoad, CraftedInflationIsBounded) {
-    const auto start = std::chrono::steady_clock::now();
     fixtures::FsdbModern f;
     f.name_chunks = {fixtures::nul_strings(kNames)};
     // A section of 4 MiB of pairs, listed 65535 times in the block table.
@@ -126,5 +124,4 @@ TEST(FsdbLoad, CraftedInflationIsBounded) {
     const FsdbTrace t = load(f.build());
     EXPECT_EQ(t.signal_names().size(), kNames.size());
     EXPECT_LE(t.timestamps().size(), fsdb::kMaxValueEntries + 1);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
 }
