@@ -88,17 +88,6 @@ ValueRef Column::run_value(size_t run) const {
     }
 }
 
-size_t Column::memory_bytes() const {
-    size_t n = sizeof(Column) + run_starts_.memory_bytes() + payload_.capacity() * 8 + kinds_.capacity();
-    for (const auto& v : heap_) {
-        n += sizeof(SignalValue);
-        if (v.kind() == ValueKind::Wide) n += v.as_wide().words.capacity() * 8;
-        if (v.kind() == ValueKind::FourState) n += v.as_four_state().bits.capacity();
-        if (v.kind() == ValueKind::Text) n += v.as_text().capacity();
-    }
-    return n;
-}
-
 void ColumnWriter::push_kind(ValueKind k) {
     if (col_.kinds_.empty()) {
         if (k == ValueKind::Uint) return;

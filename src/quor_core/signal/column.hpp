@@ -74,7 +74,6 @@ public:
         if (index >= length_) return ValueRef();
         return run_value(run_of(index));
     }
-    size_t memory_bytes() const;
 
 private:
     friend class ColumnWriter;

@@ -36,7 +36,6 @@ public:
     // Freezes every column over [0, num_indices).
     ColumnStore freeze(uint64_t num_indices) &&;
 
-    size_t change_count() const { return changes_; }
     // Room for about this many changes in the first block.
     void reserve(size_t changes) { next_block_slots_ = std::max<size_t>(kMinBlockSlots, std::min(changes, kMaxBlockSlots)); }
 

@@ -46,10 +46,4 @@ std::vector<SignalValue> ColumnStore::get_range(uint32_t id, uint64_t start, uin
     return out;
 }
 
-size_t ColumnStore::memory_bytes() const {
-    size_t n = columns_.capacity() * sizeof(Column) + sparse_ids_.capacity() * 4;
-    for (const auto& c : columns_) n += c.memory_bytes() - sizeof(Column);
-    return n;
-}
-
 }  // namespace quor_core::signal

@@ -32,7 +32,6 @@ public:
     }
     SignalValue get(uint32_t id, uint64_t index) const { return view(id, index).to_value(); }
     std::vector<SignalValue> get_range(uint32_t id, uint64_t start, uint64_t end) const;
-    size_t memory_bytes() const;
 
 private:
     const Column* sparse_column(uint32_t id) const;

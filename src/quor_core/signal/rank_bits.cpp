@@ -5,13 +5,6 @@
 
 namespace quor_core::signal {
 
-RankBits RankBits::from_positions(std::span<const uint64_t> positions, uint64_t length) {
-    RankBits bits(length);
-    for (uint64_t p : positions) bits.set(p);
-    bits.build_ranks();
-    return bits;
-}
-
 void RankBits::build_ranks() {
     const size_t block_count = (words_.size() + kWordsPerBlock - 1) / kWordsPerBlock;
     blocks_.assign(block_count, 0);

@@ -2,7 +2,6 @@
 // A fixed bit vector with a rank directory: rank1 in O(1) (at most eight popcounts).
 
 #include <cstdint>
-#include <span>
 #include <vector>
 
 namespace quor_core::signal {
@@ -10,8 +9,6 @@ namespace quor_core::signal {
 class RankBits {
 public:
     RankBits() = default;
-    // Bits set at the given ascending positions, all below length.
-    static RankBits from_positions(std::span<const uint64_t> positions, uint64_t length);
     // All bits clear; set() them, then build_ranks() before any rank1().
     explicit RankBits(uint64_t length) : length_(length), words_((length + 63) / 64, 0) {}
     void set(uint64_t i) { words_[i >> 6] |= uint64_t{1} << (i & 63); }
@@ -23,7 +20,6 @@ public:
     uint64_t rank1(uint64_t i) const;
     // First set bit at a position >= from, or size() when there is none.
     uint64_t next_one(uint64_t from) const;
-    size_t memory_bytes() const { return words_.capacity() * 8 + blocks_.capacity() * 8; }
 
 private:
     static constexpr unsigned kWordsPerBlock = 8;  // one cumulative count per 512 bits

@@ -64,7 +64,6 @@ public:
 
     VcdTrace finish() && {
         trace_.store_ = std::move(builder_).freeze(trace_.timestamps_.size());
-        trace_.next_id_ = next_id_;
         return std::move(trace_);
     }
 

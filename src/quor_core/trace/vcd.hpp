@@ -44,13 +44,11 @@ public:
     std::span<const uint64_t> timestamps() const override { return timestamps_; }
 
     const VcdVar* var(std::string_view name) const;
-    uint32_t next_id() const { return next_id_; }
 
 private:
     friend class VcdReader;
     std::unordered_map<std::string, VcdVar, StringHash, std::equal_to<>> vars_;
     signal::ColumnStore store_;
-    uint32_t next_id_ = 0;
     std::vector<std::string> signal_names_;
     std::vector<std::string> scopes_;
     std::vector<uint64_t> timestamps_;
