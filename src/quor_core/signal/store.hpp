@@ -21,7 +21,6 @@ public:
     void forward_fill(uint64_t index);
 
     const std::unordered_map<uint32_t, std::vector<SignalValue>>& arrays() const { return arrays_; }
-    std::unordered_map<uint32_t, std::vector<SignalValue>>& arrays() { return arrays_; }
 
 private:
     std::unordered_map<uint32_t, std::vector<SignalValue>> arrays_;
