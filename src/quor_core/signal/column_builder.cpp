@@ -9,6 +9,7 @@ namespace {
 
 ValueKind kind_of(uint64_t index_kind) { return static_cast<ValueKind>(index_kind & 0xFF); }
 uint64_t index_of(uint64_t index_kind) { return index_kind >> 8; }
+bool on_heap(ValueKind k) { return k != ValueKind::Uint && k != ValueKind::Real && k != ValueKind::Unknown; }
 
 }  // namespace
 
@@ -26,7 +27,8 @@ void ColumnBuilder::set(uint32_t id, uint64_t index, SignalValue value) {
 }
 
 // One signal's changes, in arrival order, become its column.
-Column ColumnBuilder::build_column(Slot* first, Slot* last, uint64_t length) {
+Column ColumnBuilder::build_column(Slot* first, Slot* last, uint64_t length, FillRule rule,
+                                   std::vector<SignalValue>& heap) {
     const auto by_index = [](const Slot& a, const Slot& b) { return index_of(a.index_kind) < index_of(b.index_kind); };
     if (!std::is_sorted(first, last, by_index)) std::stable_sort(first, last, by_index);
     ColumnWriter writer(length);
@@ -37,7 +39,7 @@ Column ColumnBuilder::build_column(Slot* first, Slot* last, uint64_t length) {
         // A later change at the same index replaces the earlier ones.
         if (s + 1 != last && index_of(s[1].index_kind) == index) continue;
         const ValueKind kind = kind_of(s->index_kind);
-        if (kind == ValueKind::Unknown && rule_ == FillRule::SetThenFill) continue;
+        if (kind == ValueKind::Unknown && rule == FillRule::SetThenFill) continue;
         if (!started && index > 0) writer.append(0, ValueRef());
         started = true;
         switch (kind) {
@@ -49,7 +51,7 @@ Column ColumnBuilder::build_column(Slot* first, Slot* last, uint64_t length) {
                 break;
             }
             case ValueKind::Unknown: writer.append(index, ValueRef()); break;
-            default: writer.append(index, std::move(heap_[s->payload])); break;
+            default: writer.append(index, std::move(heap[s->payload])); break;
         }
     }
     return std::move(writer).finish();
@@ -93,28 +95,94 @@ ColumnBuilder::Chain& ColumnBuilder::far_chain(uint32_t id) {
     return far_chains_[it->second].second;
 }
 
-ColumnStore ColumnBuilder::freeze(uint64_t num_indices) && {
-    std::vector<Slot> changes;  // one signal's changes, reused from signal to signal
-    const auto column_of = [&](const Chain& c) {
-        changes.clear();
-        for (uint32_t k = c.first; k != kNone; k = chunks_[k].next) {
-            const uint32_t size = k == c.last ? c.fill : chunks_[k].size;
-            changes.insert(changes.end(), chunks_[k].data, chunks_[k].data + size);
+const ColumnBuilder::Chain* ColumnBuilder::chain_if(uint32_t id) const {
+    if (id < kDirectIds) return id < chains_.size() && chains_[id].first != kNone ? &chains_[id] : nullptr;
+    const auto it = far_slots_.find(id);
+    return it == far_slots_.end() ? nullptr : &far_chains_[it->second].second;
+}
+
+// Appends a chain's changes to out, moving indices by shift and heap references by heap_base.
+void ColumnBuilder::append_chain(const Chain& c, uint64_t shift, uint64_t heap_base,
+                                 std::vector<Slot>& out) const {
+    for (uint32_t k = c.first; k != kNone; k = chunks_[k].next) {
+        const uint32_t size = k == c.last ? c.fill : chunks_[k].size;
+        const Slot* data = chunks_[k].data;
+        if (shift == 0 && heap_base == 0) {
+            out.insert(out.end(), data, data + size);
+            continue;
         }
-        return build_column(changes.data(), changes.data() + changes.size(), num_indices);
-    };
-    std::vector<Column> columns(chains_.size());
-    for (size_t id = 0; id < chains_.size(); ++id) {
-        if (chains_[id].first != kNone) columns[id] = column_of(chains_[id]);
+        for (uint32_t i = 0; i < size; ++i) {
+            const ValueKind kind = kind_of(data[i].index_kind);
+            const uint64_t index = index_of(data[i].index_kind) + shift;
+            out.push_back({(index << 8) | static_cast<uint8_t>(kind),
+                           on_heap(kind) ? data[i].payload + heap_base : data[i].payload});
+        }
     }
+}
+
+ColumnStore ColumnBuilder::freeze(uint64_t num_indices, const ParallelFor& parallel) && {
+    const uint64_t no_shift = 0;
+    const ParallelFor in_turn = [](size_t pieces, const std::function<void(size_t)>& body) {
+        for (size_t p = 0; p < pieces; ++p) body(p);
+    };
+    return freeze_parts(std::span<ColumnBuilder>(this, 1), std::span<const uint64_t>(&no_shift, 1), num_indices,
+                        parallel ? parallel : in_turn);
+}
+
+ColumnStore ColumnBuilder::freeze_parts(std::span<ColumnBuilder> parts, std::span<const uint64_t> shifts,
+                                        uint64_t num_indices, const ParallelFor& parallel) {
+    if (parts.empty()) return ColumnStore();
+    const FillRule rule = parts.front().rule_;
+    // One heap for all parts; each part's heap references move by the size of the heaps before it.
+    std::vector<SignalValue> heap;
+    std::vector<uint64_t> heap_base(parts.size());
+    size_t direct_ids = 0;
+    size_t changes = 0;
+    std::vector<uint32_t> far_ids;
+    for (size_t k = 0; k < parts.size(); ++k) {
+        ColumnBuilder& part = parts[k];
+        heap_base[k] = heap.size();
+        if (heap.empty()) {
+            heap = std::move(part.heap_);
+        } else {
+            heap.insert(heap.end(), std::make_move_iterator(part.heap_.begin()), std::make_move_iterator(part.heap_.end()));
+        }
+        part.heap_.clear();
+        direct_ids = std::max(direct_ids, part.chains_.size());
+        changes += part.changes_;
+        for (const auto& far : part.far_chains_) far_ids.push_back(far.first);
+    }
+    std::sort(far_ids.begin(), far_ids.end());
+    far_ids.erase(std::unique(far_ids.begin(), far_ids.end()), far_ids.end());
+
+    std::vector<Column> columns(direct_ids);
+    std::vector<Column> far_columns(far_ids.size());
+    const size_t total = direct_ids + far_ids.size();
+    // Many more pieces than threads, so columns of very different sizes still spread evenly.
+    const size_t pieces = std::min<size_t>(total, 256);
+    parallel(pieces, [&](size_t piece) {
+        std::vector<Slot> scratch;  // one signal's changes, reused from signal to signal
+        for (size_t i = piece * total / pieces; i < (piece + 1) * total / pieces; ++i) {
+            const auto id = static_cast<uint32_t>(i < direct_ids ? i : far_ids[i - direct_ids]);
+            scratch.clear();
+            bool present = false;
+            for (size_t k = 0; k < parts.size(); ++k) {
+                if (const Chain* c = parts[k].chain_if(id)) {
+                    present = true;
+                    parts[k].append_chain(*c, shifts[k], heap_base[k], scratch);
+                }
+            }
+            if (!present) continue;
+            Column column = build_column(scratch.data(), scratch.data() + scratch.size(), num_indices, rule, heap);
+            (i < direct_ids ? columns[i] : far_columns[i - direct_ids]) = std::move(column);
+        }
+    });
+    for (ColumnBuilder& part : parts) part = ColumnBuilder(rule);
+    heap.clear();
+
     std::vector<std::pair<uint32_t, Column>> far;
-    for (const auto& [id, chain] : far_chains_) far.emplace_back(id, column_of(chain));
-    chains_.clear();
-    far_chains_.clear();
-    chunks_.clear();
-    blocks_.clear();
-    heap_.clear();
-    if (far.empty() && columns.size() <= 4 * changes_ + 65536) return ColumnStore(std::move(columns));
+    for (size_t i = 0; i < far_ids.size(); ++i) far.emplace_back(far_ids[i], std::move(far_columns[i]));
+    if (far.empty() && columns.size() <= 4 * changes + 65536) return ColumnStore(std::move(columns));
     // Ids far apart: keep only the columns that exist, by ascending id.
     for (size_t id = 0; id < columns.size(); ++id) {
         if (columns[id].length() != 0) far.emplace_back(static_cast<uint32_t>(id), std::move(columns[id]));

@@ -14,7 +14,9 @@
 // freeze length are dropped.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <span>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -27,14 +29,24 @@ namespace quor_core::signal {
 
 enum class FillRule { CarryThenSet, SetThenFill };
 
+// Runs body(0) .. body(pieces - 1), possibly several at once on other threads, and returns when
+// all have finished.
+using ParallelFor = std::function<void(size_t pieces, const std::function<void(size_t)>& body)>;
+
 class ColumnBuilder {
 public:
     explicit ColumnBuilder(FillRule rule) : rule_(rule) {}
 
     void set(uint32_t id, uint64_t index, SignalValue value);
     void set_uint(uint32_t id, uint64_t index, uint64_t value) { record(id, index, ValueKind::Uint, value); }
-    // Freezes every column over [0, num_indices).
-    ColumnStore freeze(uint64_t num_indices) &&;
+    // Freezes every column over [0, num_indices), through parallel when one is given.
+    ColumnStore freeze(uint64_t num_indices, const ParallelFor& parallel = {}) &&;
+    // Freezes the changes of several builders as if one builder had received them all, part
+    // after part: part k's indices are moved by shifts[k] (added modulo 2^64, so a part whose
+    // recorded indices are all at least 1 may be moved down by one). Every part must use the
+    // same fill rule. Columns are built through parallel; the parts are emptied.
+    static ColumnStore freeze_parts(std::span<ColumnBuilder> parts, std::span<const uint64_t> shifts,
+                                    uint64_t num_indices, const ParallelFor& parallel);
 
     // Room for about this many changes in the first block.
     void reserve(size_t changes) { next_block_slots_ = std::max<size_t>(kMinBlockSlots, std::min(changes, kMaxBlockSlots)); }
@@ -83,7 +95,10 @@ private:
     void grow_chains(uint32_t id);
     Chain& far_chain(uint32_t id);
     void new_chunk(Chain& c);
-    Column build_column(Slot* first, Slot* last, uint64_t length);
+    const Chain* chain_if(uint32_t id) const;
+    void append_chain(const Chain& c, uint64_t shift, uint64_t heap_base, std::vector<Slot>& out) const;
+    static Column build_column(Slot* first, Slot* last, uint64_t length, FillRule rule,
+                               std::vector<SignalValue>& heap);
 
     FillRule rule_;
     std::vector<Chain> chains_;

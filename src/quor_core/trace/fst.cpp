@@ -12,6 +12,7 @@
 #include "signal/column_builder.hpp"
 #include "trace/fst_values.hpp"
 #include "util/os_error.hpp"
+#include "trace/pool_parallel.hpp"
 
 namespace quor_core::trace {
 namespace {
@@ -182,7 +183,7 @@ Result<FstTrace, std::string> load(std::unique_ptr<fc::ByteSource> source) {
     const fc::Status signals = reader.read_signals(filter, sink, fc::FstReader::Delivery::BySignal);
     if (!signals.ok()) return make_err("FST signals: " + signals.error().display());
 
-    record.store = std::move(builder).freeze(record.timestamps.size());
+    record.store = std::move(builder).freeze(record.timestamps.size(), pool_parallel_for());
     return FstTrace(std::move(record));
 }
 

@@ -6,6 +6,7 @@
 #include "signal/column_builder.hpp"
 #include "trace/column_budget.hpp"
 #include "trace/shm.hpp"
+#include "trace/pool_parallel.hpp"
 
 namespace quor_core::trace::shm {
 
@@ -185,7 +186,7 @@ void store_values(std::vector<FileValues> files, uint32_t num_names, TraceRecord
         }
     }
     r.timestamps = std::move(axis);
-    r.store = std::move(builder).freeze(r.timestamps.size());
+    r.store = std::move(builder).freeze(r.timestamps.size(), pool_parallel_for());
 }
 
 }  // namespace quor_core::trace::shm

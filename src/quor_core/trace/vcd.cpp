@@ -16,6 +16,7 @@
 #include "trace/vcd_codes.hpp"
 #include "util/os_error.hpp"
 #include "util/text.hpp"
+#include "trace/pool_parallel.hpp"
 
 namespace quor_core::trace {
 
@@ -63,7 +64,7 @@ public:
     }
 
     VcdTrace finish() && {
-        trace_.store_ = std::move(builder_).freeze(trace_.timestamps_.size());
+        trace_.store_ = std::move(builder_).freeze(trace_.timestamps_.size(), pool_parallel_for());
         return std::move(trace_);
     }
 

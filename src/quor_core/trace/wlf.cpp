@@ -6,6 +6,7 @@
 #include "trace/byte_scan.hpp"
 #include "trace/file_bytes.hpp"
 #include "trace/name_table.hpp"
+#include "trace/pool_parallel.hpp"
 
 namespace quor_core::trace {
 
@@ -68,7 +69,7 @@ void read_values(Bytes file, TraceRecord& r, uint32_t num_names) {
     // Every sample counter reached is a timestamp equal to its index.
     r.timestamps.resize(current + 1);
     for (uint64_t i = 0; i <= current; ++i) r.timestamps[i] = i;
-    r.store = std::move(builder).freeze(r.timestamps.size());
+    r.store = std::move(builder).freeze(r.timestamps.size(), pool_parallel_for());
 }
 
 }  // namespace
