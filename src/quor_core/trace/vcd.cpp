@@ -5,214 +5,19 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <cstring>
 #include <memory>
-#include <unordered_set>
 
-#include "signal/bitpack.hpp"
-#include "signal/column_builder.hpp"
-#include "trace/vcd_codes.hpp"
-#include "util/os_error.hpp"
-#include "util/text.hpp"
+#include "eval/pool.hpp"
 #include "trace/pool_parallel.hpp"
+#include "trace/vcd_samples.hpp"
+#include "util/huge_pages.hpp"
+#include "util/os_error.hpp"
 
 namespace quor_core::trace {
 
 using signal::SignalValue;
-
-namespace {
-
-// Classes of the characters of a vector change, for the two-state fast path.
-constexpr uint8_t kOne = 1;
-constexpr uint8_t kSlow = 2;  // x, X, z, Z or a byte of a multi-byte character
-
-constexpr std::array<uint8_t, 256> make_bit_classes() {
-    std::array<uint8_t, 256> t{};
-    t['1'] = kOne;
-    for (const char c : {'x', 'X', 'z', 'Z'}) t[static_cast<unsigned char>(c)] = kSlow;
-    for (size_t i = 0x80; i < 256; ++i) t[i] = kSlow;
-    return t;
-}
-
-constexpr std::array<uint8_t, 256> kBitClass = make_bit_classes();
-
-}  // namespace
-
-// Reads VCD text line by line into a VcdTrace. It never rejects input: whatever it does not
-// recognise is skipped.
-class VcdReader {
-public:
-    VcdReader() : builder_(signal::FillRule::CarryThenSet) {}
-    // Room for the changes a text of this size can hold, so the log does not regrow while
-    // loading (untouched capacity costs no memory).
-    void expect_bytes(uint64_t bytes) { builder_.reserve(std::min<uint64_t>(bytes / 16, uint64_t{1} << 28)); }
-
-    // Feeds a block of whole lines (the last one may lack its line feed only at the end of input).
-    // ascii tells that the block holds no byte >= 0x80, so no line needs UTF-8 validation.
-    void feed_lines(std::string_view block, bool ascii) {
-        size_t pos = 0;
-        while (pos < block.size()) {
-            const void* nl = std::memchr(block.data() + pos, '\n', block.size() - pos);
-            const size_t end = nl ? static_cast<size_t>(static_cast<const char*>(nl) - block.data()) : block.size();
-            std::string_view line = block.substr(pos, end - pos);
-            pos = end + 1;
-            if (!ascii && !util::is_valid_utf8(line)) continue;
-            handle_line(line);
-        }
-    }
-
-    VcdTrace finish() && {
-        trace_.store_ = std::move(builder_).freeze(trace_.timestamps_.size(), pool_parallel_for());
-        return std::move(trace_);
-    }
-
-private:
-    void handle_line(std::string_view raw) {
-        std::string_view line = fast_trim(raw);
-        if (line.empty()) return;
-        const char first = line[0];
-        if (first == '$') return handle_keyword(line);
-        if (first == '#') return handle_time(line);
-        if (!in_samples_) return;
-        switch (first) {
-            case '0':
-            case '1': return set_scalar(line.substr(1), first == '1');
-            case 'x':
-            case 'X': return set_value(line.substr(1), SignalValue::unknown());
-            case 'z':
-            case 'Z': return set_value(line.substr(1), SignalValue::four_state({signal::kBitZ}));
-            case 'b':
-            case 'B': return handle_vector(line);
-            case 'r':
-            case 'R': return handle_real(line);
-            default: return;
-        }
-    }
-
-    // Trims ASCII white space inline and leaves the rare non-ASCII edge cases to the full trim.
-    static std::string_view fast_trim(std::string_view s) {
-        const auto space = [](unsigned char c) { return c == ' ' || (c >= 0x09 && c <= 0x0D); };
-        while (!s.empty() && space(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-        while (!s.empty() && space(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
-        if (!s.empty() && (static_cast<unsigned char>(s.front()) >= 0x80 || static_cast<unsigned char>(s.back()) >= 0x80)) {
-            return util::trim(s);
-        }
-        return s;
-    }
-
-    void handle_keyword(std::string_view line) {
-        if (line.starts_with("$scope")) return open_scope(line);
-        if (line.starts_with("$upscope")) {
-            if (!scope_stack_.empty()) scope_stack_.pop_back();
-            return;
-        }
-        if (line.starts_with("$var")) return declare_var(line);
-    }
-
-    std::string scope_path() const {
-        std::string path;
-        for (size_t i = 0; i < scope_stack_.size(); ++i) {
-            if (i) path.push_back('.');
-            path += scope_stack_[i];
-        }
-        return path;
-    }
-
-    void open_scope(std::string_view line) {
-        const auto tokens = util::split_whitespace(line);
-        if (tokens.size() < 3) return;
-        scope_stack_.emplace_back(tokens[2]);
-        std::string full = scope_path();
-        if (seen_scopes_.insert(full).second) trace_.scopes_.push_back(std::move(full));
-    }
-
-    // Cuts a trailing bit range: data[7:0] -> data, mem[3][7:0] -> mem[3]; an element index
-    // such as mem[3] is part of the name.
-    static std::string_view cut_bit_range(std::string_view ref) {
-        if (ref.empty() || ref.back() != ']') return ref;
-        const size_t open = ref.rfind('[');
-        if (open == std::string_view::npos) return ref;
-        if (ref.substr(open).find(':') == std::string_view::npos) return ref;
-        return ref.substr(0, open);
-    }
-
-    void declare_var(std::string_view line) {
-        const auto tokens = util::split_whitespace(line);
-        if (tokens.size() < 5) return;
-        const uint32_t width = util::parse_u32(tokens[2]).value_or(1);
-        const std::string_view code = tokens[3];
-        const std::string_view reference = cut_bit_range(tokens[4]);
-        std::string full = scope_path();
-        if (!full.empty()) full.push_back('.');
-        full += reference;
-        uint32_t id = 0;
-        if (const auto known = codes_.find(code)) {
-            id = *known;
-        } else {
-            id = next_id_++;
-            codes_.insert(code, id);
-        }
-        if (!trace_.vars_.contains(full)) trace_.signal_names_.push_back(full);
-        trace_.vars_.insert_or_assign(std::move(full), VcdVar{std::string(reference), width, id});
-    }
-
-    void handle_time(std::string_view line) {
-        const uint64_t time = util::parse_u64(util::trim(line.substr(1))).value_or(0);
-        current_ = trace_.timestamps_.size();
-        trace_.timestamps_.push_back(time);
-        in_samples_ = true;
-    }
-
-    void set_scalar(std::string_view code, bool one) {
-        if (const auto id = codes_.find(code)) builder_.set_uint(*id, current_, one ? 1 : 0);
-    }
-
-    void set_value(std::string_view code, SignalValue value) {
-        if (const auto id = codes_.find(code)) builder_.set(*id, current_, std::move(value));
-    }
-
-    void handle_vector(std::string_view line) {
-        const size_t space = line.find(' ');
-        if (space == std::string_view::npos) return;
-        const auto id = codes_.find(util::trim(line.substr(space + 1)));
-        if (!id) return;
-        // Fast path for plain two-state ASCII bit strings; anything else takes the general parser.
-        const std::string_view bits = line.substr(1, space - 1);
-        uint64_t acc = 0;
-        uint8_t flags = 0;
-        for (const char c : bits) {
-            const uint8_t f = kBitClass[static_cast<unsigned char>(c)];
-            acc = (acc << 1) | (f & kOne);
-            flags |= f;
-        }
-        if ((flags & kSlow) == 0 && !bits.empty()) {
-            builder_.set_uint(*id, current_, acc);
-        } else {
-            builder_.set(*id, current_, signal::parse_binary_str(line.substr(0, space)));
-        }
-    }
-
-
-    void handle_real(std::string_view line) {
-        const size_t space = line.find(' ');
-        if (space == std::string_view::npos) return;
-        const auto id = codes_.find(util::trim(line.substr(space + 1)));
-        if (!id) return;
-        const double v = util::parse_f64(line.substr(1, space - 1)).value_or(0.0);
-        builder_.set(*id, current_, SignalValue::real(v));
-    }
-
-    VcdTrace trace_;
-    signal::ColumnBuilder builder_;
-    VcdCodeTable codes_;
-    uint32_t next_id_ = 0;
-    std::vector<std::string> scope_stack_;
-    std::unordered_set<std::string> seen_scopes_;
-    uint64_t current_ = 0;
-    bool in_samples_ = false;
-};
 
 namespace {
 
@@ -236,13 +41,98 @@ struct FdGuard {
 
 }  // namespace
 
-Result<VcdTrace, std::string> VcdTrace::parse(std::string_view text) {
-    VcdReader reader;
-    reader.feed_lines(text, all_ascii(text));
-    return std::move(reader).finish();
-}
+// Reads VCD text into a VcdTrace. It never rejects input: whatever it does not recognise is
+// skipped. In parallel mode the declarations are read in order up to the first timestamp, and
+// each later block of lines is cut into stretches read at the same time on the worker pool; a
+// declaration among the value changes (rare, but legal) makes the caller read the text again in
+// order.
+class VcdLoader {
+public:
+    VcdLoader(bool in_parallel, VcdPieces pieces) : in_parallel_(in_parallel), pieces_(pieces) {
+        if (!in_parallel_) parts_.emplace_back(header_.codes(), &header_);
+    }
+    VcdLoader(const VcdLoader&) = delete;
+    VcdLoader& operator=(const VcdLoader&) = delete;
 
-Result<VcdTrace, std::string> VcdTrace::from_file(const std::string& path) {
+    void expect_bytes(uint64_t bytes) {
+        if (!in_parallel_) parts_.front().expect_bytes(bytes);
+    }
+
+    // Feeds a block of whole lines (the last one may lack its line feed only at the end of input).
+    void feed_lines(std::string_view lines) {
+        if (!in_parallel_) return parts_.front().feed(lines, all_ascii(lines));
+        if (!in_samples_) {
+            const size_t first_time = header_.read_until_first_time(lines, false);
+            if (first_time == lines.size()) return;
+            in_samples_ = true;
+            lines.remove_prefix(first_time);
+        }
+        const std::vector<std::string_view> pieces = cut_at_lines(lines);
+        const size_t base = parts_.size();
+        for (const std::string_view piece : pieces) {
+            parts_.emplace_back(header_.codes(), nullptr);
+            parts_.back().expect_bytes(piece.size());
+        }
+        parallel_(pieces.size(), [&](size_t k) { parts_[base + k].feed(pieces[k], all_ascii(pieces[k])); });
+    }
+
+    bool needs_reading_in_order() const {
+        return std::any_of(parts_.begin(), parts_.end(), [](const VcdSampleParser& p) { return p.saw_declaration(); });
+    }
+
+    VcdTrace finish() && {
+        VcdTrace trace;
+        std::vector<uint64_t> shifts;
+        std::vector<signal::ColumnBuilder> builders;
+        for (VcdSampleParser& part : parts_) {
+            // A part's changes before its first timestamp belong to the sample before it
+            // (moving by -1 wraps; a part with no samples before it records none at 0).
+            shifts.push_back(trace.timestamps_.size() - 1);
+            const std::vector<uint64_t>& times = part.timestamps();
+            trace.timestamps_.insert(trace.timestamps_.end(), times.begin(), times.end());
+            builders.push_back(std::move(part.builder()));
+        }
+        parts_.clear();
+        trace.store_ = signal::ColumnBuilder::freeze_parts(builders, shifts, trace.timestamps_.size(), parallel_);
+        trace.vars_ = std::move(header_.vars);
+        trace.signal_names_ = std::move(header_.signal_names);
+        trace.scopes_ = std::move(header_.scopes);
+        return trace;
+    }
+
+private:
+    // Cuts lines into stretches of whole lines: two per worker (one with a single worker) unless
+    // told otherwise, none much shorter than the minimum.
+    std::vector<std::string_view> cut_at_lines(std::string_view lines) const {
+        const size_t workers = eval::WorkerPool::instance().size();
+        const size_t wanted = pieces_.max_count ? pieces_.max_count : workers <= 1 ? 1 : 2 * workers;
+        const size_t count = std::max<size_t>(1, std::min(wanted, lines.size() / std::max<size_t>(1, pieces_.min_bytes)));
+        std::vector<std::string_view> pieces;
+        size_t start = 0;
+        for (size_t k = 1; k <= count && start < lines.size(); ++k) {
+            size_t stop = lines.size();
+            if (k < count) {
+                const size_t nl = lines.find('\n', std::max(start, lines.size() / count * k));
+                stop = nl == std::string_view::npos ? lines.size() : nl + 1;
+            }
+            pieces.push_back(lines.substr(start, stop - start));
+            start = stop;
+        }
+        return pieces;
+    }
+
+    bool in_parallel_;
+    VcdPieces pieces_;
+    bool in_samples_ = false;
+    VcdHeader header_;
+    std::vector<VcdSampleParser> parts_;
+    signal::ParallelFor parallel_ = pool_parallel_for();
+};
+
+namespace {
+
+// Feeds a file to loader in blocks of whole lines.
+Result<bool, std::string> feed_file(const std::string& path, VcdLoader& loader) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return make_err("Failed to open " + path + ": " + util::os_error_text(errno));
     FdGuard guard{fd};
@@ -250,33 +140,68 @@ Result<VcdTrace, std::string> VcdTrace::from_file(const std::string& path) {
     if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
         return make_err("Failed to open " + path + ": " + util::os_error_text(EISDIR));
     }
-    constexpr size_t kChunk = size_t{4} << 20;
-    std::vector<char> buffer(kChunk);
+    // Blocks of a few megabytes keep the workers busy between reads and the buffer small.
+    const uint64_t size = st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
+    loader.expect_bytes(size);
+    size_t capacity = static_cast<size_t>(std::clamp<uint64_t>(size + 1, size_t{4} << 20, size_t{16} << 20));
+    auto buffer = std::make_unique<util::HugeBuffer<char>>(capacity);
     size_t carried = 0;  // bytes of an unfinished line at the front of buffer
-    VcdReader reader;
-    if (st.st_size > 0) reader.expect_bytes(static_cast<uint64_t>(st.st_size));
     for (;;) {
-        if (carried == buffer.size()) buffer.resize(buffer.size() * 2);  // a line longer than the buffer
-        const ssize_t got = ::read(fd, buffer.data() + carried, buffer.size() - carried);
+        if (carried == buffer->size()) {  // a line longer than the buffer
+            auto bigger = std::make_unique<util::HugeBuffer<char>>(buffer->size() * 2);
+            std::memcpy(bigger->data(), buffer->data(), carried);
+            buffer = std::move(bigger);
+        }
+        const ssize_t got = ::read(fd, buffer->data() + carried, buffer->size() - carried);
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) break;  // end of file, or a read error: keep what was read
         const size_t filled = carried + static_cast<size_t>(got);
-        const std::string_view data(buffer.data(), filled);
+        if (filled < buffer->size() && static_cast<uint64_t>(filled) < size) {
+            carried = filled;  // a short read: fill the block before parsing it
+            continue;
+        }
+        const std::string_view data(buffer->data(), filled);
         const size_t last_nl = data.rfind('\n');
         if (last_nl == std::string_view::npos) {
             carried = filled;
             continue;
         }
-        const std::string_view lines = data.substr(0, last_nl + 1);
-        reader.feed_lines(lines, all_ascii(lines));
+        loader.feed_lines(data.substr(0, last_nl + 1));
         carried = filled - (last_nl + 1);
-        std::memmove(buffer.data(), buffer.data() + last_nl + 1, carried);
+        std::memmove(buffer->data(), buffer->data() + last_nl + 1, carried);
     }
-    if (carried > 0) {
-        const std::string_view rest(buffer.data(), carried);
-        reader.feed_lines(rest, all_ascii(rest));
+    if (carried > 0) loader.feed_lines(std::string_view(buffer->data(), carried));
+    return true;
+}
+
+}  // namespace
+
+Result<VcdTrace, std::string> VcdTrace::parse(std::string_view text, VcdPieces pieces) {
+    {
+        VcdLoader loader(true, pieces);
+        loader.feed_lines(text);
+        if (!loader.needs_reading_in_order()) return std::move(loader).finish();
     }
-    return std::move(reader).finish();
+    return parse_in_order(text);
+}
+
+Result<VcdTrace, std::string> VcdTrace::parse_in_order(std::string_view text) {
+    VcdLoader loader(false, VcdPieces{});
+    loader.feed_lines(text);
+    return std::move(loader).finish();
+}
+
+Result<VcdTrace, std::string> VcdTrace::from_file(const std::string& path) {
+    {
+        VcdLoader loader(true, VcdPieces{});
+        auto fed = feed_file(path, loader);
+        if (!fed.ok()) return make_err(std::move(fed).error());
+        if (!loader.needs_reading_in_order()) return std::move(loader).finish();
+    }
+    VcdLoader loader(false, VcdPieces{});
+    auto fed = feed_file(path, loader);
+    if (!fed.ok()) return make_err(std::move(fed).error());
+    return std::move(loader).finish();
 }
 
 const VcdVar* VcdTrace::var(std::string_view name) const {

@@ -10,20 +10,23 @@
 #include "signal/column_store.hpp"
 #include "trace/common_trace.hpp"
 #include "trace/trace.hpp"
+#include "trace/vcd_header.hpp"
 #include "util/result.hpp"
 
 namespace quor_core::trace {
 
-struct VcdVar {
-    std::string reference;  // the declared name without a trailing bit range
-    uint32_t width = 0;
-    uint32_t id = 0;
+// How the value changes of a text are cut into stretches read at the same time.
+struct VcdPieces {
+    size_t min_bytes = size_t{1} << 20;  // no stretch much shorter than this
+    size_t max_count = 0;                // stretches per block of lines; 0: two per worker
 };
 
 class VcdTrace final : public Trace {
 public:
     static Result<VcdTrace, std::string> from_file(const std::string& path);
-    static Result<VcdTrace, std::string> parse(std::string_view text);
+    static Result<VcdTrace, std::string> parse(std::string_view text, VcdPieces pieces = {});
+    // Reads the text in order on the calling thread (the reference the cut reading must match).
+    static Result<VcdTrace, std::string> parse_in_order(std::string_view text);
 
     std::span<const std::string> signal_names() const override { return signal_names_; }
     std::span<const std::string> scopes() const override { return scopes_; }
@@ -46,8 +49,8 @@ public:
     const VcdVar* var(std::string_view name) const;
 
 private:
-    friend class VcdReader;
-    std::unordered_map<std::string, VcdVar, StringHash, std::equal_to<>> vars_;
+    friend class VcdLoader;
+    VcdVarMap vars_;
     signal::ColumnStore store_;
     std::vector<std::string> signal_names_;
     std::vector<std::string> scopes_;

@@ -1,0 +1,99 @@
+#include "trace/vcd_header.hpp"
+
+#include <cstring>
+
+#include "util/text.hpp"
+
+namespace quor_core::trace {
+
+std::string_view trim_vcd_line(std::string_view s) {
+    const auto space = [](unsigned char c) { return c == ' ' || (c >= 0x09 && c <= 0x0D); };
+    while (!s.empty() && space(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
+    while (!s.empty() && space(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
+    if (!s.empty() && (static_cast<unsigned char>(s.front()) >= 0x80 || static_cast<unsigned char>(s.back()) >= 0x80)) {
+        return util::trim(s);
+    }
+    return s;
+}
+
+bool is_declaration(std::string_view line) {
+    return line.starts_with("$scope") || line.starts_with("$upscope") || line.starts_with("$var");
+}
+
+size_t VcdHeader::read_until_first_time(std::string_view block, bool ascii) {
+    size_t pos = 0;
+    while (pos < block.size()) {
+        const void* nl = std::memchr(block.data() + pos, '\n', block.size() - pos);
+        const size_t end = nl ? static_cast<size_t>(static_cast<const char*>(nl) - block.data()) : block.size();
+        const std::string_view raw = block.substr(pos, end - pos);
+        if (ascii || util::is_valid_utf8(raw)) {
+            const std::string_view line = trim_vcd_line(raw);
+            if (!line.empty() && line[0] == '#') return pos;
+            if (!line.empty() && line[0] == '$') handle_keyword(line);
+        }
+        pos = end + 1;
+    }
+    return block.size();
+}
+
+void VcdHeader::handle_keyword(std::string_view line) {
+    if (line.starts_with("$scope")) return open_scope(line);
+    if (line.starts_with("$upscope")) {
+        if (!scope_stack_.empty()) scope_stack_.pop_back();
+        return;
+    }
+    if (line.starts_with("$var")) return declare_var(line);
+}
+
+std::string VcdHeader::scope_path() const {
+    std::string path;
+    for (size_t i = 0; i < scope_stack_.size(); ++i) {
+        if (i) path.push_back('.');
+        path += scope_stack_[i];
+    }
+    return path;
+}
+
+void VcdHeader::open_scope(std::string_view line) {
+    const auto tokens = util::split_whitespace(line);
+    if (tokens.size() < 3) return;
+    scope_stack_.emplace_back(tokens[2]);
+    std::string full = scope_path();
+    if (seen_scopes_.insert(full).second) scopes.push_back(std::move(full));
+}
+
+namespace {
+
+// Cuts a trailing bit range: data[7:0] -> data, mem[3][7:0] -> mem[3]; an element index such as
+// mem[3] is part of the name.
+std::string_view cut_bit_range(std::string_view ref) {
+    if (ref.empty() || ref.back() != ']') return ref;
+    const size_t open = ref.rfind('[');
+    if (open == std::string_view::npos) return ref;
+    if (ref.substr(open).find(':') == std::string_view::npos) return ref;
+    return ref.substr(0, open);
+}
+
+}  // namespace
+
+void VcdHeader::declare_var(std::string_view line) {
+    const auto tokens = util::split_whitespace(line);
+    if (tokens.size() < 5) return;
+    const uint32_t width = util::parse_u32(tokens[2]).value_or(1);
+    const std::string_view code = tokens[3];
+    const std::string_view reference = cut_bit_range(tokens[4]);
+    std::string full = scope_path();
+    if (!full.empty()) full.push_back('.');
+    full += reference;
+    uint32_t id = 0;
+    if (const auto known = codes_.find(code)) {
+        id = *known;
+    } else {
+        id = next_id_++;
+        codes_.insert(code, id);
+    }
+    if (!vars.contains(full)) signal_names.push_back(full);
+    vars.insert_or_assign(std::move(full), VcdVar{std::string(reference), width, id});
+}
+
+}  // namespace quor_core::trace

@@ -1,0 +1,58 @@
+#pragma once
+// VcdHeader: the declarations of a VCD text ($scope, $upscope, $var): scopes, full signal names,
+// widths and the identifier code of each signal.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "trace/common_trace.hpp"
+#include "trace/vcd_codes.hpp"
+
+namespace quor_core::trace {
+
+struct VcdVar {
+    std::string reference;  // the declared name without a trailing bit range
+    uint32_t width = 0;
+    uint32_t id = 0;
+};
+
+using VcdVarMap = std::unordered_map<std::string, VcdVar, StringHash, std::equal_to<>>;
+
+class VcdHeader {
+public:
+    // Handles one trimmed line that starts with '$'; any keyword but a declaration is ignored.
+    void handle_keyword(std::string_view line);
+    // Handles the lines of block up to the first timestamp line ('#' after leading white space)
+    // and returns that line's offset, or block.size() when there is none. Value lines before the
+    // first timestamp belong to no sample and are skipped; so are lines that are not UTF-8
+    // (unless ascii tells that block holds no byte >= 0x80).
+    size_t read_until_first_time(std::string_view block, bool ascii);
+
+    const VcdCodeTable& codes() const { return codes_; }
+
+    VcdVarMap vars;
+    std::vector<std::string> signal_names;
+    std::vector<std::string> scopes;
+
+private:
+    std::string scope_path() const;
+    void open_scope(std::string_view line);
+    void declare_var(std::string_view line);
+
+    VcdCodeTable codes_;
+    uint32_t next_id_ = 0;
+    std::vector<std::string> scope_stack_;
+    std::unordered_set<std::string> seen_scopes_;
+};
+
+// Trims ASCII white space inline and leaves the rare non-ASCII edge cases to the full trim.
+std::string_view trim_vcd_line(std::string_view s);
+
+// The keywords that declare signals or scopes, which change how later lines read.
+bool is_declaration(std::string_view trimmed_line);
+
+}  // namespace quor_core::trace

@@ -1,0 +1,205 @@
+#include "trace/vcd_samples.hpp"
+
+#include <array>
+#include <bit>
+#include <cstring>
+
+#include "signal/bitpack.hpp"
+#include "util/text.hpp"
+
+namespace quor_core::trace {
+
+using signal::SignalValue;
+
+namespace {
+
+constexpr uint32_t kNoId = UINT32_MAX;
+
+// Classes of the characters of a vector change, for the two-state fast path.
+constexpr uint8_t kOne = 1;
+constexpr uint8_t kSlow = 2;  // x, X, z, Z or a byte of a multi-byte character
+
+constexpr std::array<uint8_t, 256> make_bit_classes() {
+    std::array<uint8_t, 256> t{};
+    t['1'] = kOne;
+    for (const char c : {'x', 'X', 'z', 'Z'}) t[static_cast<unsigned char>(c)] = kSlow;
+    for (size_t i = 0x80; i < 256; ++i) t[i] = kSlow;
+    return t;
+}
+
+constexpr std::array<uint8_t, 256> kBitClass = make_bit_classes();
+
+constexpr uint64_t kEveryByte = 0x0101010101010101ULL;
+
+// The leading '0'/'1' characters of eight bytes (first byte first): how many there are, and
+// their bits with the first character as the most significant.
+struct BitRun {
+    unsigned count;
+    uint64_t bits;
+};
+
+BitRun leading_bits(const char* p) {
+    uint64_t w = 0;
+    std::memcpy(&w, p, 8);
+    if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap64(w);
+    // A byte is '0' or '1' exactly when it differs from '0' in its lowest bit at most.
+    const uint64_t other = (w ^ (0x30 * kEveryByte)) & (0xFE * kEveryByte);
+    const unsigned count = other == 0 ? 8 : static_cast<unsigned>(std::countr_zero(other)) / 8;
+    if (count == 0) return {0, 0};
+    // Byte i's low bit moves to bit 63 - i: distinct powers of two, so no carries.
+    const uint64_t gathered = ((w & kEveryByte) * 0x8040201008040201ULL) >> 56;
+    return {count, gathered >> (8 - count)};
+}
+
+}  // namespace
+
+VcdSampleParser::VcdSampleParser(const VcdCodeTable& codes, VcdHeader* header)
+    : codes_(&codes), header_(header), builder_(signal::FillRule::CarryThenSet) {}
+
+void VcdSampleParser::expect_bytes(uint64_t bytes) {
+    builder_.reserve(static_cast<size_t>(std::min<uint64_t>(bytes / 16, uint64_t{1} << 28)));
+}
+
+void VcdSampleParser::feed(std::string_view block, bool ascii) {
+    const char* p = block.data();
+    const char* const end = p + block.size();
+    while (p < end) {
+        if (const char* next = read_common_line(p, end)) {
+            p = next;
+            continue;
+        }
+        const void* nl = std::memchr(p, '\n', static_cast<size_t>(end - p));
+        const char* line_end = nl ? static_cast<const char*>(nl) : end;
+        const std::string_view line(p, static_cast<size_t>(line_end - p));
+        p = nl ? line_end + 1 : end;
+        if (!ascii && !util::is_valid_utf8(line)) continue;
+        handle_line(line);
+    }
+}
+
+// Reads an identifier code that runs to the line feed; every byte must be printable ASCII other
+// than space, so the code needs no trimming. Sets id (kNoId for a code nobody declared) and
+// returns the start of the next line, or nullptr when the code does not have that form.
+const char* VcdSampleParser::read_code(const char* p, const char* end, uint32_t& id) const {
+    const char* q = p;
+    while (q < end && *q != '\n') {
+        if (static_cast<unsigned char>(*q - 0x21) > 0x7E - 0x21) return nullptr;
+        ++q;
+    }
+    if (q == end || q == p) return nullptr;
+    const auto found = codes_->find(std::string_view(p, static_cast<size_t>(q - p)));
+    id = found ? *found : kNoId;
+    return q + 1;
+}
+
+const char* VcdSampleParser::read_common_line(const char* p, const char* end) {
+    const char first = *p;
+    if (first == '0' || first == '1') {
+        uint32_t id = kNoId;
+        const char* next = read_code(p + 1, end, id);
+        if (next && id != kNoId && recording()) {
+            builder_.set_uint(id, timestamps_.size(), first == '1' ? 1 : 0);
+        }
+        return next;
+    }
+    if (first == 'b') {
+        const char* q = p + 1;
+        uint64_t value = 0;
+        unsigned width = 0;
+        for (;;) {
+            if (end - q < 8) return nullptr;
+            const BitRun run = leading_bits(q);
+            if (width + run.count > 64) return nullptr;
+            value = (value << run.count) | run.bits;
+            width += run.count;
+            q += run.count;
+            if (run.count < 8) break;
+        }
+        if (width == 0 || *q != ' ') return nullptr;
+        uint32_t id = kNoId;
+        const char* next = read_code(q + 1, end, id);
+        if (next && id != kNoId && recording()) {
+            builder_.set_uint(id, timestamps_.size(), value);
+        }
+        return next;
+    }
+    if (first == '#') {
+        const char* q = p + 1;
+        uint64_t time = 0;
+        while (q < end && static_cast<unsigned char>(*q - '0') <= 9 && q - p <= 19) time = time * 10 + static_cast<uint64_t>(*q++ - '0');
+        if (q == end || *q != '\n' || q == p + 1) return nullptr;
+        timestamps_.push_back(time);
+        return q + 1;
+    }
+    return nullptr;
+}
+
+void VcdSampleParser::handle_line(std::string_view raw) {
+    const std::string_view line = trim_vcd_line(raw);
+    if (line.empty()) return;
+    const char first = line[0];
+    if (first == '$') {
+        if (header_) {
+            header_->handle_keyword(line);
+        } else if (is_declaration(line)) {
+            saw_declaration_ = true;
+        }
+        return;
+    }
+    if (first == '#') {
+        timestamps_.push_back(util::parse_u64(util::trim(line.substr(1))).value_or(0));
+        return;
+    }
+    if (!recording()) return;
+    switch (first) {
+        case '0':
+        case '1':
+            if (const auto id = codes_->find(line.substr(1))) builder_.set_uint(*id, timestamps_.size(), first == '1' ? 1 : 0);
+            return;
+        case 'x':
+        case 'X': return set_value(line.substr(1), SignalValue::unknown());
+        case 'z':
+        case 'Z': return set_value(line.substr(1), SignalValue::four_state({signal::kBitZ}));
+        case 'b':
+        case 'B': return handle_vector(line);
+        case 'r':
+        case 'R': return handle_real(line);
+        default: return;
+    }
+}
+
+void VcdSampleParser::set_value(std::string_view code, SignalValue value) {
+    if (const auto id = codes_->find(code)) builder_.set(*id, timestamps_.size(), std::move(value));
+}
+
+void VcdSampleParser::handle_vector(std::string_view line) {
+    const size_t space = line.find(' ');
+    if (space == std::string_view::npos) return;
+    const auto id = codes_->find(util::trim(line.substr(space + 1)));
+    if (!id) return;
+    // Plain two-state ASCII bit strings become integers here; anything else takes the general parser.
+    const std::string_view bits = line.substr(1, space - 1);
+    uint64_t acc = 0;
+    uint8_t flags = 0;
+    for (const char c : bits) {
+        const uint8_t f = kBitClass[static_cast<unsigned char>(c)];
+        acc = (acc << 1) | (f & kOne);
+        flags |= f;
+    }
+    if ((flags & kSlow) == 0 && !bits.empty()) {
+        builder_.set_uint(*id, timestamps_.size(), acc);
+    } else {
+        builder_.set(*id, timestamps_.size(), signal::parse_binary_str(line.substr(0, space)));
+    }
+}
+
+void VcdSampleParser::handle_real(std::string_view line) {
+    const size_t space = line.find(' ');
+    if (space == std::string_view::npos) return;
+    const auto id = codes_->find(util::trim(line.substr(space + 1)));
+    if (!id) return;
+    const double v = util::parse_f64(line.substr(1, space - 1)).value_or(0.0);
+    builder_.set(*id, timestamps_.size(), SignalValue::real(v));
+}
+
+}  // namespace quor_core::trace

@@ -1,0 +1,56 @@
+#pragma once
+// VcdSampleParser: reads the value-change lines of a stretch of VCD text into a ColumnBuilder
+// and the stretch's own list of timestamps.
+//
+// A change is recorded at the number of timestamp lines seen so far in the stretch, so changes
+// before the stretch's first timestamp are recorded at 0: they belong to the last sample of the
+// text before the stretch, and freezing moves each stretch by (timestamps before it) - 1. That
+// lets stretches of one text be read at the same time, each on its own thread.
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "signal/column_builder.hpp"
+#include "trace/vcd_header.hpp"
+
+namespace quor_core::trace {
+
+class VcdSampleParser {
+public:
+    // A parser with a header reads a whole text in order: it hands declarations to the header and
+    // skips value lines before the first timestamp. One without a header reads a stretch that
+    // starts after the declarations; it only notes whether any declaration appears in it (the
+    // stretch must then be read again in order).
+    VcdSampleParser(const VcdCodeTable& codes, VcdHeader* header);
+
+    // Room for the changes a stretch of this many bytes can hold.
+    void expect_bytes(uint64_t bytes);
+    // Reads whole lines; the last may lack its line feed only at the end of the text. ascii tells
+    // that block holds no byte >= 0x80, so no line needs UTF-8 validation.
+    void feed(std::string_view block, bool ascii);
+
+    bool saw_declaration() const { return saw_declaration_; }
+    std::vector<uint64_t>& timestamps() { return timestamps_; }
+    signal::ColumnBuilder& builder() { return builder_; }
+
+private:
+    // Value lines before the first timestamp of a whole text belong to no sample.
+    bool recording() const { return header_ == nullptr || !timestamps_.empty(); }
+    // Reads one line in its most common exact form ("#123", "1!", "b0101 !", each ending in a
+    // line feed) and returns the start of the next line; nullptr when the line is anything else.
+    const char* read_common_line(const char* p, const char* end);
+    const char* read_code(const char* p, const char* end, uint32_t& id) const;
+    void handle_line(std::string_view raw);
+    void handle_vector(std::string_view line);
+    void handle_real(std::string_view line);
+    void set_value(std::string_view code, signal::SignalValue value);
+
+    const VcdCodeTable* codes_;
+    VcdHeader* header_;
+    signal::ColumnBuilder builder_;
+    std::vector<uint64_t> timestamps_;
+    bool saw_declaration_ = false;
+};
+
+}  // namespace quor_core::trace

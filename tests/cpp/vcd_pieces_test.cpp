@@ -1,0 +1,153 @@
+// Reading the value changes of a VCD text in stretches at the same time must give exactly what
+// reading it in order gives, wherever the cuts fall; and the fast line reader must agree with
+// the general one on every odd form of a line.
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "trace/vcd.hpp"
+
+namespace {
+
+using quor_core::signal::SignalValue;
+using quor_core::trace::VcdPieces;
+using quor_core::trace::VcdTrace;
+
+const char* const kCodes[] = {"!", "\"", "#", "aa", "~~", "abc", "long1", "long2"};
+
+std::string random_vcd(uint32_t seed, bool declaration_midway) {
+    std::mt19937 rng(seed);
+    const auto pick = [&](size_t n) { return static_cast<size_t>(rng() % n); };
+    std::string text = "$timescale 1ns $end\n$scope module top $end\n";
+    for (size_t i = 0; i < std::size(kCodes); ++i) {
+        text += "$var wire " + std::to_string(i % 3 == 0 ? 1 : 8) + " " + kCodes[i] + " s" + std::to_string(i) + " $end\n";
+    }
+    text += "$var wire 1 ! alias_of_s0 $end\n$upscope $end\n$enddefinitions $end\n";
+    text += "1!\nb101 aa\n";  // before the first timestamp: belongs to no sample
+    uint64_t time = 0;
+    const int lines = 300 + static_cast<int>(pick(400));
+    for (int n = 0; n < lines; ++n) {
+        const std::string code = kCodes[pick(std::size(kCodes))];
+        switch (pick(24)) {
+            case 0: case 1: case 2: text += "#" + std::to_string(time += pick(3)) + "\n"; break;
+            case 3: text += "#" + std::to_string(time) + "\r\n"; break;
+            case 4: text += "  #" + std::to_string(++time) + "\n"; break;
+            case 5: text += "x" + code + "\n"; break;
+            case 6: text += "Z" + code + "\n"; break;
+            case 7: text += "b1x0 " + code + "\n"; break;
+            case 8: text += "r2.5 " + code + "\n"; break;
+            case 9: text += "b" + std::string(70, '1') + " " + code + "\n"; break;
+            case 10: text += "b101 " + code + " \n"; break;
+            case 11: text += "$dumpvars\n"; break;
+            case 12: text += "\xff" + code + "\n"; break;  // not UTF-8: skipped
+            case 13: text += "\n"; break;
+            case 14: text += "1 " + code + "\n"; break;  // a code with a space: nobody's
+            case 15:
+                if (declaration_midway && n > lines / 2) text += "$var wire 1 new late $end\n1new\n";
+                break;
+            default: {
+                if (pick(2)) {
+                    text += std::string(1, "01"[pick(2)]) + code + "\n";
+                } else {
+                    std::string bits;
+                    for (size_t b = 1 + pick(64); b > 0; --b) bits += "01"[pick(2)];
+                    text += "b" + bits + " " + code + "\n";
+                }
+            }
+        }
+    }
+    if (pick(2)) text += "b11 abc";  // a last line without its line feed
+    return text;
+}
+
+void expect_same(const VcdTrace& got, const VcdTrace& want) {
+    ASSERT_EQ(std::vector<uint64_t>(got.timestamps().begin(), got.timestamps().end()),
+              std::vector<uint64_t>(want.timestamps().begin(), want.timestamps().end()));
+    ASSERT_EQ(std::vector<std::string>(got.signal_names().begin(), got.signal_names().end()),
+              std::vector<std::string>(want.signal_names().begin(), want.signal_names().end()));
+    for (const std::string& name : want.signal_names()) {
+        for (uint64_t i = 0; i <= want.max_index() + 1; ++i) {
+            ASSERT_EQ(got.signal_value(name, i), want.signal_value(name, i)) << name << " at " << i;
+        }
+    }
+}
+
+TEST(VcdPieces, AnyCutReadsLikeTheWholeText) {
+    for (uint32_t seed = 1; seed <= 40; ++seed) {
+        const std::string text = random_vcd(seed, seed % 5 == 0);
+        const VcdTrace want = VcdTrace::parse_in_order(text).value();
+        for (const size_t count : {1, 2, 3, 7, 64}) {
+            SCOPED_TRACE("seed " + std::to_string(seed) + ", " + std::to_string(count) + " pieces");
+            expect_same(VcdTrace::parse(text, VcdPieces{1, count}).value(), want);
+        }
+    }
+}
+
+TEST(VcdPieces, DeclarationAmongChangesIsHonoured) {
+    const std::string text =
+        "$var wire 1 ! a $end\n$enddefinitions $end\n#0\n1!\n#1\n0!\n"
+        "$var wire 1 \" b $end\n#2\n1\"\n#3\n0\"\n1!\n";
+    const VcdTrace t = VcdTrace::parse(text, VcdPieces{1, 4}).value();
+    EXPECT_EQ(t.signal_value("b", 2), SignalValue::uint(1));
+    EXPECT_EQ(t.signal_value("b", 3), SignalValue::uint(0));
+    EXPECT_EQ(t.signal_value("a", 3), SignalValue::uint(1));
+}
+
+// Each line, placed after "#5" in a text declaring a (8 bits, code "!") and b (code "ab"), and
+// what a and b then hold at the index of that timestamp.
+struct LineCase {
+    const char* line;
+    SignalValue a;
+    SignalValue b;
+};
+
+TEST(VcdFastLines, OddFormsReadLikeTheGeneralForm) {
+    const SignalValue none = SignalValue::unknown();
+    const auto u = [](uint64_t v) { return SignalValue::uint(v); };
+    const LineCase cases[] = {
+        {"b101 !", u(5), none},
+        {"b101 ! ", u(5), none},
+        {" b101 !", u(5), none},
+        {"b101 !\r", u(5), none},
+        {"b101  !", u(5), none},
+        {"b101 a", none, none},
+        {"b101 abc", none, none},
+        {"b0000000011111111000000001111111100000000111111110000000011111111 ab", none, u(0x00FF00FF00FF00FFULL)},
+        {"b11111111111111111111111111111111111111111111111111111111111111110 !", u(0xFFFFFFFFFFFFFFFEULL), none},
+        {"1!", u(1), none},
+        {"1ab", none, u(1)},
+        {"1ab ", none, u(1)},
+        {"1 ab", none, none},
+        {"0!\r", u(0), none},
+    };
+    for (const LineCase& c : cases) {
+        for (const bool padded : {false, true}) {
+            // Padding puts the line far from the end of the text, where the fast reader takes it.
+            std::string text = "$var wire 8 ! a $end\n$var wire 8 ab b $end\n#5\n" + std::string(c.line) + "\n";
+            if (padded) text += std::string(200, '\n') + "#6\n";
+            const VcdTrace t = VcdTrace::parse(text).value();
+            EXPECT_EQ(t.signal_value("a", 0), c.a) << '"' << c.line << '"';
+            EXPECT_EQ(t.signal_value("b", 0), c.b) << '"' << c.line << '"';
+        }
+    }
+}
+
+TEST(VcdFastLines, TimestampForms) {
+    const struct {
+        const char* line;
+        uint64_t time;
+    } cases[] = {
+        {"#0", 0}, {"#0012", 12}, {"#18446744073709551615", UINT64_MAX}, {"#18446744073709551616", 0},
+        {"#", 0}, {"#12 ", 12}, {"#1x", 0}, {"# 7", 7},
+    };
+    for (const auto& c : cases) {
+        const VcdTrace t = VcdTrace::parse(std::string(c.line) + "\n" + std::string(100, '\n')).value();
+        ASSERT_EQ(t.timestamps().size(), 1u) << c.line;
+        EXPECT_EQ(t.timestamps()[0], c.time) << c.line;
+    }
+}
+
+}  // namespace
