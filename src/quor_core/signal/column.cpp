@@ -91,6 +91,7 @@ ValueRef Column::run_value(size_t run) const {
 void ColumnWriter::push_kind(ValueKind k) {
     if (col_.kinds_.empty()) {
         if (k == ValueKind::Uint) return;
+        col_.kinds_.reserve(col_.payload_.capacity());
         col_.kinds_.assign(col_.payload_.size(), static_cast<uint8_t>(ValueKind::Uint));
     }
     col_.kinds_.push_back(static_cast<uint8_t>(k));
@@ -131,7 +132,8 @@ void ColumnWriter::append(uint64_t start, SignalValue&& value) {
 Column ColumnWriter::finish() && {
     col_.length_ = col_.payload_.empty() ? 0 : length_;
     if (col_.run_starts_.size() != 0) col_.run_starts_.build_ranks();
-    col_.payload_.shrink_to_fit();
+    // A reserved array gives back its slack only when that is worth a copy.
+    if (col_.payload_.capacity() - col_.payload_.size() > col_.payload_.size() / 8) col_.payload_.shrink_to_fit();
     col_.kinds_.shrink_to_fit();
     col_.heap_.shrink_to_fit();
     return std::move(col_);

@@ -111,11 +111,13 @@ void ColumnBuilder::append_chain(const Chain& c, uint64_t shift, uint64_t heap_b
             out.insert(out.end(), data, data + size);
             continue;
         }
+        const size_t at = out.size();
+        out.resize(at + size);
+        Slot* dst = out.data() + at;
+        const uint64_t moved = shift << 8;
         for (uint32_t i = 0; i < size; ++i) {
-            const ValueKind kind = kind_of(data[i].index_kind);
-            const uint64_t index = index_of(data[i].index_kind) + shift;
-            out.push_back({(index << 8) | static_cast<uint8_t>(kind),
-                           on_heap(kind) ? data[i].payload + heap_base : data[i].payload});
+            const uint64_t index_kind = data[i].index_kind;
+            dst[i] = {index_kind + moved, on_heap(kind_of(index_kind)) ? data[i].payload + heap_base : data[i].payload};
         }
     }
 }

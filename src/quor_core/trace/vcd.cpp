@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <memory>
 
 #include "eval/pool.hpp"
@@ -59,11 +60,18 @@ public:
     }
 
     // Feeds a block of whole lines (the last one may lack its line feed only at the end of input).
-    void feed_lines(std::string_view lines) {
-        if (!in_parallel_) return parts_.front().feed(lines, all_ascii(lines));
+    // alongside, when given, runs on a worker while the lines are read (the next block's file read).
+    void feed_lines(std::string_view lines, const std::function<void()>& alongside = {}) {
+        const auto run_alongside = [&] {
+            if (alongside) alongside();
+        };
+        if (!in_parallel_) {
+            parts_.front().feed(lines, all_ascii(lines));
+            return run_alongside();
+        }
         if (!in_samples_) {
             const size_t first_time = header_.read_until_first_time(lines, false);
-            if (first_time == lines.size()) return;
+            if (first_time == lines.size()) return run_alongside();
             in_samples_ = true;
             lines.remove_prefix(first_time);
         }
@@ -73,7 +81,10 @@ public:
             parts_.emplace_back(header_.codes(), nullptr);
             parts_.back().expect_bytes(piece.size());
         }
-        parallel_(pieces.size(), [&](size_t k) { parts_[base + k].feed(pieces[k], all_ascii(pieces[k])); });
+        parallel_(pieces.size() + (alongside ? 1 : 0), [&](size_t k) {
+            if (k == pieces.size()) return alongside();
+            parts_[base + k].feed(pieces[k], all_ascii(pieces[k]));
+        });
     }
 
     bool needs_reading_in_order() const {
@@ -131,7 +142,21 @@ private:
 
 namespace {
 
-// Feeds a file to loader in blocks of whole lines.
+// Reads from fd into buf until it is full or the file ends; returns the bytes read. A read
+// error ends the file: what was read before it is kept.
+size_t read_fully(int fd, char* buf, size_t size) {
+    size_t filled = 0;
+    while (filled < size) {
+        const ssize_t got = ::read(fd, buf + filled, size - filled);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        filled += static_cast<size_t>(got);
+    }
+    return filled;
+}
+
+// Feeds a file to loader in blocks of whole lines. Two buffers take turns: while the workers
+// read the lines of one, one of them fills the other from the file.
 Result<bool, std::string> feed_file(const std::string& path, VcdLoader& loader) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return make_err("Failed to open " + path + ": " + util::os_error_text(errno));
@@ -140,38 +165,45 @@ Result<bool, std::string> feed_file(const std::string& path, VcdLoader& loader) 
     if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
         return make_err("Failed to open " + path + ": " + util::os_error_text(EISDIR));
     }
-    // Blocks of a few megabytes keep the workers busy between reads and the buffer small.
     const uint64_t size = st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
     loader.expect_bytes(size);
-    size_t capacity = static_cast<size_t>(std::clamp<uint64_t>(size + 1, size_t{4} << 20, size_t{16} << 20));
-    auto buffer = std::make_unique<util::HugeBuffer<char>>(capacity);
-    size_t carried = 0;  // bytes of an unfinished line at the front of buffer
+    // Blocks of a few megabytes keep the workers busy between reads and the buffers small.
+    const auto capacity = static_cast<size_t>(std::clamp<uint64_t>(size + 1, size_t{1} << 20, size_t{16} << 20));
+    auto current = std::make_unique<util::HugeBuffer<char>>(capacity);
+    auto next = std::make_unique<util::HugeBuffer<char>>(capacity);
+    size_t filled = read_fully(fd, current->data(), current->size());
+    bool at_end = filled < current->size();
     for (;;) {
-        if (carried == buffer->size()) {  // a line longer than the buffer
-            auto bigger = std::make_unique<util::HugeBuffer<char>>(buffer->size() * 2);
-            std::memcpy(bigger->data(), buffer->data(), carried);
-            buffer = std::move(bigger);
-        }
-        const ssize_t got = ::read(fd, buffer->data() + carried, buffer->size() - carried);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) break;  // end of file, or a read error: keep what was read
-        const size_t filled = carried + static_cast<size_t>(got);
-        if (filled < buffer->size() && static_cast<uint64_t>(filled) < size) {
-            carried = filled;  // a short read: fill the block before parsing it
-            continue;
-        }
-        const std::string_view data(buffer->data(), filled);
+        const std::string_view data(current->data(), filled);
         const size_t last_nl = data.rfind('\n');
-        if (last_nl == std::string_view::npos) {
-            carried = filled;
+        if (last_nl == std::string_view::npos || (at_end && last_nl + 1 == filled)) {
+            if (at_end) {  // the last lines; the very last may lack its line feed
+                if (filled > 0) loader.feed_lines(data);
+                return true;
+            }
+            // A line longer than the buffer: make room and read on.
+            auto bigger = std::make_unique<util::HugeBuffer<char>>(current->size() * 2);
+            std::memcpy(bigger->data(), current->data(), filled);
+            current = std::move(bigger);
+            next = std::make_unique<util::HugeBuffer<char>>(current->size());
+            const size_t got = read_fully(fd, current->data() + filled, current->size() - filled);
+            at_end = filled + got < current->size();
+            filled += got;
             continue;
         }
-        loader.feed_lines(data.substr(0, last_nl + 1));
-        carried = filled - (last_nl + 1);
-        std::memmove(buffer->data(), buffer->data() + last_nl + 1, carried);
+        const size_t carried = filled - (last_nl + 1);  // an unfinished line, moved to the next block
+        std::memcpy(next->data(), data.data() + last_nl + 1, carried);
+        size_t got = 0;
+        const bool reading = !at_end;
+        util::HugeBuffer<char>& target = *next;
+        loader.feed_lines(data.substr(0, last_nl + 1), [&] {
+            if (reading) got = read_fully(fd, target.data() + carried, target.size() - carried);
+        });
+        std::swap(current, next);
+        at_end = at_end || carried + got < current->size();
+        filled = carried + got;
+        if (at_end && filled == 0) return true;
     }
-    if (carried > 0) loader.feed_lines(std::string_view(buffer->data(), carried));
-    return true;
 }
 
 }  // namespace

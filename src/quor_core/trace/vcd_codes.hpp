@@ -27,6 +27,18 @@ public:
         return it->second;
     }
 
+    static constexpr uint32_t kEmpty = UINT32_MAX;
+
+    // The id of a code of n (1 to 3) characters, each given as its offset from '!' (below 94);
+    // kEmpty when no signal has that code.
+    uint32_t find_short(size_t n, unsigned c0, unsigned c1, unsigned c2) const {
+        const std::vector<uint32_t>& table = n == 3 ? long_table_ : short_table_;
+        const size_t slot = n == 3 ? (size_t{c0} * kRange + c1) * kRange + c2
+                            : n == 2 ? size_t{c0} * kRange + c1
+                                     : size_t{c0} + kRange * kRange;
+        return slot < table.size() ? table[slot] : kEmpty;
+    }
+
     void insert(std::string_view code, uint32_t id) {
         const size_t slot = direct_slot(code);
         if (slot == kNoSlot) {
@@ -42,7 +54,6 @@ private:
     static constexpr unsigned kFirst = 33;  // '!'
     static constexpr unsigned kRange = 94;  // '!' .. '~'
     static constexpr size_t kNoSlot = SIZE_MAX;
-    static constexpr uint32_t kEmpty = UINT32_MAX;
 
     static size_t direct_slot(std::string_view code) {
         if (code.empty() || code.size() > 3) return kNoSlot;
