@@ -1,8 +1,12 @@
 #pragma once
 // The steps every loading constructor shares: take one str argument, run the loader on the
-// calling thread, raise ValueError with the loader's message or wrap the trace in a PyTrace.
+// calling thread with the GIL released (other Python threads run while a big trace loads),
+// raise ValueError with the loader's message (MemoryError when memory ran out) or wrap the
+// trace in a PyTrace.
 
 #include <memory>
+#include <new>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -18,7 +22,20 @@ PyObject* run_loader(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyO
     if (!parse_args(function, args, nargs, kwnames, {param}, &arg)) return nullptr;
     std::string_view text;
     if (!arg_str(arg, param, text)) return nullptr;
-    auto result = loader(text);
+    using ResultT = decltype(loader(text));
+    std::optional<ResultT> loaded;
+    bool out_of_memory = false;
+    Py_BEGIN_ALLOW_THREADS
+    try {
+        loaded.emplace(loader(text));
+    } catch (const std::bad_alloc&) {
+        out_of_memory = true;
+    } catch (const std::length_error&) {
+        out_of_memory = true;
+    }
+    Py_END_ALLOW_THREADS
+    if (out_of_memory) return PyErr_NoMemory();
+    ResultT& result = *loaded;
     if (!result.ok()) {
         const std::string& message = result.error();
         PyObject* msg = PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace");

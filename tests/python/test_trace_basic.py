@@ -179,3 +179,21 @@ def test_keywords_and_signatures(trace):
 def test_not_instantiable():
     with pytest.raises(TypeError):
         PyTrace()
+
+
+def test_loads_from_several_threads_at_once(tmp_path):
+    # Loading releases the GIL and shares the worker pool: concurrent loads of files big enough
+    # to be cut into stretches must each give the whole trace.
+    lines = ["$var wire 8 ! v $end", "$var wire 1 \" c $end", "$enddefinitions $end"]
+    for i in range(200_000):
+        lines.append(f"#{i}\nb{i % 256:b} !\n{i % 2}\"")
+    path = tmp_path / "big.vcd"
+    path.write_text("\n".join(lines) + "\n")
+    import concurrent.futures
+
+    with concurrent.futures.ThreadPoolExecutor(4) as pool:
+        traces = list(pool.map(lambda _: PyTrace.from_vcd(str(path)), range(4)))
+    for t in traces:
+        assert t.max_index() == 199_999
+        assert [t.signal_value("v", i) for i in (0, 255, 256, 199_999)] == [0, 255, 0, 199_999 % 256]
+        assert t.signal_value("c", 199_999) == 1
