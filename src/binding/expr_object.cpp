@@ -119,11 +119,11 @@ PyObject* binary(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
 
 }  // namespace
 
-#define QUOR_BINARY(name, kind) {name, as_cfunction(binary<ExprKind::kind>), kFastKw, name "($self, other)\n--\n\n"}
+#define QUOR_BINARY(name, kind) {name, as_cfunction<binary<ExprKind::kind>>(), kFastKw, name "($self, other)\n--\n\n"}
 
 PyMethodDef expr_methods[] = {
-    {"rel_eval", as_cfunction(rel_eval), kFastKw, "rel_eval($self, offset)\n--\n\n"},
-    {"not_", as_cfunction(unary<ExprKind::Not>), kFastKw, "not_($self)\n--\n\n"},
+    {"rel_eval", as_cfunction<rel_eval>(), kFastKw, "rel_eval($self, offset)\n--\n\n"},
+    {"not_", as_cfunction<unary<ExprKind::Not>>(), kFastKw, "not_($self)\n--\n\n"},
     QUOR_BINARY("and_", And),
     QUOR_BINARY("or_", Or),
     QUOR_BINARY("eq_", Eq),
@@ -137,21 +137,21 @@ PyMethodDef expr_methods[] = {
     QUOR_BINARY("bit_and", BitAnd),
     QUOR_BINARY("bit_or", BitOr),
     QUOR_BINARY("bit_xor", BitXor),
-    {"slice", as_cfunction(slice), kFastKw, "slice($self, high, low)\n--\n\n"},
-    {"signed", as_cfunction(unary<ExprKind::Signed>), kFastKw, "signed($self)\n--\n\n"},
-    {"is_x", as_cfunction(unary<ExprKind::IsX>), kFastKw, "is_x($self)\n--\n\n"},
-    {"is_z", as_cfunction(unary<ExprKind::IsZ>), kFastKw, "is_z($self)\n--\n\n"},
+    {"slice", as_cfunction<slice>(), kFastKw, "slice($self, high, low)\n--\n\n"},
+    {"signed", as_cfunction<unary<ExprKind::Signed>>(), kFastKw, "signed($self)\n--\n\n"},
+    {"is_x", as_cfunction<unary<ExprKind::IsX>>(), kFastKw, "is_x($self)\n--\n\n"},
+    {"is_z", as_cfunction<unary<ExprKind::IsZ>>(), kFastKw, "is_z($self)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 
 #undef QUOR_BINARY
 
 PyMethodDef expr_static[] = {
-    {"signal", as_cfunction(signal), kFastKw, "signal(id)\n--\n\n"},
-    {"const_int", as_cfunction(const_int), kFastKw, "const_int(val)\n--\n\n"},
-    {"const_float", as_cfunction(const_float), kFastKw, "const_float(val)\n--\n\n"},
-    {"const_str", as_cfunction(const_str), kFastKw, "const_str(val)\n--\n\n"},
-    {"always_true", as_cfunction(always_true), kFastKw, "always_true()\n--\n\n"},
+    {"signal", as_cfunction<signal>(), kFastKw, "signal(id)\n--\n\n"},
+    {"const_int", as_cfunction<const_int>(), kFastKw, "const_int(val)\n--\n\n"},
+    {"const_float", as_cfunction<const_float>(), kFastKw, "const_float(val)\n--\n\n"},
+    {"const_str", as_cfunction<const_str>(), kFastKw, "const_str(val)\n--\n\n"},
+    {"always_true", as_cfunction<always_true>(), kFastKw, "always_true()\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

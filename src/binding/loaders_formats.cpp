@@ -36,10 +36,10 @@ PyObject* from_vpd(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObj
 }  // namespace
 
 PyMethodDef format_loader_static[] = {
-    {"from_fsdb", as_cfunction(from_fsdb), kFastKw, "from_fsdb(path)\n--\n\n"},
-    {"from_wlf", as_cfunction(from_wlf), kFastKw, "from_wlf(path)\n--\n\n"},
-    {"from_shm", as_cfunction(from_shm), kFastKw, "from_shm(path)\n--\n\n"},
-    {"from_vpd", as_cfunction(from_vpd), kFastKw, "from_vpd(path)\n--\n\n"},
+    {"from_fsdb", as_cfunction<from_fsdb>(), kFastKw, "from_fsdb(path)\n--\n\n"},
+    {"from_wlf", as_cfunction<from_wlf>(), kFastKw, "from_wlf(path)\n--\n\n"},
+    {"from_shm", as_cfunction<from_shm>(), kFastKw, "from_shm(path)\n--\n\n"},
+    {"from_vpd", as_cfunction<from_vpd>(), kFastKw, "from_vpd(path)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -18,7 +18,7 @@ PyObject* from_fst(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObj
 }  // namespace
 
 PyMethodDef fst_loader_static[] = {
-    {"from_fst", as_cfunction(from_fst), kFastKw, "from_fst(path)\n--\n\n"},
+    {"from_fst", as_cfunction<from_fst>(), kFastKw, "from_fst(path)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

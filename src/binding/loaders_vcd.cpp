@@ -21,9 +21,9 @@ PyObject* from_vcd_string(PyObject* cls, PyObject* const* args, Py_ssize_t nargs
 }  // namespace
 
 PyMethodDef vcd_loader_static[] = {
-    {"from_vcd", as_cfunction(from_vcd),
+    {"from_vcd", as_cfunction<from_vcd>(),
      kFastKw, "from_vcd(path)\n--\n\n"},
-    {"from_vcd_string", as_cfunction(from_vcd_string),
+    {"from_vcd_string", as_cfunction<from_vcd_string>(),
      kFastKw, "from_vcd_string(data)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };

@@ -6,6 +6,9 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <new>
+#include <stdexcept>
+
 namespace quor_binding {
 
 extern PyMethodDef trace_query_methods[];     // names, times, values, snapshots
@@ -21,8 +24,24 @@ extern PyMethodDef expr_static[];             // PyExpr leaf builders
 namespace quor_binding {
 
 // A METH_FASTCALL | METH_KEYWORDS function as the PyCFunction that PyMethodDef stores.
-inline PyCFunction as_cfunction(PyObject* (*f)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*)) {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
+using FastMethod = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
+
+// Calls F and turns a failed allocation into MemoryError, so no C++ exception reaches Python.
+template <FastMethod F>
+PyObject* guarded(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    try {
+        return F(self, args, nargs, kwnames);
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    } catch (const std::length_error&) {
+        return PyErr_NoMemory();
+    }
+}
+
+// A method-table entry for F, guarded.
+template <FastMethod F>
+PyCFunction as_cfunction() {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&guarded<F>));
 }
 
 inline constexpr int kFastKw = METH_FASTCALL | METH_KEYWORDS;

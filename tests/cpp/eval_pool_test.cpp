@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -89,6 +90,22 @@ TEST(Pool, ConcurrentCallersShareThePool) {
     }
     for (auto& t : callers) t.join();
     for (size_t c = 0; c < sums.size(); ++c) EXPECT_EQ(sums[c], 20u * 120u * (c + 1));
+}
+
+TEST(Pool, AFailedPieceIsRethrownToTheCallerAfterTheOthersFinish) {
+    WorkerPool pool(2);
+    std::atomic<int> ran{0};
+    EXPECT_THROW(pool.run(16,
+                          [&](size_t k) {
+                              ran.fetch_add(1);
+                              if (k % 5 == 3) throw std::bad_alloc();
+                          }),
+                 std::bad_alloc);
+    EXPECT_EQ(ran.load(), 16);
+    // The pool still works, and a later job does not see the earlier failure.
+    std::atomic<int> again{0};
+    pool.run(8, [&](size_t) { again.fetch_add(1); });
+    EXPECT_EQ(again.load(), 8);
 }
 
 }  // namespace

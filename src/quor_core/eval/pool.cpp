@@ -1,5 +1,8 @@
 #include "eval/pool.hpp"
 
+#include <exception>
+#include <utility>
+
 #include <unistd.h>
 
 #include <cstdlib>
@@ -97,9 +100,11 @@ void WorkerPool::run(size_t pieces, const std::function<void(size_t)>& piece) {
     pieces_ = pieces;
     next_piece_ = 0;
     unfinished_ = pieces;
+    failure_ = nullptr;
     wake_.notify_all();
     done_.wait(lock, [this] { return unfinished_ == 0; });
     job_ = nullptr;
+    if (failure_) std::rethrow_exception(std::exchange(failure_, nullptr));
 }
 
 void WorkerPool::work() {
@@ -110,8 +115,14 @@ void WorkerPool::work() {
         const size_t k = next_piece_++;
         const auto* job = job_;
         lock.unlock();
-        (*job)(k);
+        std::exception_ptr failure;
+        try {
+            (*job)(k);
+        } catch (...) {
+            failure = std::current_exception();
+        }
         lock.lock();
+        if (failure && !failure_) failure_ = std::move(failure);
         if (--unfinished_ == 0) done_.notify_all();
     }
 }

@@ -8,6 +8,7 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <exception>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -29,7 +30,9 @@ public:
 
     size_t size() const { return threads_.size(); }
 
-    // Runs piece(0) .. piece(pieces - 1) on the workers; returns when all have finished.
+    // Runs piece(0) .. piece(pieces - 1) on the workers; returns when all have finished. An
+    // exception thrown by a piece (an allocation that failed) is rethrown here once every piece
+    // has finished; when several throw, the first is kept.
     // Jobs from several calling threads are run one after another. A pool whose threads could
     // not be started (size() == 0) runs the pieces on the caller.
     void run(size_t pieces, const std::function<void(size_t)>& piece);
@@ -45,6 +48,7 @@ private:
     size_t pieces_ = 0;
     size_t next_piece_ = 0;
     size_t unfinished_ = 0;
+    std::exception_ptr failure_;
     bool stop_ = false;
     std::vector<std::thread> threads_;
 };

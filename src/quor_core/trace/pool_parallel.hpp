@@ -7,7 +7,7 @@
 namespace quor_core::trace {
 
 // A ParallelFor backed by the worker pool. An exception thrown by a piece (an allocation that
-// failed) is carried back and rethrown on the calling thread once every piece has finished.
+// failed) is rethrown on the calling thread once every piece has finished.
 signal::ParallelFor pool_parallel_for();
 
 }  // namespace quor_core::trace
