@@ -59,21 +59,6 @@ bool identical(const ValueRef& a, const ValueRef& b) {
     }
 }
 
-namespace {
-
-// Equal as stored: like identical(), but reals compare by bits so NaN runs merge.
-bool same_stored(const ValueRef& a, const ValueRef& b) {
-    if (a.kind() != b.kind()) return false;
-    switch (a.kind()) {
-        case ValueKind::Uint:
-        case ValueKind::Real: return a.as_uint() == b.as_uint();
-        case ValueKind::Unknown: return true;
-        default: return a.heap() == b.heap();
-    }
-}
-
-}  // namespace
-
 ValueRef Column::run_value(size_t run) const {
     const ValueKind k = kinds_.empty() ? ValueKind::Uint : static_cast<ValueKind>(kinds_[run]);
     switch (k) {
@@ -88,28 +73,29 @@ ValueRef Column::run_value(size_t run) const {
     }
 }
 
-void ColumnWriter::push_kind(ValueKind k) {
-    if (col_.kinds_.empty()) {
-        if (k == ValueKind::Uint) return;
-        col_.kinds_.reserve(col_.payload_.capacity());
-        col_.kinds_.assign(col_.payload_.size(), static_cast<uint8_t>(ValueKind::Uint));
+void ColumnWriter::convert_to_kinds() {
+    col_.kinds_.reserve(col_.payload_.capacity());
+    col_.kinds_.assign(col_.payload_.size(), static_cast<uint8_t>(ValueKind::Uint));
+}
+
+bool ColumnWriter::extends_last_run(const ValueRef& value) const {
+    if (col_.payload_.empty()) return false;
+    const auto last = col_.kinds_.empty() ? ValueKind::Uint : static_cast<ValueKind>(col_.kinds_.back());
+    if (last != value.kind()) return false;
+    switch (last) {
+        case ValueKind::Uint:
+        case ValueKind::Real: return col_.payload_.back() == value.as_uint();  // reals by bits: NaN runs merge
+        case ValueKind::Unknown: return true;
+        default: return col_.heap_[col_.payload_.back()] == value.heap();
     }
-    col_.kinds_.push_back(static_cast<uint8_t>(k));
 }
 
 void ColumnWriter::append_general(uint64_t start, const ValueRef& value) {
-    if (!col_.payload_.empty() && same_stored(col_.run_value(col_.payload_.size() - 1), value)) return;
+    if (extends_last_run(value)) return;
     mark_start(start);
     push_kind(value.kind());
-    switch (value.kind()) {
-        case ValueKind::Uint:
-        case ValueKind::Real: col_.payload_.push_back(value.as_uint()); break;
-        case ValueKind::Unknown: col_.payload_.push_back(0); break;
-        default:
-            col_.payload_.push_back(col_.heap_.size());
-            col_.heap_.push_back(value.heap());
-            break;
-    }
+    col_.payload_.push_back(col_.heap_.size());
+    col_.heap_.push_back(value.heap());
 }
 
 void ColumnWriter::append(uint64_t start, SignalValue&& value) {
@@ -120,7 +106,7 @@ void ColumnWriter::append(uint64_t start, SignalValue&& value) {
         case ValueKind::Real:
         case ValueKind::Unknown: append(start, ref); return;
         default:
-            if (!col_.payload_.empty() && same_stored(col_.run_value(col_.payload_.size() - 1), ref)) return;
+            if (extends_last_run(ref)) return;
             mark_start(start);
             push_kind(value.kind());
             col_.payload_.push_back(col_.heap_.size());

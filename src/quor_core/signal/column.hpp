@@ -91,21 +91,40 @@ public:
     explicit ColumnWriter(uint64_t length) : length_(length) {}
 
     void append(uint64_t start, const ValueRef& value) {
-        if (start >= length_) return;
-        if (value.kind() == ValueKind::Uint && col_.kinds_.empty()) {
-            if (!col_.payload_.empty() && col_.payload_.back() == value.as_uint()) return;
-            mark_start(start);
-            col_.payload_.push_back(value.as_uint());
-            return;
+        if (value.kind() == ValueKind::Uint || value.kind() == ValueKind::Real || value.kind() == ValueKind::Unknown) {
+            return append_inline(start, value.kind(), value.as_uint());
         }
         append_general(start, value);
+    }
+    // Appends a Uint, Real (payload: its bits) or Unknown (payload ignored).
+    void append_inline(uint64_t start, ValueKind kind, uint64_t payload) {
+        if (start >= length_) return;
+        if (kind == ValueKind::Unknown) payload = 0;
+        if (!col_.payload_.empty()) {
+            const auto last = col_.kinds_.empty() ? ValueKind::Uint : static_cast<ValueKind>(col_.kinds_.back());
+            // Reals compare by bits, so NaN runs merge too.
+            if (last == kind && col_.payload_.back() == payload) return;
+        }
+        mark_start(start);
+        push_kind(kind);
+        col_.payload_.push_back(payload);
     }
     void append(uint64_t start, SignalValue&& value);
     Column finish() &&;
 
 private:
     void append_general(uint64_t start, const ValueRef& value);
-    void push_kind(ValueKind k);
+    // The value equals (as stored) the last run's, so appending it only extends that run.
+    bool extends_last_run(const ValueRef& value) const;
+    // Records a run's kind; the kinds array exists once a run is not a Uint.
+    void push_kind(ValueKind k) {
+        if (col_.kinds_.empty()) {
+            if (k == ValueKind::Uint) return;
+            convert_to_kinds();
+        }
+        col_.kinds_.push_back(static_cast<uint8_t>(k));
+    }
+    void convert_to_kinds();
     // Marks a new run's first index in the bit vector (made when the second run arrives).
     void mark_start(uint64_t start) {
         if (!col_.payload_.empty()) {

@@ -42,16 +42,10 @@ Column ColumnBuilder::build_column(Slot* first, Slot* last, uint64_t length, Fil
         if (kind == ValueKind::Unknown && rule == FillRule::SetThenFill) continue;
         if (!started && index > 0) writer.append(0, ValueRef());
         started = true;
-        switch (kind) {
-            case ValueKind::Uint: writer.append(index, ValueRef::of_uint(s->payload)); break;
-            case ValueKind::Real: {
-                double d = 0;
-                std::memcpy(&d, &s->payload, sizeof d);
-                writer.append(index, ValueRef::of_real(d));
-                break;
-            }
-            case ValueKind::Unknown: writer.append(index, ValueRef()); break;
-            default: writer.append(index, std::move(heap[s->payload])); break;
+        if (on_heap(kind)) {
+            writer.append(index, std::move(heap[s->payload]));
+        } else {
+            writer.append_inline(index, kind, s->payload);
         }
     }
     return std::move(writer).finish();

@@ -7,6 +7,10 @@
 #include "signal/bitpack.hpp"
 #include "util/text.hpp"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace quor_core::trace {
 
 using signal::SignalValue;
@@ -31,12 +35,32 @@ constexpr std::array<uint8_t, 256> kBitClass = make_bit_classes();
 
 constexpr uint64_t kEveryByte = 0x0101010101010101ULL;
 
-// The leading '0'/'1' characters of eight bytes (first byte first): how many there are, and
-// their bits with the first character as the most significant.
+uint64_t reverse_bits(uint64_t x) {
+    x = __builtin_bswap64(x);
+    x = ((x >> 4) & 0x0F0F0F0F0F0F0F0FULL) | ((x & 0x0F0F0F0F0F0F0F0FULL) << 4);
+    x = ((x >> 2) & 0x3333333333333333ULL) | ((x & 0x3333333333333333ULL) << 2);
+    return ((x >> 1) & 0x5555555555555555ULL) | ((x & 0x5555555555555555ULL) << 1);
+}
+
+// The leading '0'/'1' characters of the next 16 bytes (8 without SSE2): how many there are, and
+// a mask with bit i set where character i is '1'.
 struct BitRun {
     unsigned count;
-    uint64_t bits;
+    uint64_t ones;
 };
+
+#if defined(__SSE2__)
+constexpr unsigned kBitsPerStep = 16;
+
+BitRun leading_bits(const char* p) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const auto ones = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('1'))));
+    const auto zeros = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('0'))));
+    const auto count = static_cast<unsigned>(std::countr_zero(~(ones | zeros)));
+    return {count, ones};
+}
+#else
+constexpr unsigned kBitsPerStep = 8;
 
 BitRun leading_bits(const char* p) {
     uint64_t w = 0;
@@ -45,11 +69,11 @@ BitRun leading_bits(const char* p) {
     // A byte is '0' or '1' exactly when it differs from '0' in its lowest bit at most.
     const uint64_t other = (w ^ (0x30 * kEveryByte)) & (0xFE * kEveryByte);
     const unsigned count = other == 0 ? 8 : static_cast<unsigned>(std::countr_zero(other)) / 8;
-    if (count == 0) return {0, 0};
-    // Byte i's low bit moves to bit 63 - i: distinct powers of two, so no carries.
-    const uint64_t gathered = ((w & kEveryByte) * 0x8040201008040201ULL) >> 56;
-    return {count, gathered >> (8 - count)};
+    // Byte i's low bit moves to bit i.
+    const uint64_t ones = ((w & kEveryByte) * 0x0102040810204080ULL) >> 56;
+    return {count, ones};
 }
+#endif
 
 }  // namespace
 
@@ -124,19 +148,22 @@ const char* VcdSampleParser::read_common_line(const char* p, const char* end) {
         return next;
     }
     if (first == 'b') {
+        // Bits are gathered first character lowest, then reversed once.
         const char* q = p + 1;
-        uint64_t value = 0;
+        uint64_t reversed = 0;
         unsigned width = 0;
         for (;;) {
-            if (end - q < 8) return nullptr;
+            if (end - q < static_cast<std::ptrdiff_t>(kBitsPerStep)) return nullptr;
             const BitRun run = leading_bits(q);
+            if (run.count == 0) break;
             if (width + run.count > 64) return nullptr;
-            value = (value << run.count) | run.bits;
+            reversed |= (run.ones & ((uint64_t{1} << run.count) - 1)) << width;
             width += run.count;
             q += run.count;
-            if (run.count < 8) break;
+            if (run.count < kBitsPerStep) break;
         }
         if (width == 0 || *q != ' ') return nullptr;
+        const uint64_t value = reverse_bits(reversed) >> (64 - width);
         uint32_t id = kNoId;
         const char* next = read_code(q + 1, end, id);
         if (next && id != kNoId && recording()) {
