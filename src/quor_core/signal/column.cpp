@@ -74,7 +74,6 @@ ValueRef Column::run_value(size_t run) const {
 }
 
 void ColumnWriter::convert_to_kinds() {
-    col_.kinds_.reserve(col_.payload_.capacity());
     col_.kinds_.assign(col_.payload_.size(), static_cast<uint8_t>(ValueKind::Uint));
 }
 
@@ -119,7 +118,7 @@ Column ColumnWriter::finish() && {
     col_.length_ = col_.payload_.empty() ? 0 : length_;
     if (col_.run_starts_.size() != 0) col_.run_starts_.build_ranks();
     // A reserved array gives back its slack only when that is worth a copy.
-    if (col_.payload_.capacity() - col_.payload_.size() > col_.payload_.size() / 8) col_.payload_.shrink_to_fit();
+    col_.payload_.shrink_to_fit();
     col_.kinds_.shrink_to_fit();
     col_.heap_.shrink_to_fit();
     return std::move(col_);

@@ -51,6 +51,17 @@ Column ColumnBuilder::build_column(Slot* first, Slot* last, uint64_t length, Fil
     return std::move(writer).finish();
 }
 
+ColumnBuilder::Slot* ColumnBuilder::SharedBlocks::take(size_t slots) {
+    std::lock_guard lock(m_);
+    if (blocks_.empty() || used_ + slots > blocks_.back()->size()) {
+        blocks_.push_back(std::make_unique<util::HugeBuffer<Slot>>(std::max(slots, kBlockSlots)));
+        used_ = 0;
+    }
+    Slot* data = blocks_.back()->data() + used_;
+    used_ += slots;
+    return data;
+}
+
 void ColumnBuilder::grow_chains(uint32_t id) {
     // Doubling keeps growth amortised; ids are dense in practice, and a sparse id only costs
     // an empty chain per smaller id.
@@ -61,13 +72,23 @@ void ColumnBuilder::grow_chains(uint32_t id) {
 
 void ColumnBuilder::new_chunk(Chain& c) {
     // Chunks double per signal up to a limit, so a signal with few changes wastes little.
-    const uint32_t cap = c.cap == 0 ? kFirstChunk : std::min(c.cap * 2, kMaxChunk);
-    if (blocks_.empty() || block_used_ + cap > blocks_.back()->size()) {
-        blocks_.push_back(std::make_unique<util::HugeBuffer<Slot>>(next_block_slots_));
-        next_block_slots_ = std::min(next_block_slots_ * 2, kMaxBlockSlots);
+    // A builder of one stretch among many holds only a part of each signal's changes: shorter
+    // chunks keep the unfilled tails of all its last chunks small.
+    const uint32_t max_chunk = shared_ ? kMaxSharedChunk : kMaxChunk;
+    const uint32_t cap = c.cap == 0 ? kFirstChunk : std::min(c.cap * 2, max_chunk);
+    if (block_ == nullptr || block_used_ + cap > block_size_) {
+        if (shared_) {
+            block_size_ = kSharedTake;
+            block_ = shared_->take(block_size_);
+        } else {
+            blocks_.push_back(std::make_unique<util::HugeBuffer<Slot>>(next_block_slots_));
+            block_ = blocks_.back()->data();
+            block_size_ = next_block_slots_;
+            next_block_slots_ = std::min(next_block_slots_ * 2, kMaxBlockSlots);
+        }
         block_used_ = 0;
     }
-    Slot* data = blocks_.back()->data() + block_used_;
+    Slot* data = block_ + block_used_;
     block_used_ += cap;
     const auto chunk = static_cast<uint32_t>(chunks_.size());
     chunks_.push_back({data, 0, kNone});

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <unordered_map>
 #include <utility>
@@ -34,8 +35,25 @@ enum class FillRule { CarryThenSet, SetThenFill };
 using ParallelFor = std::function<void(size_t pieces, const std::function<void(size_t)>& body)>;
 
 class ColumnBuilder {
+    struct Slot;
+
 public:
-    explicit ColumnBuilder(FillRule rule) : rule_(rule) {}
+    // Memory for the change logs of several builders filled at the same time on different
+    // threads (the stretches of one text). Sharing it keeps the partly used huge pages down to
+    // a few in all instead of a few per builder.
+    class SharedBlocks {
+    public:
+        Slot* take(size_t slots);
+
+    private:
+        static constexpr size_t kBlockSlots = size_t{1} << 21;  // 32 MiB
+        std::mutex m_;
+        std::vector<std::unique_ptr<util::HugeBuffer<Slot>>> blocks_;
+        size_t used_ = 0;
+    };
+
+    explicit ColumnBuilder(FillRule rule, std::shared_ptr<SharedBlocks> shared = nullptr)
+        : rule_(rule), shared_(std::move(shared)) {}
 
     void set(uint32_t id, uint64_t index, SignalValue value);
     void set_uint(uint32_t id, uint64_t index, uint64_t value) { record(id, index, ValueKind::Uint, value); }
@@ -73,6 +91,7 @@ private:
     static constexpr uint64_t kMaxIndex = (uint64_t{1} << 56) - 1;
     static constexpr uint32_t kFirstChunk = 4;
     static constexpr uint32_t kMaxChunk = 512;
+    static constexpr uint32_t kMaxSharedChunk = 64;
     static constexpr size_t kMinBlockSlots = size_t{1} << 12;
     static constexpr size_t kMaxBlockSlots = size_t{1} << 22;
     // Ids below this index a vector; larger ones (rare, from formats with sparse ids) a map.
@@ -105,7 +124,11 @@ private:
     std::vector<std::pair<uint32_t, Chain>> far_chains_;
     std::unordered_map<uint32_t, size_t> far_slots_;
     std::vector<Chunk> chunks_;
+    std::shared_ptr<SharedBlocks> shared_;  // where blocks come from, when shared
+    static constexpr size_t kSharedTake = size_t{1} << 14;  // slots taken from shared blocks at once
     std::vector<std::unique_ptr<util::HugeBuffer<Slot>>> blocks_;
+    Slot* block_ = nullptr;  // the block chunks are carved from
+    size_t block_size_ = 0;
     size_t block_used_ = 0;
     size_t next_block_slots_ = kMinBlockSlots;
     size_t changes_ = 0;

@@ -77,10 +77,7 @@ public:
         }
         const std::vector<std::string_view> pieces = cut_at_lines(lines);
         const size_t base = parts_.size();
-        for (const std::string_view piece : pieces) {
-            parts_.emplace_back(header_.codes(), nullptr);
-            parts_.back().expect_bytes(piece.size());
-        }
+        for (size_t k = 0; k < pieces.size(); ++k) parts_.emplace_back(header_.codes(), nullptr, shared_blocks_);
         parallel_(pieces.size() + (alongside ? 1 : 0), [&](size_t k) {
             if (k == pieces.size()) return alongside();
             parts_[base + k].feed(pieces[k], all_ascii(pieces[k]));
@@ -104,6 +101,7 @@ public:
             builders.push_back(std::move(part.builder()));
         }
         parts_.clear();
+        shared_blocks_.reset();  // the builders hold it until they are frozen
         trace.store_ = signal::ColumnBuilder::freeze_parts(builders, shifts, trace.timestamps_.size(), parallel_);
         trace.vars_ = std::move(header_.vars);
         trace.signal_names_ = std::move(header_.signal_names);
@@ -112,11 +110,12 @@ public:
     }
 
 private:
-    // Cuts lines into stretches of whole lines: two per worker (one with a single worker) unless
+    // Cuts lines into stretches of whole lines: one per worker (each stretch costs some memory
+    // in partly filled chunks, so fewer, longer stretches are better) unless
     // told otherwise, none much shorter than the minimum.
     std::vector<std::string_view> cut_at_lines(std::string_view lines) const {
         const size_t workers = eval::WorkerPool::instance().size();
-        const size_t wanted = pieces_.max_count ? pieces_.max_count : workers <= 1 ? 1 : 2 * workers;
+        const size_t wanted = pieces_.max_count ? pieces_.max_count : std::max<size_t>(1, workers);
         const size_t count = std::max<size_t>(1, std::min(wanted, lines.size() / std::max<size_t>(1, pieces_.min_bytes)));
         std::vector<std::string_view> pieces;
         size_t start = 0;
@@ -137,6 +136,7 @@ private:
     bool in_samples_ = false;
     VcdHeader header_;
     std::vector<VcdSampleParser> parts_;
+    std::shared_ptr<signal::ColumnBuilder::SharedBlocks> shared_blocks_ = std::make_shared<signal::ColumnBuilder::SharedBlocks>();
     signal::ParallelFor parallel_ = pool_parallel_for();
 };
 

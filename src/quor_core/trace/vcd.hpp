@@ -18,7 +18,7 @@ namespace quor_core::trace {
 // How the value changes of a text are cut into stretches read at the same time.
 struct VcdPieces {
     size_t min_bytes = size_t{1} << 20;  // no stretch much shorter than this
-    size_t max_count = 0;                // stretches per block of lines; 0: two per worker
+    size_t max_count = 0;                // stretches per block of lines; 0: one per worker
 };
 
 class VcdTrace final : public Trace {

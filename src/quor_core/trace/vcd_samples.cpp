@@ -77,8 +77,9 @@ BitRun leading_bits(const char* p) {
 
 }  // namespace
 
-VcdSampleParser::VcdSampleParser(const VcdCodeTable& codes, VcdHeader* header)
-    : codes_(&codes), header_(header), builder_(signal::FillRule::CarryThenSet) {}
+VcdSampleParser::VcdSampleParser(const VcdCodeTable& codes, VcdHeader* header,
+                                 std::shared_ptr<signal::ColumnBuilder::SharedBlocks> blocks)
+    : codes_(&codes), header_(header), builder_(signal::FillRule::CarryThenSet, std::move(blocks)) {}
 
 void VcdSampleParser::expect_bytes(uint64_t bytes) {
     builder_.reserve(static_cast<size_t>(std::min<uint64_t>(bytes / 16, uint64_t{1} << 28)));

@@ -8,6 +8,7 @@
 // lets stretches of one text be read at the same time, each on its own thread.
 
 #include <cstdint>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -22,7 +23,8 @@ public:
     // skips value lines before the first timestamp. One without a header reads a stretch that
     // starts after the declarations; it only notes whether any declaration appears in it (the
     // stretch must then be read again in order).
-    VcdSampleParser(const VcdCodeTable& codes, VcdHeader* header);
+    VcdSampleParser(const VcdCodeTable& codes, VcdHeader* header,
+                    std::shared_ptr<signal::ColumnBuilder::SharedBlocks> blocks = nullptr);
 
     // Room for the changes a stretch of this many bytes can hold.
     void expect_bytes(uint64_t bytes);
