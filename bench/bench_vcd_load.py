@@ -4,7 +4,8 @@
 Each loader runs in a child process of its own, so its peak resident memory
 (ru_maxrss of that child, from wait4) is measured separately. Prints load time,
 MB/s of VCD text, peak RSS, the ratios, and the cost of one
-`PyTrace.signal_value(name, i)` call from Python.
+`PyTrace.signal_value(name, i)` call from Python. Load times are medians over --runs fresh
+processes each (default 3).
 
   bench/bench_vcd_load.py                 # default size, quor and vcdvcd
   bench/bench_vcd_load.py --big           # 2,000 x 500,000 x 2 %, quor only
@@ -18,6 +19,7 @@ import argparse
 import json
 import os
 import pathlib
+import statistics
 import subprocess
 import sys
 import tempfile
@@ -37,6 +39,9 @@ names = trace.signal_names()
 last = trace.max_index()
 rng = random.Random(7)
 calls = int(sys.argv[2])
+if calls == 0:
+    print(json.dumps({"import_s": t1 - t0, "load_s": t2 - t1}))
+    sys.exit(0)
 pairs = [(rng.choice(names), rng.randint(0, last)) for _ in range(min(calls, 100_000))]
 pairs = (pairs * (calls // len(pairs) + 1))[:calls]
 read = trace.signal_value
@@ -130,6 +135,8 @@ def main():
     parser.add_argument("--peer-python", help="interpreter that has vcdvcd installed")
     parser.add_argument("--calls", type=int, default=1_000_000,
                         help="signal_value calls for the per-call cost")
+    parser.add_argument("--runs", type=int, default=3,
+                        help="load each file this many times, each in a fresh process; medians are printed")
     args = parser.parse_args()
     if args.big:
         args.signals, args.timestamps, args.activity = 2000, 500_000, 0.02
@@ -141,7 +148,10 @@ def main():
 
     _, base_rss = run_measured(sys.executable, BASELINE_CHILD)
     quor, quor_rss = run_measured(sys.executable, QUOR_CHILD, path, args.calls)
-    print(f"quor:   load {quor['load_s']:.3f} s  {size_mb / quor['load_s']:.1f} MB/s  "
+    loads = [quor["load_s"]] + [run_measured(sys.executable, QUOR_CHILD, path, 0)[0]["load_s"]
+                                for _ in range(args.runs - 1)]
+    quor["load_s"] = statistics.median(loads)
+    print(f"quor:   load {quor['load_s']:.3f} s (median of {len(loads)})  {size_mb / quor['load_s']:.1f} MB/s  "
           f"peak RSS {quor_rss:.1f} MiB (bare interpreter {base_rss:.1f} MiB)  "
           f"{quor['signals']} signals, {quor['timestamps']} timestamps")
     print(f"quor:   signal_value, random names and indices: {quor['ns_per_call']:.0f} ns/call "
@@ -152,7 +162,10 @@ def main():
         return
     python = peer_python(args.peer_python)
     peer, peer_rss = run_measured(python, VCDVCD_CHILD, path)
-    print(f"vcdvcd: load {peer['load_s']:.3f} s  {size_mb / peer['load_s']:.1f} MB/s  "
+    peer_loads = [peer["load_s"]] + [run_measured(python, VCDVCD_CHILD, path)[0]["load_s"]
+                                     for _ in range(args.runs - 1)]
+    peer["load_s"] = statistics.median(peer_loads)
+    print(f"vcdvcd: load {peer['load_s']:.3f} s (median of {len(peer_loads)})  {size_mb / peer['load_s']:.1f} MB/s  "
           f"peak RSS {peer_rss:.1f} MiB  {peer['signals']} signals, {peer['changes']} changes")
     print(f"ratio quor/vcdvcd: time {quor['load_s'] / peer['load_s']:.4f} "
           f"(quor {peer['load_s'] / quor['load_s']:.1f}x faster), "
