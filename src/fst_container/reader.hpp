@@ -11,6 +11,7 @@
 
 #include "function_ref.hpp"
 #include "io.hpp"
+#include "loaded_block.hpp"
 #include "result.hpp"
 #include "types.hpp"
 
@@ -31,15 +32,15 @@ public:
     // Hands every hierarchy entry to callback, in file order.
     Status read_hierarchy(HierarchyCallback callback);
 
-    // The order in which read_signals hands over the changes of one block.
-    enum class Delivery {
-        ByTime,    // all signals merged in time order
-        BySignal,  // signal after signal, each in time order: the same changes, read faster
-    };
+    // Hands the initial values and every change of the selected signals to callback, block by
+    // block, in time order within each block.
+    Status read_signals(const FstFilter& filter, SignalCallback callback);
 
-    // Hands the initial values and every change of the selected signals to
-    // callback, in time order within each block (or per signal, see Delivery).
-    Status read_signals(const FstFilter& filter, SignalCallback callback, Delivery order = Delivery::ByTime);
+    // The value-change sections read_signals processes for filter, in file order.
+    std::vector<DataSectionInfo> sections_for(const FstFilter& filter) const;
+    // Reads one of them into memory; first marks the first one, which carries the initial
+    // values. Decoding the loaded block does not need the reader.
+    Result<LoadedBlock> load_block(const DataSectionInfo& section, bool first);
 
 private:
     FstReader(std::unique_ptr<ByteSource> source, MetaData meta) : source_(std::move(source)), meta_(std::move(meta)) {}

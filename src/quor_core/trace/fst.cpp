@@ -1,5 +1,4 @@
 #include "trace/fst.hpp"
-#include "trace/time_index.hpp"
 
 #include <algorithm>
 #include <limits>
@@ -8,18 +7,17 @@
 #include <unordered_set>
 #include <variant>
 
+#include "eval/pool.hpp"
 #include "fst_container/reader.hpp"
-#include "signal/column_builder.hpp"
-#include "trace/fst_values.hpp"
-#include "util/os_error.hpp"
 #include "trace/pool_parallel.hpp"
+#include "util/os_error.hpp"
 
 namespace quor_core::trace {
 namespace {
 
 namespace fc = fst_container;
 
-constexpr uint32_t kNoId = std::numeric_limits<uint32_t>::max();
+constexpr uint32_t kNoId = kNoSignalId;
 
 // Signal ids by FST handle: dense for handles the geometry declares, a map
 // for any other handle a variable may name.
@@ -32,6 +30,8 @@ public:
         const auto it = sparse_.find(index);
         return it == sparse_.end() ? kNoId : it->second;
     }
+    // Ids of the handles the geometry declares, by signal index.
+    const std::vector<uint32_t>& declared() const { return dense_; }
     void insert(uint32_t index, uint32_t id) {
         if (index < dense_.size()) {
             dense_[index] = id;
@@ -93,76 +93,7 @@ private:
     uint32_t next_id_ = 0;
 };
 
-// Stores each delivered value at the index of its time.
-class ValueSink {
-public:
-    ValueSink(const std::vector<uint64_t>& timestamps, const std::vector<fc::SignalInfo>& signals,
-              const HandleIds& ids, signal::ColumnBuilder& builder)
-        : timestamps_(timestamps),
-          signals_(signals),
-          ids_(ids),
-          builder_(builder),
-          finder_(timestamps),
-          last_equal_(last_equal_positions(timestamps)) {}
-
-    void operator()(uint64_t time, fc::FstSignalHandle handle, const fc::FstSignalValue& value) {
-        const uint32_t id = ids_.find(static_cast<uint32_t>(handle.index()));
-        if (id == kNoId) return;
-        const uint64_t index = index_of(time, value.time_index);
-        if (index >= timestamps_.size()) return;
-        if (value.is_real()) {
-            builder_.set(id, index, signal::SignalValue::real(value.real));
-            return;
-        }
-        const std::string_view bytes = value.bytes;
-        if (handle.index() < signals_.size() && signals_[handle.index()].is_var_length()) {
-            builder_.set(id, index, convert_fst_text(bytes));
-            return;
-        }
-        // Two-state values (the common case) go in as plain integers, the
-        // same Uint that convert_fst_bits gives them, without building a value.
-        uint64_t bits = 0;
-        bool two_state = !bytes.empty();
-        for (const char c : bytes) {
-            if (c != '0' && c != '1') {
-                two_state = false;
-                break;
-            }
-            bits = (bits << 1) | static_cast<uint64_t>(c == '1');
-        }
-        if (two_state) {
-            builder_.set_uint(id, index, bits);
-        } else {
-            builder_.set(id, index, convert_fst_bits(bytes));
-        }
-    }
-
-private:
-    // The sample index of a change: through its time-table position when the reader knows it
-    // (the last entry equal to its time), else by searching the times.
-    uint64_t index_of(uint64_t time, uint64_t time_index) {
-        if (time_index < last_equal_.size() && timestamps_[time_index] == time) return last_equal_[time_index];
-        return finder_.index_of(time);
-    }
-
-    // For each position of an ascending time table, the last position holding the same time;
-    // empty when the table is not ascending (then every change is searched for).
-    static std::vector<uint64_t> last_equal_positions(const std::vector<uint64_t>& ts) {
-        if (!std::is_sorted(ts.begin(), ts.end())) return {};
-        std::vector<uint64_t> last(ts.size());
-        for (size_t p = ts.size(); p-- > 0;) last[p] = p + 1 < ts.size() && ts[p + 1] == ts[p] ? last[p + 1] : p;
-        return last;
-    }
-
-    const std::vector<uint64_t>& timestamps_;
-    const std::vector<fc::SignalInfo>& signals_;
-    const HandleIds& ids_;
-    signal::ColumnBuilder& builder_;
-    TimeIndexFinder finder_;
-    std::vector<uint64_t> last_equal_;
-};
-
-Result<FstTrace, std::string> load(std::unique_ptr<fc::ByteSource> source) {
+Result<FstTrace, std::string> load(std::unique_ptr<fc::ByteSource> source, ChangeLoadPlan plan) {
     auto opened = fc::FstReader::open_internal(std::move(source), true);
     if (!opened.ok()) return make_err("FST open: " + opened.error().display());
     fc::FstReader& reader = opened.value();
@@ -175,15 +106,10 @@ Result<FstTrace, std::string> load(std::unique_ptr<fc::ByteSource> source) {
     if (!hierarchy.ok()) return make_err("FST hierarchy: " + hierarchy.error().display());
 
     record.timestamps = meta.time_table.value_or(std::vector<uint64_t>{});
-    signal::ColumnBuilder builder(signal::FillRule::SetThenFill);
-    ValueSink sink(record.timestamps, meta.signals, ids, builder);
-    fc::FstFilter filter;
-    filter.start = 0;
-    filter.end = meta.header.end_time;
-    const fc::Status signals = reader.read_signals(filter, sink, fc::FstReader::Delivery::BySignal);
-    if (!signals.ok()) return make_err("FST signals: " + signals.error().display());
-
-    record.store = std::move(builder).freeze(record.timestamps.size(), pool_parallel_for());
+    if (plan.groups == 0) plan.groups = default_group_count(meta.signals.size(), eval::WorkerPool::instance().size());
+    auto store = load_fst_changes(reader, ids.declared(), record.timestamps, pool_parallel_for(), plan);
+    if (!store.ok()) return make_err("FST signals: " + store.error().display());
+    record.store = std::move(store).value();
     return FstTrace(std::move(record));
 }
 
@@ -192,11 +118,11 @@ Result<FstTrace, std::string> load(std::unique_ptr<fc::ByteSource> source) {
 Result<FstTrace, std::string> FstTrace::from_file(const std::string& path) {
     auto file = fc::FileSource::open(path, fc::FileSource::default_buffer_size);
     if (!file.ok()) return make_err("Failed to open " + path + ": " + util::os_error_text(file.error().os_error));
-    return load(std::make_unique<fc::FileSource>(std::move(file).value()));
+    return load(std::make_unique<fc::FileSource>(std::move(file).value()), ChangeLoadPlan{});
 }
 
-Result<FstTrace, std::string> FstTrace::from_bytes(std::vector<uint8_t> bytes) {
-    return load(std::make_unique<fc::VectorSource>(std::move(bytes)));
+Result<FstTrace, std::string> FstTrace::from_bytes(std::vector<uint8_t> bytes, const ChangeLoadPlan& plan) {
+    return load(std::make_unique<fc::VectorSource>(std::move(bytes)), plan);
 }
 
 }  // namespace quor_core::trace

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "trace/common_trace.hpp"
+#include "trace/fst_changes.hpp"
 #include "util/result.hpp"
 
 namespace quor_core::trace {
@@ -18,8 +19,9 @@ public:
     // "FST open: ...", "FST hierarchy: ..." or "FST signals: ...".
     static Result<FstTrace, std::string> from_file(const std::string& path);
 
-    // The same from the bytes of a whole file held in memory (fuzzing, tests).
-    static Result<FstTrace, std::string> from_bytes(std::vector<uint8_t> bytes);
+    // The same from the bytes of a whole file held in memory (fuzzing, tests); plan sets how
+    // the value changes are split into work.
+    static Result<FstTrace, std::string> from_bytes(std::vector<uint8_t> bytes, const ChangeLoadPlan& plan = {});
 };
 
 }  // namespace quor_core::trace

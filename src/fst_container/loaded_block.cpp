@@ -1,0 +1,176 @@
+#include "loaded_block.hpp"
+
+#include <algorithm>
+
+#include "change_decoding.hpp"
+#include "compression.hpp"
+#include "fastlz.hpp"
+#include "reader.hpp"
+#include "value_changes.hpp"
+
+namespace fst_container {
+namespace {
+
+constexpr std::uint64_t vc_block_head = 32;
+
+PackType pack_type_from(std::uint8_t b) {
+    if (b == '4') return PackType::Lz4;
+    if (b == 'F') return PackType::FastLz;
+    return PackType::Zlib;
+}
+
+}  // namespace
+
+Result<LoadedBlock> LoadedBlock::read(ByteSource& src, const MetaData& meta, const DataSectionInfo& section,
+                                      bool first) {
+    LoadedBlock block;
+    block.time_table_offset_ = section.time_table_offset;
+    // The whole block is read at once; everything below parses memory.
+    FST_CHECK(src.seek(section.file_offset));
+    FST_TRY(const std::uint64_t section_len, read_u64(src));
+    if (section_len < vc_block_head || section_len - 8 > src.remaining()) {
+        return ReaderError::unexpected_eof("unexpected eof");
+    }
+    block.bytes_.resize(static_cast<std::size_t>(section_len));
+    FST_CHECK(src.seek(section.file_offset));
+    FST_CHECK(src.read_exact(block.bytes_.data(), block.bytes_.size()));
+    SliceSource blk(block.bytes_);
+
+    FST_CHECK(blk.seek(8));
+    FST_TRY(block.start_time_, read_u64(blk));
+    FST_TRY(const std::uint64_t end_time, read_u64(blk));
+    if (block.start_time_ != section.start_time || end_time != section.end_time) {
+        return ReaderError::invalid_data("value-change section times differ from those seen when opening");
+    }
+    FST_TRY(TimeTable table, read_time_table(blk, 0, section_len));
+    if (table.section_length + 8 > section_len) return ReaderError::invalid_data("time table overlaps its block");
+    block.times_ = std::move(table.times);
+
+    FST_CHECK(blk.seek(vc_block_head));
+    FST_TRY(const auto frame_uncompressed, read_variant_u64(blk));
+    FST_TRY(const auto frame_compressed, read_variant_u64(blk));
+    FST_TRY(const auto frame_signals, read_variant_u64(blk));
+    if (frame_compressed.value > section_len) return ReaderError::invalid_data("frame larger than its section");
+    if (first && (block.times_.empty() || block.start_time_ < block.times_.front())) {
+        FST_TRY(block.frame_, read_zlib_compressed_bytes(blk, frame_uncompressed.value, frame_compressed.value, true));
+        if (frame_signals.value != meta.signals.size()) {
+            return ReaderError::invalid_data("frame signal count differs from the geometry");
+        }
+        block.has_frame_ = true;
+    } else {
+        FST_CHECK(blk.seek(blk.position() + frame_compressed.value));
+    }
+
+    FST_TRY(const auto vc_signals, read_variant_u64(blk));
+    if (vc_signals.value > meta.signals.size()) {
+        return ReaderError::invalid_data("value-change signal count exceeds the geometry");
+    }
+    block.data_start_ = blk.position();
+    FST_TRY(const std::uint8_t pack_byte, blk.read_u8());
+    block.pack_ = pack_type_from(pack_byte);
+    const std::uint64_t chain_len_pos = section_len - table.section_length - 8;
+    FST_TRY(const std::vector<SignalDataLoc> locs,
+            read_signal_locs(blk, chain_len_pos, section.kind, vc_signals.value, block.data_start_));
+    // read_signal_locs checked that the chain table starts after the pack-type byte.
+    FST_CHECK(blk.seek(chain_len_pos));
+    FST_TRY(const std::uint64_t chain_len, read_u64(blk));
+    block.data_end_ = chain_len_pos - chain_len;
+
+    OffsetTableIter iter(locs);
+    for (;;) {
+        FST_TRY(const std::optional<SignalDataRange> range, iter.next());
+        if (!range) break;
+        if (range->index >= meta.signals.size()) {
+            return ReaderError::invalid_data("chain table names a signal the file does not declare");
+        }
+        const SignalDataLoc& loc = locs[range->index];
+        const std::uint32_t owner = loc.kind == SignalDataLoc::Kind::Alias ? loc.first : range->index;
+        block.entries_.push_back(Entry{range->index, owner, range->offset, range->length});
+    }
+    return block;
+}
+
+std::uint64_t LoadedBlock::slots_until(std::uint64_t end_time) const {
+    const auto after = std::find_if(times_.begin(), times_.end(), [&](std::uint64_t t) { return t > end_time; });
+    return static_cast<std::uint64_t>(after - times_.begin());
+}
+
+Status LoadedBlock::for_each_initial_value(const MetaData& meta, const BitMask& selected,
+                                           FunctionRef<void(std::uint32_t, const FstSignalValue&)> callback) const {
+    if (!has_frame_) return {};
+    std::size_t pos = 0;
+    const std::size_t count = meta.signals.size();
+    for (std::size_t i = 0; i < count; ++i) {
+        const SignalInfo& info = meta.signals[i];
+        const std::uint64_t len = info.frame_len();
+        if (len > frame_.size() - pos) return ReaderError::unexpected_eof("unexpected eof");
+        if (selected.is_set(i)) {
+            const auto signal = static_cast<std::uint32_t>(i);
+            if (info.is_real()) {
+                callback(signal, FstSignalValue::of_real(read_double(frame_.data() + pos, meta.float_endian)));
+            } else if (info.is_bit_vector()) {
+                const std::string_view chars(reinterpret_cast<const char*>(frame_.data() + pos),
+                                             static_cast<std::size_t>(len));
+                callback(signal, FstSignalValue::of_bytes(chars));
+            }
+        }
+        pos += static_cast<std::size_t>(len);
+    }
+    return {};
+}
+
+Result<LoadedBlock::DataLocation> LoadedBlock::unpack(const Entry& entry, std::vector<std::uint8_t>& buffer) const {
+    const std::uint64_t entry_start = data_start_ + entry.offset;
+    const std::uint64_t entry_len = entry.length;
+    if (entry_start > data_end_ || entry_len > data_end_ - entry_start) {
+        return ReaderError::invalid_data("signal data lies outside its block");
+    }
+    const std::uint8_t* const base = bytes_.data();
+    const std::uint8_t* p = base + entry_start;
+    const std::uint8_t* const entry_end = p + entry_len;
+    FST_TRY(const std::uint32_t uncompressed, decode_varint_u32(p, entry_end));
+    const auto header_len = static_cast<std::size_t>(p - (base + entry_start));
+    if (uncompressed == 0) {
+        return DataLocation{false, static_cast<std::size_t>(entry_start) + header_len,
+                            static_cast<std::size_t>(entry_len) - header_len};
+    }
+    std::span<const std::uint8_t> input(p, entry_end);
+    const std::uint64_t ratio = pack_ == PackType::Zlib ? max_deflate_ratio : max_lz4_ratio;
+    if (pack_ == PackType::Zlib) {
+        // The zlib stream ends by itself; its stated length is the whole entry.
+        const std::size_t avail = bytes_.size() - static_cast<std::size_t>(p - base);
+        input = std::span<const std::uint8_t>(p, std::min<std::size_t>(avail, static_cast<std::size_t>(entry_len)));
+    }
+    if (!expansion_plausible(input.size(), uncompressed, ratio)) {
+        return ReaderError::invalid_data("signal data claims more output than its input can hold");
+    }
+    const std::size_t out_start = buffer.size();
+    buffer.resize(out_start + uncompressed);
+    std::uint8_t* const out = buffer.data() + out_start;
+    std::size_t produced = 0;
+    switch (pack_) {
+        case PackType::Lz4: {
+            FST_TRY(produced, lz4_decompress_into(input, out, uncompressed));
+            break;
+        }
+        case PackType::FastLz: {
+            FST_TRY(produced, fastlz::decompress_into(input, out, uncompressed));
+            break;
+        }
+        case PackType::Zlib: {
+            FST_TRY(produced, inflate_into(input, out, uncompressed, DeflateFormat::Zlib));
+            if (produced != uncompressed) return ReaderError::invalid_data("signal data shorter than its length");
+            break;
+        }
+    }
+    buffer.resize(out_start + produced);
+    return DataLocation{true, out_start, produced};
+}
+
+std::span<const std::uint8_t> LoadedBlock::view(const DataLocation& location,
+                                                const std::vector<std::uint8_t>& buffer) const {
+    const std::uint8_t* base = location.in_buffer ? buffer.data() : bytes_.data();
+    return {base + location.offset, location.length};
+}
+
+}  // namespace fst_container

@@ -1,0 +1,84 @@
+#pragma once
+// LoadedBlock: one value-change block read into memory, with its time table, initial values and
+// chain table parsed. The per-signal change data stays packed until a caller unpacks it.
+//
+// Reading a block needs the file; everything after that only reads the block, so several
+// threads may unpack and decode the signals of one block at once, each with buffers of its own.
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "function_ref.hpp"
+#include "io.hpp"
+#include "result.hpp"
+#include "types.hpp"
+
+namespace fst_container {
+
+enum class PackType : std::uint8_t { Zlib, FastLz, Lz4 };
+
+class LoadedBlock {
+public:
+    // A signal with change data in the block.
+    struct Entry {
+        std::uint32_t signal;  // index (handle - 1)
+        std::uint32_t owner;   // the signal whose data it is: itself, or the target of its alias
+        std::uint32_t offset;  // of the data, from the pack-type byte
+        std::uint32_t length;
+    };
+    // Where an entry's change data lies once unpacked: in the block, or in the caller's buffer.
+    struct DataLocation {
+        bool in_buffer = false;
+        std::size_t offset = 0;
+        std::size_t length = 0;
+    };
+
+    // Reads the block of section from src and checks it against meta. first marks the first
+    // block read, whose frame holds the initial values (when it starts before its first time).
+    static Result<LoadedBlock> read(ByteSource& src, const MetaData& meta, const DataSectionInfo& section,
+                                    bool first);
+
+    // Bytes held: the block as read and its decoded tables.
+    std::uint64_t byte_size() const {
+        return bytes_.size() + frame_.size() + times_.size() * sizeof(std::uint64_t) + entries_.size() * sizeof(Entry);
+    }
+    std::uint64_t start_time() const { return start_time_; }
+    const std::vector<std::uint64_t>& times() const { return times_; }
+    // Position of times()[0] in the time table collected while opening, or kNoTimeIndex.
+    std::uint64_t time_table_offset() const { return time_table_offset_; }
+    // Slots a change may name: the length of the time table, and at least 1.
+    std::uint64_t slot_count() const { return times_.empty() ? 1 : times_.size(); }
+    // The slots whose changes are delivered for end_time: those before the first time after it.
+    std::uint64_t slots_until(std::uint64_t end_time) const;
+
+    // Hands the initial value of each selected signal (characters for a bit vector, a real) to
+    // callback in signal order; does nothing unless this block carries the initial values.
+    Status for_each_initial_value(const MetaData& meta, const BitMask& selected,
+                                  FunctionRef<void(std::uint32_t, const FstSignalValue&)> callback) const;
+
+    // Signals with change data, by ascending index; aliases resolved.
+    const std::vector<Entry>& entries() const { return entries_; }
+
+    // Unpacks an entry's change data: stored data stays in the block, compressed data is
+    // appended to buffer.
+    Result<DataLocation> unpack(const Entry& entry, std::vector<std::uint8_t>& buffer) const;
+    std::span<const std::uint8_t> view(const DataLocation& location, const std::vector<std::uint8_t>& buffer) const;
+
+private:
+    LoadedBlock() = default;
+
+    std::vector<std::uint8_t> bytes_;  // the whole section
+    std::uint64_t start_time_ = 0;
+    std::vector<std::uint64_t> times_;
+    std::uint64_t time_table_offset_ = kNoTimeIndex;
+    bool has_frame_ = false;
+    std::vector<std::uint8_t> frame_;
+    PackType pack_ = PackType::Zlib;
+    std::uint64_t data_end_ = 0;  // end of the signal data (start of the chain table)
+    std::uint64_t data_start_ = 0;  // position of the pack-type byte
+    std::vector<Entry> entries_;
+};
+
+}  // namespace fst_container

@@ -1,0 +1,42 @@
+#pragma once
+// Loading the value changes of an opened FST file into columns.
+//
+// Blocks are read from the file in order, a batch at a time. The signals are split into groups
+// of neighbouring indices, and each group is decoded on the worker pool into a ColumnBuilder of
+// its own, block after block, so every signal's changes reach its builder in file order. The
+// groups hold disjoint signals, so freezing them together gives the values one builder fed with
+// all changes in turn would give.
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "fst_container/reader.hpp"
+#include "signal/column_builder.hpp"
+#include "util/result.hpp"
+
+namespace quor_core::trace {
+
+// Signal id of each FST signal index, or this for a signal no variable names.
+inline constexpr uint32_t kNoSignalId = UINT32_MAX;
+
+struct ChangeLoadPlan {
+    // Signal groups decoded side by side; 0 chooses from the signal count and the pool size.
+    size_t groups = 0;
+    // Bytes of blocks read ahead of decoding (at least one block is always read).
+    uint64_t batch_bytes = uint64_t{32} << 20;
+};
+
+// Decodes every change of every signal from time 0 to the header's end time and freezes them
+// over the indices of timestamps (the time table collected while opening). Work runs through
+// parallel.
+Result<signal::ColumnStore, fst_container::ReaderError> load_fst_changes(
+    fst_container::FstReader& reader, std::span<const uint32_t> id_of_signal, const std::vector<uint64_t>& timestamps,
+    const signal::ParallelFor& parallel, const ChangeLoadPlan& plan);
+
+// The number of groups used when the plan leaves it open: a few per worker, so uneven groups
+// still spread, but fewer when many signals would make the builders' per-signal tables large.
+size_t default_group_count(size_t signals, size_t workers);
+
+}  // namespace quor_core::trace
