@@ -28,13 +28,21 @@
 
 namespace fst_container {
 
-// Two-state bits, most significant first: bit k is bit (7 - k % 8) of data[k / 8].
+// Two-state bits, most significant first: bit k is bit (7 - k % 8) of data[k / 8]. The bytes up
+// to readable_end may be read (they can reach past the bits).
 struct PackedBits {
     const std::uint8_t* data;
     std::uint32_t bits;
+    const std::uint8_t* readable_end;
 
     // The last (up to) 64 bits as a number, the last bit lowest.
     std::uint64_t low_word() const {
+        if (bits <= 64 && readable_end - data >= 8) {
+            std::uint64_t word = 0;
+            std::memcpy(&word, data, 8);
+            if constexpr (std::endian::native == std::endian::little) word = byte_swap(word);
+            return word >> (64 - bits);
+        }
         const std::uint32_t bytes = (bits + 7) / 8;
         const unsigned unused = bytes * 8 - bits;  // low bits of the last byte that carry nothing
         std::uint64_t word = 0;
@@ -43,6 +51,9 @@ struct PackedBits {
         if (bytes > 8 && unused != 0) value |= std::uint64_t{data[bytes - 9]} << (64 - unused);
         return value;
     }
+
+private:
+    static std::uint64_t byte_swap(std::uint64_t x) { return __builtin_bswap64(x); }
 };
 
 // How a signal's changes are encoded.
@@ -87,8 +98,9 @@ Status decode_value(std::uint32_t bits, FloatEndian order, std::uint32_t v, cons
             const char state = one_bit_char(v);
             visitor.chars(slot, std::string_view(&state, 1));
         } else {
-            static constexpr std::uint8_t one_bit[2] = {0x00, 0x80};
-            visitor.packed(slot, PackedBits{&one_bit[(v >> 1) & 1u], 1});
+            // 0 and 1 as a packed bit, with room behind it for the whole-word read.
+            static constexpr std::uint8_t one_bit[9] = {0x00, 0x80};
+            visitor.packed(slot, PackedBits{&one_bit[(v >> 1) & 1u], 1, one_bit + sizeof one_bit});
         }
         return {};
     } else if constexpr (F == ChangeForm::Vector) {
@@ -100,7 +112,7 @@ Status decode_value(std::uint32_t bits, FloatEndian order, std::uint32_t v, cons
         } else {
             const std::size_t packed = (std::size_t{bits} + 7) / 8;
             if (packed > left) return change_errors::value_cut_short();
-            visitor.packed(slot, PackedBits{p, bits});
+            visitor.packed(slot, PackedBits{p, bits, end});
             p += packed;
         }
         return {};

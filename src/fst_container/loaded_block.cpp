@@ -31,10 +31,11 @@ Result<LoadedBlock> LoadedBlock::read(ByteSource& src, const MetaData& meta, con
     if (section_len < vc_block_head || section_len - 8 > src.remaining()) {
         return ReaderError::unexpected_eof("unexpected eof");
     }
-    block.bytes_.resize(static_cast<std::size_t>(section_len));
+    block.size_ = static_cast<std::size_t>(section_len);
+    block.bytes_ = std::make_unique_for_overwrite<std::uint8_t[]>(block.size_);
     FST_CHECK(src.seek(section.file_offset));
-    FST_CHECK(src.read_exact(block.bytes_.data(), block.bytes_.size()));
-    SliceSource blk(block.bytes_);
+    FST_CHECK(src.read_exact(block.bytes_.get(), block.size_));
+    SliceSource blk(std::span<const std::uint8_t>(block.bytes_.get(), block.size_));
 
     FST_CHECK(blk.seek(8));
     FST_TRY(block.start_time_, read_u64(blk));
@@ -125,7 +126,7 @@ Result<LoadedBlock::DataLocation> LoadedBlock::unpack(const Entry& entry, std::v
     if (entry_start > data_end_ || entry_len > data_end_ - entry_start) {
         return ReaderError::invalid_data("signal data lies outside its block");
     }
-    const std::uint8_t* const base = bytes_.data();
+    const std::uint8_t* const base = bytes_.get();
     const std::uint8_t* p = base + entry_start;
     const std::uint8_t* const entry_end = p + entry_len;
     FST_TRY(const std::uint32_t uncompressed, decode_varint_u32(p, entry_end));
@@ -138,7 +139,7 @@ Result<LoadedBlock::DataLocation> LoadedBlock::unpack(const Entry& entry, std::v
     const std::uint64_t ratio = pack_ == PackType::Zlib ? max_deflate_ratio : max_lz4_ratio;
     if (pack_ == PackType::Zlib) {
         // The zlib stream ends by itself; its stated length is the whole entry.
-        const std::size_t avail = bytes_.size() - static_cast<std::size_t>(p - base);
+        const std::size_t avail = size_ - static_cast<std::size_t>(p - base);
         input = std::span<const std::uint8_t>(p, std::min<std::size_t>(avail, static_cast<std::size_t>(entry_len)));
     }
     if (!expansion_plausible(input.size(), uncompressed, ratio)) {
@@ -169,7 +170,7 @@ Result<LoadedBlock::DataLocation> LoadedBlock::unpack(const Entry& entry, std::v
 
 std::span<const std::uint8_t> LoadedBlock::view(const DataLocation& location,
                                                 const std::vector<std::uint8_t>& buffer) const {
-    const std::uint8_t* base = location.in_buffer ? buffer.data() : bytes_.data();
+    const std::uint8_t* base = location.in_buffer ? buffer.data() : bytes_.get();
     return {base + location.offset, location.length};
 }
 

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -42,7 +43,7 @@ public:
 
     // Bytes held: the block as read and its decoded tables.
     std::uint64_t byte_size() const {
-        return bytes_.size() + frame_.size() + times_.size() * sizeof(std::uint64_t) + entries_.size() * sizeof(Entry);
+        return size_ + frame_.size() + times_.size() * sizeof(std::uint64_t) + entries_.size() * sizeof(Entry);
     }
     std::uint64_t start_time() const { return start_time_; }
     const std::vector<std::uint64_t>& times() const { return times_; }
@@ -69,7 +70,9 @@ public:
 private:
     LoadedBlock() = default;
 
-    std::vector<std::uint8_t> bytes_;  // the whole section
+    // The whole section; not zeroed before it is read.
+    std::unique_ptr<std::uint8_t[]> bytes_;
+    std::size_t size_ = 0;
     std::uint64_t start_time_ = 0;
     std::vector<std::uint64_t> times_;
     std::uint64_t time_table_offset_ = kNoTimeIndex;

@@ -1,10 +1,12 @@
 #include "trace/fst_changes.hpp"
 
 #include <algorithm>
+#include <memory>
 #include <optional>
 #include <string_view>
 
 #include "fst_container/change_decoding.hpp"
+#include "signal/column_stream.hpp"
 #include "trace/fst_values.hpp"
 #include "trace/time_index.hpp"
 
@@ -15,104 +17,200 @@ namespace fc = fst_container;
 
 // Stores bit-vector characters: two-state ones as the Uint of their last 64 bits, without
 // building a value, the rest through convert_fst_bits.
-void store_chars(signal::ColumnBuilder& builder, uint32_t id, uint64_t index, std::string_view chars) {
+template <typename Target>
+void store_chars(Target& target, uint64_t index, std::string_view chars) {
     uint64_t bits = 0;
     for (const char c : chars) {
         if (c != '0' && c != '1') {
-            builder.set(id, index, convert_fst_bits(chars));
+            target.set(index, convert_fst_bits(chars));
             return;
         }
         bits = (bits << 1) | static_cast<uint64_t>(c == '1');
     }
     if (chars.empty()) {
-        builder.set(id, index, signal::SignalValue::unknown());
+        target.set(index, signal::SignalValue::unknown());
     } else {
-        builder.set_uint(id, index, bits);
+        target.set_uint(index, bits);
     }
 }
 
-// Receives the decoded changes of one signal at a time and records them at their sample
-// indices. Changes of a signal no variable names are dropped.
+// Where a block's time slots land: sample index first + slot for every slot (a block whose
+// times are all distinct), else one sample index per slot.
+struct SlotIndices {
+    uint64_t first = 0;
+    std::vector<uint64_t> table;  // empty when the slots map to first + slot
+    uint64_t slots = 0;           // slots delivered
+
+    uint64_t operator[](uint64_t slot) const { return table.empty() ? first + slot : table[slot]; }
+};
+
+// Receives the decoded changes of one signal at a time and stores them at their sample indices
+// in a Target (set_uint(index, value), set(index, SignalValue)).
+template <typename Target>
 class SignalRecorder {
 public:
-    explicit SignalRecorder(signal::ColumnBuilder& builder) : builder_(builder) {}
-
-    // index_of_slot maps the block's time slots to sample indices; an index at or past limit is
-    // dropped.
-    void start(uint32_t id, const uint64_t* index_of_slot, uint64_t limit) {
-        id_ = id;
-        index_of_slot_ = index_of_slot;
-        limit_ = id == kNoSignalId ? 0 : limit;
+    // An index at or past limit is dropped, and so is everything when there is no target.
+    void start(std::optional<Target> target, const SlotIndices& indices, uint64_t limit) {
+        target_ = target.value_or(Target{});
+        indices_ = &indices;
+        limit_ = target ? limit : 0;
     }
 
     void packed(uint64_t slot, fc::PackedBits bits) {
-        const uint64_t index = index_of_slot_[slot];
-        if (index < limit_) builder_.set_uint(id_, index, bits.low_word());
+        const uint64_t index = (*indices_)[slot];
+        if (index < limit_) target_.set_uint(index, bits.low_word());
     }
     void chars(uint64_t slot, std::string_view chars) {
-        const uint64_t index = index_of_slot_[slot];
-        if (index < limit_) store_chars(builder_, id_, index, chars);
+        const uint64_t index = (*indices_)[slot];
+        if (index < limit_) store_chars(target_, index, chars);
     }
     void real(uint64_t slot, double value) {
-        const uint64_t index = index_of_slot_[slot];
-        if (index < limit_) builder_.set(id_, index, signal::SignalValue::real(value));
+        const uint64_t index = (*indices_)[slot];
+        if (index < limit_) target_.set(index, signal::SignalValue::real(value));
     }
     void text(uint64_t slot, std::string_view bytes) {
-        const uint64_t index = index_of_slot_[slot];
-        if (index < limit_) builder_.set(id_, index, convert_fst_text(bytes));
+        const uint64_t index = (*indices_)[slot];
+        if (index < limit_) target_.set(index, convert_fst_text(bytes));
     }
 
 private:
-    signal::ColumnBuilder& builder_;
-    uint32_t id_ = kNoSignalId;
-    const uint64_t* index_of_slot_ = nullptr;
+    Target target_{};
+    const SlotIndices* indices_ = nullptr;
     uint64_t limit_ = 0;
 };
 
-// A block waiting to be decoded, with the sample index of each of its delivered slots.
+// Changes streamed into one ColumnStream per signal, created on the signal's first value.
+// Exact only while every signal's changes come in ascending index order (see out_of_order).
+class StreamSink {
+public:
+    struct Target {
+        signal::ColumnStream* stream = nullptr;
+        void set_uint(uint64_t index, uint64_t value) { stream->set_uint(index, value); }
+        void set(uint64_t index, signal::SignalValue value) { stream->set(index, std::move(value)); }
+    };
+
+    StreamSink(std::span<const uint32_t> id_of_signal, uint64_t length)
+        : id_of_signal_(id_of_signal), length_(length), streams_(id_of_signal.size()) {}
+
+    // The target of a signal's values; called by the group that owns the signal only.
+    std::optional<Target> target(size_t /*group*/, uint32_t signal) {
+        if (signal >= id_of_signal_.size() || id_of_signal_[signal] == kNoSignalId) return std::nullopt;
+        std::unique_ptr<signal::ColumnStream>& stream = streams_[signal];
+        if (!stream) stream = std::make_unique<signal::ColumnStream>(length_);
+        return Target{stream.get()};
+    }
+    // Whether some signal's changes went back in index order; the columns are then unusable.
+    bool out_of_order() const {
+        return std::any_of(streams_.begin(), streams_.end(), [](const auto& s) { return s && s->out_of_order(); });
+    }
+    signal::ColumnStore freeze(std::span<const uint32_t> group_starts, const signal::ParallelFor& parallel);
+
+private:
+    std::span<const uint32_t> id_of_signal_;
+    uint64_t length_;
+    std::vector<std::unique_ptr<signal::ColumnStream>> streams_;  // by signal index
+};
+
+signal::ColumnStore StreamSink::freeze(std::span<const uint32_t> group_starts, const signal::ParallelFor& parallel) {
+    // Each id is fed by exactly one signal (one handle), so the columns are filled independently.
+    std::vector<uint32_t> signal_of_id;
+    for (uint32_t signal = 0; signal < streams_.size(); ++signal) {
+        if (!streams_[signal]) continue;
+        const uint32_t id = id_of_signal_[signal];
+        if (id >= signal_of_id.size()) signal_of_id.resize(size_t{id} + 1, kNoSignalId);
+        signal_of_id[id] = signal;
+    }
+    std::vector<signal::Column> columns(signal_of_id.size());
+    parallel(group_starts.size() - 1, [&](size_t group) {
+        for (uint32_t signal = group_starts[group]; signal < group_starts[group + 1]; ++signal) {
+            if (std::unique_ptr<signal::ColumnStream> stream = std::move(streams_[signal])) {
+                columns[id_of_signal_[signal]] = std::move(*stream).finish();
+            }
+        }
+    });
+    // Dense ids are the rule in FST files; a store of very many empty ids keeps only the others.
+    size_t runs = 0;
+    for (const signal::Column& column : columns) runs += column.run_count();
+    if (columns.size() <= 4 * runs + 65536) return signal::ColumnStore(std::move(columns));
+    std::vector<uint32_t> ids;
+    std::vector<signal::Column> present;
+    for (size_t id = 0; id < columns.size(); ++id) {
+        if (columns[id].length() == 0) continue;
+        ids.push_back(static_cast<uint32_t>(id));
+        present.push_back(std::move(columns[id]));
+    }
+    return signal::ColumnStore(std::move(ids), std::move(present));
+}
+
+// Changes recorded into one ColumnBuilder per group and frozen together: exact for changes in
+// any order.
+class BuilderSink {
+public:
+    struct Target {
+        signal::ColumnBuilder* builder = nullptr;
+        uint32_t id = 0;
+        void set_uint(uint64_t index, uint64_t value) { builder->set_uint(id, index, value); }
+        void set(uint64_t index, signal::SignalValue value) { builder->set(id, index, std::move(value)); }
+    };
+
+    BuilderSink(std::span<const uint32_t> id_of_signal, size_t groups) : id_of_signal_(id_of_signal) {
+        builders_.reserve(groups);
+        for (size_t g = 0; g < groups; ++g) builders_.emplace_back(signal::FillRule::SetThenFill);
+    }
+
+    std::optional<Target> target(size_t group, uint32_t signal) {
+        if (signal >= id_of_signal_.size() || id_of_signal_[signal] == kNoSignalId) return std::nullopt;
+        return Target{&builders_[group], id_of_signal_[signal]};
+    }
+    signal::ColumnStore freeze(uint64_t length, const signal::ParallelFor& parallel) {
+        const std::vector<uint64_t> no_shifts(builders_.size(), 0);
+        return signal::ColumnBuilder::freeze_parts(builders_, no_shifts, length, parallel);
+    }
+
+private:
+    std::span<const uint32_t> id_of_signal_;
+    std::vector<signal::ColumnBuilder> builders_;
+};
+
+// A block waiting to be decoded, with the sample indices of its delivered slots.
 struct PendingBlock {
     fc::LoadedBlock block;
-    std::vector<uint64_t> index_of_slot;
+    SlotIndices indices;
     size_t number;  // position among the blocks read
 };
 
-// The first failure of a group: its block (position in the load) and signal.
+// The first failure of a group: its block and signal.
 struct GroupFailure {
     size_t block;
     uint32_t signal;
     fc::ReaderError error;
 };
 
+// Reads the blocks batch by batch and decodes each batch's signals group by group into a Sink.
+template <typename Sink>
 class ChangeLoader {
 public:
-    ChangeLoader(fc::FstReader& reader, std::span<const uint32_t> id_of_signal, const std::vector<uint64_t>& timestamps,
-                 const ChangeLoadPlan& plan)
+    ChangeLoader(fc::FstReader& reader, const std::vector<uint64_t>& timestamps, std::span<const uint32_t> group_starts,
+                 uint64_t batch_bytes, Sink& sink)
         : reader_(reader),
           meta_(reader.metadata()),
-          id_of_signal_(id_of_signal),
           timestamps_(timestamps),
-          plan_(plan),
+          group_starts_(group_starts),
+          batch_bytes_(batch_bytes),
+          sink_(sink),
           finder_(timestamps),
           last_equal_(last_equal_positions(timestamps)),
-          all_signals_(fc::BitMask::repeat(true, reader.metadata().signals.size())) {
-        const size_t signals = meta_.signals.size();
-        const size_t groups = std::max<size_t>(1, std::min(plan.groups, std::max<size_t>(signals, 1)));
-        for (size_t g = 0; g <= groups; ++g) group_starts_.push_back(static_cast<uint32_t>(g * signals / groups));
-        builders_.reserve(groups);
-        for (size_t g = 0; g < groups; ++g) builders_.emplace_back(signal::FillRule::SetThenFill);
-        buffers_.resize(groups);
-        failures_.resize(groups);
-    }
+          all_signals_(fc::BitMask::repeat(true, meta_.signals.size())),
+          buffers_(group_starts.size() - 1),
+          failures_(group_starts.size() - 1) {}
 
-    Result<signal::ColumnStore, fc::ReaderError> run(const signal::ParallelFor& parallel);
+    // Decodes every block; the first error a sequential decode would meet ends it.
+    std::optional<fc::ReaderError> run(const signal::ParallelFor& parallel);
 
 private:
     size_t group_of(uint32_t signal) const {
         return static_cast<size_t>(std::upper_bound(group_starts_.begin(), group_starts_.end(), signal) -
                                    group_starts_.begin()) - 1;
-    }
-    uint32_t id_of(uint32_t signal) const {
-        return signal < id_of_signal_.size() ? id_of_signal_[signal] : kNoSignalId;
     }
     // The sample index of a time: through its time-table position when that holds the time
     // (the last entry equal to it), else by searching the times.
@@ -122,8 +220,14 @@ private:
     }
     // For each position of an ascending time table, the last position holding the same time;
     // empty when the table is not ascending (then every time is searched for).
-    static std::vector<uint64_t> last_equal_positions(const std::vector<uint64_t>& ts);
+    static std::vector<uint64_t> last_equal_positions(const std::vector<uint64_t>& ts) {
+        if (!std::is_sorted(ts.begin(), ts.end())) return {};
+        std::vector<uint64_t> last(ts.size());
+        for (size_t p = ts.size(); p-- > 0;) last[p] = p + 1 < ts.size() && ts[p + 1] == ts[p] ? last[p + 1] : p;
+        return last;
+    }
 
+    SlotIndices slot_indices(const fc::LoadedBlock& block);
     std::optional<fc::ReaderError> load_batch(std::vector<PendingBlock>& batch);
     fc::Status store_initial_values(const fc::LoadedBlock& block);
     void decode_group(size_t group, const std::vector<PendingBlock>& batch);
@@ -131,71 +235,78 @@ private:
 
     fc::FstReader& reader_;
     const fc::MetaData& meta_;
-    std::span<const uint32_t> id_of_signal_;
     const std::vector<uint64_t>& timestamps_;
-    ChangeLoadPlan plan_;
+    std::span<const uint32_t> group_starts_;  // group g holds signals [starts[g], starts[g + 1])
+    uint64_t batch_bytes_;
+    Sink& sink_;
     TimeIndexFinder finder_;
     std::vector<uint64_t> last_equal_;
     fc::BitMask all_signals_;
     std::vector<fc::DataSectionInfo> sections_;
     size_t next_section_ = 0;
     uint64_t end_time_ = 0;
-
-    std::vector<uint32_t> group_starts_;  // group g holds signals [starts[g], starts[g + 1])
-    std::vector<signal::ColumnBuilder> builders_;
     std::vector<std::vector<uint8_t>> buffers_;  // per group: one signal's unpacked data
     std::vector<std::optional<GroupFailure>> failures_;
 };
 
-std::vector<uint64_t> ChangeLoader::last_equal_positions(const std::vector<uint64_t>& ts) {
-    if (!std::is_sorted(ts.begin(), ts.end())) return {};
-    std::vector<uint64_t> last(ts.size());
-    for (size_t p = ts.size(); p-- > 0;) last[p] = p + 1 < ts.size() && ts[p + 1] == ts[p] ? last[p + 1] : p;
-    return last;
-}
-
-fc::Status ChangeLoader::store_initial_values(const fc::LoadedBlock& block) {
+template <typename Sink>
+fc::Status ChangeLoader<Sink>::store_initial_values(const fc::LoadedBlock& block) {
     const uint64_t index = index_of(block.start_time(), fc::kNoTimeIndex);
     return block.for_each_initial_value(meta_, all_signals_, [&](uint32_t signal, const fc::FstSignalValue& value) {
-        const uint32_t id = id_of(signal);
-        if (id == kNoSignalId || index >= timestamps_.size()) return;
-        signal::ColumnBuilder& builder = builders_[group_of(signal)];
+        auto target = sink_.target(group_of(signal), signal);
+        if (!target || index >= timestamps_.size()) return;
         if (value.is_real()) {
-            builder.set(id, index, signal::SignalValue::real(value.real));
+            target->set(index, signal::SignalValue::real(value.real));
         } else {
-            store_chars(builder, id, index, value.bytes);
+            store_chars(*target, index, value.bytes);
         }
     });
 }
 
-// Reads blocks until the batch holds batch_bytes (or the blocks run out). A failure to read a
+// A table is kept only when the slots do not simply follow each other: looking indices up
+// while decoding signal by signal jumps all over the table, which costs a cache miss a change.
+template <typename Sink>
+SlotIndices ChangeLoader<Sink>::slot_indices(const fc::LoadedBlock& block) {
+    SlotIndices indices;
+    indices.slots = block.slots_until(end_time_);
+    const uint64_t offset = block.time_table_offset();
+    for (uint64_t slot = 0; slot < indices.slots; ++slot) {
+        const uint64_t index =
+            index_of(block.times()[slot], offset == fc::kNoTimeIndex ? fc::kNoTimeIndex : offset + slot);
+        if (slot == 0) indices.first = index;
+        if (indices.table.empty()) {
+            if (index == indices.first + slot) continue;
+            indices.table.reserve(static_cast<size_t>(indices.slots));
+            for (uint64_t before = 0; before < slot; ++before) indices.table.push_back(indices.first + before);
+        }
+        indices.table.push_back(index);
+    }
+    return indices;
+}
+
+// Reads blocks until the batch holds batch_bytes_ (or the blocks run out). A failure to read a
 // block ends the batch; the blocks before it are still decoded, so errors come out in file
 // order.
-std::optional<fc::ReaderError> ChangeLoader::load_batch(std::vector<PendingBlock>& batch) {
+template <typename Sink>
+std::optional<fc::ReaderError> ChangeLoader<Sink>::load_batch(std::vector<PendingBlock>& batch) {
     uint64_t bytes = 0;
-    while (next_section_ < sections_.size() && (batch.empty() || bytes < plan_.batch_bytes)) {
+    while (next_section_ < sections_.size() && (batch.empty() || bytes < batch_bytes_)) {
         const size_t number = next_section_++;
         auto loaded = reader_.load_block(sections_[number], number == 0);
         if (!loaded.ok()) return std::move(loaded).error();
         if (fc::Status initial = store_initial_values(loaded.value()); !initial.ok()) return std::move(initial).error();
         PendingBlock pending{std::move(loaded).value(), {}, number};
-        const fc::LoadedBlock& block = pending.block;
-        const uint64_t offset = block.time_table_offset();
-        const uint64_t end_slot = block.slots_until(end_time_);
-        pending.index_of_slot.resize(static_cast<size_t>(end_slot));
-        for (uint64_t slot = 0; slot < end_slot; ++slot) {
-            pending.index_of_slot[slot] =
-                index_of(block.times()[slot], offset == fc::kNoTimeIndex ? fc::kNoTimeIndex : offset + slot);
-        }
-        bytes += block.byte_size() + end_slot * sizeof(uint64_t);
+        pending.indices = slot_indices(pending.block);
+        bytes += pending.block.byte_size() + pending.indices.table.size() * sizeof(uint64_t);
         batch.push_back(std::move(pending));
     }
     return std::nullopt;
 }
 
 // Decodes the group's signals block after block; stops at the group's first failure.
-void ChangeLoader::decode_group(size_t group, const std::vector<PendingBlock>& batch) {
-    SignalRecorder recorder(builders_[group]);
+template <typename Sink>
+void ChangeLoader<Sink>::decode_group(size_t group, const std::vector<PendingBlock>& batch) {
+    SignalRecorder<typename Sink::Target> recorder;
     std::vector<uint8_t>& buffer = buffers_[group];
     const uint32_t first = group_starts_[group];
     const uint32_t last = group_starts_[group + 1];
@@ -205,12 +316,12 @@ void ChangeLoader::decode_group(size_t group, const std::vector<PendingBlock>& b
         auto entry = std::lower_bound(entries.begin(), entries.end(), first,
                                       [](const fc::LoadedBlock::Entry& e, uint32_t s) { return e.signal < s; });
         for (; entry != entries.end() && entry->signal < last; ++entry) {
-            recorder.start(id_of(entry->signal), pending.index_of_slot.data(), timestamps_.size());
+            recorder.start(sink_.target(group, entry->signal), pending.indices, timestamps_.size());
             buffer.clear();
             auto location = block.unpack(*entry, buffer);
             fc::Status status = location.ok() ? fc::decode_changes(block.view(location.value(), buffer),
                                                                    meta_.signals[entry->signal], meta_.float_endian,
-                                                                   block.slot_count(), pending.index_of_slot.size(),
+                                                                   block.slot_count(), pending.indices.slots,
                                                                    recorder)
                                               : fc::Status(std::move(location).error());
             if (!status.ok()) {
@@ -223,7 +334,8 @@ void ChangeLoader::decode_group(size_t group, const std::vector<PendingBlock>& b
 
 // The failure a sequential decode would have met first: the earliest block, then the lowest
 // signal. Each group stops at its own first failure, which is its earliest.
-std::optional<fc::ReaderError> ChangeLoader::first_failure() {
+template <typename Sink>
+std::optional<fc::ReaderError> ChangeLoader<Sink>::first_failure() {
     std::optional<GroupFailure>* first = nullptr;
     for (auto& failure : failures_) {
         if (!failure) continue;
@@ -235,7 +347,8 @@ std::optional<fc::ReaderError> ChangeLoader::first_failure() {
     return std::move((*first)->error);
 }
 
-Result<signal::ColumnStore, fc::ReaderError> ChangeLoader::run(const signal::ParallelFor& parallel) {
+template <typename Sink>
+std::optional<fc::ReaderError> ChangeLoader<Sink>::run(const signal::ParallelFor& parallel) {
     fc::FstFilter filter;
     filter.start = 0;
     filter.end = meta_.header.end_time;
@@ -246,23 +359,31 @@ Result<signal::ColumnStore, fc::ReaderError> ChangeLoader::run(const signal::Par
         batch.clear();
         std::optional<fc::ReaderError> load_error = load_batch(batch);
         if (!batch.empty()) {
-            parallel(builders_.size(), [&](size_t group) { decode_group(group, batch); });
-            if (std::optional<fc::ReaderError> failure = first_failure()) return make_err(std::move(*failure));
+            parallel(group_starts_.size() - 1, [&](size_t group) { decode_group(group, batch); });
+            if (std::optional<fc::ReaderError> failure = first_failure()) return failure;
         }
-        if (load_error) return make_err(std::move(*load_error));
+        if (load_error) return load_error;
     }
-    batch.clear();
-    const std::vector<uint64_t> no_shifts(builders_.size(), 0);
-    return signal::ColumnBuilder::freeze_parts(builders_, no_shifts, timestamps_.size(), parallel);
+    return std::nullopt;
+}
+
+// Group g holds the signals [starts[g], starts[g + 1]), the groups about equal in size.
+std::vector<uint32_t> group_starts(size_t signals, size_t groups) {
+    groups = std::max<size_t>(1, std::min(groups, std::max<size_t>(signals, 1)));
+    std::vector<uint32_t> starts;
+    for (size_t g = 0; g <= groups; ++g) starts.push_back(static_cast<uint32_t>(g * signals / groups));
+    return starts;
 }
 
 }  // namespace
 
 size_t default_group_count(size_t signals, size_t workers) {
-    // Each builder keeps a small table entry for every id up to the largest it holds.
+    // Each group's column builder, when one is used, keeps a table entry for every id up to the
+    // largest it holds.
     constexpr size_t table_budget = size_t{32} << 20;
     constexpr size_t bytes_per_signal_and_group = 16;
-    const size_t by_memory = std::max<size_t>(1, table_budget / (std::max<size_t>(signals, 1) * bytes_per_signal_and_group));
+    const size_t by_memory =
+        std::max<size_t>(1, table_budget / (std::max<size_t>(signals, 1) * bytes_per_signal_and_group));
     return std::max<size_t>(1, std::min(4 * workers, by_memory));
 }
 
@@ -271,8 +392,19 @@ Result<signal::ColumnStore, fc::ReaderError> load_fst_changes(fc::FstReader& rea
                                                               const std::vector<uint64_t>& timestamps,
                                                               const signal::ParallelFor& parallel,
                                                               const ChangeLoadPlan& plan) {
-    ChangeLoader loader(reader, id_of_signal, timestamps, plan);
-    return loader.run(parallel);
+    const std::vector<uint32_t> starts = group_starts(reader.metadata().signals.size(), plan.groups);
+    if (plan.stream_columns) {
+        StreamSink streams(id_of_signal, timestamps.size());
+        ChangeLoader<StreamSink> loader(reader, timestamps, starts, plan.batch_bytes, streams);
+        if (std::optional<fc::ReaderError> error = loader.run(parallel)) return make_err(std::move(*error));
+        if (!streams.out_of_order()) return streams.freeze(starts, parallel);
+        // Some change lies before an earlier one of its signal (times out of order in the file):
+        // decode again into builders, which sort.
+    }
+    BuilderSink builders(id_of_signal, starts.size() - 1);
+    ChangeLoader<BuilderSink> loader(reader, timestamps, starts, plan.batch_bytes, builders);
+    if (std::optional<fc::ReaderError> error = loader.run(parallel)) return make_err(std::move(*error));
+    return builders.freeze(timestamps.size(), parallel);
 }
 
 }  // namespace quor_core::trace

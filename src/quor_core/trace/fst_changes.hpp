@@ -2,10 +2,12 @@
 // Loading the value changes of an opened FST file into columns.
 //
 // Blocks are read from the file in order, a batch at a time. The signals are split into groups
-// of neighbouring indices, and each group is decoded on the worker pool into a ColumnBuilder of
-// its own, block after block, so every signal's changes reach its builder in file order. The
-// groups hold disjoint signals, so freezing them together gives the values one builder fed with
-// all changes in turn would give.
+// of neighbouring indices, and the groups are decoded side by side on the worker pool, each
+// block after block, so every signal's changes arrive in file order. A signal's changes, in
+// ascending index order as they are in any well-formed file, stream straight into its column;
+// when some signal's are not, the file is decoded again into one ColumnBuilder per group, which
+// sorts. Either way the columns hold the values one ColumnBuilder fed with all changes in turn
+// would hold.
 
 #include <cstddef>
 #include <cstdint>
@@ -26,6 +28,8 @@ struct ChangeLoadPlan {
     size_t groups = 0;
     // Bytes of blocks read ahead of decoding (at least one block is always read).
     uint64_t batch_bytes = uint64_t{32} << 20;
+    // false: go straight to the column builders.
+    bool stream_columns = true;
 };
 
 // Decodes every change of every signal from time 0 to the header's end time and freezes them
