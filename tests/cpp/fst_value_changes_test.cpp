@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
+#include "fst_container/change_decoding.hpp"
 #include "fst_container/value_changes.hpp"
 #include "fst_test_writer.hpp"
 
@@ -108,6 +110,26 @@ TEST(FstDeltas, MultiBitRule) {
     const Buf packed = {0xF0, 0x81};
     unpack_bits(packed.data(), 12, out);
     EXPECT_EQ(std::string(out, 12), "111100001000");
+}
+
+// The packed form read as a number equals the characters the bits unpack to, read as a
+// two-state value: the last 64 bits, whatever the unused low bits of the last byte hold and
+// whether or not a whole word can be read at once.
+TEST(FstPackedBits, LowWordIsTheLastSixtyFourBits) {
+    std::mt19937_64 rng(7);
+    for (const std::uint32_t bits : {1u, 2u, 7u, 8u, 9u, 20u, 56u, 63u, 64u, 65u, 70u, 72u, 128u, 130u}) {
+        const std::size_t bytes = (bits + 7) / 8;
+        Buf data(bytes + 8);
+        for (auto& b : data) b = static_cast<std::uint8_t>(rng());
+        std::string chars(bits, ' ');
+        unpack_bits(data.data(), bits, chars.data());
+        std::uint64_t expected = 0;
+        for (const char c : chars) expected = (expected << 1) | static_cast<std::uint64_t>(c == '1');
+        for (const std::size_t readable : {bytes, data.size()}) {
+            const PackedBits packed{data.data(), bits, data.data() + readable};
+            EXPECT_EQ(packed.low_word(), expected) << bits << " bits, " << readable << " readable";
+        }
+    }
 }
 
 }  // namespace
