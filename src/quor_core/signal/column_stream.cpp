@@ -15,26 +15,35 @@ void ColumnStream::set(uint64_t index, SignalValue value) {
     }
 }
 
-void ColumnStream::flush_any() {
-    // An Unknown is filled over by the value before it, so it adds no run.
-    if (!has_pending_ || pending_kind_ == ValueKind::Unknown) return;
-    if (!started_ && pending_index_ > 0) writer_.append(0, ValueRef());
+// The first run starts at 0: Unknown up to the first value.
+void ColumnStream::start_runs() {
+    if (pending_index_ > 0) writer_.append(0, ValueRef());
     started_ = true;
-    switch (pending_kind_) {
-        case ValueKind::Uint: writer_.append(pending_index_, ValueRef::of_uint(pending_payload_)); break;
-        case ValueKind::Real: {
-            double d = 0;
-            std::memcpy(&d, &pending_payload_, sizeof d);
-            writer_.append(pending_index_, ValueRef::of_real(d));
-            break;
-        }
-        default: writer_.append(pending_index_, std::move(pending_heap_)); break;
+}
+
+// Flattened: the writer's run test, run-start mark and store in one body.
+[[gnu::flatten]] void ColumnStream::write_uint() {
+    if (!started_) start_runs();
+    writer_.append(pending_index_, ValueRef::of_uint(pending_payload_));
+    last_is_uint_ = true;
+    last_uint_ = pending_payload_;
+}
+
+void ColumnStream::write_other() {
+    if (!started_) start_runs();
+    if (pending_kind_ == ValueKind::Real) {
+        double d = 0;
+        std::memcpy(&d, &pending_payload_, sizeof d);
+        writer_.append(pending_index_, ValueRef::of_real(d));
+    } else {
+        writer_.append(pending_index_, std::move(pending_heap_));
     }
+    last_is_uint_ = false;
 }
 
 Column ColumnStream::finish() && {
-    flush();
-    has_pending_ = false;
+    write_pending();
+    pending_kind_ = ValueKind::Unknown;
     return std::move(writer_).finish();
 }
 

@@ -28,35 +28,39 @@ public:
     Column finish() &&;
 
 private:
-    // Makes index the pending one, writing out the value before it when the index moves on.
+    // Makes index the pending one, writing out the value pending before it when the index moves
+    // on. At first an Unknown is pending at 0, which writes nothing.
     bool accept(uint64_t index) {
         if (index >= length_) return false;
-        if (has_pending_) {
+        if (index != pending_index_) {
             if (index < pending_index_) {
                 out_of_order_ = true;
                 return false;
             }
-            if (index > pending_index_) flush();
+            write_pending();
+            pending_index_ = index;
         }
-        has_pending_ = true;
-        pending_index_ = index;
         return true;
     }
-    // Writes the pending value out; Uints, the bulk of most traces, without a call.
-    void flush() {
-        if (has_pending_ && started_ && pending_kind_ == ValueKind::Uint) {
-            writer_.append(pending_index_, ValueRef::of_uint(pending_payload_));
-        } else {
-            flush_any();
+    // A Uint equal to the last run's value only extends it, which is settled here without a
+    // call; an Unknown is filled over by the value before it, so it writes nothing.
+    void write_pending() {
+        if (pending_kind_ == ValueKind::Uint) {
+            if (!(last_is_uint_ && last_uint_ == pending_payload_)) write_uint();
+        } else if (pending_kind_ != ValueKind::Unknown) {
+            write_other();
         }
     }
-    void flush_any();
+    void write_uint();
+    void write_other();
+    void start_runs();
 
     ColumnWriter writer_;
     uint64_t length_;
-    bool has_pending_ = false;
-    bool started_ = false;  // the writer holds its first run
+    bool started_ = false;       // the writer holds its first run
+    bool last_is_uint_ = false;  // the writer's last run holds the Uint last_uint_
     bool out_of_order_ = false;
+    uint64_t last_uint_ = 0;
     ValueKind pending_kind_ = ValueKind::Unknown;
     uint64_t pending_index_ = 0;
     uint64_t pending_payload_ = 0;  // Uint value or Real bits

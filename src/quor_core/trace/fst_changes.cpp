@@ -15,22 +15,14 @@ namespace {
 
 namespace fc = fst_container;
 
-// Stores bit-vector characters: two-state ones as the Uint of their last 64 bits, without
-// building a value, the rest through convert_fst_bits.
+// Stores bit-vector characters as convert_fst_bits reads them; a two-state value as a plain Uint.
 template <typename Target>
 void store_chars(Target& target, uint64_t index, std::string_view chars) {
-    uint64_t bits = 0;
-    for (const char c : chars) {
-        if (c != '0' && c != '1') {
-            target.set(index, convert_fst_bits(chars));
-            return;
-        }
-        bits = (bits << 1) | static_cast<uint64_t>(c == '1');
-    }
-    if (chars.empty()) {
-        target.set(index, signal::SignalValue::unknown());
+    signal::SignalValue value = convert_fst_bits(chars);
+    if (value.kind() == signal::ValueKind::Uint) {
+        target.set_uint(index, value.as_uint());
     } else {
-        target.set_uint(index, bits);
+        target.set(index, std::move(value));
     }
 }
 
@@ -40,8 +32,6 @@ struct SlotIndices {
     uint64_t first = 0;
     std::vector<uint64_t> table;  // empty when the slots map to first + slot
     uint64_t slots = 0;           // slots delivered
-
-    uint64_t operator[](uint64_t slot) const { return table.empty() ? first + slot : table[slot]; }
 };
 
 // Receives the decoded changes of one signal at a time and stores them at their sample indices
@@ -52,30 +42,34 @@ public:
     // An index at or past limit is dropped, and so is everything when there is no target.
     void start(std::optional<Target> target, const SlotIndices& indices, uint64_t limit) {
         target_ = target.value_or(Target{});
-        indices_ = &indices;
+        table_ = indices.table.empty() ? nullptr : indices.table.data();
+        first_ = indices.first;
         limit_ = target ? limit : 0;
     }
 
     void packed(uint64_t slot, fc::PackedBits bits) {
-        const uint64_t index = (*indices_)[slot];
+        const uint64_t index = index_of(slot);
         if (index < limit_) target_.set_uint(index, bits.low_word());
     }
     void chars(uint64_t slot, std::string_view chars) {
-        const uint64_t index = (*indices_)[slot];
+        const uint64_t index = index_of(slot);
         if (index < limit_) store_chars(target_, index, chars);
     }
     void real(uint64_t slot, double value) {
-        const uint64_t index = (*indices_)[slot];
+        const uint64_t index = index_of(slot);
         if (index < limit_) target_.set(index, signal::SignalValue::real(value));
     }
     void text(uint64_t slot, std::string_view bytes) {
-        const uint64_t index = (*indices_)[slot];
+        const uint64_t index = index_of(slot);
         if (index < limit_) target_.set(index, convert_fst_text(bytes));
     }
 
 private:
+    uint64_t index_of(uint64_t slot) const { return table_ ? table_[slot] : first_ + slot; }
+
     Target target_{};
-    const SlotIndices* indices_ = nullptr;
+    const uint64_t* table_ = nullptr;
+    uint64_t first_ = 0;
     uint64_t limit_ = 0;
 };
 

@@ -1,5 +1,6 @@
 #include "trace/fst_values.hpp"
 
+#include <array>
 #include <vector>
 
 #include "fst_container/utf8.hpp"
@@ -8,38 +9,35 @@
 namespace quor_core::trace {
 namespace {
 
-bool is_four_state_char(char c) {
-    switch (c) {
-        case '-':
-        case 'X':
-        case 'Z':
-        case 'h':
-        case 'l':
-        case 'u':
-        case 'w':
-        case 'x':
-        case 'z': return true;
-        default: return false;
-    }
-}
+// What a character makes of a bit string: a 0 or 1 bit, a four-state bit, or text.
+enum CharClass : uint8_t { kZero, kOne, kFourState, kOther };
+
+constexpr std::array<uint8_t, 256> char_classes = [] {
+    std::array<uint8_t, 256> classes{};
+    classes.fill(kOther);
+    classes['0'] = kZero;
+    classes['1'] = kOne;
+    for (const char c : std::string_view("-XZhluwxz")) classes[static_cast<unsigned char>(c)] = kFourState;
+    return classes;
+}();
 
 }  // namespace
 
 signal::SignalValue convert_fst_bits(std::string_view bytes) {
     if (bytes.empty()) return signal::SignalValue::unknown();
-    bool binary = true;
-    for (const char c : bytes) {
-        if (is_four_state_char(c)) {
-            std::vector<uint8_t> bits;
-            bits.reserve(bytes.size());
-            for (const char d : bytes) bits.push_back(signal::bit_code(static_cast<unsigned char>(d)));
-            return signal::SignalValue::four_state(std::move(bits));
-        }
-        binary = binary && (c == '0' || c == '1');
-    }
-    if (!binary) return signal::SignalValue::text(fst_container::utf8_lossy(bytes));
+    unsigned seen = 0;  // one bit per CharClass met
     uint64_t value = 0;
-    for (const char c : bytes) value = (value << 1) | static_cast<uint64_t>(c == '1');
+    for (const char c : bytes) {
+        const uint8_t cls = char_classes[static_cast<unsigned char>(c)];
+        seen |= 1u << cls;
+        value = (value << 1) | static_cast<uint64_t>(cls == kOne);
+    }
+    if (seen & (1u << kFourState)) {
+        std::vector<uint8_t> bits(bytes.size());
+        for (size_t i = 0; i < bytes.size(); ++i) bits[i] = signal::bit_code(static_cast<unsigned char>(bytes[i]));
+        return signal::SignalValue::four_state(std::move(bits));
+    }
+    if (seen & (1u << kOther)) return signal::SignalValue::text(fst_container::utf8_lossy(bytes));
     return signal::SignalValue::uint(value);
 }
 
