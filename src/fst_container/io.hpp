@@ -146,7 +146,18 @@ Result<std::uint32_t> decode_varint_u32(const std::uint8_t*& p, const std::uint8
 // Hot-path form: false on truncation or an overlong encoding (p is then
 // unspecified; decode_varint_u32 from the same start gives the error).
 inline bool try_varint_u32(const std::uint8_t*& p, const std::uint8_t* end, std::uint32_t& out) {
-    if (p != end && *p < 0x80) {
+    // One and two bytes, the usual lengths in value changes (which of the two varies from change
+    // to change), without a branch on the length.
+    if (end - p >= 2) {
+        const std::uint32_t first = p[0];
+        const std::uint32_t second = p[1];
+        const std::uint32_t two = first >> 7;
+        if ((second >> 7 & two) == 0) {
+            out = (first & 0x7F) | ((second << 7) & (0u - two));
+            p += 1 + two;
+            return true;
+        }
+    } else if (p != end && *p < 0x80) {
         out = *p++;
         return true;
     }

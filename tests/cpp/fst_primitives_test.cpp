@@ -53,6 +53,36 @@ TEST(FstVarint, U32Limits) {
     }
 }
 
+// The hot-path decoder gives the same value, length and failures as the plain one on every
+// sequence of up to four interesting bytes (one- and two-byte forms, continuations, truncation).
+TEST(FstVarint, HotPathAgreesWithPlainDecoder) {
+    const std::uint8_t interesting[] = {0x00, 0x01, 0x7F, 0x80, 0x81, 0xFF};
+    std::vector<Buf> sequences = {{}};
+    for (std::size_t len = 1; len <= 4; ++len) {
+        const std::size_t before = sequences.size();
+        for (std::size_t i = 0; i < before; ++i) {
+            if (sequences[i].size() != len - 1) continue;
+            for (const std::uint8_t b : interesting) {
+                Buf next = sequences[i];
+                next.push_back(b);
+                sequences.push_back(next);
+            }
+        }
+    }
+    for (const Buf& bytes : sequences) {
+        const std::uint8_t* plain = bytes.data();
+        const auto expected = decode_varint_u32(plain, bytes.data() + bytes.size());
+        const std::uint8_t* hot = bytes.data();
+        std::uint32_t value = 0;
+        const bool ok = try_varint_u32(hot, bytes.data() + bytes.size(), value);
+        ASSERT_EQ(ok, expected.ok()) << testing::PrintToString(bytes);
+        if (ok) {
+            EXPECT_EQ(value, *expected) << testing::PrintToString(bytes);
+            EXPECT_EQ(hot, plain) << testing::PrintToString(bytes);
+        }
+    }
+}
+
 TEST(FstVarint, U64Limits) {
     Buf max(9, 0xFF);
     max.push_back(0x01);
