@@ -81,7 +81,9 @@ Status TimeOrderedWalk::unpack_selected(const LoadedBlock& block) {
     unpacked_.clear();
     locations_.clear();
     signal_locations_.clear();
-    location_of_owner_.assign(meta_.signals.size(), no_signal);
+    // Entries are by ascending signal; an alias's owner holds data, so it is an entry too.
+    const std::size_t span = block.entries().empty() ? 0 : block.entries().back().signal + std::size_t{1};
+    location_of_owner_.assign(span, no_signal);
     for (const LoadedBlock::Entry& entry : block.entries()) {
         if (!selected_.is_set(entry.signal)) continue;
         // Aliases share their target's data; it is unpacked once.
@@ -111,9 +113,10 @@ Status TimeOrderedWalk::schedule_next(std::uint32_t signal, std::uint64_t from_s
 
 Status TimeOrderedWalk::run(const LoadedBlock& block, std::uint64_t end_slot) {
     FST_CHECK(unpack_selected(block));
+    const std::size_t span = block.entries().empty() ? 0 : block.entries().back().signal + std::size_t{1};
     head_.assign(block.slot_count(), no_signal);
-    next_.assign(meta_.signals.size(), no_signal);
-    cursors_.assign(meta_.signals.size(), Cursor{});
+    next_.assign(span, no_signal);
+    cursors_.assign(span, Cursor{});
     for (const auto& [signal, location] : signal_locations_) {
         const std::span<const std::uint8_t> data = block.view(locations_[location], unpacked_);
         cursors_[signal] = Cursor{data.data(), data.data() + data.size(), 0};

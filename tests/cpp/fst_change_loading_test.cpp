@@ -218,16 +218,7 @@ Buf random_file(std::uint64_t seed) {
         block.alias_of.resize(signals);
         const std::size_t slot_limit = std::max<std::size_t>(slots, 1);
         for (std::size_t i = 0; i < signals; ++i) {
-            if (rng() % 4 == 0) {
-                // Share the data of an earlier signal of the same geometry, or have none.
-                for (std::size_t j = 0; j < i; ++j) {
-                    if (geometry[j] == geometry[i] && block.data[j] && rng() % 2) {
-                        block.alias_of[i] = static_cast<std::uint32_t>(j);
-                        break;
-                    }
-                }
-                continue;
-            }
+            if (rng() % 4 == 0) continue;
             Bytes changes;
             std::size_t slot = rng() % slot_limit;
             append_change(rng, geometry[i], static_cast<std::uint32_t>(slot), changes);
@@ -238,6 +229,13 @@ Buf random_file(std::uint64_t seed) {
                 append_change(rng, geometry[i], static_cast<std::uint32_t>(delta), changes);
             }
             block.data[i] = changes.b;
+        }
+        // Some signals without data share that of another signal of the same geometry, before
+        // or after them.
+        for (std::size_t i = 0; i < signals; ++i) {
+            if (block.data[i] || rng() % 2) continue;
+            const std::size_t j = rng() % signals;
+            if (geometry[j] == geometry[i] && block.data[j]) block.alias_of[i] = static_cast<std::uint32_t>(j);
         }
         last_time = block.end;
         blocks.push_back(vc_block(block));

@@ -26,12 +26,14 @@ void store_chars(Target& target, uint64_t index, std::string_view chars) {
     }
 }
 
-// Where a block's time slots land: sample index first + slot for every slot (a block whose
-// times are all distinct), else one sample index per slot.
+// Where a block's time slots land: sample index first + slot for the slots before straight
+// (all of them in a block whose times are distinct), one listed index per later slot. Blocks
+// often end on a time the next block starts with; those last slots map to the later index.
 struct SlotIndices {
     uint64_t first = 0;
-    std::vector<uint64_t> table;  // empty when the slots map to first + slot
-    uint64_t slots = 0;           // slots delivered
+    uint64_t straight = 0;
+    std::vector<uint64_t> rest;  // indices of the slots from straight on
+    uint64_t slots = 0;          // slots delivered
 };
 
 // Receives the decoded changes of one signal at a time and stores them at their sample indices
@@ -42,8 +44,9 @@ public:
     // An index at or past limit is dropped, and so is everything when there is no target.
     void start(std::optional<Target> target, const SlotIndices& indices, uint64_t limit) {
         target_ = target.value_or(Target{});
-        table_ = indices.table.empty() ? nullptr : indices.table.data();
         first_ = indices.first;
+        straight_ = indices.straight;
+        rest_ = indices.rest.data();
         limit_ = target ? limit : 0;
     }
 
@@ -65,11 +68,12 @@ public:
     }
 
 private:
-    uint64_t index_of(uint64_t slot) const { return table_ ? table_[slot] : first_ + slot; }
+    uint64_t index_of(uint64_t slot) const { return slot < straight_ ? first_ + slot : rest_[slot - straight_]; }
 
     Target target_{};
-    const uint64_t* table_ = nullptr;
     uint64_t first_ = 0;
+    uint64_t straight_ = 0;
+    const uint64_t* rest_ = nullptr;
     uint64_t limit_ = 0;
 };
 
@@ -257,24 +261,26 @@ fc::Status ChangeLoader<Sink>::store_initial_values(const fc::LoadedBlock& block
     });
 }
 
-// A table is kept only when the slots do not simply follow each other: looking indices up
-// while decoding signal by signal jumps all over the table, which costs a cache miss a change.
+// Indices are listed only from the first slot that does not follow on: looking them up while
+// decoding signal by signal jumps all over the list, a cache miss a change.
 template <typename Sink>
 SlotIndices ChangeLoader<Sink>::slot_indices(const fc::LoadedBlock& block) {
     SlotIndices indices;
     indices.slots = block.slots_until(end_time_);
     const uint64_t offset = block.time_table_offset();
+    bool straight = true;
     for (uint64_t slot = 0; slot < indices.slots; ++slot) {
         const uint64_t index =
             index_of(block.times()[slot], offset == fc::kNoTimeIndex ? fc::kNoTimeIndex : offset + slot);
         if (slot == 0) indices.first = index;
-        if (indices.table.empty()) {
-            if (index == indices.first + slot) continue;
-            indices.table.reserve(static_cast<size_t>(indices.slots));
-            for (uint64_t before = 0; before < slot; ++before) indices.table.push_back(indices.first + before);
+        if (straight && index == indices.first + slot) continue;
+        if (straight) {
+            straight = false;
+            indices.straight = slot;
         }
-        indices.table.push_back(index);
+        indices.rest.push_back(index);
     }
+    if (straight) indices.straight = indices.slots;
     return indices;
 }
 
@@ -291,7 +297,7 @@ std::optional<fc::ReaderError> ChangeLoader<Sink>::load_batch(std::vector<Pendin
         if (fc::Status initial = store_initial_values(loaded.value()); !initial.ok()) return std::move(initial).error();
         PendingBlock pending{std::move(loaded).value(), {}, number};
         pending.indices = slot_indices(pending.block);
-        bytes += pending.block.byte_size() + pending.indices.table.size() * sizeof(uint64_t);
+        bytes += pending.block.byte_size() + pending.indices.rest.size() * sizeof(uint64_t);
         batch.push_back(std::move(pending));
     }
     return std::nullopt;
