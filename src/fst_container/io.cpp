@@ -142,7 +142,30 @@ Status FileSource::seek(std::uint64_t pos) {
     return {};
 }
 
+Status FileSource::read_at(std::uint64_t pos, std::uint8_t* dst, std::size_t n) const {
+    while (n > 0) {
+        if (pos > static_cast<std::uint64_t>(INT64_MAX)) return ReaderError::unexpected_eof();
+        ssize_t got = 0;
+        do {
+            got = ::pread(fd_, dst, n, static_cast<off_t>(pos));
+        } while (got < 0 && errno == EINTR);
+        if (got < 0) return os_error(errno);
+        if (got == 0) return ReaderError::unexpected_eof();
+        const auto count = static_cast<std::size_t>(got);
+        dst += count;
+        n -= count;
+        pos += count;
+    }
+    return {};
+}
+
 // --- SliceSource ------------------------------------------------------------
+
+Status SliceSource::read_at(std::uint64_t pos, std::uint8_t* dst, std::size_t n) const {
+    if (pos > bytes_.size() || n > bytes_.size() - pos) return ReaderError::unexpected_eof();
+    if (n > 0) std::memcpy(dst, bytes_.data() + pos, n);
+    return {};
+}
 
 Result<std::size_t> SliceSource::read_some(std::uint8_t* dst, std::size_t n) {
     if (cursor_ >= bytes_.size()) return std::size_t{0};
@@ -151,6 +174,22 @@ Result<std::size_t> SliceSource::read_some(std::uint8_t* dst, std::size_t n) {
     if (take > 0) std::memcpy(dst, bytes_.data() + at, take);
     cursor_ += take;
     return take;
+}
+
+// --- SectionSource ----------------------------------------------------------
+
+Result<std::size_t> SectionSource::read_some(std::uint8_t* dst, std::size_t n) {
+    if (cursor_ >= length_) return std::size_t{0};
+    const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(n, length_ - cursor_));
+    FST_CHECK(inner_.seek(start_ + cursor_));
+    FST_TRY(const std::size_t got, inner_.read_some(dst, take));
+    cursor_ += got;
+    return got;
+}
+
+Status SectionSource::read_at(std::uint64_t pos, std::uint8_t* dst, std::size_t n) const {
+    if (pos > length_ || n > length_ - pos) return ReaderError::unexpected_eof();
+    return inner_.read_at(start_ + pos, dst, n);
 }
 
 // --- varints ----------------------------------------------------------------

@@ -31,6 +31,11 @@ public:
     // The bytes from the current position on when they are in memory;
     // an empty span for file-backed sources.
     virtual std::span<const std::uint8_t> contiguous() const { return {}; }
+    // All bytes of a source that holds them in memory; empty for a file.
+    virtual std::span<const std::uint8_t> held() const { return {}; }
+    // Reads exactly n bytes at pos. It moves no position and fills no buffer, so any number of
+    // threads may call it at once.
+    virtual Status read_at(std::uint64_t pos, std::uint8_t* dst, std::size_t n) const = 0;
 
     std::uint64_t remaining() const {
         const std::uint64_t pos = position();
@@ -58,6 +63,7 @@ public:
     std::uint64_t position() const override { return position_; }
     Status seek(std::uint64_t pos) override;
     std::uint64_t size() const override { return size_; }
+    Status read_at(std::uint64_t pos, std::uint8_t* dst, std::size_t n) const override;
 
 private:
     FileSource(int fd, std::uint64_t size, std::size_t buffer_size);
@@ -86,6 +92,8 @@ public:
         return cursor_ < bytes_.size() ? bytes_.subspan(static_cast<std::size_t>(cursor_))
                                        : std::span<const std::uint8_t>{};
     }
+    std::span<const std::uint8_t> held() const override { return bytes_; }
+    Status read_at(std::uint64_t pos, std::uint8_t* dst, std::size_t n) const override;
 
 private:
     std::span<const std::uint8_t> bytes_;
@@ -102,10 +110,47 @@ public:
     Status seek(std::uint64_t pos) override { return slice_.seek(pos); }
     std::uint64_t size() const override { return slice_.size(); }
     std::span<const std::uint8_t> contiguous() const override { return slice_.contiguous(); }
+    std::span<const std::uint8_t> held() const override { return slice_.held(); }
+    Status read_at(std::uint64_t pos, std::uint8_t* dst, std::size_t n) const override {
+        return slice_.read_at(pos, dst, n);
+    }
 
 private:
     std::vector<std::uint8_t> bytes_;
     SliceSource slice_;
+};
+
+// A stretch of another source read as a source of its own: positions count from the
+// stretch's start and reads end at its end. The other source must outlive it.
+class SectionSource final : public ByteSource {
+public:
+    // start + length must lie within inner.
+    SectionSource(ByteSource& inner, std::uint64_t start, std::uint64_t length)
+        : inner_(inner), start_(start), length_(length) {}
+
+    Result<std::size_t> read_some(std::uint8_t* dst, std::size_t n) override;
+    std::uint64_t position() const override { return cursor_; }
+    Status seek(std::uint64_t pos) override {
+        cursor_ = pos;
+        return {};
+    }
+    std::uint64_t size() const override { return length_; }
+    std::span<const std::uint8_t> contiguous() const override {
+        const std::span<const std::uint8_t> all = held();
+        return cursor_ < all.size() ? all.subspan(static_cast<std::size_t>(cursor_)) : std::span<const std::uint8_t>{};
+    }
+    std::span<const std::uint8_t> held() const override {
+        const std::span<const std::uint8_t> all = inner_.held();
+        if (all.empty()) return {};
+        return all.subspan(static_cast<std::size_t>(start_), static_cast<std::size_t>(length_));
+    }
+    Status read_at(std::uint64_t pos, std::uint8_t* dst, std::size_t n) const override;
+
+private:
+    ByteSource& inner_;
+    std::uint64_t start_;
+    std::uint64_t length_;
+    std::uint64_t cursor_ = 0;
 };
 
 // --- primitives -----------------------------------------------------------

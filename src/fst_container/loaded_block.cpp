@@ -12,6 +12,7 @@ namespace fst_container {
 namespace {
 
 constexpr std::uint64_t vc_block_head = 32;
+constexpr std::uint64_t max_varint_u32_length = 5;
 
 PackType pack_type_from(std::uint8_t b) {
     if (b == '4') return PackType::Lz4;
@@ -25,17 +26,16 @@ Result<LoadedBlock> LoadedBlock::read(ByteSource& src, const MetaData& meta, con
                                       bool first) {
     LoadedBlock block;
     block.time_table_offset_ = section.time_table_offset;
-    // The whole block is read at once; everything below parses memory.
     FST_CHECK(src.seek(section.file_offset));
     FST_TRY(const std::uint64_t section_len, read_u64(src));
     if (section_len < vc_block_head || section_len - 8 > src.remaining()) {
         return ReaderError::unexpected_eof("unexpected eof");
     }
-    block.size_ = static_cast<std::size_t>(section_len);
-    block.bytes_ = std::make_unique_for_overwrite<std::uint8_t[]>(block.size_);
-    FST_CHECK(src.seek(section.file_offset));
-    FST_CHECK(src.read_exact(block.bytes_.get(), block.size_));
-    SliceSource blk(std::span<const std::uint8_t>(block.bytes_.get(), block.size_));
+    block.source_ = &src;
+    block.section_start_ = section.file_offset;
+    block.section_length_ = section_len;
+    // Positions below count from the section's start, and reads end at its end.
+    SectionSource blk(src, section.file_offset, section_len);
 
     FST_CHECK(blk.seek(8));
     FST_TRY(block.start_time_, read_u64(blk));
@@ -120,26 +120,52 @@ Status LoadedBlock::for_each_initial_value(const MetaData& meta, const BitMask& 
     return {};
 }
 
-Result<LoadedBlock::DataLocation> LoadedBlock::unpack(const Entry& entry, std::vector<std::uint8_t>& buffer) const {
+Result<LoadedBlock::DataWindow> LoadedBlock::window(std::span<const Entry> entries,
+                                                    std::vector<std::uint8_t>& buffer) const {
+    if (entries.empty()) return DataWindow{};
+    std::uint64_t start = UINT64_MAX;
+    std::uint64_t end = 0;
+    for (const Entry& entry : entries) {
+        start = std::min(start, data_start_ + entry.offset);
+        end = std::max(end, data_start_ + entry.offset + entry.length);
+    }
+    // A zlib stream may run on past its entry (its stated length counts from after the length
+    // varint); the window takes in the bytes it may reach, up to the end of the section.
+    if (pack_ == PackType::Zlib) end += max_varint_u32_length;
+    end = std::min(end, section_length_);
+    start = std::min(start, end);
+    if (const std::span<const std::uint8_t> held = source_->held(); !held.empty()) {
+        return DataWindow(held.data() + section_start_ + start, start, end);
+    }
+    buffer.resize(static_cast<std::size_t>(end - start));
+    FST_CHECK(source_->read_at(section_start_ + start, buffer.data(), buffer.size()));
+    return DataWindow(buffer.data(), start, end);
+}
+
+Result<LoadedBlock::DataLocation> LoadedBlock::unpack(const Entry& entry, const DataWindow& window,
+                                                      std::vector<std::uint8_t>& buffer) const {
     const std::uint64_t entry_start = data_start_ + entry.offset;
     const std::uint64_t entry_len = entry.length;
     if (entry_start > data_end_ || entry_len > data_end_ - entry_start) {
         return ReaderError::invalid_data("signal data lies outside its block");
     }
-    const std::uint8_t* const base = bytes_.get();
-    const std::uint8_t* p = base + entry_start;
-    const std::uint8_t* const entry_end = p + entry_len;
+    if (entry_start < window.start_ || entry_start + entry_len > window.end_) {
+        return ReaderError::invalid_data("signal data outside the window read for it");
+    }
+    const std::uint8_t* const base = window.base_ + (entry_start - window.start_);
+    const std::uint8_t* p = base;
+    const std::uint8_t* const entry_end = base + entry_len;
     FST_TRY(const std::uint32_t uncompressed, decode_varint_u32(p, entry_end));
-    const auto header_len = static_cast<std::size_t>(p - (base + entry_start));
+    const auto header_len = static_cast<std::size_t>(p - base);
     if (uncompressed == 0) {
-        return DataLocation{false, static_cast<std::size_t>(entry_start) + header_len,
+        return DataLocation{false, static_cast<std::size_t>(entry_start - window.start_) + header_len,
                             static_cast<std::size_t>(entry_len) - header_len};
     }
     std::span<const std::uint8_t> input(p, entry_end);
     const std::uint64_t ratio = pack_ == PackType::Zlib ? max_deflate_ratio : max_lz4_ratio;
     if (pack_ == PackType::Zlib) {
         // The zlib stream ends by itself; its stated length is the whole entry.
-        const std::size_t avail = size_ - static_cast<std::size_t>(p - base);
+        const auto avail = static_cast<std::size_t>(window.end_ - (entry_start + header_len));
         input = std::span<const std::uint8_t>(p, std::min<std::size_t>(avail, static_cast<std::size_t>(entry_len)));
     }
     if (!expansion_plausible(input.size(), uncompressed, ratio)) {
@@ -168,9 +194,9 @@ Result<LoadedBlock::DataLocation> LoadedBlock::unpack(const Entry& entry, std::v
     return DataLocation{true, out_start, produced};
 }
 
-std::span<const std::uint8_t> LoadedBlock::view(const DataLocation& location,
+std::span<const std::uint8_t> LoadedBlock::view(const DataLocation& location, const DataWindow& window,
                                                 const std::vector<std::uint8_t>& buffer) const {
-    const std::uint8_t* base = location.in_buffer ? buffer.data() : bytes_.get();
+    const std::uint8_t* base = location.in_buffer ? buffer.data() : window.base_;
     return {base + location.offset, location.length};
 }
 

@@ -1,13 +1,15 @@
 #pragma once
-// LoadedBlock: one value-change block read into memory, with its time table, initial values and
-// chain table parsed. The per-signal change data stays packed until a caller unpacks it.
+// LoadedBlock: one value-change block with its time table, initial values and chain table read
+// and parsed. The per-signal change data stays in the source until a caller takes a window of
+// it (a view of a source held in memory, or read into the caller's buffer) and unpacks entries
+// from there.
 //
-// Reading a block needs the file; everything after that only reads the block, so several
-// threads may unpack and decode the signals of one block at once, each with buffers of its own.
+// Reading a block seeks in the source; windows are read at fixed positions without moving it,
+// so several threads may take windows of one block and decode its signals at once, each with
+// buffers of its own. A block refers to its source, which must outlive it.
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <span>
 #include <vector>
 
@@ -29,7 +31,20 @@ public:
         std::uint32_t offset;  // of the data, from the pack-type byte
         std::uint32_t length;
     };
-    // Where an entry's change data lies once unpacked: in the block, or in the caller's buffer.
+    // A stretch of the block's signal data in memory.
+    class DataWindow {
+    public:
+        DataWindow() = default;
+
+    private:
+        friend class LoadedBlock;
+        DataWindow(const std::uint8_t* base, std::uint64_t start, std::uint64_t end)
+            : base_(base), start_(start), end_(end) {}
+        const std::uint8_t* base_ = nullptr;  // the byte at block position start_
+        std::uint64_t start_ = 0;
+        std::uint64_t end_ = 0;
+    };
+    // Where an entry's change data lies once unpacked: in its window, or in the caller's buffer.
     struct DataLocation {
         bool in_buffer = false;
         std::size_t offset = 0;
@@ -41,9 +56,10 @@ public:
     static Result<LoadedBlock> read(ByteSource& src, const MetaData& meta, const DataSectionInfo& section,
                                     bool first);
 
-    // Bytes held: the block as read and its decoded tables.
+    // Bytes of the block's tables and of its signal data.
     std::uint64_t byte_size() const {
-        return size_ + frame_.size() + times_.size() * sizeof(std::uint64_t) + entries_.size() * sizeof(Entry);
+        return (data_end_ - data_start_) + frame_.size() + times_.size() * sizeof(std::uint64_t) +
+               entries_.size() * sizeof(Entry);
     }
     std::uint64_t start_time() const { return start_time_; }
     const std::vector<std::uint64_t>& times() const { return times_; }
@@ -62,25 +78,30 @@ public:
     // Signals with change data, by ascending index; aliases resolved.
     const std::vector<Entry>& entries() const { return entries_; }
 
-    // Unpacks an entry's change data: stored data stays in the block, compressed data is
-    // appended to buffer.
-    Result<DataLocation> unpack(const Entry& entry, std::vector<std::uint8_t>& buffer) const;
-    std::span<const std::uint8_t> view(const DataLocation& location, const std::vector<std::uint8_t>& buffer) const;
+    // The data of a run of entries (a subrange of entries()): a view of a source held in memory,
+    // else read into buffer.
+    Result<DataWindow> window(std::span<const Entry> entries, std::vector<std::uint8_t>& buffer) const;
+
+    // Unpacks an entry from a window holding it: stored data stays in the window, compressed
+    // data is appended to buffer.
+    Result<DataLocation> unpack(const Entry& entry, const DataWindow& window, std::vector<std::uint8_t>& buffer) const;
+    std::span<const std::uint8_t> view(const DataLocation& location, const DataWindow& window,
+                                       const std::vector<std::uint8_t>& buffer) const;
 
 private:
     LoadedBlock() = default;
 
-    // The whole section; not zeroed before it is read.
-    std::unique_ptr<std::uint8_t[]> bytes_;
-    std::size_t size_ = 0;
+    const ByteSource* source_ = nullptr;
+    std::uint64_t section_start_ = 0;  // position of the section in the source
+    std::uint64_t section_length_ = 0;
     std::uint64_t start_time_ = 0;
     std::vector<std::uint64_t> times_;
     std::uint64_t time_table_offset_ = kNoTimeIndex;
     bool has_frame_ = false;
     std::vector<std::uint8_t> frame_;
     PackType pack_ = PackType::Zlib;
-    std::uint64_t data_end_ = 0;  // end of the signal data (start of the chain table)
-    std::uint64_t data_start_ = 0;  // position of the pack-type byte
+    std::uint64_t data_start_ = 0;  // block position of the pack-type byte
+    std::uint64_t data_end_ = 0;    // end of the signal data (start of the chain table)
     std::vector<Entry> entries_;
 };
 

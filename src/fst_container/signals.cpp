@@ -68,6 +68,8 @@ private:
     const BitMask& selected_;
     std::string unpacked_bits_;
     CallbackVisitor visitor_;
+    std::vector<std::uint8_t> window_bytes_;
+    LoadedBlock::DataWindow window_;
     std::vector<std::uint8_t> unpacked_;
     std::vector<LoadedBlock::DataLocation> locations_;
     std::vector<std::uint32_t> location_of_owner_;
@@ -84,12 +86,13 @@ Status TimeOrderedWalk::unpack_selected(const LoadedBlock& block) {
     // Entries are by ascending signal; an alias's owner holds data, so it is an entry too.
     const std::size_t span = block.entries().empty() ? 0 : block.entries().back().signal + std::size_t{1};
     location_of_owner_.assign(span, no_signal);
+    FST_TRY(window_, block.window(block.entries(), window_bytes_));
     for (const LoadedBlock::Entry& entry : block.entries()) {
         if (!selected_.is_set(entry.signal)) continue;
         // Aliases share their target's data; it is unpacked once.
         std::uint32_t& location = location_of_owner_[entry.owner];
         if (location == no_signal) {
-            FST_TRY(const LoadedBlock::DataLocation unpacked, block.unpack(entry, unpacked_));
+            FST_TRY(const LoadedBlock::DataLocation unpacked, block.unpack(entry, window_, unpacked_));
             location = static_cast<std::uint32_t>(locations_.size());
             locations_.push_back(unpacked);
         }
@@ -118,7 +121,7 @@ Status TimeOrderedWalk::run(const LoadedBlock& block, std::uint64_t end_slot) {
     next_.assign(span, no_signal);
     cursors_.assign(span, Cursor{});
     for (const auto& [signal, location] : signal_locations_) {
-        const std::span<const std::uint8_t> data = block.view(locations_[location], unpacked_);
+        const std::span<const std::uint8_t> data = block.view(locations_[location], window_, unpacked_);
         cursors_[signal] = Cursor{data.data(), data.data() + data.size(), 0};
         if (!data.empty()) FST_CHECK(schedule_next(signal, 0));
     }

@@ -243,7 +243,11 @@ private:
     std::vector<fc::DataSectionInfo> sections_;
     size_t next_section_ = 0;
     uint64_t end_time_ = 0;
-    std::vector<std::vector<uint8_t>> buffers_;  // per group: one signal's unpacked data
+    struct GroupBuffers {
+        std::vector<uint8_t> window;    // the group's signal data of a block, read from a file
+        std::vector<uint8_t> unpacked;  // one signal's data, decompressed
+    };
+    std::vector<GroupBuffers> buffers_;
     std::vector<std::optional<GroupFailure>> failures_;
 };
 
@@ -307,27 +311,31 @@ std::optional<fc::ReaderError> ChangeLoader<Sink>::load_batch(std::vector<Pendin
 template <typename Sink>
 void ChangeLoader<Sink>::decode_group(size_t group, const std::vector<PendingBlock>& batch) {
     SignalRecorder<typename Sink::Target> recorder;
-    std::vector<uint8_t>& buffer = buffers_[group];
+    GroupBuffers& buffers = buffers_[group];
     const uint32_t first = group_starts_[group];
     const uint32_t last = group_starts_[group + 1];
+    const auto by_signal = [](const fc::LoadedBlock::Entry& e, uint32_t s) { return e.signal < s; };
     for (const PendingBlock& pending : batch) {
         const fc::LoadedBlock& block = pending.block;
         const auto& entries = block.entries();
-        auto entry = std::lower_bound(entries.begin(), entries.end(), first,
-                                      [](const fc::LoadedBlock::Entry& e, uint32_t s) { return e.signal < s; });
-        for (; entry != entries.end() && entry->signal < last; ++entry) {
+        const auto begin = std::lower_bound(entries.begin(), entries.end(), first, by_signal);
+        const auto end = std::lower_bound(begin, entries.end(), last, by_signal);
+        if (begin == end) continue;
+        const auto fail = [&](uint32_t signal, fc::ReaderError error) {
+            failures_[group] = GroupFailure{pending.number, signal, std::move(error)};
+        };
+        // The group's signals lie side by side in the block: one read for all of them.
+        auto window = block.window(std::span(begin, end), buffers.window);
+        if (!window.ok()) return fail(begin->signal, std::move(window).error());
+        for (auto entry = begin; entry != end; ++entry) {
             recorder.start(sink_.target(group, entry->signal), pending.indices, timestamps_.size());
-            buffer.clear();
-            auto location = block.unpack(*entry, buffer);
-            fc::Status status = location.ok() ? fc::decode_changes(block.view(location.value(), buffer),
+            buffers.unpacked.clear();
+            auto location = block.unpack(*entry, window.value(), buffers.unpacked);
+            fc::Status status = location.ok() ? fc::decode_changes(block.view(location.value(), window.value(), buffers.unpacked),
                                                                    meta_.signals[entry->signal], meta_.float_endian,
-                                                                   block.slot_count(), pending.indices.slots,
-                                                                   recorder)
+                                                                   block.slot_count(), pending.indices.slots, recorder)
                                               : fc::Status(std::move(location).error());
-            if (!status.ok()) {
-                failures_[group] = GroupFailure{pending.number, entry->signal, std::move(status).error()};
-                return;
-            }
+            if (!status.ok()) return fail(entry->signal, std::move(status).error());
         }
     }
 }
@@ -364,6 +372,7 @@ std::optional<fc::ReaderError> ChangeLoader<Sink>::run(const signal::ParallelFor
         }
         if (load_error) return load_error;
     }
+    buffers_ = {};  // the columns are still to be finished: give the memory back first
     return std::nullopt;
 }
 
