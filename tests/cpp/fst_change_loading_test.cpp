@@ -36,10 +36,11 @@ using quor_core::trace::ChangeLoadPlan;
 using quor_core::trace::FstTrace;
 using Buf = std::vector<std::uint8_t>;
 
-// Signal groups, bytes per batch (1: a batch per block), streamed columns or builders.
+// Signal groups, bytes per batch (1: a batch per block), streamed columns or builders, bytes
+// of signal data read at once (1: a read per signal).
 const std::vector<ChangeLoadPlan> plans = {
-    {1, uint64_t{1} << 30, true}, {2, 1, true}, {3, 200, true}, {64, 1, true},
-    {1, uint64_t{1} << 30, false}, {4, 1, false},
+    {1, uint64_t{1} << 30, true, 1 << 20}, {2, 1, true, 1}, {3, 200, true, 40}, {64, 1, true, 1 << 20},
+    {1, uint64_t{1} << 30, false, 1 << 20}, {4, 1, false, 1},
 };
 
 // The plain reading, by signal index, and the signal index of each full name.
@@ -93,7 +94,10 @@ bool same_reading(const SignalValue& a, const SignalValue& b) {
     return a == b;
 }
 
-// The file loaded from disk (its signal data read in windows) rather than from memory.
+// The file loaded from disk (its signal data read from the file in windows, here down to a
+// read per signal) rather than from memory.
+const ChangeLoadPlan disk_plan = {3, uint64_t{1} << 30, true, 1};
+
 quor_core::Result<FstTrace, std::string> load_from_disk(const Buf& file) {
     char name[] = "/tmp/quor_fst_changes_XXXXXX";
     const int fd = mkstemp(name);
@@ -101,7 +105,7 @@ quor_core::Result<FstTrace, std::string> load_from_disk(const Buf& file) {
     close(fd);
     std::ofstream(name, std::ios::binary)
         .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
-    auto loaded = FstTrace::from_file(name);
+    auto loaded = FstTrace::from_file(name, disk_plan);
     std::remove(name);
     return loaded;
 }
@@ -111,7 +115,7 @@ quor_core::Result<FstTrace, std::string> load_from_disk(const Buf& file) {
 void expect_all_plans_match(const Buf& file, const std::string& what) {
     const Reference ref = reference_load(file);
     for (std::size_t p = 0; p <= plans.size(); ++p) {
-        const ChangeLoadPlan plan = p < plans.size() ? plans[p] : ChangeLoadPlan{};
+        const ChangeLoadPlan plan = p < plans.size() ? plans[p] : disk_plan;
         auto loaded = p < plans.size() ? FstTrace::from_bytes(file, plan) : load_from_disk(file);
         ASSERT_TRUE(loaded.ok()) << what << ": " << loaded.error();
         const FstTrace& trace = loaded.value();

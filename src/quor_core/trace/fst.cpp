@@ -115,10 +115,10 @@ Result<FstTrace, std::string> load(std::unique_ptr<fc::ByteSource> source, Chang
 
 }  // namespace
 
-Result<FstTrace, std::string> FstTrace::from_file(const std::string& path) {
+Result<FstTrace, std::string> FstTrace::from_file(const std::string& path, const ChangeLoadPlan& plan) {
     auto file = fc::FileSource::open(path, fc::FileSource::default_buffer_size);
     if (!file.ok()) return make_err("Failed to open " + path + ": " + util::os_error_text(file.error().os_error));
-    return load(std::make_unique<fc::FileSource>(std::move(file).value()), ChangeLoadPlan{});
+    return load(std::make_unique<fc::FileSource>(std::move(file).value()), plan);
 }
 
 Result<FstTrace, std::string> FstTrace::from_bytes(std::vector<uint8_t> bytes, const ChangeLoadPlan& plan) {

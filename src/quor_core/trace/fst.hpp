@@ -17,7 +17,7 @@ public:
 
     // The loaded trace, or one of the messages "Failed to open <path>: <os error>",
     // "FST open: ...", "FST hierarchy: ..." or "FST signals: ...".
-    static Result<FstTrace, std::string> from_file(const std::string& path);
+    static Result<FstTrace, std::string> from_file(const std::string& path, const ChangeLoadPlan& plan = {});
 
     // The same from the bytes of a whole file held in memory (fuzzing, tests); plan sets how
     // the value changes are split into work.

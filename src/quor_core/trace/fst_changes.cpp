@@ -36,6 +36,21 @@ struct SlotIndices {
     uint64_t slots = 0;          // slots delivered
 };
 
+// The end of a run of entries from first whose data spans at most window_bytes (one entry at
+// least).
+template <typename Iterator>
+Iterator window_limit(Iterator first, Iterator end, uint64_t window_bytes) {
+    uint64_t low = first->offset;
+    uint64_t high = uint64_t{first->offset} + first->length;
+    Iterator next = first + 1;
+    for (; next != end; ++next) {
+        low = std::min<uint64_t>(low, next->offset);
+        high = std::max<uint64_t>(high, uint64_t{next->offset} + next->length);
+        if (high - low > window_bytes) break;
+    }
+    return next;
+}
+
 // Receives the decoded changes of one signal at a time and stores them at their sample indices
 // in a Target (set_uint(index, value), set(index, SignalValue)).
 template <typename Target>
@@ -189,12 +204,12 @@ template <typename Sink>
 class ChangeLoader {
 public:
     ChangeLoader(fc::FstReader& reader, const std::vector<uint64_t>& timestamps, std::span<const uint32_t> group_starts,
-                 uint64_t batch_bytes, Sink& sink)
+                 const ChangeLoadPlan& plan, Sink& sink)
         : reader_(reader),
           meta_(reader.metadata()),
           timestamps_(timestamps),
           group_starts_(group_starts),
-          batch_bytes_(batch_bytes),
+          plan_(plan),
           sink_(sink),
           finder_(timestamps),
           last_equal_(last_equal_positions(timestamps)),
@@ -235,7 +250,7 @@ private:
     const fc::MetaData& meta_;
     const std::vector<uint64_t>& timestamps_;
     std::span<const uint32_t> group_starts_;  // group g holds signals [starts[g], starts[g + 1])
-    uint64_t batch_bytes_;
+    ChangeLoadPlan plan_;
     Sink& sink_;
     TimeIndexFinder finder_;
     std::vector<uint64_t> last_equal_;
@@ -288,13 +303,13 @@ SlotIndices ChangeLoader<Sink>::slot_indices(const fc::LoadedBlock& block) {
     return indices;
 }
 
-// Reads blocks until the batch holds batch_bytes_ (or the blocks run out). A failure to read a
+// Reads blocks until the batch holds batch_bytes (or the blocks run out). A failure to read a
 // block ends the batch; the blocks before it are still decoded, so errors come out in file
 // order.
 template <typename Sink>
 std::optional<fc::ReaderError> ChangeLoader<Sink>::load_batch(std::vector<PendingBlock>& batch) {
     uint64_t bytes = 0;
-    while (next_section_ < sections_.size() && (batch.empty() || bytes < batch_bytes_)) {
+    while (next_section_ < sections_.size() && (batch.empty() || bytes < plan_.batch_bytes)) {
         const size_t number = next_section_++;
         auto loaded = reader_.load_block(sections_[number], number == 0);
         if (!loaded.ok()) return std::move(loaded).error();
@@ -324,18 +339,24 @@ void ChangeLoader<Sink>::decode_group(size_t group, const std::vector<PendingBlo
         const auto fail = [&](uint32_t signal, fc::ReaderError error) {
             failures_[group] = GroupFailure{pending.number, signal, std::move(error)};
         };
-        // The group's signals lie side by side in the block: one read for all of them.
-        auto window = block.window(std::span(begin, end), buffers.window);
-        if (!window.ok()) return fail(begin->signal, std::move(window).error());
-        for (auto entry = begin; entry != end; ++entry) {
-            recorder.start(sink_.target(group, entry->signal), pending.indices, timestamps_.size());
-            buffers.unpacked.clear();
-            auto location = block.unpack(*entry, window.value(), buffers.unpacked);
-            fc::Status status = location.ok() ? fc::decode_changes(block.view(location.value(), window.value(), buffers.unpacked),
-                                                                   meta_.signals[entry->signal], meta_.float_endian,
-                                                                   block.slot_count(), pending.indices.slots, recorder)
-                                              : fc::Status(std::move(location).error());
-            if (!status.ok()) return fail(entry->signal, std::move(status).error());
+        // The group's signals lie side by side in the block: they are read a window of several
+        // at a time, into a buffer small enough to stay in cache and be reused.
+        for (auto window_begin = begin; window_begin != end;) {
+            const auto window_end = window_limit(window_begin, end, plan_.window_bytes);
+            auto window = block.window(std::span(window_begin, window_end), buffers.window);
+            if (!window.ok()) return fail(window_begin->signal, std::move(window).error());
+            for (auto entry = window_begin; entry != window_end; ++entry) {
+                recorder.start(sink_.target(group, entry->signal), pending.indices, timestamps_.size());
+                buffers.unpacked.clear();
+                auto location = block.unpack(*entry, window.value(), buffers.unpacked);
+                fc::Status status =
+                    location.ok() ? fc::decode_changes(block.view(location.value(), window.value(), buffers.unpacked),
+                                                       meta_.signals[entry->signal], meta_.float_endian,
+                                                       block.slot_count(), pending.indices.slots, recorder)
+                                  : fc::Status(std::move(location).error());
+                if (!status.ok()) return fail(entry->signal, std::move(status).error());
+            }
+            window_begin = window_end;
         }
     }
 }
@@ -404,14 +425,14 @@ Result<signal::ColumnStore, fc::ReaderError> load_fst_changes(fc::FstReader& rea
     const std::vector<uint32_t> starts = group_starts(reader.metadata().signals.size(), plan.groups);
     if (plan.stream_columns) {
         StreamSink streams(id_of_signal, timestamps.size());
-        ChangeLoader<StreamSink> loader(reader, timestamps, starts, plan.batch_bytes, streams);
+        ChangeLoader<StreamSink> loader(reader, timestamps, starts, plan, streams);
         if (std::optional<fc::ReaderError> error = loader.run(parallel)) return make_err(std::move(*error));
         if (!streams.out_of_order()) return streams.freeze(starts, parallel);
         // Some change lies before an earlier one of its signal (times out of order in the file):
         // decode again into builders, which sort.
     }
     BuilderSink builders(id_of_signal, starts.size() - 1);
-    ChangeLoader<BuilderSink> loader(reader, timestamps, starts, plan.batch_bytes, builders);
+    ChangeLoader<BuilderSink> loader(reader, timestamps, starts, plan, builders);
     if (std::optional<fc::ReaderError> error = loader.run(parallel)) return make_err(std::move(*error));
     return builders.freeze(timestamps.size(), parallel);
 }

@@ -30,6 +30,8 @@ struct ChangeLoadPlan {
     uint64_t batch_bytes = uint64_t{32} << 20;
     // false: go straight to the column builders.
     bool stream_columns = true;
+    // Signal data read at once by a group (at least one signal's).
+    uint64_t window_bytes = uint64_t{256} << 10;
 };
 
 // Decodes every change of every signal from time 0 to the header's end time and freezes them
