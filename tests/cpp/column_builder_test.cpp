@@ -7,31 +7,15 @@
 #include <random>
 
 #include "signal/column_builder.hpp"
+#include "random_values.hpp"
 #include "signal/store.hpp"
 
 namespace {
 
 using namespace quor_core::signal;
 
-SignalValue random_value(std::mt19937_64& rng) {
-    switch (rng() % 9) {
-        case 0: return SignalValue::unknown();
-        case 1: return SignalValue::four_state({kBitZ});
-        case 2: return SignalValue::four_state({kBit1, kBitX, kBit0});
-        case 3: return SignalValue::real(rng() % 2 ? std::nan("") : 1.5);
-        case 4: return SignalValue::text(rng() % 2 ? "idle" : "run");
-        case 5: return SignalValue::wide({rng() % 3, 7});
-        default: return SignalValue::uint(rng() % 4);
-    }
-}
-
-// Reads identically: same alternative and contents, NaN matching NaN.
-bool same_reading(const SignalValue& a, const SignalValue& b) {
-    if (a.kind() == ValueKind::Real && b.kind() == ValueKind::Real && std::isnan(a.as_real())) {
-        return std::isnan(b.as_real());
-    }
-    return a == b;
-}
+using quor_test::random_value;
+using quor_test::same_reading;
 
 void expect_same(const SignalStore& ref, const ColumnStore& fast, uint32_t ids, uint64_t indices, uint64_t seed) {
     for (uint32_t id = 0; id < ids + 2; ++id) {

@@ -7,30 +7,15 @@
 #include <random>
 
 #include "signal/column_stream.hpp"
+#include "random_values.hpp"
 #include "signal/store.hpp"
 
 namespace {
 
 using namespace quor_core::signal;
 
-SignalValue random_value(std::mt19937_64& rng) {
-    switch (rng() % 9) {
-        case 0: return SignalValue::unknown();
-        case 1: return SignalValue::four_state({kBitZ});
-        case 2: return SignalValue::four_state({kBit1, kBitX, kBit0});
-        case 3: return SignalValue::real(rng() % 2 ? std::nan("") : 1.5);
-        case 4: return SignalValue::text(rng() % 2 ? "idle" : "run");
-        case 5: return SignalValue::wide({rng() % 3, 7});
-        default: return SignalValue::uint(rng() % 4);
-    }
-}
-
-bool same_reading(const SignalValue& a, const SignalValue& b) {
-    if (a.kind() == ValueKind::Real && b.kind() == ValueKind::Real && std::isnan(a.as_real())) {
-        return std::isnan(b.as_real());
-    }
-    return a == b;
-}
+using quor_test::random_value;
+using quor_test::same_reading;
 
 TEST(ColumnStream, ReadsLikeSetThenForwardFill) {
     for (uint64_t seed = 0; seed < 400; ++seed) {
