@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "eval/expr.hpp"
+#include "name_cache.hpp"
 #include "trace/trace.hpp"
 
 namespace quor_binding {
@@ -19,6 +20,7 @@ struct ModuleState {
 struct PyTraceObject {
     PyObject_HEAD
     std::shared_ptr<const quor_core::trace::Trace> trace;
+    NameCache names;
 };
 
 struct PyExprObject {

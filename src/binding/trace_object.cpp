@@ -12,7 +12,9 @@ namespace {
 
 void trace_dealloc(PyObject* self) {
     PyTypeObject* type = Py_TYPE(self);
-    reinterpret_cast<PyTraceObject*>(self)->trace.~shared_ptr();
+    auto* t = reinterpret_cast<PyTraceObject*>(self);
+    t->names.~NameCache();
+    t->trace.~shared_ptr();
     type->tp_free(self);
     Py_DECREF(type);
 }
@@ -52,7 +54,9 @@ PyType_Spec* trace_type_spec() {
 PyObject* wrap_trace(PyTypeObject* type, std::shared_ptr<const quor_core::trace::Trace> trace) {
     PyObject* obj = type->tp_alloc(type, 0);
     if (!obj) return nullptr;
-    new (&reinterpret_cast<PyTraceObject*>(obj)->trace) std::shared_ptr<const quor_core::trace::Trace>(std::move(trace));
+    auto* t = reinterpret_cast<PyTraceObject*>(obj);
+    new (&t->trace) std::shared_ptr<const quor_core::trace::Trace>(std::move(trace));
+    new (&t->names) NameCache();
     return obj;
 }
 

@@ -1,5 +1,6 @@
 // PyTrace methods that read names, times, values and snapshots.
 
+#include <optional>
 #include <string>
 
 #include "args.hpp"
@@ -15,6 +16,23 @@ namespace {
 using quor_core::trace::Trace;
 
 const Trace& trace_of(PyObject* self) { return *reinterpret_cast<PyTraceObject*>(self)->trace; }
+
+// The id of the signal named by the argument obj (a str), found through the trace's name cache.
+bool name_arg_id(PyObject* self, PyObject* obj, const char* param, std::optional<uint32_t>& id) {
+    NameCache& cache = reinterpret_cast<PyTraceObject*>(self)->names;
+    // Only exact str objects are cached: releasing one can never run Python code.
+    const bool cacheable = PyUnicode_CheckExact(obj);
+    if (cacheable) {
+        bool known = false;
+        id = cache.find(obj, known);
+        if (known) return true;
+    }
+    std::string_view name;
+    if (!arg_str(obj, param, name)) return false;
+    id = trace_of(self).signal_id(name);
+    if (cacheable) cache.remember(obj, id);
+    return true;
+}
 
 // Longest signal_values_range answer accepted past the end of the trace; anything longer would
 // only be a list of None values sized by a typo.
@@ -57,11 +75,10 @@ PyObject* timestamp(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
 
 PyObject* signal_id(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     PyObject* a[1];
-    std::string_view name;
-    if (!parse_args("PyTrace.signal_id", args, nargs, kwnames, {"name"}, a) || !arg_str(a[0], "name", name)) {
+    std::optional<uint32_t> id;
+    if (!parse_args("PyTrace.signal_id", args, nargs, kwnames, {"name"}, a) || !name_arg_id(self, a[0], "name", id)) {
         return nullptr;
     }
-    const auto id = trace_of(self).signal_id(name);
     if (!id) Py_RETURN_NONE;
     return PyLong_FromUnsignedLong(*id);
 }
@@ -79,15 +96,13 @@ PyObject* signal_width(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
 bool name_index_value(const char* function, PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                       PyObject* kwnames, quor_core::signal::ValueRef& out) {
     PyObject* a[2];
-    std::string_view name;
+    std::optional<uint32_t> id;
     uint64_t index = 0;
-    if (!parse_args(function, args, nargs, kwnames, {"name", "index"}, a) || !arg_str(a[0], "name", name) ||
+    if (!parse_args(function, args, nargs, kwnames, {"name", "index"}, a) || !name_arg_id(self, a[0], "name", id) ||
         !arg_u64(a[1], "index", index)) {
         return false;
     }
-    const Trace& trace = trace_of(self);
-    const auto id = trace.signal_id(name);
-    out = id ? trace.value_ref(*id, index) : quor_core::signal::ValueRef();
+    out = id ? trace_of(self).value_ref(*id, index) : quor_core::signal::ValueRef();
     return true;
 }
 
@@ -105,11 +120,11 @@ PyObject* signal_value_raw(PyObject* self, PyObject* const* args, Py_ssize_t nar
 
 PyObject* signal_values_range(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     PyObject* a[3];
-    std::string_view name;
+    std::optional<uint32_t> id;
     uint64_t start = 0;
     uint64_t end = 0;
     if (!parse_args("PyTrace.signal_values_range", args, nargs, kwnames, {"name", "start", "end"}, a) ||
-        !arg_str(a[0], "name", name) || !arg_u64(a[1], "start", start) || !arg_u64(a[2], "end", end)) {
+        !name_arg_id(self, a[0], "name", id) || !arg_u64(a[1], "start", start) || !arg_u64(a[2], "end", end)) {
         return nullptr;
     }
     const Trace& trace = trace_of(self);
@@ -125,7 +140,6 @@ PyObject* signal_values_range(PyObject* self, PyObject* const* args, Py_ssize_t 
     }
     PyRef list(PyList_New(static_cast<Py_ssize_t>(count)));
     if (!list) return nullptr;
-    const auto id = trace.signal_id(name);
     const quor_core::signal::Column* column = id ? trace.store().column(*id) : nullptr;
     for (uint64_t i = 0; i < count; ++i) {
         PyObject* v = column ? to_python(column->at(start + i)) : (Py_INCREF(Py_None), Py_None);

@@ -197,3 +197,23 @@ def test_loads_from_several_threads_at_once(tmp_path):
         assert t.max_index() == 199_999
         assert [t.signal_value("v", i) for i in (0, 255, 256, 199_999)] == [0, 255, 0, 199_999 % 256]
         assert t.signal_value("c", 199_999) == 1
+
+
+class NameLike(str):
+    """A str subclass: must be read by its text, never through the identity cache."""
+
+
+def test_repeated_and_varied_name_objects_read_the_same_values(trace):
+    # Many distinct objects with the same text, texts that are not signals, and more distinct
+    # names than the lookup cache holds: every read must match a fresh lookup by text.
+    names = trace.signal_names()
+    expected = {n: [trace.signal_value(n, i) for i in range(3)] for n in names}
+    ids = {n: trace.signal_id(n) for n in names}
+    texts = (names + ["top.nothing", "top.clk "]) * 3 + [f"x{k}" for k in range(600)] + names
+    for text in texts:
+        # Temporary objects: freed ones leave addresses that new objects of other texts reuse.
+        for obj in ("".join(list(text)), NameLike(text), text):
+            for i in range(3):
+                assert trace.signal_value(obj, i) == expected.get(text, [None] * 3)[i], (text, i)
+            assert trace.signal_id(obj) == ids.get(text)
+    assert trace.signal_values_range(NameLike("top.clk"), 0, 3) == expected["top.clk"]
