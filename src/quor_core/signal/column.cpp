@@ -117,9 +117,12 @@ void ColumnWriter::append(uint64_t start, SignalValue&& value) {
 Column ColumnWriter::finish() && {
     col_.length_ = col_.payload_.empty() ? 0 : length_;
     if (col_.run_starts_.size() != 0) col_.run_starts_.build_ranks();
-    // A reserved array gives back its slack only when that is worth a copy.
-    col_.payload_.shrink_to_fit();
-    col_.kinds_.shrink_to_fit();
+    // An array gives back its slack only when that is worth a copy.
+    const auto trim = [](auto& v) {
+        if (v.capacity() - v.size() > v.capacity() / 8) v.shrink_to_fit();
+    };
+    trim(col_.payload_);
+    trim(col_.kinds_);
     col_.heap_.shrink_to_fit();
     return std::move(col_);
 }

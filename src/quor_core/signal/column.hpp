@@ -90,6 +90,9 @@ class ColumnWriter {
 public:
     explicit ColumnWriter(uint64_t length) : length_(length) {}
 
+    // Room for this many runs, so the payloads are allocated once.
+    void reserve(size_t runs) { col_.payload_.reserve(runs); }
+
     void append(uint64_t start, const ValueRef& value) {
         if (value.kind() == ValueKind::Uint || value.kind() == ValueKind::Real || value.kind() == ValueKind::Unknown) {
             return append_inline(start, value.kind(), value.as_uint());

@@ -32,6 +32,7 @@ Column ColumnBuilder::build_column(Slot* first, Slot* last, uint64_t length, Fil
     const auto by_index = [](const Slot& a, const Slot& b) { return index_of(a.index_kind) < index_of(b.index_kind); };
     if (!std::is_sorted(first, last, by_index)) std::stable_sort(first, last, by_index);
     ColumnWriter writer(length);
+    writer.reserve(static_cast<size_t>(last - first) + 1);
     bool started = false;
     for (Slot* s = first; s != last; ++s) {
         const uint64_t index = index_of(s->index_kind);
@@ -116,23 +117,73 @@ const ColumnBuilder::Chain* ColumnBuilder::chain_if(uint32_t id) const {
     return it == far_slots_.end() ? nullptr : &far_chains_[it->second].second;
 }
 
-// Appends a chain's changes to out, moving indices by shift and heap references by heap_base.
-void ColumnBuilder::append_chain(const Chain& c, uint64_t shift, uint64_t heap_base,
-                                 std::vector<Slot>& out) const {
+void ColumnBuilder::append_segments(const Chain& c, uint64_t shift, uint64_t heap_base,
+                                    std::vector<Segment>& out) const {
     for (uint32_t k = c.first; k != kNone; k = chunks_[k].next) {
         const uint32_t size = k == c.last ? c.fill : chunks_[k].size;
-        const Slot* data = chunks_[k].data;
-        if (shift == 0 && heap_base == 0) {
-            out.insert(out.end(), data, data + size);
-            continue;
+        if (size > 0) out.push_back({chunks_[k].data, size, shift << 8, heap_base});
+    }
+}
+
+bool ColumnBuilder::in_index_order(std::span<const Segment> segments) {
+    uint64_t last = 0;
+    for (const Segment& seg : segments) {
+        for (uint32_t i = 0; i < seg.size; ++i) {
+            const uint64_t index_kind = seg.data[i].index_kind + seg.moved;
+            if (index_kind < last) return false;
+            last = index_kind & ~uint64_t{0xFF};  // equal indices with any kinds may follow
         }
-        const size_t at = out.size();
-        out.resize(at + size);
-        Slot* dst = out.data() + at;
-        const uint64_t moved = shift << 8;
-        for (uint32_t i = 0; i < size; ++i) {
-            const uint64_t index_kind = data[i].index_kind;
-            dst[i] = {index_kind + moved, on_heap(kind_of(index_kind)) ? data[i].payload + heap_base : data[i].payload};
+    }
+    return true;
+}
+
+// The changes of segments in ascending index order become the column with no copy: the same
+// result as build_column, which sorts a gathered copy first.
+Column ColumnBuilder::build_in_order(std::span<const Segment> segments, size_t changes, uint64_t length,
+                                    FillRule rule, std::vector<SignalValue>& heap) {
+    ColumnWriter writer(length);
+    writer.reserve(changes + 1);  // a leading Unknown run, then at most one run per change
+    bool started = false;
+    bool pending = false;  // a change waits in case a later one at its index replaces it
+    uint64_t index = 0;
+    ValueKind kind = ValueKind::Unknown;
+    uint64_t payload = 0;
+    const auto write = [&] {
+        if (kind == ValueKind::Unknown && rule == FillRule::SetThenFill) return;
+        if (!started && index > 0) writer.append(0, ValueRef());
+        started = true;
+        if (on_heap(kind)) {
+            writer.append(index, std::move(heap[payload]));
+        } else {
+            writer.append_inline(index, kind, payload);
+        }
+    };
+    for (const Segment& seg : segments) {
+        for (uint32_t i = 0; i < seg.size; ++i) {
+            const uint64_t index_kind = seg.data[i].index_kind + seg.moved;
+            const uint64_t next = index_of(index_kind);
+            if (next >= length) {
+                if (pending) write();
+                return std::move(writer).finish();
+            }
+            if (pending && next != index) write();
+            pending = true;
+            index = next;
+            kind = kind_of(index_kind);
+            payload = on_heap(kind) ? seg.data[i].payload + seg.heap_base : seg.data[i].payload;
+        }
+    }
+    if (pending) write();
+    return std::move(writer).finish();
+}
+
+// Copies the changes of segments to out, with their moves applied.
+void ColumnBuilder::gather(std::span<const Segment> segments, std::vector<Slot>& out) {
+    for (const Segment& seg : segments) {
+        for (uint32_t i = 0; i < seg.size; ++i) {
+            const uint64_t index_kind = seg.data[i].index_kind + seg.moved;
+            const uint64_t payload = seg.data[i].payload;
+            out.push_back({index_kind, on_heap(kind_of(index_kind)) ? payload + seg.heap_base : payload});
         }
     }
 }
@@ -178,19 +229,30 @@ ColumnStore ColumnBuilder::freeze_parts(std::span<ColumnBuilder> parts, std::spa
     // Many more pieces than threads, so columns of very different sizes still spread evenly.
     const size_t pieces = std::min<size_t>(total, 256);
     parallel(pieces, [&](size_t piece) {
-        std::vector<Slot> scratch;  // one signal's changes, reused from signal to signal
+        std::vector<Segment> segments;  // one signal's changes, reused from signal to signal
+        std::vector<Slot> scratch;      // a copy to sort, for changes out of index order
         for (size_t i = piece * total / pieces; i < (piece + 1) * total / pieces; ++i) {
             const auto id = static_cast<uint32_t>(i < direct_ids ? i : far_ids[i - direct_ids]);
-            scratch.clear();
+            segments.clear();
             bool present = false;
             for (size_t k = 0; k < parts.size(); ++k) {
                 if (const Chain* c = parts[k].chain_if(id)) {
                     present = true;
-                    parts[k].append_chain(*c, shifts[k], heap_base[k], scratch);
+                    parts[k].append_segments(*c, shifts[k], heap_base[k], segments);
                 }
             }
             if (!present) continue;
-            Column column = build_column(scratch.data(), scratch.data() + scratch.size(), num_indices, rule, heap);
+            size_t changes = 0;
+            for (const Segment& seg : segments) changes += seg.size;
+            Column column;
+            if (in_index_order(segments)) {
+                column = build_in_order(segments, changes, num_indices, rule, heap);
+            } else {
+                scratch.clear();
+                scratch.reserve(changes);
+                gather(segments, scratch);
+                column = build_column(scratch.data(), scratch.data() + scratch.size(), num_indices, rule, heap);
+            }
             (i < direct_ids ? columns[i] : far_columns[i - direct_ids]) = std::move(column);
         }
     });

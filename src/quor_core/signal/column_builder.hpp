@@ -115,7 +115,18 @@ private:
     Chain& far_chain(uint32_t id);
     void new_chunk(Chain& c);
     const Chain* chain_if(uint32_t id) const;
-    void append_chain(const Chain& c, uint64_t shift, uint64_t heap_base, std::vector<Slot>& out) const;
+    // A run of one signal's recorded changes in one part, with that part's moves.
+    struct Segment {
+        const Slot* data;
+        uint32_t size;
+        uint64_t moved;      // added to index_kind: the part's shift, above the kind byte
+        uint64_t heap_base;  // added to heap references
+    };
+    void append_segments(const Chain& c, uint64_t shift, uint64_t heap_base, std::vector<Segment>& out) const;
+    static bool in_index_order(std::span<const Segment> segments);
+    static Column build_in_order(std::span<const Segment> segments, size_t changes, uint64_t length, FillRule rule,
+                                 std::vector<SignalValue>& heap);
+    static void gather(std::span<const Segment> segments, std::vector<Slot>& out);
     static Column build_column(Slot* first, Slot* last, uint64_t length, FillRule rule,
                                std::vector<SignalValue>& heap);
 
