@@ -73,19 +73,36 @@ ValueRef Column::run_value(size_t run) const {
     }
 }
 
-void ColumnWriter::convert_to_kinds() {
-    col_.kinds_.assign(col_.payload_.size(), static_cast<uint8_t>(ValueKind::Uint));
+void ColumnWriter::convert_to_kinds() { kinds_.assign(payload_.size(), static_cast<uint8_t>(ValueKind::Uint)); }
+
+uint64_t* ColumnWriter::allocate_words(size_t n, std::shared_ptr<const void>& owner) const {
+    if (arena_) {
+        owner = arena_;
+        return static_cast<uint64_t*>(arena_->allocate(n * sizeof(uint64_t)));
+    }
+    auto words = std::make_shared_for_overwrite<uint64_t[]>(std::max<size_t>(n, 1));
+    uint64_t* p = words.get();
+    owner = std::move(words);
+    return p;
+}
+
+// The bits come first, then room for their directory, filled when the column is finished.
+void ColumnWriter::make_starts() {
+    const size_t words = RankBits::word_count(length_);
+    starts_ = allocate_words(words + RankBits::block_count(length_), starts_memory_);
+    std::memset(starts_, 0, words * sizeof(uint64_t));
+    starts_[0] |= 1;  // the first run
 }
 
 bool ColumnWriter::extends_last_run(const ValueRef& value) const {
-    if (col_.payload_.empty()) return false;
-    const auto last = col_.kinds_.empty() ? ValueKind::Uint : static_cast<ValueKind>(col_.kinds_.back());
+    if (payload_.empty()) return false;
+    const auto last = kinds_.empty() ? ValueKind::Uint : static_cast<ValueKind>(kinds_.back());
     if (last != value.kind()) return false;
     switch (last) {
         case ValueKind::Uint:
-        case ValueKind::Real: return col_.payload_.back() == value.as_uint();  // reals by bits: NaN runs merge
+        case ValueKind::Real: return payload_.back() == value.as_uint();  // reals by bits: NaN runs merge
         case ValueKind::Unknown: return true;
-        default: return col_.heap_[col_.payload_.back()] == value.heap();
+        default: return heap_[payload_.back()] == value.heap();
     }
 }
 
@@ -93,8 +110,8 @@ void ColumnWriter::append_general(uint64_t start, const ValueRef& value) {
     if (extends_last_run(value)) return;
     mark_start(start);
     push_kind(value.kind());
-    col_.payload_.push_back(col_.heap_.size());
-    col_.heap_.push_back(value.heap());
+    payload_.push_back(heap_.size());
+    heap_.push_back(value.heap());
 }
 
 void ColumnWriter::append(uint64_t start, SignalValue&& value) {
@@ -108,23 +125,37 @@ void ColumnWriter::append(uint64_t start, SignalValue&& value) {
             if (extends_last_run(ref)) return;
             mark_start(start);
             push_kind(value.kind());
-            col_.payload_.push_back(col_.heap_.size());
-            col_.heap_.push_back(std::move(value));
+            payload_.push_back(heap_.size());
+            heap_.push_back(std::move(value));
             return;
     }
 }
 
 Column ColumnWriter::finish() && {
-    col_.length_ = col_.payload_.empty() ? 0 : length_;
-    if (col_.run_starts_.size() != 0) col_.run_starts_.build_ranks();
-    // An array gives back its slack only when that is worth a copy.
-    const auto trim = [](auto& v) {
-        if (v.capacity() - v.size() > v.capacity() / 8) v.shrink_to_fit();
-    };
-    trim(col_.payload_);
-    trim(col_.kinds_);
-    col_.heap_.shrink_to_fit();
-    return std::move(col_);
+    Column col;
+    if (payload_.empty()) return col;
+    col.length_ = length_;
+    if (starts_ != nullptr) {
+        const size_t words = RankBits::word_count(length_);
+        RankBits::build_directory(starts_, words, starts_ + words);
+        col.run_starts_ = RankBits(length_, starts_, starts_ + words);
+        col.starts_memory_ = std::move(starts_memory_);
+        starts_ = nullptr;
+    }
+    // Payloads and kinds move into one exact-size array.
+    const size_t runs = payload_.size();
+    const size_t kind_words = (kinds_.size() + 7) / 8;
+    uint64_t* runs_array = allocate_words(runs + kind_words, col.runs_memory_);
+    std::memcpy(runs_array, payload_.data(), runs * sizeof(uint64_t));
+    col.payload_ = std::span<const uint64_t>(runs_array, runs);
+    if (!kinds_.empty()) {
+        auto* kinds = reinterpret_cast<uint8_t*>(runs_array + runs);
+        std::memcpy(kinds, kinds_.data(), kinds_.size());
+        col.kinds_ = std::span<const uint8_t>(kinds, kinds_.size());
+    }
+    heap_.shrink_to_fit();
+    col.heap_ = std::move(heap_);
+    return col;
 }
 
 }  // namespace quor_core::signal

@@ -7,11 +7,14 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "signal/rank_bits.hpp"
 #include "signal/value.hpp"
+#include "util/arena.hpp"
 
 namespace quor_core::signal {
 
@@ -69,7 +72,7 @@ public:
     // Every run holds a Uint, whose payload is the value itself: lets scans decode in bulk.
     bool all_uint() const { return kinds_.empty(); }
     const RankBits& run_starts() const { return run_starts_; }  // empty with at most one run
-    const std::vector<uint64_t>& run_payloads() const { return payload_; }
+    std::span<const uint64_t> run_payloads() const { return payload_; }
     ValueRef at(uint64_t index) const {
         if (index >= length_) return ValueRef();
         return run_value(run_of(index));
@@ -78,20 +81,29 @@ public:
 private:
     friend class ColumnWriter;
     uint64_t length_ = 0;
-    RankBits run_starts_;             // empty when there is at most one run
-    std::vector<uint64_t> payload_;   // per run: Uint value, Real bits, or index into heap_
-    std::vector<uint8_t> kinds_;      // per run ValueKind; empty when every run is Uint
-    std::vector<SignalValue> heap_;   // Wide, FourState and Text values
+    RankBits run_starts_;                // empty when there is at most one run
+    std::span<const uint64_t> payload_;  // per run: Uint value, Real bits, or index into heap_
+    std::span<const uint8_t> kinds_;     // per run ValueKind; empty when every run is Uint
+    std::vector<SignalValue> heap_;      // Wide, FourState and Text values
+    // Own the memory behind run_starts_ and behind payload_ and kinds_ (an arena, or arrays of
+    // their own). Frozen columns never change, so copies share it.
+    std::shared_ptr<const void> starts_memory_;
+    std::shared_ptr<const void> runs_memory_;
 };
 
 // Builds the Column over [0, length) from runs appended in ascending start order; the first run
-// starts at 0. An appended value equal (as stored) to the run before it extends that run.
+// starts at 0. An appended value equal (as stored) to the run before it extends that run. The
+// finished column's arrays come from arena when one is given (many columns at once), else
+// from arrays of its own.
 class ColumnWriter {
 public:
-    explicit ColumnWriter(uint64_t length) : length_(length) {}
+    explicit ColumnWriter(uint64_t length, std::shared_ptr<util::Arena> arena = nullptr)
+        : length_(length), arena_(std::move(arena)) {}
+    ColumnWriter(ColumnWriter&&) = default;
+    ColumnWriter& operator=(ColumnWriter&&) = default;
 
     // Room for this many runs, so the payloads are allocated once.
-    void reserve(size_t runs) { col_.payload_.reserve(runs); }
+    void reserve(size_t runs) { payload_.reserve(runs); }
 
     void append(uint64_t start, const ValueRef& value) {
         if (value.kind() == ValueKind::Uint || value.kind() == ValueKind::Real || value.kind() == ValueKind::Unknown) {
@@ -103,14 +115,14 @@ public:
     void append_inline(uint64_t start, ValueKind kind, uint64_t payload) {
         if (start >= length_) return;
         if (kind == ValueKind::Unknown) payload = 0;
-        if (!col_.payload_.empty()) {
-            const auto last = col_.kinds_.empty() ? ValueKind::Uint : static_cast<ValueKind>(col_.kinds_.back());
+        if (!payload_.empty()) {
+            const auto last = kinds_.empty() ? ValueKind::Uint : static_cast<ValueKind>(kinds_.back());
             // Reals compare by bits, so NaN runs merge too.
-            if (last == kind && col_.payload_.back() == payload) return;
+            if (last == kind && payload_.back() == payload) return;
         }
         mark_start(start);
         push_kind(kind);
-        col_.payload_.push_back(payload);
+        payload_.push_back(payload);
     }
     void append(uint64_t start, SignalValue&& value);
     Column finish() &&;
@@ -121,25 +133,31 @@ private:
     bool extends_last_run(const ValueRef& value) const;
     // Records a run's kind; the kinds array exists once a run is not a Uint.
     void push_kind(ValueKind k) {
-        if (col_.kinds_.empty()) {
+        if (kinds_.empty()) {
             if (k == ValueKind::Uint) return;
             convert_to_kinds();
         }
-        col_.kinds_.push_back(static_cast<uint8_t>(k));
+        kinds_.push_back(static_cast<uint8_t>(k));
     }
     void convert_to_kinds();
     // Marks a new run's first index in the bit vector (made when the second run arrives).
     void mark_start(uint64_t start) {
-        if (!col_.payload_.empty()) {
-            if (col_.run_starts_.size() == 0) {
-                col_.run_starts_ = RankBits(length_);
-                col_.run_starts_.set(0);  // the first run
-            }
-            col_.run_starts_.set(start);
+        if (!payload_.empty()) {
+            if (starts_ == nullptr) make_starts();
+            starts_[start >> 6] |= uint64_t{1} << (start & 63);
         }
     }
+    void make_starts();
+    // Uninitialised words from the arena or from an array of their own (kept in owner).
+    uint64_t* allocate_words(size_t n, std::shared_ptr<const void>& owner) const;
+
     uint64_t length_;
-    Column col_;
+    std::shared_ptr<util::Arena> arena_;
+    std::vector<uint64_t> payload_;
+    std::vector<uint8_t> kinds_;
+    std::vector<SignalValue> heap_;
+    uint64_t* starts_ = nullptr;  // run-start bits and then their directory, in starts_memory_
+    std::shared_ptr<const void> starts_memory_;
 };
 
 }  // namespace quor_core::signal

@@ -28,10 +28,10 @@ void ColumnBuilder::set(uint32_t id, uint64_t index, SignalValue value) {
 
 // One signal's changes, in arrival order, become its column.
 Column ColumnBuilder::build_column(Slot* first, Slot* last, uint64_t length, FillRule rule,
-                                   std::vector<SignalValue>& heap) {
+                                   std::vector<SignalValue>& heap, const std::shared_ptr<util::Arena>& arena) {
     const auto by_index = [](const Slot& a, const Slot& b) { return index_of(a.index_kind) < index_of(b.index_kind); };
     if (!std::is_sorted(first, last, by_index)) std::stable_sort(first, last, by_index);
-    ColumnWriter writer(length);
+    ColumnWriter writer(length, arena);
     writer.reserve(static_cast<size_t>(last - first) + 1);
     bool started = false;
     for (Slot* s = first; s != last; ++s) {
@@ -140,8 +140,9 @@ bool ColumnBuilder::in_index_order(std::span<const Segment> segments) {
 // The changes of segments in ascending index order become the column with no copy: the same
 // result as build_column, which sorts a gathered copy first.
 Column ColumnBuilder::build_in_order(std::span<const Segment> segments, size_t changes, uint64_t length,
-                                    FillRule rule, std::vector<SignalValue>& heap) {
-    ColumnWriter writer(length);
+                                    FillRule rule, std::vector<SignalValue>& heap,
+                                    const std::shared_ptr<util::Arena>& arena) {
+    ColumnWriter writer(length, arena);
     writer.reserve(changes + 1);  // a leading Unknown run, then at most one run per change
     bool started = false;
     bool pending = false;  // a change waits in case a later one at its index replaces it
@@ -228,6 +229,7 @@ ColumnStore ColumnBuilder::freeze_parts(std::span<ColumnBuilder> parts, std::spa
     const size_t total = direct_ids + far_ids.size();
     // Many more pieces than threads, so columns of very different sizes still spread evenly.
     const size_t pieces = std::min<size_t>(total, 256);
+    const auto arena = std::make_shared<util::Arena>();  // the arrays of all columns
     parallel(pieces, [&](size_t piece) {
         std::vector<Segment> segments;  // one signal's changes, reused from signal to signal
         std::vector<Slot> scratch;      // a copy to sort, for changes out of index order
@@ -246,12 +248,12 @@ ColumnStore ColumnBuilder::freeze_parts(std::span<ColumnBuilder> parts, std::spa
             for (const Segment& seg : segments) changes += seg.size;
             Column column;
             if (in_index_order(segments)) {
-                column = build_in_order(segments, changes, num_indices, rule, heap);
+                column = build_in_order(segments, changes, num_indices, rule, heap, arena);
             } else {
                 scratch.clear();
                 scratch.reserve(changes);
                 gather(segments, scratch);
-                column = build_column(scratch.data(), scratch.data() + scratch.size(), num_indices, rule, heap);
+                column = build_column(scratch.data(), scratch.data() + scratch.size(), num_indices, rule, heap, arena);
             }
             (i < direct_ids ? columns[i] : far_columns[i - direct_ids]) = std::move(column);
         }

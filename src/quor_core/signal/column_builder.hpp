@@ -24,6 +24,7 @@
 
 #include "signal/column_store.hpp"
 #include "signal/value.hpp"
+#include "util/arena.hpp"
 #include "util/huge_pages.hpp"
 
 namespace quor_core::signal {
@@ -125,10 +126,10 @@ private:
     void append_segments(const Chain& c, uint64_t shift, uint64_t heap_base, std::vector<Segment>& out) const;
     static bool in_index_order(std::span<const Segment> segments);
     static Column build_in_order(std::span<const Segment> segments, size_t changes, uint64_t length, FillRule rule,
-                                 std::vector<SignalValue>& heap);
+                                 std::vector<SignalValue>& heap, const std::shared_ptr<util::Arena>& arena);
     static void gather(std::span<const Segment> segments, std::vector<Slot>& out);
     static Column build_column(Slot* first, Slot* last, uint64_t length, FillRule rule,
-                               std::vector<SignalValue>& heap);
+                               std::vector<SignalValue>& heap, const std::shared_ptr<util::Arena>& arena);
 
     FillRule rule_;
     std::vector<Chain> chains_;

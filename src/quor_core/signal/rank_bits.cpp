@@ -5,14 +5,11 @@
 
 namespace quor_core::signal {
 
-void RankBits::build_ranks() {
-    const size_t block_count = (words_.size() + kWordsPerBlock - 1) / kWordsPerBlock;
-    blocks_.assign(block_count, 0);
+void RankBits::build_directory(const uint64_t* words, size_t word_count, uint64_t* blocks) {
     uint64_t total = 0;
-    for (size_t b = 0; b < block_count; ++b) {
-        blocks_[b] = total;
-        const size_t end = std::min(words_.size(), (b + 1) * kWordsPerBlock);
-        for (size_t w = b * kWordsPerBlock; w < end; ++w) total += std::popcount(words_[w]);
+    for (size_t w = 0; w < word_count; ++w) {
+        if (w % kWordsPerBlock == 0) blocks[w / kWordsPerBlock] = total;
+        total += std::popcount(words[w]);
     }
 }
 
@@ -27,10 +24,11 @@ uint64_t RankBits::rank1(uint64_t i) const {
 
 uint64_t RankBits::next_one(uint64_t from) const {
     if (from >= length_) return length_;
+    const size_t words = word_count(length_);
     uint64_t word = from >> 6;
     uint64_t bits = words_[word] & (~uint64_t{0} << (from & 63));
     while (bits == 0) {
-        if (++word >= words_.size()) return length_;
+        if (++word >= words) return length_;
         bits = words_[word];
     }
     const uint64_t pos = word * 64 + std::countr_zero(bits);

@@ -1,18 +1,26 @@
 #pragma once
-// A fixed bit vector with a rank directory: rank1 in O(1) (at most eight popcounts).
+// RankBits: a read-only view of a bit vector and its rank directory: rank1 in O(1) (at most
+// eight popcounts). The words and the directory live in memory owned elsewhere (a Column's).
 
+#include <cstddef>
 #include <cstdint>
-#include <vector>
 
 namespace quor_core::signal {
 
 class RankBits {
 public:
+    static constexpr unsigned kWordsPerBlock = 8;  // one cumulative count per 512 bits
+
     RankBits() = default;
-    // All bits clear; set() them, then build_ranks() before any rank1().
-    explicit RankBits(uint64_t length) : length_(length), words_((length + 63) / 64, 0) {}
-    void set(uint64_t i) { words_[i >> 6] |= uint64_t{1} << (i & 63); }
-    void build_ranks();
+    // Views length bits in words (word_count(length) of them) and their directory (block_count
+    // entries, filled by build_directory).
+    RankBits(uint64_t length, const uint64_t* words, const uint64_t* blocks)
+        : length_(length), words_(words), blocks_(blocks) {}
+
+    static size_t word_count(uint64_t length) { return static_cast<size_t>((length + 63) / 64); }
+    static size_t block_count(uint64_t length) { return (word_count(length) + kWordsPerBlock - 1) / kWordsPerBlock; }
+    // Fills blocks with the number of set bits before each block of words.
+    static void build_directory(const uint64_t* words, size_t word_count, uint64_t* blocks);
 
     uint64_t size() const { return length_; }
     bool test(uint64_t i) const { return (words_[i >> 6] >> (i & 63)) & 1U; }
@@ -22,10 +30,9 @@ public:
     uint64_t next_one(uint64_t from) const;
 
 private:
-    static constexpr unsigned kWordsPerBlock = 8;  // one cumulative count per 512 bits
     uint64_t length_ = 0;
-    std::vector<uint64_t> words_;
-    std::vector<uint64_t> blocks_;  // set bits before each block
+    const uint64_t* words_ = nullptr;
+    const uint64_t* blocks_ = nullptr;
 };
 
 }  // namespace quor_core::signal

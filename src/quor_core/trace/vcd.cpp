@@ -92,6 +92,9 @@ public:
         VcdTrace trace;
         std::vector<uint64_t> shifts;
         std::vector<signal::ColumnBuilder> builders;
+        size_t samples = 0;
+        for (const VcdSampleParser& part : parts_) samples += part.timestamps().size();
+        trace.timestamps_.reserve(samples);
         for (VcdSampleParser& part : parts_) {
             // A part's changes before its first timestamp belong to the sample before it
             // (moving by -1 wraps; a part with no samples before it records none at 0).

@@ -34,6 +34,7 @@ public:
 
     bool saw_declaration() const { return saw_declaration_; }
     std::vector<uint64_t>& timestamps() { return timestamps_; }
+    const std::vector<uint64_t>& timestamps() const { return timestamps_; }
     signal::ColumnBuilder& builder() { return builder_; }
 
 private:

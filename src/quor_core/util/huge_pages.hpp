@@ -6,6 +6,7 @@
 #include <sys/mman.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <new>
 #include <type_traits>
 
@@ -15,6 +16,7 @@ template <typename T>
 struct HugePageAllocator {
     using value_type = T;
     static constexpr size_t kMapThreshold = size_t{2} << 20;
+    static constexpr size_t kPage = 4096;
 
     HugePageAllocator() = default;
     template <typename U>
@@ -23,10 +25,18 @@ struct HugePageAllocator {
     T* allocate(size_t n) {
         const size_t bytes = n * sizeof(T);
         if (bytes < kMapThreshold) return static_cast<T*>(::operator new(bytes));
-        void* p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        // Mapped with a huge page of slack, then trimmed to start on a huge-page boundary: only
+        // whole aligned 2 MiB extents can be backed by huge pages.
+        const size_t mapped = bytes + kMapThreshold;
+        void* p = ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (p == MAP_FAILED) throw std::bad_alloc();
-        ::madvise(p, bytes, MADV_HUGEPAGE);
-        return static_cast<T*>(p);
+        const auto at = reinterpret_cast<uintptr_t>(p);
+        const uintptr_t start = (at + kMapThreshold - 1) & ~(uintptr_t{kMapThreshold} - 1);
+        if (start > at) ::munmap(p, start - at);
+        const uintptr_t end = start + ((bytes + kPage - 1) & ~(uintptr_t{kPage} - 1));
+        if (end < at + mapped) ::munmap(reinterpret_cast<void*>(end), at + mapped - end);
+        ::madvise(reinterpret_cast<void*>(start), bytes, MADV_HUGEPAGE);
+        return reinterpret_cast<T*>(start);
     }
 
     void deallocate(T* p, size_t n) noexcept {

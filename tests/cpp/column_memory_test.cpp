@@ -1,0 +1,84 @@
+// Where frozen columns keep their arrays: the shared arena, and copies that outlive the writer
+// and the original column.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "signal/column.hpp"
+#include "util/arena.hpp"
+
+namespace {
+
+using quor_core::signal::Column;
+using quor_core::signal::ColumnWriter;
+using quor_core::signal::SignalValue;
+using quor_core::signal::ValueKind;
+using quor_core::util::Arena;
+
+TEST(Arena, BlocksFromManyThreadsAreAlignedAndDisjoint) {
+    Arena arena;
+    // Small, odd and large requests, including ones larger than any slab so far.
+    const std::vector<size_t> sizes = {1, 7, 16, 100, 4096, 70000, size_t{3} << 20, 33, 8};
+    constexpr int kThreads = 4;
+    std::vector<std::vector<std::pair<unsigned char*, size_t>>> got(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < 6; ++round) {
+                for (const size_t n : sizes) {
+                    auto* p = static_cast<unsigned char*>(arena.allocate(n));
+                    std::memset(p, t * 6 + round, n);  // writable in full
+                    got[t].emplace_back(p, n);
+                }
+            }
+        });
+    }
+    for (auto& th : threads) th.join();
+    std::vector<std::pair<unsigned char*, size_t>> all;
+    for (int t = 0; t < kThreads; ++t) {
+        for (size_t k = 0; k < got[t].size(); ++k) {
+            const auto [p, n] = got[t][k];
+            EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % 16, 0U);
+            // Nothing written later by another thread landed in this block.
+            const auto expect = static_cast<unsigned char>(t * 6 + k / sizes.size());
+            EXPECT_EQ(p[0], expect);
+            EXPECT_EQ(p[n - 1], expect);
+            all.push_back(got[t][k]);
+        }
+    }
+    std::sort(all.begin(), all.end());
+    for (size_t k = 1; k < all.size(); ++k) EXPECT_LE(all[k - 1].first + all[k - 1].second, all[k].first);
+}
+
+Column make_column(const std::shared_ptr<Arena>& arena) {
+    ColumnWriter w(1000, arena);
+    w.append_inline(0, ValueKind::Uint, 5);
+    w.append_inline(10, ValueKind::Unknown, 0);
+    w.append(20, SignalValue::four_state({2, 1}));
+    w.append_inline(999, ValueKind::Uint, 7);
+    return std::move(w).finish();
+}
+
+TEST(ColumnMemory, CopiesReadTheSameAfterTheOriginalAndTheArenaHandleAreGone) {
+    for (const bool with_arena : {false, true}) {
+        auto arena = with_arena ? std::make_shared<Arena>() : nullptr;
+        auto original = std::make_unique<Column>(make_column(arena));
+        const Column copy = *original;
+        original.reset();
+        arena.reset();
+        EXPECT_EQ(copy.run_count(), 4U);
+        EXPECT_EQ(copy.at(9).as_uint(), 5U);
+        EXPECT_TRUE(copy.at(15).is_unknown());
+        EXPECT_EQ(copy.at(500).to_value(), SignalValue::four_state({2, 1}));
+        EXPECT_EQ(copy.at(999).as_uint(), 7U);
+        EXPECT_TRUE(copy.at(1000).is_unknown());
+        EXPECT_EQ(copy.run_end_after(20), 999U);
+    }
+}
+
+}  // namespace
