@@ -75,8 +75,8 @@ ValueRef Column::run_value(size_t run) const {
 
 void ColumnWriter::convert_to_kinds() { kinds_.assign(payload_.size(), static_cast<uint8_t>(ValueKind::Uint)); }
 
-uint64_t* ColumnWriter::allocate_words(size_t n, std::shared_ptr<const void>& owner) const {
-    if (arena_) {
+uint64_t* ColumnWriter::allocate_words(size_t n, std::shared_ptr<const void>& owner, bool from_arena) const {
+    if (arena_ && from_arena) {
         owner = arena_;
         return static_cast<uint64_t*>(arena_->allocate(n * sizeof(uint64_t)));
     }
@@ -89,7 +89,7 @@ uint64_t* ColumnWriter::allocate_words(size_t n, std::shared_ptr<const void>& ow
 // The bits come first, then room for their directory, filled when the column is finished.
 void ColumnWriter::make_starts() {
     const size_t words = RankBits::word_count(length_);
-    starts_ = allocate_words(words + RankBits::block_count(length_), starts_memory_);
+    starts_ = allocate_words(words + RankBits::block_count(length_), starts_memory_, true);
     std::memset(starts_, 0, words * sizeof(uint64_t));
     starts_[0] |= 1;  // the first run
 }
@@ -145,7 +145,7 @@ Column ColumnWriter::finish() && {
     // Payloads and kinds move into one exact-size array.
     const size_t runs = payload_.size();
     const size_t kind_words = (kinds_.size() + 7) / 8;
-    uint64_t* runs_array = allocate_words(runs + kind_words, col.runs_memory_);
+    uint64_t* runs_array = allocate_words(runs + kind_words, col.runs_memory_, payloads_from_arena_);
     std::memcpy(runs_array, payload_.data(), runs * sizeof(uint64_t));
     col.payload_ = std::span<const uint64_t>(runs_array, runs);
     if (!kinds_.empty()) {

@@ -97,8 +97,10 @@ private:
 // from arrays of its own.
 class ColumnWriter {
 public:
-    explicit ColumnWriter(uint64_t length, std::shared_ptr<util::Arena> arena = nullptr)
-        : length_(length), arena_(std::move(arena)) {}
+    // Where the arrays of the finished column come from: the run starts, and the payloads and kinds.
+    enum class ArenaUse { All, RunStarts };
+    explicit ColumnWriter(uint64_t length, std::shared_ptr<util::Arena> arena = nullptr, ArenaUse use = ArenaUse::All)
+        : length_(length), arena_(std::move(arena)), payloads_from_arena_(use == ArenaUse::All) {}
     ColumnWriter(ColumnWriter&&) = default;
     ColumnWriter& operator=(ColumnWriter&&) = default;
 
@@ -149,10 +151,11 @@ private:
     }
     void make_starts();
     // Uninitialised words from the arena or from an array of their own (kept in owner).
-    uint64_t* allocate_words(size_t n, std::shared_ptr<const void>& owner) const;
+    uint64_t* allocate_words(size_t n, std::shared_ptr<const void>& owner, bool from_arena) const;
 
     uint64_t length_;
     std::shared_ptr<util::Arena> arena_;
+    bool payloads_from_arena_;
     std::vector<uint64_t> payload_;
     std::vector<uint8_t> kinds_;
     std::vector<SignalValue> heap_;

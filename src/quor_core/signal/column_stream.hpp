@@ -7,6 +7,7 @@
 // stream then reports out_of_order() and its column must not be used.
 
 #include <cstdint>
+#include <memory>
 
 #include "signal/column.hpp"
 #include "signal/value.hpp"
@@ -15,7 +16,10 @@ namespace quor_core::signal {
 
 class ColumnStream {
 public:
-    explicit ColumnStream(uint64_t length) : writer_(length), length_(length) {}
+    // The run starts come from arena when one is given. The payloads do not: many streams grow
+    // theirs at once, and copies made as each finishes reuse the memory of those finished before.
+    explicit ColumnStream(uint64_t length, std::shared_ptr<util::Arena> arena = nullptr)
+        : writer_(length, std::move(arena), ColumnWriter::ArenaUse::RunStarts), length_(length) {}
 
     void set_uint(uint64_t index, uint64_t value) {
         if (!accept(index)) return;

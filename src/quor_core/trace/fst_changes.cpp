@@ -109,7 +109,7 @@ public:
     std::optional<Target> target(size_t /*group*/, uint32_t signal) {
         if (signal >= id_of_signal_.size() || id_of_signal_[signal] == kNoSignalId) return std::nullopt;
         std::unique_ptr<signal::ColumnStream>& stream = streams_[signal];
-        if (!stream) stream = std::make_unique<signal::ColumnStream>(length_);
+        if (!stream) stream = std::make_unique<signal::ColumnStream>(length_, arena_);
         return Target{stream.get()};
     }
     // Whether some signal's changes went back in index order; the columns are then unusable.
@@ -121,6 +121,7 @@ public:
 private:
     std::span<const uint32_t> id_of_signal_;
     uint64_t length_;
+    std::shared_ptr<util::Arena> arena_ = std::make_shared<util::Arena>();  // the arrays of all columns
     std::vector<std::unique_ptr<signal::ColumnStream>> streams_;  // by signal index
 };
 
