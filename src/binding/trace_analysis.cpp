@@ -13,6 +13,7 @@
 #include "eval/ops.hpp"
 #include "eval/scope.hpp"
 #include "eval/stats.hpp"
+#include "index_list.hpp"
 #include "method_tables.hpp"
 #include "module_state.hpp"
 #include "py_ref.hpp"
@@ -38,17 +39,6 @@ PyObject* string_list(const std::vector<std::string>& names) {
         PyObject* s = py_str(names[i]);
         if (!s) return nullptr;
         PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), s);
-    }
-    return list.release();
-}
-
-PyObject* index_list(const std::vector<uint64_t>& indices) {
-    PyRef list(PyList_New(static_cast<Py_ssize_t>(indices.size())));
-    if (!list) return nullptr;
-    for (size_t i = 0; i < indices.size(); ++i) {
-        PyObject* v = PyLong_FromUnsignedLongLong(indices[i]);
-        if (!v) return nullptr;
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), v);
     }
     return list.release();
 }
@@ -91,7 +81,12 @@ PyObject* find(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject
 PyObject* parallel_find(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     const Expr* e = expr_only("PyTrace.parallel_find", self, args, nargs, kwnames);
     if (!e) return nullptr;
-    return index_list(qe::parallel_find(trace_of(self), *e));
+    // The workers search while this thread turns the pieces already searched into ints.
+    IndexListBuilder out;
+    const bool complete = qe::parallel_find_pieces(
+        trace_of(self), *e, [&](std::span<const uint64_t> piece) { return out.append(piece); });
+    if (!complete) return nullptr;  // making an int failed: its error is set
+    return out.finish();
 }
 
 PyObject* parallel_count(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {

@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "eval/compiled.hpp"
+#include "eval/piece_handoff.hpp"
 #include "eval/pool.hpp"
 #include "eval/runs.hpp"
 
@@ -15,6 +16,20 @@ namespace {
 // stretches of a trace), few enough that joining them costs nothing.
 constexpr uint64_t kPiecesPerWorker = 8;
 
+// A streamed search hands over pieces of at most this many indices, so the caller starts
+// converting early and never waits long for the next piece.
+constexpr uint64_t kStreamPieceIndices = uint64_t{1} << 16;
+
+struct Range {
+    uint64_t first;
+    uint64_t size;
+};
+
+// Piece k of n elements split into `pieces` consecutive pieces whose sizes differ by at most 1.
+Range piece_range(uint64_t n, uint64_t pieces, uint64_t k) {
+    return {n / pieces * k + std::min<uint64_t>(k, n % pieces), n / pieces + (k < n % pieces ? 1 : 0)};
+}
+
 // Splits the n elements 0..n-1 into consecutive pieces, runs body(first, last) for each on the
 // pool and returns the pieces' results in input order.
 template <typename T>
@@ -23,12 +38,26 @@ std::vector<T> on_pool(uint64_t n, const std::function<T(uint64_t, uint64_t)>& b
     const uint64_t pieces = std::max<uint64_t>(1, std::min<uint64_t>(n, pool.size() * kPiecesPerWorker));
     std::vector<T> results(pieces);
     pool.run(pieces, [&](size_t k) {
-        const uint64_t first = n / pieces * k + std::min<uint64_t>(k, n % pieces);
-        const uint64_t size = n / pieces + (k < n % pieces ? 1 : 0);
-        if (size > 0) results[k] = body(first, first + size - 1);
+        const Range r = piece_range(n, pieces, k);
+        if (r.size > 0) results[k] = body(r.first, r.first + r.size - 1);
     });
     return results;
 }
+
+// Marks a piece finished when its body leaves, failed unless the body got to the end.
+class FinishOnExit {
+public:
+    FinishOnExit(PieceHandoff& handoff, size_t k) : handoff_(handoff), k_(k) {}
+    ~FinishOnExit() { handoff_.finish(k_, !completed_); }
+    FinishOnExit(const FinishOnExit&) = delete;
+    FinishOnExit& operator=(const FinishOnExit&) = delete;
+    void completed() { completed_ = true; }
+
+private:
+    PieceHandoff& handoff_;
+    size_t k_;
+    bool completed_ = false;
+};
 
 std::vector<Change> changes_where(const trace::Trace& trace, uint64_t index, std::string_view prefix) {
     if (index == 0) return {};
@@ -62,19 +91,48 @@ std::vector<uint64_t> find(const trace::Trace& trace, const Expr& expr) {
 }
 
 std::vector<uint64_t> parallel_find(const trace::Trace& trace, const Expr& expr) {
-    const CompiledExpr compiled(trace, expr);
-    const std::function<std::vector<uint64_t>(uint64_t, uint64_t)> body = [&](uint64_t first, uint64_t last) {
-        std::vector<uint64_t> out;
-        compiled.find(first, last, out);
-        return out;
-    };
-    const auto pieces = on_pool(trace.max_index() + 1, body);
-    size_t total = 0;
-    for (const auto& p : pieces) total += p.size();
     std::vector<uint64_t> all;
-    all.reserve(total);
-    for (const auto& p : pieces) all.insert(all.end(), p.begin(), p.end());
-    return all;  // pieces are consecutive ascending ranges, so the joined list is sorted
+    parallel_find_pieces(trace, expr, [&](std::span<const uint64_t> piece) {
+        all.insert(all.end(), piece.begin(), piece.end());
+        return true;
+    });
+    return all;
+}
+
+bool parallel_find_pieces(const trace::Trace& trace, const Expr& expr, const PieceConsumer& take) {
+    const CompiledExpr compiled(trace, expr);
+    WorkerPool& pool = WorkerPool::instance();
+    const uint64_t n = trace.max_index() + 1;
+    const uint64_t wanted = std::max<uint64_t>(pool.size() * kPiecesPerWorker,
+                                               (n + kStreamPieceIndices - 1) / kStreamPieceIndices);
+    const uint64_t pieces = std::min(n, wanted);
+    std::vector<std::vector<uint64_t>> results(pieces);
+    PieceHandoff handoff(pieces);
+    bool taken_all = false;
+    const auto search = [&](size_t k) {
+        FinishOnExit finish(handoff, k);
+        if (!handoff.skipping()) {
+            const Range r = piece_range(n, pieces, k);
+            compiled.find(r.first, r.first + r.size - 1, results[k]);
+        }
+        finish.completed();
+    };
+    const auto consume = [&] {
+        try {
+            for (size_t k = 0; k < pieces; ++k) {
+                // A failed piece stops the search; the pool then rethrows its exception.
+                if (!handoff.wait_for(k)) return handoff.stop();
+                const std::vector<uint64_t> piece = std::move(results[k]);
+                if (!take(piece)) return handoff.stop();
+            }
+            taken_all = true;
+        } catch (...) {
+            handoff.stop();
+            throw;
+        }
+    };
+    pool.run_alongside(pieces, search, consume);
+    return taken_all;
 }
 
 uint64_t parallel_count(const trace::Trace& trace, const Expr& expr) {

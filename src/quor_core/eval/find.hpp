@@ -2,6 +2,8 @@
 // Searches over the indices of a trace and over its signals at one index.
 
 #include <cstdint>
+#include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,6 +30,16 @@ struct Change {
 std::vector<uint64_t> find(const trace::Trace& trace, const Expr& expr);
 // The same list, computed on the worker pool.
 std::vector<uint64_t> parallel_find(const trace::Trace& trace, const Expr& expr);
+
+// Takes one piece of parallel_find's result; false stops the search.
+using PieceConsumer = std::function<bool(std::span<const uint64_t>)>;
+// parallel_find, handing its result to take() on the calling thread piece by piece, ascending,
+// each piece as soon as it and every piece before it are searched while the workers search the
+// rest. When take() returns false the pieces not yet started are skipped, and the call returns
+// false once no worker is searching any more; true when every piece was taken. An exception
+// from take() or from a piece (a failed allocation) is rethrown, likewise only once the workers
+// are done.
+bool parallel_find_pieces(const trace::Trace& trace, const Expr& expr, const PieceConsumer& take);
 uint64_t parallel_count(const trace::Trace& trace, const Expr& expr);
 
 // Every index from 1 on whose value is not identical to the one before.

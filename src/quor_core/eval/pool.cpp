@@ -89,9 +89,14 @@ WorkerPool& WorkerPool::instance() {
 }
 
 void WorkerPool::run(size_t pieces, const std::function<void(size_t)>& piece) {
-    if (pieces == 0) return;
-    if (threads_.empty()) {  // no worker could be started: the caller does the work
+    run_alongside(pieces, piece, [] {});
+}
+
+void WorkerPool::run_alongside(size_t pieces, const std::function<void(size_t)>& piece,
+                               const std::function<void()>& alongside) {
+    if (threads_.empty()) {  // no worker could be started: the caller does the work first
         for (size_t k = 0; k < pieces; ++k) piece(k);
+        alongside();
         return;
     }
     std::lock_guard submit(submit_);
@@ -102,9 +107,20 @@ void WorkerPool::run(size_t pieces, const std::function<void(size_t)>& piece) {
     unfinished_ = pieces;
     failure_ = nullptr;
     wake_.notify_all();
+    lock.unlock();
+    std::exception_ptr own_failure;
+    try {
+        alongside();
+    } catch (...) {
+        own_failure = std::current_exception();
+    }
+    lock.lock();
     done_.wait(lock, [this] { return unfinished_ == 0; });
     job_ = nullptr;
-    if (failure_) std::rethrow_exception(std::exchange(failure_, nullptr));
+    std::exception_ptr piece_failure = std::exchange(failure_, nullptr);
+    lock.unlock();
+    if (own_failure) std::rethrow_exception(own_failure);
+    if (piece_failure) std::rethrow_exception(piece_failure);
 }
 
 void WorkerPool::work() {

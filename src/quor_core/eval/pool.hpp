@@ -36,6 +36,11 @@ public:
     // Jobs from several calling threads are run one after another. A pool whose threads could
     // not be started (size() == 0) runs the pieces on the caller.
     void run(size_t pieces, const std::function<void(size_t)>& piece);
+    // As run, and meanwhile calls alongside() on the calling thread (to consume the results of
+    // pieces already finished). Returns only once alongside() and every piece have finished,
+    // also when alongside() throws, so no piece outlives the data it writes to. An exception
+    // from alongside() is rethrown in preference to one from a piece.
+    void run_alongside(size_t pieces, const std::function<void(size_t)>& piece, const std::function<void()>& alongside);
 
 private:
     void work();
