@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <stdexcept>
 #include <new>
 #include <thread>
 #include <vector>
@@ -106,6 +109,68 @@ TEST(Pool, AFailedPieceIsRethrownToTheCallerAfterTheOthersFinish) {
     std::atomic<int> again{0};
     pool.run(8, [&](size_t) { again.fetch_add(1); });
     EXPECT_EQ(again.load(), 8);
+}
+
+TEST(PoolAlongside, RunsOnTheCallerWhileWorkersRunPieces) {
+    for (size_t workers : {1u, 3u}) {
+        WorkerPool pool(workers);
+        std::mutex m;
+        std::condition_variable cv;
+        bool piece_ran = false;
+        std::atomic<int> ran{0};
+        bool alongside_on_caller = false;
+        const auto caller = std::this_thread::get_id();
+        // alongside waits for a piece to run: it can only return if the pieces run meanwhile.
+        pool.run_alongside(
+            8,
+            [&](size_t) {
+                ran.fetch_add(1);
+                std::lock_guard lock(m);
+                piece_ran = true;
+                cv.notify_all();
+            },
+            [&] {
+                alongside_on_caller = std::this_thread::get_id() == caller;
+                std::unique_lock lock(m);
+                cv.wait(lock, [&] { return piece_ran; });
+            });
+        EXPECT_TRUE(alongside_on_caller);
+        EXPECT_EQ(ran.load(), 8);
+    }
+}
+
+TEST(PoolAlongside, ReturnsOnlyOnceEveryPieceHasFinished) {
+    struct Case {
+        const char* name;
+        bool alongside_throws;
+        bool piece_throws;
+    };
+    const Case cases[] = {{"clean", false, false}, {"alongside throws", true, false},
+                          {"a piece throws", false, true}, {"both throw", true, true}};
+    for (const Case& c : cases) {
+        for (size_t workers : {0u, 2u}) {
+            WorkerPool pool(workers);
+            std::atomic<int> ran{0};
+            int thrown = 0;  // 1: the caller's exception arrived, 2: the piece's
+            try {
+                pool.run_alongside(
+                    32,
+                    [&](size_t k) {
+                        ran.fetch_add(1);
+                        if (c.piece_throws && k == 5) throw std::bad_alloc();
+                    },
+                    [&] {
+                        if (c.alongside_throws) throw std::length_error("alongside");
+                    });
+            } catch (const std::length_error&) {
+                thrown = 1;
+            } catch (const std::bad_alloc&) {
+                thrown = 2;
+            }
+            EXPECT_EQ(ran.load(), 32) << c.name << ", " << workers << " workers";
+            EXPECT_EQ(thrown, c.alongside_throws ? 1 : c.piece_throws ? 2 : 0) << c.name << ", " << workers;
+        }
+    }
 }
 
 }  // namespace

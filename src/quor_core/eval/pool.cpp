@@ -95,8 +95,16 @@ void WorkerPool::run(size_t pieces, const std::function<void(size_t)>& piece) {
 void WorkerPool::run_alongside(size_t pieces, const std::function<void(size_t)>& piece,
                                const std::function<void()>& alongside) {
     if (threads_.empty()) {  // no worker could be started: the caller does the work first
-        for (size_t k = 0; k < pieces; ++k) piece(k);
+        std::exception_ptr piece_failure;
+        for (size_t k = 0; k < pieces; ++k) {
+            try {
+                piece(k);
+            } catch (...) {
+                if (!piece_failure) piece_failure = std::current_exception();
+            }
+        }
         alongside();
+        if (piece_failure) std::rethrow_exception(piece_failure);
         return;
     }
     std::lock_guard submit(submit_);
