@@ -2,17 +2,23 @@
 
 Builds (and caches) a VCD of N samples with four signals: clk toggles every sample, a (8 bits)
 changes at about half the samples, b (8 bits) at about a third, mode (8 bits) rarely. Prints
-times and ratios measured in this one run:
+medians measured in this one run:
 
   find / parallel_find / parallel_count against numpy for (a == 1) and (b > 3)
   the same for a sparse expression over mode
-  parallel_count with 1 and 2 workers (RAYON_NUM_THREADS, each in its own process)
+  a sweep over match fractions: where find and parallel_find stay within 2x of numpy
+  parallel_count with 1 and 2 workers (RAYON_NUM_THREADS), each setting in several child
+  processes taken in turn, so that one disturbed process does not decide the speed-up
   find_with_values against find followed by one signal_value call per index and name
+
+Every method returning a list pays for making one Python int per match; "numpy+list" (numpy's
+search followed by tolist()) pays the same and is the like-for-like peer.
 
 Usage: PYTHONPATH=python python bench/bench_find.py [samples]   (default 10_000_000)
 """
 
 import os
+import statistics
 import subprocess
 import sys
 import tempfile
@@ -23,14 +29,15 @@ import numpy as np
 from quor import PyExpr as E, PyTrace
 
 
-def best(fn, repeat=5):
+def median_time(fn, repeat=5):
+    """The median wall time of repeat calls, and the last result."""
     times = []
     result = None
     for _ in range(repeat):
         t0 = time.perf_counter()
         result = fn()
         times.append(time.perf_counter() - t0)
-    return min(times), result
+    return statistics.median(times), result
 
 
 def make_values(n, seed=1):
@@ -72,13 +79,17 @@ def write_vcd(path, vals):
 
 
 COUNT_CHILD = """
-import sys, time
+import statistics, sys, time
 from quor import PyTrace, PyExpr as E
 t = PyTrace.from_vcd(sys.argv[1])
 a, b = (E.signal(t.signal_id(n)) for n in ("top.a", "top.b"))
 e = a.eq_(E.const_int(1)).and_(b.gt_(E.const_int(3)))
-best = min((lambda t0: (t.parallel_count(e), time.perf_counter() - t0)[1])(time.perf_counter()) for _ in range(5))
-print(best)
+times = []
+for _ in range(7):
+    t0 = time.perf_counter()
+    t.parallel_count(e)
+    times.append(time.perf_counter() - t0)
+print(statistics.median(times))
 """
 
 
@@ -86,6 +97,47 @@ def count_with_workers(path, workers):
     env = dict(os.environ, RAYON_NUM_THREADS=str(workers))
     out = subprocess.run([sys.executable, "-c", COUNT_CHILD, path], env=env, capture_output=True, text=True, check=True)
     return float(out.stdout.strip())
+
+
+def worker_speedup(path, processes=3):
+    """Medians over child processes, 1 and 2 workers taken in turn."""
+    runs = {1: [], 2: []}
+    for _ in range(processes):
+        for workers in (1, 2):
+            runs[workers].append(count_with_workers(path, workers))
+    one, two = statistics.median(runs[1]), statistics.median(runs[2])
+    spread = "; ".join(f"{w} worker{'s' if w > 1 else ''}: " + " ".join(f"{x * 1e3:.1f}" for x in runs[w])
+                       for w in runs)
+    print(f"parallel_count, 1 worker {one * 1e3:.1f} ms, 2 workers {two * 1e3:.1f} ms: speed-up {one / two:.2f}x "
+          f"(medians of {processes} processes each; {spread})")
+
+
+def selectivity_sweep(t, sig, vals):
+    """find and parallel_find against numpy as the share of matching indices grows."""
+    a, b, mode = vals["a"], vals["b"], vals["mode"]
+    c = lambda v: E.const_int(v)
+    rows = [
+        ("a==1 & b==7 & mode==3", sig["a"].eq_(c(1)).and_(sig["b"].eq_(c(7))).and_(sig["mode"].eq_(c(3))),
+         lambda: np.flatnonzero((a == 1) & (b == 7) & (mode == 3))),
+        ("a==1 & b>6", sig["a"].eq_(c(1)).and_(sig["b"].gt_(c(6))), lambda: np.flatnonzero((a == 1) & (b > 6))),
+        ("a==1 & b>5", sig["a"].eq_(c(1)).and_(sig["b"].gt_(c(5))), lambda: np.flatnonzero((a == 1) & (b > 5))),
+        ("a==1 & b>3", sig["a"].eq_(c(1)).and_(sig["b"].gt_(c(3))), lambda: np.flatnonzero((a == 1) & (b > 3))),
+        ("a>0 & b>3", sig["a"].gt_(c(0)).and_(sig["b"].gt_(c(3))), lambda: np.flatnonzero((a > 0) & (b > 3))),
+        ("a>0 & b>0", sig["a"].gt_(c(0)).and_(sig["b"].gt_(c(0))), lambda: np.flatnonzero((a > 0) & (b > 0))),
+    ]
+    n = len(a)
+    print(f"\n{'expression':22} {'matches':>10} {'share':>7} {'find':>8} {'p_find':>8} {'numpy':>8} {'np+list':>8} "
+          f"{'find/np':>8} {'p_find/np':>9} {'find/np+list':>12}")
+    for label, expr, np_fn in rows:
+        t_np, ref = median_time(np_fn)
+        t_np_list, _ = median_time(lambda: np_fn().tolist())
+        t_find, got = median_time(lambda: t.find(expr))
+        t_pfind, got_p = median_time(lambda: t.parallel_find(expr))
+        assert len(got) == len(ref) == len(got_p) and got[:100] == ref[:100].tolist() == got_p[:100]
+        print(f"{label:22} {len(ref):10,} {len(ref) / n:6.1%} {t_find * 1e3:6.1f}ms {t_pfind * 1e3:6.1f}ms "
+              f"{t_np * 1e3:6.1f}ms {t_np_list * 1e3:6.1f}ms {t_find / t_np:7.2f}x {t_pfind / t_np:8.2f}x "
+              f"{t_find / t_np_list:11.2f}x")
+    print("  (ratios are quor's time over numpy's: at most 2.00x means within 2x of numpy)")
 
 
 def main():
@@ -113,14 +165,14 @@ def main():
         ("mode == 2 (rare changes)", sparse, lambda: np.flatnonzero(mode == 2)),
     ]
     for label, expr, np_fn in cases:
-        t_np, ref = best(np_fn)
-        t_np_list, _ = best(lambda: np_fn().tolist())
+        t_np, ref = median_time(np_fn)
+        t_np_list, _ = median_time(lambda: np_fn().tolist())
         # The floor of any method returning a list of Python ints: making that many ints.
-        t_floor, _ = best(lambda: list(range(len(ref))))
+        t_floor, _ = median_time(lambda: list(range(len(ref))))
         print(f"  ({len(ref):,} matches; a list of that many ints alone takes {t_floor * 1e3:.1f} ms, "
               f"{t_floor / t_np:.2f}x numpy's search)")
         for method in ("find", "parallel_find", "parallel_count"):
-            t_q, got = best(lambda: getattr(t, method)(expr))
+            t_q, got = median_time(lambda: getattr(t, method)(expr))
             if method == "parallel_count":
                 assert got == len(ref)
                 extra = ""
@@ -129,18 +181,18 @@ def main():
                 extra = f" {t_np_list * 1e3:9.1f}ms {t_np_list / t_q:6.2f}x"
             print(f"{method + ': ' + label:44} {t_q * 1e3:7.1f}ms {t_np * 1e3:7.1f}ms {t_np / t_q:10.2f}x{extra}")
 
+    selectivity_sweep(t, sig, vals)
+
     print()
-    one = count_with_workers(path, 1)
-    two = count_with_workers(path, 2)
-    print(f"parallel_count, 1 worker {one * 1e3:.1f} ms, 2 workers {two * 1e3:.1f} ms: speed-up {one / two:.2f}x")
+    worker_speedup(path)
 
     names = ["top.a", "top.b"]
-    t_fwv, rows = best(lambda: t.find_with_values(dense, names), repeat=3)
+    t_fwv, rows = median_time(lambda: t.find_with_values(dense, names), repeat=3)
 
     def find_then_values():
         return [(i, [t.signal_value(nm, i) for nm in names]) for i in t.find(dense)]
 
-    t_loop, rows2 = best(find_then_values, repeat=1)
+    t_loop, rows2 = median_time(find_then_values, repeat=1)
     assert rows == rows2
     print(f"find_with_values {t_fwv * 1e3:.1f} ms, find + signal_value per index and name {t_loop * 1e3:.1f} ms: "
           f"{t_loop / t_fwv:.2f}x ({len(rows):,} rows)")
