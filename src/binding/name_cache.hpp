@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 #include "py_ref.hpp"
@@ -20,12 +21,15 @@ class NameCache {
 public:
     // The id cached for this very object; nullopt on a miss. known is false on a miss.
     std::optional<uint32_t> find(PyObject* name, bool& known) const {
-        const Entry& e = entries_[slot(name)];
+        known = false;
+        if (!entries_) return std::nullopt;
+        const Entry& e = (*entries_)[slot(name)];
         known = e.name.get() == name;
         return known && e.found ? std::optional<uint32_t>(e.id) : std::nullopt;
     }
     void remember(PyObject* name, std::optional<uint32_t> id) {
-        Entry& e = entries_[slot(name)];
+        if (!entries_) entries_ = std::make_unique<std::array<Entry, kEntries>>();  // on first use
+        Entry& e = (*entries_)[slot(name)];
         Py_INCREF(name);
         e.name = PyRef(name);
         e.found = id.has_value();
@@ -33,7 +37,7 @@ public:
     }
 
 private:
-    static constexpr size_t kEntries = 256;
+    static constexpr size_t kEntries = 4096;  // 64 KiB: the names of a typical random-access script fit
     static size_t slot(PyObject* p) {
         const auto a = reinterpret_cast<uintptr_t>(p);
         return static_cast<size_t>((a >> 4) ^ (a >> 12)) % kEntries;  // objects are 16-byte aligned
@@ -43,7 +47,7 @@ private:
         uint32_t id = 0;
         bool found = false;
     };
-    std::array<Entry, kEntries> entries_;
+    std::unique_ptr<std::array<Entry, kEntries>> entries_;
 };
 
 }  // namespace quor_binding

@@ -209,7 +209,7 @@ def test_repeated_and_varied_name_objects_read_the_same_values(trace):
     names = trace.signal_names()
     expected = {n: [trace.signal_value(n, i) for i in range(3)] for n in names}
     ids = {n: trace.signal_id(n) for n in names}
-    texts = (names + ["top.nothing", "top.clk "]) * 3 + [f"x{k}" for k in range(600)] + names
+    texts = (names + ["top.nothing", "top.clk "]) * 3 + [f"x{k}" for k in range(5000)] + names
     for text in texts:
         # Temporary objects: freed ones leave addresses that new objects of other texts reuse.
         for obj in ("".join(list(text)), NameLike(text), text):
