@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "signal/bitpack.hpp"
 #include "trace/vcd.hpp"
 
 namespace {
@@ -99,7 +100,7 @@ TEST(VcdPieces, DeclarationAmongChangesIsHonoured) {
 // Each line, placed after "#5" in a text declaring a (8 bits, code "!") and b (code "ab"), and
 // what a and b then hold at the index of that timestamp.
 struct LineCase {
-    const char* line;
+    std::string line;
     SignalValue a;
     SignalValue b;
 };
@@ -122,11 +123,21 @@ TEST(VcdFastLines, OddFormsReadLikeTheGeneralForm) {
         {"1ab ", none, u(1)},
         {"1 ab", none, none},
         {"0!\r", u(0), none},
+        {"b1x0z !", SignalValue::four_state({1, 2, 0, 3}), none},
+        {"bX1 ab", none, SignalValue::four_state({2, 1})},
+        {"bxz ab ", none, SignalValue::four_state({2, 3})},
+        {"b1x0  !", SignalValue::four_state({1, 2, 0}), none},
+        {"bx1y !", quor_core::signal::parse_binary_str("bx1y"), none},
+        {"b" + std::string(70, 'x') + " !", SignalValue::four_state(std::vector<uint8_t>(70, 2)), none},
+        {"x!", none, none},
+        {"Zab", none, SignalValue::four_state({3})},
+        {"z!\r", SignalValue::four_state({3}), none},
+        {"z ab", none, none},
     };
     for (const LineCase& c : cases) {
         for (const bool padded : {false, true}) {
             // Padding puts the line far from the end of the text, where the fast reader takes it.
-            std::string text = "$var wire 8 ! a $end\n$var wire 8 ab b $end\n#5\n" + std::string(c.line) + "\n";
+            std::string text = "$var wire 8 ! a $end\n$var wire 8 ab b $end\n#5\n" + c.line + "\n";
             if (padded) text += std::string(200, '\n') + "#6\n";
             const VcdTrace t = VcdTrace::parse(text).value();
             EXPECT_EQ(t.signal_value("a", 0), c.a) << '"' << c.line << '"';

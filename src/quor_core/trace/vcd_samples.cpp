@@ -163,12 +163,21 @@ const char* VcdSampleParser::read_common_line(const char* p, const char* end) {
             q += run.count;
             if (run.count < kBitsPerStep) break;
         }
-        if (width == 0 || *q != ' ') return nullptr;
+        if (width == 0 || *q != ' ') return read_four_state_vector(p, end);
         const uint64_t value = reverse_bits(reversed) >> (64 - width);
         uint32_t id = kNoId;
         const char* next = read_code(q + 1, end, id);
         if (next && id != kNoId && recording()) {
             builder_.set_uint(id, timestamps_.size(), value);
+        }
+        return next;
+    }
+    if (first == 'x' || first == 'X' || first == 'z' || first == 'Z') {
+        uint32_t id = kNoId;
+        const char* next = read_code(p + 1, end, id);
+        if (next && id != kNoId && recording()) {
+            const bool unknown = first == 'x' || first == 'X';
+            builder_.set(id, timestamps_.size(), unknown ? SignalValue::unknown() : SignalValue::four_state({signal::kBitZ}));
         }
         return next;
     }
@@ -181,6 +190,29 @@ const char* VcdSampleParser::read_common_line(const char* p, const char* end) {
         return q + 1;
     }
     return nullptr;
+}
+
+// A vector line "b<bits> <code>" whose bits hold x or z as well as 0 and 1; nullptr when the
+// line has any other form (left to the general reader).
+const char* VcdSampleParser::read_four_state_vector(const char* p, const char* end) {
+    const char* q = p + 1;
+    bool four_state = false;
+    for (; q < end; ++q) {
+        const char c = *q;
+        if (c == '0' || c == '1') continue;
+        if (c == 'x' || c == 'X' || c == 'z' || c == 'Z') {
+            four_state = true;
+            continue;
+        }
+        break;
+    }
+    if (!four_state || q == end || *q != ' ') return nullptr;
+    uint32_t id = kNoId;
+    const char* next = read_code(q + 1, end, id);
+    if (next && id != kNoId && recording()) {
+        builder_.set(id, timestamps_.size(), signal::parse_binary_str(std::string_view(p, static_cast<size_t>(q - p))));
+    }
+    return next;
 }
 
 void VcdSampleParser::handle_line(std::string_view raw) {

@@ -44,6 +44,7 @@ private:
     // line feed) and returns the start of the next line; nullptr when the line is anything else.
     const char* read_common_line(const char* p, const char* end);
     const char* read_code(const char* p, const char* end, uint32_t& id) const;
+    const char* read_four_state_vector(const char* p, const char* end);
     void handle_line(std::string_view raw);
     void handle_vector(std::string_view line);
     void handle_real(std::string_view line);
