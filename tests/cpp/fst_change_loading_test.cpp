@@ -206,10 +206,10 @@ Buf random_file(std::uint64_t seed) {
         const std::uint32_t g = geometry[i];
         const std::uint32_t length = g == kReal ? 64 : g == kVarLength ? 0 : g;
         const std::uint8_t type = g == kReal ? 3 : 16;
-        const Buf var = var_entry("s" + std::to_string(i), length, 0, type);
+        const Buf var = var_entry(std::string("s") + std::to_string(i), length, 0, type);
         entries.insert(entries.end(), var.begin(), var.end());
         if (rng() % 5 == 0) {  // a second name for the same handle
-            const Buf alias = var_entry("a" + std::to_string(i), length, static_cast<std::uint32_t>(i + 1), type);
+            const Buf alias = var_entry(std::string("a") + std::to_string(i), length, static_cast<std::uint32_t>(i + 1), type);
             entries.insert(entries.end(), alias.begin(), alias.end());
         }
     }
@@ -340,7 +340,7 @@ TEST(FstChangeLoading, FirstErrorRegardlessOfSplit) {
     for (const Case& c : cases) {
         Buf entries;
         for (int i = 0; i < 6; ++i) {
-            const Buf var = var_entry("s" + std::to_string(i), 8);
+            const Buf var = var_entry(std::string("s") + std::to_string(i), 8);
             entries.insert(entries.end(), var.begin(), var.end());
         }
         std::vector<Buf> blocks;

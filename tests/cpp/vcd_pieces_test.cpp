@@ -33,14 +33,14 @@ std::string random_vcd(uint32_t seed, bool declaration_midway) {
     for (int n = 0; n < lines; ++n) {
         const std::string code = kCodes[pick(std::size(kCodes))];
         switch (pick(24)) {
-            case 0: case 1: case 2: text += "#" + std::to_string(time += pick(3)) + "\n"; break;
-            case 3: text += "#" + std::to_string(time) + "\r\n"; break;
+            case 0: case 1: case 2: text += std::string("#") + std::to_string(time += pick(3)) + "\n"; break;
+            case 3: text += std::string("#") + std::to_string(time) + "\r\n"; break;
             case 4: text += "  #" + std::to_string(++time) + "\n"; break;
             case 5: text += "x" + code + "\n"; break;
             case 6: text += "Z" + code + "\n"; break;
             case 7: text += "b1x0 " + code + "\n"; break;
             case 8: text += "r2.5 " + code + "\n"; break;
-            case 9: text += "b" + std::string(70, '1') + " " + code + "\n"; break;
+            case 9: text += std::string("b") + std::string(70, '1') + " " + code + "\n"; break;
             case 10: text += "b101 " + code + " \n"; break;
             case 11: text += "$dumpvars\n"; break;
             case 12: text += "\xff" + code + "\n"; break;  // not UTF-8: skipped
@@ -128,7 +128,7 @@ TEST(VcdFastLines, OddFormsReadLikeTheGeneralForm) {
         {"bxz ab ", none, SignalValue::four_state({2, 3})},
         {"b1x0  !", SignalValue::four_state({1, 2, 0}), none},
         {"bx1y !", quor_core::signal::parse_binary_str("bx1y"), none},
-        {"b" + std::string(70, 'x') + " !", SignalValue::four_state(std::vector<uint8_t>(70, 2)), none},
+        {std::string("b") + std::string(70, 'x') + " !", SignalValue::four_state(std::vector<uint8_t>(70, 2)), none},
         {"x!", none, none},
         {"Zab", none, SignalValue::four_state({3})},
         {"z!\r", SignalValue::four_state({3}), none},

@@ -134,7 +134,13 @@ TEST(VcdFile, OpenErrorsAndChunkBoundaries) {
 
     // Many samples so the reader crosses its buffer boundaries; no final line feed.
     std::string text = "$var wire 32 ! n $end\n";
-    for (int i = 0; i < 300000; ++i) text += "#" + std::to_string(i) + "\nb" + std::to_string(i % 2) + "1 !\n";
+    for (int i = 0; i < 300000; ++i) {
+        text += "#";
+        text += std::to_string(i);
+        text += "\nb";
+        text += std::to_string(i % 2);
+        text += "1 !\n";
+    }
     text += "#300000\nb111 !";
     const std::string path = testing::TempDir() + "quor_chunks.vcd";
     std::ofstream(path, std::ios::binary) << text;
