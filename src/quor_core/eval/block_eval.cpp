@@ -2,19 +2,12 @@
 
 #include <algorithm>
 
+#include "eval/block_range.hpp"
 #include "eval/ops.hpp"
 
 namespace quor_core::eval {
 
 namespace {
-
-// Block positions [begin, end) of first..first+n-1 that lie in lo..hi.
-void clip(Int128 lo, Int128 hi, uint64_t first, size_t n, size_t& begin, size_t& end) {
-    const Int128 b = std::max<Int128>(lo - Int128(first), 0);
-    const Int128 e = std::min<Int128>(hi - Int128(first) + 1, Int128(n));
-    begin = static_cast<size_t>(std::min<Int128>(b, Int128(n)));
-    end = e > Int128(begin) ? static_cast<size_t>(e) : begin;
-}
 
 // Helpers are inlined into the operator functions, so they share their vector clones.
 #define QUOR_INLINE __attribute__((always_inline)) inline
@@ -86,7 +79,7 @@ bool BlockEvaluator::fill_leaf(const CompiledExpr::Leaf& leaf, uint64_t first, s
     size_t begin = 0, end = 0;
     if (leaf.column) {
         const Int128 length_hi = Int128(leaf.column->length()) - 1 - leaf.offset;  // last i with t < length
-        clip(leaf.reach.lo, std::min(leaf.reach.hi, length_hi), first, n, begin, end);
+        clip_block(leaf.reach.lo, std::min(leaf.reach.hi, length_hi), first, n, begin, end);
     }
     s.all_known = begin == 0 && end == n;
     if (!s.all_known) {
@@ -144,7 +137,7 @@ QUOR_VECTOR_CLONES void BlockEvaluator::unary(const CompiledExpr::Instr& in, uin
         case ExprKind::RelEval: {
             const auto& r = expr_.reaches_[in.slot];
             size_t begin = 0, end = 0;
-            clip(r.lo, r.hi, first, n, begin, end);
+            clip_block(r.lo, r.hi, first, n, begin, end);
             if (begin == 0 && end == n) return;
             materialise(s, n);
             need_known(s, n);

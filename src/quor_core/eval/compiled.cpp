@@ -1,9 +1,12 @@
 #include "eval/compiled.hpp"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <limits>
 #include <optional>
 
+#include "eval/bit_block.hpp"
 #include "eval/block_eval.hpp"
 #include "eval/ops.hpp"
 
@@ -98,6 +101,7 @@ CompiledExpr::CompiledExpr(const trace::Trace& trace, const Expr& expr) {
         max_stack_ = std::max(max_stack_, depth);
     }
     if (max_stack_ > kMaxBlockStack) blockable_ = false;
+    if (blockable_) bit_program_ = BitBlockEvaluator::translate(*this);
 }
 
 SegmentScanner::SegmentScanner(const CompiledExpr& expr, uint64_t first, uint64_t last)
@@ -164,27 +168,38 @@ bool SegmentScanner::next(uint64_t& begin, uint64_t& end, bool& matched) {
 }
 
 // Steps segment by segment; where segments are shorter than a block, evaluates a whole block
-// at once instead when the block evaluator can. sink.range(begin, end) gets matching ranges,
-// sink.block(first, n, truthy) a block's flags.
+// at once instead when a block evaluator can. sink.range(begin, end) gets matching ranges,
+// sink.block(first, n, truthy) a block's flags, sink.bits(first, n, words) a block's bits.
 template <typename Sink>
 void CompiledExpr::scan(uint64_t first, uint64_t last, Sink&& sink) const {
     SegmentScanner segments(*this, first, last);
+    static_assert(BitBlockEvaluator::kBlock == BlockEvaluator::kBlock);
+    std::optional<BitBlockEvaluator> bits;
     std::optional<BlockEvaluator> block;
-    if (blockable_) block.emplace(*this);
-    std::vector<uint8_t> truthy(blockable_ ? BlockEvaluator::kBlock : 0);
+    if (!bit_program_.empty()) bits.emplace(*this);
+    else if (blockable_) block.emplace(*this);
+    std::vector<uint8_t> truthy(block ? BlockEvaluator::kBlock : 0);
+    std::array<uint64_t, BitBlockEvaluator::kWords> words{};
     uint64_t pos = first;
     uint64_t b = 0, e = 0;
     bool m = false;
     while (pos <= last) {
         segments.seek(pos);
         segments.next(b, e, m);
-        if (!block || e - b >= BlockEvaluator::kBlock) {
+        if ((!block && !bits) || e - b >= BlockEvaluator::kBlock) {
             if (m) sink.range(b, e);
             if (e > last) return;
             pos = e;
             continue;
         }
         const size_t n = static_cast<size_t>(std::min<uint64_t>(BlockEvaluator::kBlock - 1, last - pos) + 1);
+        if (bits) {
+            bits->eval(pos, n, words.data());
+            sink.bits(pos, n, words.data());
+            if (last - pos < n) return;
+            pos += n;
+            continue;
+        }
         if (block->eval(pos, n, truthy.data())) {
             sink.block(pos, n, truthy.data());
             if (last - pos < n) return;
@@ -210,6 +225,9 @@ uint64_t CompiledExpr::count(uint64_t first, uint64_t last) const {
         void block(uint64_t, size_t count, const uint8_t* truthy) {
             for (size_t k = 0; k < count; ++k) n += truthy[k];
         }
+        void bits(uint64_t, size_t count, const uint64_t* words) {
+            for (size_t w = 0; w * 64 < count; ++w) n += static_cast<uint64_t>(std::popcount(words[w]));
+        }
     } counter;
     scan(first, last, counter);
     return counter.n;
@@ -232,6 +250,16 @@ void CompiledExpr::find(uint64_t first, uint64_t last, std::vector<uint64_t>& ou
                 kept += truthy[k];
             }
             out.resize(base + kept);
+        }
+        void bits(uint64_t first, size_t count, const uint64_t* words) {
+            size_t total = 0;
+            for (size_t w = 0; w * 64 < count; ++w) total += static_cast<size_t>(std::popcount(words[w]));
+            const size_t base = out.size();
+            out.resize(base + total);
+            uint64_t* dst = out.data() + base;
+            for (size_t w = 0; w * 64 < count; ++w) {
+                for (uint64_t x = words[w]; x != 0; x &= x - 1) *dst++ = first + w * 64 + std::countr_zero(x);
+            }
         }
     } collector{out};
     scan(first, last, collector);

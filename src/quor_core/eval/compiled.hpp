@@ -7,11 +7,14 @@
 // A SegmentScanner therefore evaluates once per such segment and steps from segment to segment,
 // following each column run by run with a cursor instead of evaluating every index. Where the
 // segments are short and the signals hold two-state values, count and find evaluate whole
-// blocks of indices at once instead (BlockEvaluator).
+// blocks of indices at once instead: one bit per index when the expression only compares
+// signals against constants and joins the truths (BitBlockEvaluator), else one number per index
+// (BlockEvaluator).
 
 #include <cstdint>
 #include <vector>
 
+#include "eval/bit_instr.hpp"
 #include "eval/expr.hpp"
 #include "signal/column.hpp"
 #include "trace/trace.hpp"
@@ -32,6 +35,7 @@ public:
 private:
     friend class SegmentScanner;
     friend class BlockEvaluator;
+    friend class BitBlockEvaluator;
     template <typename Sink>
     void scan(uint64_t first, uint64_t last, Sink&& sink) const;
 
@@ -57,6 +61,7 @@ private:
     std::vector<Reach> reaches_;  // one per RelEval node: the reach of its child
     size_t max_stack_ = 0;        // deepest value stack the program needs
     bool blockable_ = false;      // constants are Uints and the stack is shallow: blocks may run
+    std::vector<BitInstr> bit_program_;  // the program over truth values; empty when it has none
 };
 
 // Walks first..last (inclusive) of one CompiledExpr segment by segment. Each scanner has its own

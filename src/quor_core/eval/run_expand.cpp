@@ -1,0 +1,97 @@
+#include "eval/run_expand.hpp"
+
+#include <algorithm>
+#include <bit>
+
+namespace quor_core::eval {
+
+namespace {
+
+#if defined(__x86_64__)
+__attribute__((target("bmi2"))) uint64_t deposit_bmi2(uint64_t src, uint64_t mask) {
+    return __builtin_ia32_pdep_di(src, mask);
+}
+#endif
+
+uint64_t deposit(uint64_t src, uint64_t mask, [[maybe_unused]] bool fast) {
+#if defined(__x86_64__)
+    if (fast) return deposit_bmi2(src, mask);
+#endif
+    return deposit_portable(src, mask);
+}
+
+#define QUOR_INLINE __attribute__((always_inline)) inline
+
+template <typename F>
+QUOR_INLINE void pack(const uint64_t* __restrict payloads, size_t count, uint64_t* __restrict flags, F f) {
+    for (size_t c = 0; c < count; c += 64) {
+        const size_t m = std::min<size_t>(64, count - c);
+        const uint64_t* p = payloads + c;
+        uint64_t bits = 0;
+        for (size_t i = 0; i < m; ++i) bits |= uint64_t{f(p[i])} << i;
+        flags[c / 64] = bits;
+    }
+}
+
+// See block_eval.cpp: AVX2 clones of the loops, except under ThreadSanitizer.
+#if defined(__SANITIZE_THREAD__)
+#define QUOR_VECTOR_CLONES
+#else
+#define QUOR_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#endif
+
+}  // namespace
+
+uint64_t deposit_portable(uint64_t src, uint64_t mask) {
+    uint64_t out = 0;
+    for (; mask != 0; mask &= mask - 1, src >>= 1) {
+        out |= (src & 1U) * (mask & (~mask + 1));
+    }
+    return out;
+}
+
+bool fast_deposit_available() {
+#if defined(__x86_64__)
+    // Zen 1 and Zen 2 run the instruction in microcode, hundreds of cycles per call.
+    return __builtin_cpu_supports("bmi2") && !__builtin_cpu_is("znver1") && !__builtin_cpu_is("znver2");
+#else
+    return false;
+#endif
+}
+
+QUOR_VECTOR_CLONES void pack_run_flags(const uint64_t* payloads, size_t count, RunTest test, uint64_t* flags) {
+    const uint64_t c = test.constant;
+    switch (test.kind) {
+        case ExprKind::Eq: pack(payloads, count, flags, [c](uint64_t v) { return v == c; }); break;
+        case ExprKind::Neq: pack(payloads, count, flags, [c](uint64_t v) { return v != c; }); break;
+        case ExprKind::Gt: pack(payloads, count, flags, [c](uint64_t v) { return v > c; }); break;
+        case ExprKind::Lt: pack(payloads, count, flags, [c](uint64_t v) { return v < c; }); break;
+        case ExprKind::Gte: pack(payloads, count, flags, [c](uint64_t v) { return v >= c; }); break;
+        case ExprKind::Lte: pack(payloads, count, flags, [c](uint64_t v) { return v <= c; }); break;
+        default: pack(payloads, count, flags, [](uint64_t v) { return v != 0; }); break;
+    }
+}
+
+void expand_run_flags(const signal::RankBits& starts, uint64_t t0, size_t len, const uint64_t* run_flags,
+                      size_t run_flag_words, uint64_t* out, bool fast_deposit) {
+    const uint64_t* start_words = starts.words();
+    const size_t start_word_count = signal::RankBits::word_count(starts.size());
+    uint64_t run = 0;  // relative to the run holding t0
+    uint64_t flag = run_flags[0] & 1U;
+    for (size_t w = 0; w * 64 < len; ++w) {
+        const size_t valid = std::min<size_t>(64, len - w * 64);
+        uint64_t begins = bits_at(start_word_count ? start_words : nullptr, start_word_count, t0 + w * 64) &
+                          low_bits(valid);
+        if (w == 0) begins &= ~uint64_t{1};  // the run holding t0 is run 0, wherever it starts
+        const unsigned runs = static_cast<unsigned>(std::popcount(begins));
+        // Bit i: whether run + 1 + i has another flag than the run before it.
+        const uint64_t changes = (bits_at(run_flags, run_flag_words, run + 1) ^ bits_at(run_flags, run_flag_words, run)) &
+                                 low_bits(runs);
+        const uint64_t spread = prefix_xor(deposit(changes, begins, fast_deposit));
+        out[w] = (spread ^ (uint64_t{0} - flag)) & low_bits(valid);
+        run += runs;
+        flag ^= std::popcount(changes) & 1U;
+    }
+}
+
+}  // namespace quor_core::eval

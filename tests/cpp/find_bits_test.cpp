@@ -1,0 +1,144 @@
+// Searches over expressions that only compare signals against constants and join the truths:
+// these run one bit per index, and must agree with the plain evaluator index by index, around
+// block and word boundaries, where columns end, and under relative offsets.
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "eval/bit_block.hpp"
+#include "eval/evaluator.hpp"
+#include "eval/find.hpp"
+#include "eval_test_trace.hpp"
+
+namespace {
+
+using namespace quor_core;
+using eval::Expr;
+using eval::ExprKind;
+using signal::SignalValue;
+
+std::vector<uint64_t> plain_find(const trace::Trace& t, const Expr& e) {
+    std::vector<uint64_t> out;
+    for (uint64_t i = 0; i <= t.max_index(); ++i) {
+        if (eval::eval_bool(t, e, i)) out.push_back(i);
+    }
+    return out;
+}
+
+Expr sig(uint64_t id) { return Expr::signal(id); }
+Expr num(uint64_t v) { return Expr::constant(SignalValue::uint(v)); }
+Expr bin(ExprKind k, const Expr& l, const Expr& r) { return Expr::binary(k, l, r); }
+Expr shifted(const Expr& e, int64_t off) { return Expr::rel_eval(e, off); }
+Expr neg(const Expr& e) { return Expr::unary(ExprKind::Not, e); }
+
+// s0 changes every index, s1 every few, s2 rarely, s3 ends at `short_length`, s4 has no values.
+eval_test::DenseTrace bit_trace(uint64_t samples, uint64_t short_length, uint64_t seed) {
+    std::mt19937_64 rng(seed);
+    signal::SignalStore store;
+    uint64_t v1 = 0, v2 = 0;
+    for (uint64_t i = 0; i < samples; ++i) {
+        store.set(0, i, SignalValue::uint(rng() % 4));
+        if (rng() % 5 == 0) v1 = rng() % 8;
+        store.set(1, i, SignalValue::uint(v1));
+        if (rng() % 700 == 0) v2 = rng() % 3;
+        store.set(2, i, SignalValue::uint(v2));
+        if (i < short_length) store.set(3, i, SignalValue::uint(i % 3));
+    }
+    return eval_test::DenseTrace({"top.s0", "top.s1", "top.s2", "top.s3", "top.s4"}, std::move(store), samples);
+}
+
+struct Shape {
+    const char* name;
+    Expr expr;
+    bool bitwise;  // whether the search runs one bit per index
+};
+
+std::vector<Shape> shapes() {
+    return {
+        {"eq", bin(ExprKind::Eq, sig(0), num(1)), true},
+        {"neq", bin(ExprKind::Neq, sig(3), num(1)), true},
+        {"mirrored lt", bin(ExprKind::Lt, num(3), sig(1)), true},
+        {"gte lte", bin(ExprKind::And, bin(ExprKind::Gte, sig(1), num(2)), bin(ExprKind::Lte, sig(0), num(2))), true},
+        {"and of two", bin(ExprKind::And, bin(ExprKind::Eq, sig(0), num(1)), bin(ExprKind::Gt, sig(1), num(3))), true},
+        {"or not", bin(ExprKind::Or, neg(bin(ExprKind::Eq, sig(2), num(0))), bin(ExprKind::Eq, sig(0), num(3))), true},
+        {"bare signal", bin(ExprKind::And, sig(1), neg(sig(3))), true},
+        {"constant joins", bin(ExprKind::Or, num(0), bin(ExprKind::And, num(7), sig(0))), true},
+        {"no values", bin(ExprKind::Or, bin(ExprKind::Neq, sig(4), num(0)), neg(sig(4))), true},
+        {"short column", bin(ExprKind::And, bin(ExprKind::Neq, sig(3), num(2)), bin(ExprKind::Gt, sig(0), num(0))), true},
+        {"ahead 1", bin(ExprKind::Eq, shifted(sig(0), 1), num(2)), true},
+        {"behind 1", bin(ExprKind::Neq, shifted(sig(0), -1), num(2)), true},
+        {"ahead 64", bin(ExprKind::Gt, shifted(sig(1), 64), num(4)), true},
+        {"behind 513", bin(ExprKind::Neq, shifted(sig(1), -513), num(4)), true},
+        {"far ahead", bin(ExprKind::Neq, shifted(sig(0), INT64_MAX), num(4)), true},
+        {"far behind", neg(bin(ExprKind::Eq, shifted(sig(0), INT64_MIN), num(4))), true},
+        {"nested shifts", bin(ExprKind::Eq, shifted(shifted(sig(3), -70), 3), num(1)), true},
+        {"shifted join", neg(shifted(bin(ExprKind::And, sig(0), shifted(sig(1), -2)), 100)), true},
+        {"change", bin(ExprKind::Neq, neg(bin(ExprKind::Eq, sig(0), shifted(sig(0), -1))), num(0)), false},
+        {"arithmetic", bin(ExprKind::Eq, bin(ExprKind::Add, sig(0), num(1)), num(2)), false},
+        {"shifted constant", bin(ExprKind::Eq, shifted(num(1), 5), sig(0)), false},
+        {"value compared", bin(ExprKind::Eq, bin(ExprKind::Eq, sig(0), num(1)), num(1)), false},
+    };
+}
+
+TEST(FindBits, ShapesTakeTheBitPathOrNot) {
+    const auto trace = bit_trace(100, 50, 1);
+    for (const Shape& s : shapes()) {
+        const eval::CompiledExpr compiled(trace, s.expr);
+        EXPECT_EQ(!eval::BitBlockEvaluator::translate(compiled).empty(), s.bitwise) << s.name;
+    }
+}
+
+TEST(FindBits, AgreeWithPlainEvaluatorAroundBoundaries) {
+    struct Size {
+        uint64_t samples, short_length;
+    };
+    const Size sizes[] = {{1, 0}, {63, 10}, {64, 64}, {65, 64}, {511, 300}, {512, 1}, {513, 512},
+                          {1500, 1023}, {3000, 2049}};
+    for (const Size& size : sizes) {
+        const auto trace = bit_trace(size.samples, size.short_length, size.samples);
+        for (const Shape& s : shapes()) {
+            const auto expected = plain_find(trace, s.expr);
+            ASSERT_EQ(eval::find(trace, s.expr), expected) << s.name << " samples " << size.samples;
+            ASSERT_EQ(eval::parallel_find(trace, s.expr), expected) << s.name << " samples " << size.samples;
+            ASSERT_EQ(eval::parallel_count(trace, s.expr), expected.size()) << s.name << " samples " << size.samples;
+        }
+    }
+}
+
+// Trees of comparisons against constants, joined with And, Or, Not and shifts.
+Expr random_bool_expr(std::mt19937_64& rng, int depth) {
+    static const int64_t kOffsets[] = {-1, 1, -63, 64, 65, -512, 700, -2000};
+    const unsigned pick = depth <= 0 ? rng() % 3 : rng() % 8;
+    switch (pick) {
+        case 0: {
+            static const ExprKind kCmp[] = {ExprKind::Eq, ExprKind::Neq, ExprKind::Gt,
+                                            ExprKind::Lt, ExprKind::Gte, ExprKind::Lte};
+            Expr s = sig(rng() % 5);
+            if (rng() % 3 == 0) s = shifted(s, kOffsets[rng() % 8]);
+            const Expr c = num(rng() % 5);
+            return rng() % 2 ? bin(kCmp[rng() % 6], s, c) : bin(kCmp[rng() % 6], c, s);
+        }
+        case 1: return sig(rng() % 5);
+        case 2: return num(rng() % 2);
+        case 3: return neg(random_bool_expr(rng, depth - 1));
+        case 4: return shifted(random_bool_expr(rng, depth - 1), kOffsets[rng() % 8]);
+        default:
+            return bin(rng() % 2 ? ExprKind::And : ExprKind::Or, random_bool_expr(rng, depth - 1),
+                       random_bool_expr(rng, depth - 1));
+    }
+}
+
+TEST(FindBits, RandomJoinsAgreeWithPlainEvaluator) {
+    for (uint64_t seed = 0; seed < 40; ++seed) {
+        std::mt19937_64 rng(seed + 77);
+        const uint64_t samples = 1 + rng() % 2500;
+        const auto trace = bit_trace(samples, rng() % (samples + 1), seed);
+        const Expr e = random_bool_expr(rng, 1 + static_cast<int>(rng() % 4));
+        const auto expected = plain_find(trace, e);
+        ASSERT_EQ(eval::find(trace, e), expected) << "seed " << seed;
+        ASSERT_EQ(eval::parallel_count(trace, e), expected.size()) << "seed " << seed;
+    }
+}
+
+}  // namespace

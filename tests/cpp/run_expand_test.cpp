@@ -1,0 +1,126 @@
+// Spreading per-run flags over indices: every window of a column, whatever its alignment to the
+// words of the run-start bits, must give each index the flag of the run holding it.
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "eval/run_expand.hpp"
+#include "signal/column.hpp"
+
+namespace {
+
+using namespace quor_core;
+using eval::ExprKind;
+
+// A column of `length` indices whose run k starts at starts[k] with value values[k].
+signal::Column make_column(uint64_t length, const std::vector<uint64_t>& starts, const std::vector<uint64_t>& values) {
+    signal::ColumnWriter w(length);
+    for (size_t k = 0; k < starts.size(); ++k) w.append(starts[k], signal::ValueRef::of_uint(values[k]));
+    return std::move(w).finish();
+}
+
+// Runs of the given lengths, in turn, with values cycling through 0..modulus-1.
+signal::Column runs_of(uint64_t length, const std::vector<uint64_t>& lengths, uint64_t modulus) {
+    std::vector<uint64_t> starts, values;
+    uint64_t v = 0;
+    for (uint64_t t = 0, k = 0; t < length; t += lengths[k++ % lengths.size()]) {
+        starts.push_back(t);
+        values.push_back(v);
+        v = (v + 1) % modulus;
+    }
+    return make_column(length, starts, values);
+}
+
+bool holds(ExprKind kind, uint64_t v, uint64_t c) {
+    switch (kind) {
+        case ExprKind::Eq: return v == c;
+        case ExprKind::Neq: return v != c;
+        case ExprKind::Gt: return v > c;
+        case ExprKind::Lt: return v < c;
+        case ExprKind::Gte: return v >= c;
+        case ExprKind::Lte: return v <= c;
+        default: return v != 0;
+    }
+}
+
+TEST(RunExpand, DepositScattersLowBitsOntoMask) {
+    struct Case {
+        uint64_t src, mask, expected;
+    };
+    const Case cases[] = {
+        {0b1, 0, 0},
+        {0b101, 0b1011'0000, 0b1000'0000 | 0b1'0000},
+        {~uint64_t{0}, uint64_t{1} << 63, uint64_t{1} << 63},
+        {0b10, 0b11, 0b10},
+        {~uint64_t{0}, ~uint64_t{0}, ~uint64_t{0}},
+        {0x00000000ffffffffULL, 0xaaaaaaaaaaaaaaaaULL, 0xaaaaaaaaaaaaaaaaULL},
+        {0x00000000aaaaaaaaULL, 0xf0f0f0f0f0f0f0f0ULL, 0xa0a0a0a0a0a0a0a0ULL},
+    };
+    for (const Case& c : cases) EXPECT_EQ(eval::deposit_portable(c.src, c.mask), c.expected) << c.src << " " << c.mask;
+}
+
+TEST(RunExpand, PrefixXorAndWindows) {
+    EXPECT_EQ(eval::prefix_xor(0), 0u);
+    EXPECT_EQ(eval::prefix_xor(1), ~uint64_t{0});
+    EXPECT_EQ(eval::prefix_xor(0b1001'0010), (~uint64_t{0} << 7) | 0b1110);  // bits 1, 4, 7
+    const uint64_t words[] = {0x8000000000000001ULL, 0x3ULL};
+    EXPECT_EQ(eval::bits_at(words, 2, 0), words[0]);
+    EXPECT_EQ(eval::bits_at(words, 2, 63), 0b111u);
+    EXPECT_EQ(eval::bits_at(words, 2, 64), 0b11u);
+    EXPECT_EQ(eval::bits_at(words, 2, 65), 0b1u);
+    EXPECT_EQ(eval::bits_at(words, 2, 128), 0u);  // past the last word
+}
+
+TEST(RunExpand, EveryWindowGetsItsRunsFlags) {
+    struct Case {
+        const char* name;
+        uint64_t length;
+        std::vector<uint64_t> run_lengths;
+        uint64_t modulus;
+    };
+    const Case cases[] = {
+        {"a run per index", 700, {1}, 4},
+        {"alternating 1 and 2", 1100, {1, 2}, 3},
+        {"runs of 63", 1300, {63}, 2},
+        {"runs of 64", 1300, {64}, 3},
+        {"runs of 65", 1300, {65}, 2},
+        {"long and short", 2000, {300, 1, 1, 1, 90, 2}, 5},
+        {"two runs", 900, {511, 10000}, 2},
+        {"ends inside a word", 131, {3, 1}, 4},
+    };
+    const uint64_t windows[][2] = {{0, 512}, {1, 512}, {63, 64}, {64, 64}, {65, 130}, {100, 1}, {7, 511}, {0, 1}};
+    const ExprKind kinds[] = {ExprKind::Eq, ExprKind::Neq, ExprKind::Gt, ExprKind::Lte, ExprKind::Signal};
+    std::vector<bool> modes{false};
+    if (eval::fast_deposit_available()) modes.push_back(true);
+    for (const Case& c : cases) {
+        const signal::Column col = runs_of(c.length, c.run_lengths, c.modulus);
+        ASSERT_GT(col.run_count(), 1u) << c.name;
+        const auto payloads = col.run_payloads();
+        for (const auto& win : windows) {
+            // The window as given, and the same length ending at the column's last index.
+            for (const uint64_t t0 : {win[0], c.length - std::min(win[1], c.length)}) {
+                const size_t len = static_cast<size_t>(std::min(win[1], c.length - t0));
+                if (len == 0) continue;
+                for (const ExprKind kind : kinds) {
+                    const eval::RunTest test{kind, 1};
+                    const size_t r0 = col.run_of(t0), r1 = col.run_of(t0 + len - 1);
+                    std::vector<uint64_t> flags(eval::words_for(r1 - r0 + 1));
+                    eval::pack_run_flags(payloads.data() + r0, r1 - r0 + 1, test, flags.data());
+                    for (const bool fast : modes) {
+                        std::vector<uint64_t> out(eval::words_for(len), 0xdeadbeef);
+                        eval::expand_run_flags(col.run_starts(), t0, len, flags.data(), flags.size(), out.data(), fast);
+                        for (size_t k = 0; k < out.size() * 64; ++k) {
+                            const bool got = (out[k / 64] >> (k % 64)) & 1U;
+                            const bool want = k < len && holds(kind, col.at(t0 + k).as_uint(), 1);
+                            ASSERT_EQ(got, want) << c.name << " t0 " << t0 << " len " << len << " k " << k
+                                                 << " fast " << fast;
+                        }
+                    }
+                }
+            }
+        }
+    }
+}
+
+}  // namespace
