@@ -89,7 +89,7 @@ TEST(RunExpand, EveryWindowGetsItsRunsFlags) {
         {"two runs", 900, {511, 10000}, 2},
         {"ends inside a word", 131, {3, 1}, 4},
     };
-    const uint64_t windows[][2] = {{0, 512}, {1, 512}, {63, 64}, {64, 64}, {65, 130}, {100, 1}, {7, 511}, {0, 1}};
+    const uint64_t windows[][2] = {{0, 512}, {5, 4096}, {1, 512}, {63, 64}, {64, 64}, {65, 130}, {100, 1}, {7, 511}, {0, 1}};
     const ExprKind kinds[] = {ExprKind::Eq, ExprKind::Neq, ExprKind::Gt, ExprKind::Lte, ExprKind::Signal};
     std::vector<bool> modes{false};
     if (eval::fast_deposit_available()) modes.push_back(true);

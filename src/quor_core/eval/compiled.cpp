@@ -28,6 +28,11 @@ constexpr uint32_t kTop = std::numeric_limits<uint32_t>::max();
 // Deeper programs would need a block of buffers per level; they take the segment path.
 constexpr size_t kMaxBlockStack = 64;
 
+// Bit blocks are cheap even where the expression is constant, so after a run of short segments
+// the search stops asking for the next segment before every block: it skips the question for
+// 1, 3, 7, ... blocks, at most this many, and asks again.
+constexpr uint64_t kMaxUncheckedBlocks = 15;
+
 }  // namespace
 
 CompiledExpr::CompiledExpr(const trace::Trace& trace, const Expr& expr) {
@@ -180,20 +185,30 @@ void CompiledExpr::scan(uint64_t first, uint64_t last, Sink&& sink) const {
     else if (blockable_) block.emplace(*this);
     std::vector<uint8_t> truthy(block ? BlockEvaluator::kBlock : 0);
     std::array<uint64_t, BitBlockEvaluator::kWords> words{};
+    uint64_t unchecked = 0;  // bit blocks to evaluate before asking for the next segment again
+    uint64_t backoff = 0;
     uint64_t pos = first;
     uint64_t b = 0, e = 0;
     bool m = false;
     while (pos <= last) {
-        segments.seek(pos);
-        segments.next(b, e, m);
-        if ((!block && !bits) || e - b >= BlockEvaluator::kBlock) {
-            if (m) sink.range(b, e);
-            if (e > last) return;
-            pos = e;
-            continue;
-        }
         const size_t n = static_cast<size_t>(std::min<uint64_t>(BlockEvaluator::kBlock - 1, last - pos) + 1);
+        if (unchecked == 0) {
+            segments.seek(pos);
+            segments.next(b, e, m);
+            if ((!block && !bits) || e - b >= BlockEvaluator::kBlock) {
+                backoff = 0;
+                if (m) sink.range(b, e);
+                if (e > last) return;
+                pos = e;
+                continue;
+            }
+            if (bits) {
+                backoff = std::min(2 * backoff + 1, kMaxUncheckedBlocks);
+                unchecked = backoff + 1;
+            }
+        }
         if (bits) {
+            --unchecked;
             bits->eval(pos, n, words.data());
             sink.bits(pos, n, words.data());
             if (last - pos < n) return;

@@ -57,7 +57,7 @@ struct RunTest {
 // word are zero.
 void pack_run_flags(const uint64_t* payloads, size_t count, RunTest test, uint64_t* flags);
 
-// For a column with two runs or more: bit k of out (k < len, len <= 512) is the flag of the run
+// For a column with two runs or more: bit k of out (k < len) is the flag of the run
 // holding index t0 + k, where run_flags bit q is the flag of run first_run + q and first_run
 // is the run holding t0. Bits past len in the last word are zero. fast_deposit selects the
 // processor's deposit instruction (only when fast_deposit_available()).
