@@ -3,22 +3,13 @@
 #include <algorithm>
 #include <bit>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 namespace quor_core::eval {
 
 namespace {
-
-#if defined(__x86_64__)
-__attribute__((target("bmi2"))) uint64_t deposit_bmi2(uint64_t src, uint64_t mask) {
-    return __builtin_ia32_pdep_di(src, mask);
-}
-#endif
-
-uint64_t deposit(uint64_t src, uint64_t mask, [[maybe_unused]] bool fast) {
-#if defined(__x86_64__)
-    if (fast) return deposit_bmi2(src, mask);
-#endif
-    return deposit_portable(src, mask);
-}
 
 #define QUOR_INLINE __attribute__((always_inline)) inline
 
@@ -53,7 +44,8 @@ uint64_t deposit_portable(uint64_t src, uint64_t mask) {
 bool fast_deposit_available() {
 #if defined(__x86_64__)
     // Zen 1 and Zen 2 run the instruction in microcode, hundreds of cycles per call.
-    return __builtin_cpu_supports("bmi2") && !__builtin_cpu_is("znver1") && !__builtin_cpu_is("znver2");
+    return __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("pclmul") && !__builtin_cpu_is("znver1") &&
+           !__builtin_cpu_is("znver2");
 #else
     return false;
 #endif
@@ -72,26 +64,69 @@ QUOR_VECTOR_CLONES void pack_run_flags(const uint64_t* payloads, size_t count, R
     }
 }
 
-void expand_run_flags(const signal::RankBits& starts, uint64_t t0, size_t len, const uint64_t* run_flags,
-                      size_t run_flag_words, uint64_t* out, bool fast_deposit) {
+namespace {
+
+struct PortableBits {
+    static uint64_t deposit(uint64_t src, uint64_t mask) { return deposit_portable(src, mask); }
+    static uint64_t prefix(uint64_t x) { return prefix_xor(x); }
+};
+
+#if defined(__x86_64__)
+// Not always_inline: GCC inlines these only into callers built for the same instructions, which
+// expand_fast is.
+struct Bmi2Bits {
+    __attribute__((target("bmi2"))) static uint64_t deposit(uint64_t src, uint64_t mask) { return _pdep_u64(src, mask); }
+    // A carry-less product with all ones xors every bit into all the bits above it.
+    __attribute__((target("pclmul,sse2"))) static uint64_t prefix(uint64_t x) {
+        const __m128i p = _mm_clmulepi64_si128(_mm_cvtsi64_si128(static_cast<long long>(x)), _mm_set1_epi64x(-1), 0);
+        return static_cast<uint64_t>(_mm_cvtsi128_si64(p));
+    }
+};
+#endif
+
+template <typename Bits>
+QUOR_INLINE void expand(const signal::RankBits& starts, uint64_t t0, size_t len, const uint64_t* run_flags,
+                        size_t run_flag_words, uint64_t* out) {
     const uint64_t* start_words = starts.words();
     const size_t start_word_count = signal::RankBits::word_count(starts.size());
     uint64_t run = 0;  // relative to the run holding t0
     uint64_t flag = run_flags[0] & 1U;
     for (size_t w = 0; w * 64 < len; ++w) {
         const size_t valid = std::min<size_t>(64, len - w * 64);
-        uint64_t begins = bits_at(start_word_count ? start_words : nullptr, start_word_count, t0 + w * 64) &
-                          low_bits(valid);
+        uint64_t begins = bits_at(start_words, start_word_count, t0 + w * 64) & low_bits(valid);
         if (w == 0) begins &= ~uint64_t{1};  // the run holding t0 is run 0, wherever it starts
         const unsigned runs = static_cast<unsigned>(std::popcount(begins));
         // Bit i: whether run + 1 + i has another flag than the run before it.
-        const uint64_t changes = (bits_at(run_flags, run_flag_words, run + 1) ^ bits_at(run_flags, run_flag_words, run)) &
-                                 low_bits(runs);
-        const uint64_t spread = prefix_xor(deposit(changes, begins, fast_deposit));
+        const uint64_t changes =
+            (bits_at(run_flags, run_flag_words, run + 1) ^ bits_at(run_flags, run_flag_words, run)) & low_bits(runs);
+        const uint64_t spread = Bits::prefix(Bits::deposit(changes, begins));
         out[w] = (spread ^ (uint64_t{0} - flag)) & low_bits(valid);
         run += runs;
         flag ^= std::popcount(changes) & 1U;
     }
+}
+
+void expand_portable(const signal::RankBits& starts, uint64_t t0, size_t len, const uint64_t* run_flags,
+                     size_t run_flag_words, uint64_t* out) {
+    expand<PortableBits>(starts, t0, len, run_flags, run_flag_words, out);
+}
+
+#if defined(__x86_64__)
+__attribute__((target("bmi2,pclmul,sse2"))) void expand_fast(const signal::RankBits& starts, uint64_t t0, size_t len,
+                                                             const uint64_t* run_flags, size_t run_flag_words,
+                                                             uint64_t* out) {
+    expand<Bmi2Bits>(starts, t0, len, run_flags, run_flag_words, out);
+}
+#endif
+
+}  // namespace
+
+void expand_run_flags(const signal::RankBits& starts, uint64_t t0, size_t len, const uint64_t* run_flags,
+                      size_t run_flag_words, uint64_t* out, [[maybe_unused]] bool fast_deposit) {
+#if defined(__x86_64__)
+    if (fast_deposit) return expand_fast(starts, t0, len, run_flags, run_flag_words, out);
+#endif
+    expand_portable(starts, t0, len, run_flags, run_flag_words, out);
 }
 
 }  // namespace quor_core::eval

@@ -43,7 +43,7 @@ inline uint64_t prefix_xor(uint64_t x) {
 // Scatters the low bits of src, in order, to the positions of the set bits of mask.
 uint64_t deposit_portable(uint64_t src, uint64_t mask);
 
-// Whether this processor deposits bits in one fast instruction.
+// Whether this processor deposits bits and multiplies without carries in fast instructions.
 bool fast_deposit_available();
 
 // A comparison of a run's payload against a constant: Eq, Neq, Gt, Lt, Gte, Lte, or Signal
@@ -60,7 +60,7 @@ void pack_run_flags(const uint64_t* payloads, size_t count, RunTest test, uint64
 // For a column with two runs or more: bit k of out (k < len) is the flag of the run
 // holding index t0 + k, where run_flags bit q is the flag of run first_run + q and first_run
 // is the run holding t0. Bits past len in the last word are zero. fast_deposit selects the
-// processor's deposit instruction (only when fast_deposit_available()).
+// processor's instructions for both (only when fast_deposit_available()).
 void expand_run_flags(const signal::RankBits& starts, uint64_t t0, size_t len, const uint64_t* run_flags,
                       size_t run_flag_words, uint64_t* out, bool fast_deposit);
 
