@@ -72,6 +72,33 @@ TEST(RunExpand, PrefixXorAndWindows) {
     EXPECT_EQ(eval::bits_at(words, 2, 128), 0u);  // past the last word
 }
 
+TEST(RunExpand, PackedFlagsCompareUnsigned) {
+    // Values on both sides of the top bit, in runs of counts that end inside a step of four and
+    // inside a word.
+    const uint64_t values[] = {0, 1, (uint64_t{1} << 63) - 1, uint64_t{1} << 63, ~uint64_t{0}, 5, 7};
+    const uint64_t constants[] = {0, 1, uint64_t{1} << 63, ~uint64_t{0}, 5};
+    const ExprKind kinds[] = {ExprKind::Eq, ExprKind::Neq, ExprKind::Gt, ExprKind::Lt,
+                              ExprKind::Gte, ExprKind::Lte, ExprKind::Signal};
+    for (const size_t count : {size_t{1}, size_t{7}, size_t{64}, size_t{70}, size_t{131}}) {
+        std::vector<uint64_t> payloads(count);
+        for (size_t i = 0; i < count; ++i) payloads[i] = values[(i * 5 + i / 7) % 7];
+        for (const uint64_t c : constants) {
+            for (const ExprKind kind : kinds) {
+                for (const bool avx2 : {false, eval::avx2_available()}) {
+                    std::vector<uint64_t> flags(eval::words_for(count), 0xdeadbeef);
+                    eval::pack_run_flags(payloads.data(), count, {kind, c}, flags.data(), avx2);
+                    for (size_t q = 0; q < flags.size() * 64; ++q) {
+                        const bool got = (flags[q / 64] >> (q % 64)) & 1U;
+                        const bool want = q < count && (kind == ExprKind::Signal ? payloads[q] != 0
+                                                                                   : holds(kind, payloads[q], c));
+                        ASSERT_EQ(got, want) << "count " << count << " c " << c << " q " << q << " avx2 " << avx2;
+                    }
+                }
+            }
+        }
+    }
+}
+
 TEST(RunExpand, EveryWindowGetsItsRunsFlags) {
     struct Case {
         const char* name;
@@ -91,8 +118,8 @@ TEST(RunExpand, EveryWindowGetsItsRunsFlags) {
     };
     const uint64_t windows[][2] = {{0, 512}, {5, 4096}, {1, 512}, {63, 64}, {64, 64}, {65, 130}, {100, 1}, {7, 511}, {0, 1}};
     const ExprKind kinds[] = {ExprKind::Eq, ExprKind::Neq, ExprKind::Gt, ExprKind::Lte, ExprKind::Signal};
-    std::vector<bool> modes{false};
-    if (eval::fast_deposit_available()) modes.push_back(true);
+    std::vector<bool> modes{false};  // portable code, then the processor's instructions where it has them
+    if (eval::fast_deposit_available() || eval::avx2_available()) modes.push_back(true);
     for (const Case& c : cases) {
         const signal::Column col = runs_of(c.length, c.run_lengths, c.modulus);
         ASSERT_GT(col.run_count(), 1u) << c.name;
@@ -106,10 +133,12 @@ TEST(RunExpand, EveryWindowGetsItsRunsFlags) {
                     const eval::RunTest test{kind, 1};
                     const size_t r0 = col.run_of(t0), r1 = col.run_of(t0 + len - 1);
                     std::vector<uint64_t> flags(eval::words_for(r1 - r0 + 1));
-                    eval::pack_run_flags(payloads.data() + r0, r1 - r0 + 1, test, flags.data());
                     for (const bool fast : modes) {
+                        eval::pack_run_flags(payloads.data() + r0, r1 - r0 + 1, test, flags.data(),
+                                             fast && eval::avx2_available());
                         std::vector<uint64_t> out(eval::words_for(len), 0xdeadbeef);
-                        eval::expand_run_flags(col.run_starts(), t0, len, flags.data(), flags.size(), out.data(), fast);
+                        eval::expand_run_flags(col.run_starts(), t0, len, flags.data(), flags.size(), out.data(),
+                                               fast && eval::fast_deposit_available());
                         for (size_t k = 0; k < out.size() * 64; ++k) {
                             const bool got = (out[k / 64] >> (k % 64)) & 1U;
                             const bool want = k < len && holds(kind, col.at(t0 + k).as_uint(), 1);

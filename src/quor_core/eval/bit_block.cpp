@@ -107,7 +107,7 @@ std::vector<BitInstr> BitBlockEvaluator::translate(const CompiledExpr& expr) {
 }
 
 BitBlockEvaluator::BitBlockEvaluator(const CompiledExpr& expr)
-    : expr_(expr), run_flags_(words_for(kBlock + 1)), shifted_(kWords), fast_deposit_(fast_deposit_available()) {
+    : expr_(expr), run_flags_(words_for(kBlock + 1)), shifted_(kWords), fast_deposit_(fast_deposit_available()), avx2_(avx2_available()) {
     size_t depth = 0, deepest = 1;
     for (const BitInstr& in : expr.bit_program_) {
         if (in.op == BitInstr::Op::Compare || in.op == BitInstr::Op::Fill) ++depth;
@@ -138,7 +138,7 @@ void BitBlockEvaluator::compare(const BitInstr& in, uint64_t first, size_t n, ui
     const std::span<const uint64_t> payloads = col.run_payloads();
     const size_t r0 = col.run_of(t0);
     const size_t r1 = col.run_of(t0 + len - 1);
-    pack_run_flags(payloads.data() + r0, r1 - r0 + 1, test, run_flags_.data());
+    pack_run_flags(payloads.data() + r0, r1 - r0 + 1, test, run_flags_.data(), avx2_);
     if (r0 == r1) {
         std::fill(dst, dst + words_for(len), uint64_t{0} - (run_flags_[0] & 1U));
     } else {
@@ -154,6 +154,7 @@ void BitBlockEvaluator::compare(const BitInstr& in, uint64_t first, size_t n, ui
             out[w] = v;
         }
     }
+    if (begin == 0 && end == n) return;
     for (size_t w = 0; w < words; ++w) {
         const uint64_t known = range_bits(w, begin, end);
         out[w] = (out[w] & known) | (unknown & ~known);

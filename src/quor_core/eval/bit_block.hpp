@@ -36,6 +36,7 @@ private:
     std::vector<uint64_t> run_flags_;  // per-run flags of one comparison
     std::vector<uint64_t> shifted_;    // a comparison's bits before they move to their block position
     bool fast_deposit_;
+    bool avx2_;
 };
 
 }  // namespace quor_core::eval

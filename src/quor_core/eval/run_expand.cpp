@@ -24,12 +24,48 @@ QUOR_INLINE void pack(const uint64_t* __restrict payloads, size_t count, uint64_
     }
 }
 
-// See block_eval.cpp: AVX2 clones of the loops, except under ThreadSanitizer.
-#if defined(__SANITIZE_THREAD__)
-#define QUOR_VECTOR_CLONES
-#else
-#define QUOR_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#if defined(__x86_64__)
+// Four payloads per step: a 64-bit compare, then one bit per lane. Unsigned order comes from
+// signed compares with the top bits flipped.
+template <ExprKind Kind>
+__attribute__((target("avx2"))) void pack_avx2(const uint64_t* payloads, size_t count, uint64_t constant,
+                                               uint64_t* flags) {
+    const __m256i top = _mm256_set1_epi64x(INT64_MIN);
+    const bool ordered = Kind != ExprKind::Eq && Kind != ExprKind::Neq && Kind != ExprKind::Signal;
+    const __m256i c = _mm256_xor_si256(_mm256_set1_epi64x(static_cast<long long>(constant)),
+                                       ordered ? top : _mm256_setzero_si256());
+    // Neq, Lte, Gte and "nonzero" are the complements of Eq, Gt, Lt and Eq 0.
+    const bool invert = Kind == ExprKind::Neq || Kind == ExprKind::Lte || Kind == ExprKind::Gte || Kind == ExprKind::Signal;
+    for (size_t base = 0; base < count; base += 64) {
+        const size_t m = std::min<size_t>(64, count - base);
+        const uint64_t* p = payloads + base;
+        uint64_t bits = 0;
+        size_t i = 0;
+        for (; i + 4 <= m; i += 4) {
+            __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
+            __m256i r;
+            if constexpr (Kind == ExprKind::Gt || Kind == ExprKind::Lte) {
+                r = _mm256_cmpgt_epi64(_mm256_xor_si256(v, top), c);
+            } else if constexpr (Kind == ExprKind::Lt || Kind == ExprKind::Gte) {
+                r = _mm256_cmpgt_epi64(c, _mm256_xor_si256(v, top));
+            } else {
+                r = _mm256_cmpeq_epi64(v, c);
+            }
+            bits |= static_cast<uint64_t>(_mm256_movemask_pd(_mm256_castsi256_pd(r))) << i;
+        }
+        for (; i < m; ++i) {
+            const uint64_t v = p[i];
+            bool f = false;
+            if constexpr (Kind == ExprKind::Gt || Kind == ExprKind::Lte) f = v > constant;
+            else if constexpr (Kind == ExprKind::Lt || Kind == ExprKind::Gte) f = v < constant;
+            else f = v == constant;
+            bits |= uint64_t{f} << i;
+        }
+        flags[base / 64] = invert ? bits ^ low_bits(m) : bits;
+    }
+}
 #endif
+
 
 }  // namespace
 
@@ -39,6 +75,14 @@ uint64_t deposit_portable(uint64_t src, uint64_t mask) {
         out |= (src & 1U) * (mask & (~mask + 1));
     }
     return out;
+}
+
+bool avx2_available() {
+#if defined(__x86_64__)
+    return __builtin_cpu_supports("avx2");
+#else
+    return false;
+#endif
 }
 
 bool fast_deposit_available() {
@@ -51,8 +95,22 @@ bool fast_deposit_available() {
 #endif
 }
 
-QUOR_VECTOR_CLONES void pack_run_flags(const uint64_t* payloads, size_t count, RunTest test, uint64_t* flags) {
+void pack_run_flags(const uint64_t* payloads, size_t count, RunTest test, uint64_t* flags,
+                    [[maybe_unused]] bool avx2) {
     const uint64_t c = test.constant;
+#if defined(__x86_64__)
+    if (avx2) {
+        switch (test.kind) {
+            case ExprKind::Eq: return pack_avx2<ExprKind::Eq>(payloads, count, c, flags);
+            case ExprKind::Neq: return pack_avx2<ExprKind::Neq>(payloads, count, c, flags);
+            case ExprKind::Gt: return pack_avx2<ExprKind::Gt>(payloads, count, c, flags);
+            case ExprKind::Lt: return pack_avx2<ExprKind::Lt>(payloads, count, c, flags);
+            case ExprKind::Gte: return pack_avx2<ExprKind::Gte>(payloads, count, c, flags);
+            case ExprKind::Lte: return pack_avx2<ExprKind::Lte>(payloads, count, c, flags);
+            default: return pack_avx2<ExprKind::Signal>(payloads, count, 0, flags);
+        }
+    }
+#endif
     switch (test.kind) {
         case ExprKind::Eq: pack(payloads, count, flags, [c](uint64_t v) { return v == c; }); break;
         case ExprKind::Neq: pack(payloads, count, flags, [c](uint64_t v) { return v != c; }); break;

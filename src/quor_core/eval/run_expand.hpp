@@ -43,6 +43,9 @@ inline uint64_t prefix_xor(uint64_t x) {
 // Scatters the low bits of src, in order, to the positions of the set bits of mask.
 uint64_t deposit_portable(uint64_t src, uint64_t mask);
 
+// Whether this processor has the AVX2 instructions.
+bool avx2_available();
+
 // Whether this processor deposits bits and multiplies without carries in fast instructions.
 bool fast_deposit_available();
 
@@ -54,8 +57,8 @@ struct RunTest {
 };
 
 // flags[q / 64] bit q % 64 = test(payloads[q]) for q < count; the bits after count in the last
-// word are zero.
-void pack_run_flags(const uint64_t* payloads, size_t count, RunTest test, uint64_t* flags);
+// word are zero. avx2 selects the processor's vector instructions (only when avx2_available()).
+void pack_run_flags(const uint64_t* payloads, size_t count, RunTest test, uint64_t* flags, bool avx2);
 
 // For a column with two runs or more: bit k of out (k < len) is the flag of the run
 // holding index t0 + k, where run_flags bit q is the flag of run first_run + q and first_run
