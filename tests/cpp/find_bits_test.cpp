@@ -1,9 +1,11 @@
 // Searches over expressions that only compare signals against constants and join the truths:
 // these run one bit per index, and must agree with the plain evaluator index by index, around
-// block and word boundaries, where columns end, and under relative offsets.
+// block and word boundaries, where columns end, over Unknown runs, next to runs of other kinds,
+// and under relative offsets.
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <random>
 
 #include "eval/bit_block.hpp"
@@ -139,6 +141,106 @@ TEST(FindBits, RandomJoinsAgreeWithPlainEvaluator) {
         const auto expected = plain_find(trace, e);
         ASSERT_EQ(eval::find(trace, e), expected) << "seed " << seed;
         ASSERT_EQ(eval::parallel_count(trace, e), expected.size()) << "seed " << seed;
+    }
+}
+
+
+// s0 changes every index and is Unknown for its first `lead` indices, across block and word
+// boundaries and now and then; s1 changes every few and is Unknown on 3000..3599; s2 is Unknown
+// throughout; s3 is Unknown now and then and holds x bits, reals and text on 5000..5099; s4 is
+// Unknown until 700.
+eval_test::DenseTrace unknown_trace(uint64_t samples, uint64_t lead, uint64_t seed) {
+    std::mt19937_64 rng(seed);
+    signal::SignalStore store;
+    const auto unknown_s0 = [&rng, lead](uint64_t i) {
+        const uint64_t in_block = i % 512, in_word = i % 64;
+        return i < lead || in_block >= 510 || in_block < 2 || (i / 64 % 5 == 3 && in_word >= 61) || rng() % 40 == 0;
+    };
+    uint64_t v1 = 0;
+    for (uint64_t i = 0; i < samples; ++i) {
+        store.set(0, i, unknown_s0(i) ? SignalValue::unknown() : SignalValue::uint(rng() % 4));
+        if (rng() % 5 == 0) v1 = rng() % 8;
+        store.set(1, i, i >= 3000 && i < 3600 ? SignalValue::unknown() : SignalValue::uint(v1));
+        store.set(2, i, SignalValue::unknown());
+        SignalValue v3 = i % 97 < 5 ? SignalValue::unknown() : SignalValue::uint(i % 3);
+        if (i >= 5000 && i < 5100) {
+            switch (i % 4) {
+                case 0: v3 = SignalValue::four_state({signal::kBit1, signal::kBitX}); break;
+                case 1: v3 = SignalValue::real(1.0); break;
+                case 2: v3 = SignalValue::text("a"); break;
+                default: break;
+            }
+        }
+        store.set(3, i, std::move(v3));
+        store.set(4, i, i < 700 ? SignalValue::unknown() : SignalValue::uint(i % 2));
+    }
+    return eval_test::DenseTrace({"top.s0", "top.s1", "top.s2", "top.s3", "top.s4"}, std::move(store), samples);
+}
+
+TEST(FindBits, UnknownRunsAgreeWithPlainEvaluator) {
+    struct Size {
+        uint64_t samples, lead;
+    };
+    const Size sizes[] = {{1, 1}, {64, 63}, {513, 512}, {1100, 100}, {1100, 513}, {6000, 1}, {9000, 0}};
+    for (const Size& size : sizes) {
+        const auto trace = unknown_trace(size.samples, size.lead, size.samples + size.lead);
+        for (const Shape& s : shapes()) {
+            const auto expected = plain_find(trace, s.expr);
+            ASSERT_EQ(eval::find(trace, s.expr), expected) << s.name << " samples " << size.samples;
+            ASSERT_EQ(eval::parallel_count(trace, s.expr), expected.size()) << s.name << " samples " << size.samples;
+        }
+    }
+}
+
+TEST(FindBits, RandomJoinsOverUnknownRunsAgreeWithPlainEvaluator) {
+    for (uint64_t seed = 0; seed < 40; ++seed) {
+        std::mt19937_64 rng(seed + 991);
+        const uint64_t samples = 1 + rng() % 9000;
+        const auto trace = unknown_trace(samples, rng() % 1200, seed);
+        const Expr e = random_bool_expr(rng, 1 + static_cast<int>(rng() % 4));
+        const auto expected = plain_find(trace, e);
+        ASSERT_EQ(eval::find(trace, e), expected) << "seed " << seed;
+        ASSERT_EQ(eval::parallel_find(trace, e), expected) << "seed " << seed;
+    }
+}
+
+// Blocks over Uint and Unknown runs stay on the bit path; only a block reading runs of other
+// kinds is handed back.
+TEST(FindBits, BitBlocksCoverUnknownRunsButNotOtherKinds) {
+    const auto trace = unknown_trace(6000, 100, 5);
+    struct Case {
+        const char* name;
+        Expr expr;
+        uint64_t refused_block;  // the block reading 5000..5099, or none
+    };
+    const Case cases[] = {
+        {"unknown lead and gaps", bin(ExprKind::Gte, sig(0), num(0)), UINT64_MAX},
+        {"unknown stretch", bin(ExprKind::Or, bin(ExprKind::Neq, sig(1), num(3)), neg(sig(4))), UINT64_MAX},
+        {"all unknown", bin(ExprKind::Eq, sig(2), num(0)), UINT64_MAX},
+        {"other kinds", bin(ExprKind::Lte, sig(3), num(1)), 5000 / eval::BitBlockEvaluator::kBlock},
+    };
+    for (const Case& c : cases) {
+        const eval::CompiledExpr compiled(trace, c.expr);
+        eval::BitBlockEvaluator bits(compiled);
+        const auto expected = plain_find(trace, c.expr);
+        std::vector<uint64_t> found;
+        const size_t kBlock = eval::BitBlockEvaluator::kBlock;
+        for (uint64_t first = 0; first < 6000; first += kBlock) {
+            const size_t n = std::min<size_t>(kBlock, 6000 - first);
+            std::array<uint64_t, eval::BitBlockEvaluator::kWords> words{};
+            const bool ok = bits.eval(first, n, words.data());
+            ASSERT_EQ(ok, first / kBlock != c.refused_block) << c.name << " block at " << first;
+            if (!ok) {
+                for (uint64_t i = first; i < first + n; ++i) {
+                    if (eval::eval_bool(trace, c.expr, i)) found.push_back(i);
+                }
+                continue;
+            }
+            for (size_t k = 0; k < n; ++k) {
+                if ((words[k / 64] >> (k % 64)) & 1U) found.push_back(first + k);
+            }
+        }
+        EXPECT_EQ(found, expected) << c.name;
     }
 }
 

@@ -152,4 +152,41 @@ TEST(RunExpand, EveryWindowGetsItsRunsFlags) {
     }
 }
 
+using signal::ValueKind;
+
+// Unknown runs take the given flag, Uint runs keep theirs, at every position of the 8-byte and
+// 64-run steps; any other kind refuses the whole stretch.
+TEST(PatchUnknownRuns, UnknownRunsTakeTheirFlagOthersRefuse) {
+    struct Case {
+        size_t count;
+        std::vector<size_t> unknown_at;
+        std::vector<size_t> other_at;
+    };
+    const Case cases[] = {
+        {1, {0}, {}},          {1, {}, {}},          {8, {7}, {}},          {9, {8}, {}},
+        {64, {0, 63}, {}},     {65, {64}, {}},       {130, {7, 8, 65, 129}, {}},
+        {130, {3}, {127}},     {9, {}, {8}},         {513, {0, 512}, {}},   {513, {1}, {256}},
+    };
+    const ValueKind others[] = {ValueKind::Wide, ValueKind::FourState, ValueKind::Real, ValueKind::Text};
+    for (const bool unknown : {false, true}) {
+        for (const Case& c : cases) {
+            std::vector<uint8_t> kinds(c.count, static_cast<uint8_t>(ValueKind::Uint));
+            for (size_t k : c.unknown_at) kinds[k] = static_cast<uint8_t>(ValueKind::Unknown);
+            for (size_t k : c.other_at) kinds[k] = static_cast<uint8_t>(others[k % 4]);
+            std::vector<uint64_t> flags(eval::words_for(c.count));
+            for (size_t w = 0; w < flags.size(); ++w) flags[w] = 0x5a5a5a5a5a5a5a5aULL * (w + 1);
+            flags.back() &= eval::low_bits(c.count - (flags.size() - 1) * 64);
+            std::vector<uint64_t> expected = flags;
+            for (size_t k : c.unknown_at) {
+                expected[k / 64] = (expected[k / 64] & ~(uint64_t{1} << (k % 64))) | (uint64_t{unknown} << (k % 64));
+            }
+            const bool ok = eval::patch_unknown_runs(kinds.data(), c.count, unknown, flags.data());
+            EXPECT_EQ(ok, c.other_at.empty()) << "count " << c.count;
+            if (ok) {
+                EXPECT_EQ(flags, expected) << "count " << c.count << " unknown " << unknown;
+            }
+        }
+    }
+}
+
 }  // namespace

@@ -54,12 +54,7 @@ std::vector<BitInstr> BitBlockEvaluator::translate(const CompiledExpr& expr) {
     };
     for (const CompiledExpr::Instr& in : expr.program_) {
         switch (in.kind) {
-            case ExprKind::Signal: {
-                const signal::Column* col = expr.leaves_[in.slot].column;
-                if (col && !col->all_uint()) return {};
-                stack.push_back({Operand::Type::Value, in.slot, 0});
-                break;
-            }
+            case ExprKind::Signal: stack.push_back({Operand::Type::Value, in.slot, 0}); break;
             case ExprKind::Const:
             case ExprKind::AlwaysTrue:
                 if (in.constant.kind() != signal::ValueKind::Uint) return {};
@@ -117,7 +112,7 @@ BitBlockEvaluator::BitBlockEvaluator(const CompiledExpr& expr)
     stack_.resize(deepest * kWords);
 }
 
-void BitBlockEvaluator::compare(const BitInstr& in, uint64_t first, size_t n, uint64_t* out) {
+bool BitBlockEvaluator::compare(const BitInstr& in, uint64_t first, size_t n, uint64_t* out) {
     const CompiledExpr::Leaf& leaf = expr_.leaves_[in.slot];
     const uint64_t unknown = in.kind == ExprKind::Neq ? ~uint64_t{0} : 0;  // Unknown differs from any number
     const size_t words = words_for(n);
@@ -128,7 +123,7 @@ void BitBlockEvaluator::compare(const BitInstr& in, uint64_t first, size_t n, ui
     }
     if (begin >= end) {
         std::fill(out, out + words, unknown);
-        return;
+        return true;
     }
     const signal::Column& col = *leaf.column;
     const size_t len = end - begin;
@@ -139,6 +134,10 @@ void BitBlockEvaluator::compare(const BitInstr& in, uint64_t first, size_t n, ui
     const size_t r0 = col.run_of(t0);
     const size_t r1 = col.run_of(t0 + len - 1);
     pack_run_flags(payloads.data() + r0, r1 - r0 + 1, test, run_flags_.data(), avx2_);
+    const std::span<const uint8_t> kinds = col.run_kinds();
+    if (!kinds.empty() && !patch_unknown_runs(kinds.data() + r0, r1 - r0 + 1, unknown != 0, run_flags_.data())) {
+        return false;
+    }
     if (r0 == r1) {
         std::fill(dst, dst + words_for(len), uint64_t{0} - (run_flags_[0] & 1U));
     } else {
@@ -154,20 +153,23 @@ void BitBlockEvaluator::compare(const BitInstr& in, uint64_t first, size_t n, ui
             out[w] = v;
         }
     }
-    if (begin == 0 && end == n) return;
+    if (begin == 0 && end == n) return true;
     for (size_t w = 0; w < words; ++w) {
         const uint64_t known = range_bits(w, begin, end);
         out[w] = (out[w] & known) | (unknown & ~known);
     }
+    return true;
 }
 
-void BitBlockEvaluator::eval(uint64_t first, size_t n, uint64_t* words) {
+bool BitBlockEvaluator::eval(uint64_t first, size_t n, uint64_t* words) {
     const size_t count = words_for(n);
     size_t depth = 0;
     const auto level = [this](size_t d) { return stack_.data() + d * kWords; };
     for (const BitInstr& in : expr_.bit_program_) {
         switch (in.op) {
-            case BitInstr::Op::Compare: compare(in, first, n, level(depth++)); break;
+            case BitInstr::Op::Compare:
+                if (!compare(in, first, n, level(depth++))) return false;
+                break;
             case BitInstr::Op::Fill: {
                 uint64_t* top = level(depth++);
                 std::fill(top, top + count, uint64_t{0} - in.constant);
@@ -202,6 +204,7 @@ void BitBlockEvaluator::eval(uint64_t first, size_t n, uint64_t* words) {
     }
     std::copy(stack_.data(), stack_.data() + count, words);
     words[count - 1] &= low_bits(n - (count - 1) * 64);
+    return true;
 }
 
 }  // namespace quor_core::eval

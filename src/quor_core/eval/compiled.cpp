@@ -192,7 +192,8 @@ void CompiledExpr::scan(uint64_t first, uint64_t last, Sink&& sink) const {
     bool m = false;
     while (pos <= last) {
         const size_t n = static_cast<size_t>(std::min<uint64_t>(BlockEvaluator::kBlock - 1, last - pos) + 1);
-        if (unchecked == 0) {
+        const bool at_pos = unchecked == 0;  // segments hold the one starting at pos
+        if (at_pos) {
             segments.seek(pos);
             segments.next(b, e, m);
             if ((!block && !bits) || e - b >= BlockEvaluator::kBlock) {
@@ -209,19 +210,23 @@ void CompiledExpr::scan(uint64_t first, uint64_t last, Sink&& sink) const {
         }
         if (bits) {
             --unchecked;
-            bits->eval(pos, n, words.data());
-            sink.bits(pos, n, words.data());
-            if (last - pos < n) return;
-            pos += n;
-            continue;
-        }
-        if (block->eval(pos, n, truthy.data())) {
+            if (bits->eval(pos, n, words.data())) {
+                sink.bits(pos, n, words.data());
+                if (last - pos < n) return;
+                pos += n;
+                continue;
+            }
+            if (!at_pos) {
+                segments.seek(pos);
+                segments.next(b, e, m);
+            }
+        } else if (block->eval(pos, n, truthy.data())) {
             sink.block(pos, n, truthy.data());
             if (last - pos < n) return;
             pos += n;
             continue;
         }
-        // Values the block evaluator does not take: step this stretch segment by segment.
+        // Values the block evaluators do not take: step this stretch segment by segment.
         const uint64_t stop = pos + (n - 1);
         while (true) {
             if (m) sink.range(b, e);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -120,6 +121,36 @@ void pack_run_flags(const uint64_t* payloads, size_t count, RunTest test, uint64
         case ExprKind::Lte: pack(payloads, count, flags, [c](uint64_t v) { return v <= c; }); break;
         default: pack(payloads, count, flags, [](uint64_t v) { return v != 0; }); break;
     }
+}
+
+bool patch_unknown_runs(const uint8_t* kinds, size_t count, bool unknown, uint64_t* flags) {
+    constexpr auto kUint = static_cast<uint8_t>(signal::ValueKind::Uint);
+    constexpr auto kUnknown = static_cast<uint8_t>(signal::ValueKind::Unknown);
+    static_assert(kUint == 0, "eight Uint kinds read as a zero word");
+    for (size_t c = 0; c < count; c += 64) {
+        const size_t m = std::min<size_t>(64, count - c);
+        const uint8_t* k = kinds + c;
+        uint64_t unknown_runs = 0;
+        size_t i = 0;
+        while (i < m) {
+            if (i + 8 <= m) {
+                uint64_t eight = 0;
+                std::memcpy(&eight, k + i, sizeof eight);
+                if (eight == 0) {  // the common stretch of plain numbers
+                    i += 8;
+                    continue;
+                }
+            }
+            const size_t stop = std::min(m, i + 8);
+            for (; i < stop; ++i) {
+                if (k[i] == kUint) continue;
+                if (k[i] != kUnknown) return false;
+                unknown_runs |= uint64_t{1} << i;
+            }
+        }
+        flags[c / 64] = unknown ? flags[c / 64] | unknown_runs : flags[c / 64] & ~unknown_runs;
+    }
+    return true;
 }
 
 namespace {

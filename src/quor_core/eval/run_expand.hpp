@@ -60,6 +60,11 @@ struct RunTest {
 // word are zero. avx2 selects the processor's vector instructions (only when avx2_available()).
 void pack_run_flags(const uint64_t* payloads, size_t count, RunTest test, uint64_t* flags, bool avx2);
 
+// Gives the Unknown runs among kinds[0..count) (ValueKind bytes) the flag `unknown` in flags,
+// whatever their payload compared to. False when a run holds another kind than Uint or Unknown:
+// such a run's comparison is left to the general evaluator.
+bool patch_unknown_runs(const uint8_t* kinds, size_t count, bool unknown, uint64_t* flags);
+
 // For a column with two runs or more: bit k of out (k < len) is the flag of the run
 // holding index t0 + k, where run_flags bit q is the flag of run first_run + q and first_run
 // is the run holding t0. Bits past len in the last word are zero. fast_deposit selects the

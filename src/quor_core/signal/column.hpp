@@ -73,6 +73,8 @@ public:
     bool all_uint() const { return kinds_.empty(); }
     const RankBits& run_starts() const { return run_starts_; }  // empty with at most one run
     std::span<const uint64_t> run_payloads() const { return payload_; }
+    // Per run, its ValueKind as a byte; empty when every run is a Uint.
+    std::span<const uint8_t> run_kinds() const { return kinds_; }
     ValueRef at(uint64_t index) const {
         if (index >= length_) return ValueRef();
         return run_value(run_of(index));
