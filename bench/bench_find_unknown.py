@@ -1,16 +1,15 @@
 """Searches over a trace whose signals start as x, side by side with numpy.
 
 Same values as bench_find.py, except that a and b are first assigned at sample `lead`, so they
-read x (Unknown) before it. numpy searches dense arrays with a
+read x (Unknown) before it; with "bx", they are assigned bx (x bits) at sample 0 instead. numpy searches dense arrays with a
 mask of the known samples. Prints medians measured in this one run.
 
-Usage: PYTHONPATH=python python bench/bench_find_unknown.py [samples] [lead]   (10_000_000, 100)
+Usage: PYTHONPATH=python python bench/bench_find_unknown.py [samples] [lead] [bx]   (10_000_000, 100)
 """
 
 import os
 import sys
 import tempfile
-import time
 
 import numpy as np
 
@@ -19,7 +18,7 @@ from bench_find import make_values, median_time  # noqa: E402
 from quor import PyExpr as E, PyTrace  # noqa: E402
 
 
-def write_vcd(path, vals, lead):
+def write_vcd(path, vals, lead, x_bits):
     names = list(vals)
     codes = "!\"#$"
     n = len(vals["clk"])
@@ -36,7 +35,9 @@ def write_vcd(path, vals, lead):
             chunk.append(f"#{i}\n")
             for c, (col, ch) in enumerate(zip(cols, changed)):
                 if names[c] in ("a", "b") and i < lead:
-                    continue  # not assigned yet: x
+                    if x_bits and i == 0:
+                        chunk.append(f"bx {codes[c]}\n")
+                    continue
                 if ch[i] or (i == lead and names[c] in ("a", "b")):
                     v = int(col[i])
                     chunk.append(f"{v}{codes[c]}\n" if names[c] == "clk" else f"{text[v]}{codes[c]}\n")
@@ -49,11 +50,12 @@ def write_vcd(path, vals, lead):
 def main():
     n = int(sys.argv[1]) if len(sys.argv) > 1 else 10_000_000
     lead = int(sys.argv[2]) if len(sys.argv) > 2 else 100
+    x_bits = len(sys.argv) > 3 and sys.argv[3] == "bx"
     vals = make_values(n)
-    path = os.path.join(tempfile.gettempdir(), f"quor_bench_find_unknown_{n}_{lead}.vcd")
+    path = os.path.join(tempfile.gettempdir(), f"quor_bench_find_unknown_{n}_{lead}{'_bx' if x_bits else ''}.vcd")
     if not os.path.exists(path):
         print(f"writing {path} ...", flush=True)
-        write_vcd(path, vals, lead)
+        write_vcd(path, vals, lead, x_bits)
     t = PyTrace.from_vcd(path)
     sig = {k: E.signal(t.signal_id("top." + k)) for k in ("a", "b")}
     a, b = vals["a"], vals["b"]
@@ -65,7 +67,7 @@ def main():
         ("(a != 1) or not (b > 3)", sig["a"].neq(c(1)).or_(sig["b"].gt_(c(3)).not_()),
          lambda: np.flatnonzero(~known | (a != 1) | ~(b > 3))),
     ]
-    print(f"samples {n:,}, a and b x for the first {lead}")
+    print(f"samples {n:,}, a and b {'bx' if x_bits else 'unassigned'} for the first {lead}")
     # find returns a list of Python ints; numpy followed by tolist() is its like-for-like peer.
     print(f"{'query':44} {'quor':>9} {'numpy':>9} {'numpy/quor':>11} {'numpy+list':>11} {'ratio':>7}")
     for label, expr, np_fn in cases:
