@@ -52,7 +52,9 @@ def make_values(n, seed=1):
             "clk": (np.arange(n) % 2).astype(np.uint64)}
 
 
-def write_vcd(path, vals):
+def write_vcd(path, vals, late=(), lead=0, x_bits=False):
+    """Writes vals as a VCD. The signals named in late are first assigned at sample lead (x, or
+    with x_bits an explicit bx at sample 0, before it)."""
     names = list(vals)
     codes = "!\"#$"
     n = len(vals["clk"])
@@ -69,7 +71,12 @@ def write_vcd(path, vals):
         for i in range(n):
             chunk.append(f"#{i}\n")
             for c, (col, ch) in enumerate(zip(cols, changed)):
-                if ch[i]:
+                is_late = names[c] in late
+                if is_late and i < lead:
+                    if x_bits and i == 0:
+                        chunk.append(f"bx {codes[c]}\n")
+                    continue
+                if ch[i] or (is_late and i == lead):
                     v = int(col[i])
                     chunk.append(f"{v}{codes[c]}\n" if names[c] == "clk" else f"{text[v]}{codes[c]}\n")
             if len(chunk) > 200000:

@@ -14,37 +14,8 @@ import tempfile
 import numpy as np
 
 sys.path.insert(0, os.path.dirname(__file__))
-from bench_find import make_values, median_time  # noqa: E402
+from bench_find import make_values, median_time, write_vcd  # noqa: E402
 from quor import PyExpr as E, PyTrace  # noqa: E402
-
-
-def write_vcd(path, vals, lead, x_bits):
-    names = list(vals)
-    codes = "!\"#$"
-    n = len(vals["clk"])
-    with open(path, "w") as f:
-        f.write("$timescale 1ns $end\n$scope module top $end\n")
-        for name, code in zip(names, codes):
-            f.write(f"$var wire {1 if name == 'clk' else 8} {code} {name} $end\n")
-        f.write("$upscope $end\n$enddefinitions $end\n")
-        cols = [vals[k] for k in names]
-        changed = [np.concatenate(([True], c[1:] != c[:-1])) for c in cols]
-        text = [f"b{v:b} " for v in range(256)]
-        chunk = []
-        for i in range(n):
-            chunk.append(f"#{i}\n")
-            for c, (col, ch) in enumerate(zip(cols, changed)):
-                if names[c] in ("a", "b") and i < lead:
-                    if x_bits and i == 0:
-                        chunk.append(f"bx {codes[c]}\n")
-                    continue
-                if ch[i] or (i == lead and names[c] in ("a", "b")):
-                    v = int(col[i])
-                    chunk.append(f"{v}{codes[c]}\n" if names[c] == "clk" else f"{text[v]}{codes[c]}\n")
-            if len(chunk) > 200000:
-                f.write("".join(chunk))
-                chunk = []
-        f.write("".join(chunk))
 
 
 def main():
@@ -55,7 +26,7 @@ def main():
     path = os.path.join(tempfile.gettempdir(), f"quor_bench_find_unknown_{n}_{lead}{'_bx' if x_bits else ''}.vcd")
     if not os.path.exists(path):
         print(f"writing {path} ...", flush=True)
-        write_vcd(path, vals, lead, x_bits)
+        write_vcd(path, vals, late=("a", "b"), lead=lead, x_bits=x_bits)
     t = PyTrace.from_vcd(path)
     sig = {k: E.signal(t.signal_id("top." + k)) for k in ("a", "b")}
     a, b = vals["a"], vals["b"]

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "py_ref.hpp"
-
 namespace quor_binding {
 
 IndexListBuilder::~IndexListBuilder() {
@@ -27,17 +25,6 @@ PyObject* IndexListBuilder::finish() {
     for (size_t i = 0; i < items_.size(); ++i) PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), items_[i]);
     items_.clear();  // the list owns them now
     return list;
-}
-
-PyObject* index_list(std::span<const uint64_t> indices) {
-    PyRef list(PyList_New(static_cast<Py_ssize_t>(indices.size())));
-    if (!list) return nullptr;
-    for (size_t i = 0; i < indices.size(); ++i) {
-        PyObject* v = PyLong_FromUnsignedLongLong(indices[i]);
-        if (!v) return nullptr;
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), v);
-    }
-    return list.release();
 }
 
 }  // namespace quor_binding

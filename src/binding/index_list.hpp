@@ -27,7 +27,4 @@ private:
     std::vector<PyObject*> items_;
 };
 
-// A new list of ints, one per index.
-PyObject* index_list(std::span<const uint64_t> indices);
-
 }  // namespace quor_binding

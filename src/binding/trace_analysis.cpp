@@ -72,23 +72,13 @@ bool str_only(const char* function, const char* param, PyObject* const* args, Py
     return parse_args(function, args, nargs, kwnames, {param}, a) && arg_str(a[0], param, out);
 }
 
-constexpr uint64_t kFindStretch = uint64_t{1} << 16;
-
 PyObject* find(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     const Expr* e = expr_only("PyTrace.find", self, args, nargs, kwnames);
     if (!e) return nullptr;
-    // Searched in stretches whose matches are turned into ints while still in cache.
-    const Trace& trace = trace_of(self);
-    const qe::CompiledExpr compiled(trace, *e);
     IndexListBuilder out;
-    std::vector<uint64_t> stretch;
-    const uint64_t last = trace.max_index();
-    for (uint64_t first = 0;; first += kFindStretch) {
-        stretch.clear();
-        compiled.find(first, last - first < kFindStretch ? last : first + kFindStretch - 1, stretch);
-        if (!out.append(stretch)) return nullptr;
-        if (last - first < kFindStretch) break;
-    }
+    const bool complete =
+        qe::find_pieces(trace_of(self), *e, [&](std::span<const uint64_t> piece) { return out.append(piece); });
+    if (!complete) return nullptr;  // making an int failed: its error is set
     return out.finish();
 }
 

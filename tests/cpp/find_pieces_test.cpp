@@ -30,13 +30,16 @@ Expr eq(uint64_t id, uint64_t v) {
     return Expr::binary(ExprKind::Eq, Expr::signal(id), Expr::constant(signal::SignalValue::uint(v)));
 }
 
-std::vector<uint64_t> collect(const trace::Trace& t, const Expr& e, std::vector<size_t>* sizes = nullptr) {
+// The pieces of the search on the pool, or of the calling thread's search when sequential.
+std::vector<uint64_t> collect(const trace::Trace& t, const Expr& e, std::vector<size_t>* sizes = nullptr,
+                              bool sequential = false) {
     std::vector<uint64_t> all;
-    const bool complete = eval::parallel_find_pieces(t, e, [&](std::span<const uint64_t> piece) {
+    const auto take = [&](std::span<const uint64_t> piece) {
         if (sizes) sizes->push_back(piece.size());
         all.insert(all.end(), piece.begin(), piece.end());
         return true;
-    });
+    };
+    const bool complete = sequential ? eval::find_pieces(t, e, take) : eval::parallel_find_pieces(t, e, take);
     EXPECT_TRUE(complete);
     return all;
 }
@@ -64,6 +67,7 @@ TEST(FindPieces, JoinIntoFindsListWhateverThePieces) {
         std::vector<size_t> sizes;
         const auto expected = eval::find(t, c.expr);
         EXPECT_EQ(collect(t, c.expr, &sizes), expected) << c.name;
+        EXPECT_EQ(collect(t, c.expr, nullptr, true), expected) << c.name;
         EXPECT_EQ(eval::parallel_find(t, c.expr), expected) << c.name;
         EXPECT_EQ(eval::parallel_count(t, c.expr), expected.size()) << c.name;
         if (c.samples > 1) {

@@ -90,6 +90,19 @@ std::vector<uint64_t> find(const trace::Trace& trace, const Expr& expr) {
     return out;
 }
 
+bool find_pieces(const trace::Trace& trace, const Expr& expr, const PieceConsumer& take) {
+    const CompiledExpr compiled(trace, expr);
+    std::vector<uint64_t> stretch;
+    const uint64_t last = trace.max_index();
+    for (uint64_t first = 0;; first += kStreamPieceIndices) {
+        const bool at_end = last - first < kStreamPieceIndices;
+        stretch.clear();
+        compiled.find(first, at_end ? last : first + kStreamPieceIndices - 1, stretch);
+        if (!take(stretch)) return false;
+        if (at_end) return true;
+    }
+}
+
 std::vector<uint64_t> parallel_find(const trace::Trace& trace, const Expr& expr) {
     std::vector<uint64_t> all;
     parallel_find_pieces(trace, expr, [&](std::span<const uint64_t> piece) {

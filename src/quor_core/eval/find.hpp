@@ -31,8 +31,11 @@ std::vector<uint64_t> find(const trace::Trace& trace, const Expr& expr);
 // The same list, computed on the worker pool.
 std::vector<uint64_t> parallel_find(const trace::Trace& trace, const Expr& expr);
 
-// Takes one piece of parallel_find's result; false stops the search.
+// Takes one piece of a search's result; false stops the search.
 using PieceConsumer = std::function<bool(std::span<const uint64_t>)>;
+// find on the calling thread, handing its result to take() stretch by stretch while the
+// stretch's matches are still in cache; false when take() stopped it.
+bool find_pieces(const trace::Trace& trace, const Expr& expr, const PieceConsumer& take);
 // parallel_find, handing its result to take() on the calling thread piece by piece, ascending,
 // each piece as soon as it and every piece before it are searched while the workers search the
 // rest. When take() returns false the pieces not yet started are skipped, and the call returns

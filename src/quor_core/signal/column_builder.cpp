@@ -26,30 +26,18 @@ void ColumnBuilder::set(uint32_t id, uint64_t index, SignalValue value) {
     }
 }
 
-// One signal's changes, in arrival order, become its column.
-Column ColumnBuilder::build_column(Slot* first, Slot* last, uint64_t length, FillRule rule,
+// Changes out of index order: the gathered copy is sorted (stably, so a later change at an
+// index still replaces an earlier one) and then read as in-order changes.
+Column ColumnBuilder::build_sorted(std::vector<Slot>& slots, uint64_t length, FillRule rule,
                                    std::vector<SignalValue>& heap, const std::shared_ptr<util::Arena>& arena) {
     const auto by_index = [](const Slot& a, const Slot& b) { return index_of(a.index_kind) < index_of(b.index_kind); };
-    if (!std::is_sorted(first, last, by_index)) std::stable_sort(first, last, by_index);
-    ColumnWriter writer(length, arena);
-    writer.reserve(static_cast<size_t>(last - first) + 1);
-    bool started = false;
-    for (Slot* s = first; s != last; ++s) {
-        const uint64_t index = index_of(s->index_kind);
-        if (index >= length) break;
-        // A later change at the same index replaces the earlier ones.
-        if (s + 1 != last && index_of(s[1].index_kind) == index) continue;
-        const ValueKind kind = kind_of(s->index_kind);
-        if (kind == ValueKind::Unknown && rule == FillRule::SetThenFill) continue;
-        if (!started && index > 0) writer.append(0, ValueRef());
-        started = true;
-        if (on_heap(kind)) {
-            writer.append(index, std::move(heap[s->payload]));
-        } else {
-            writer.append_inline(index, kind, s->payload);
-        }
+    std::stable_sort(slots.begin(), slots.end(), by_index);
+    std::vector<Segment> segments;
+    constexpr size_t kMaxSegment = UINT32_MAX;
+    for (size_t at = 0; at < slots.size(); at += kMaxSegment) {
+        segments.push_back({slots.data() + at, static_cast<uint32_t>(std::min(kMaxSegment, slots.size() - at)), 0, 0});
     }
-    return std::move(writer).finish();
+    return build_in_order(segments, slots.size(), length, rule, heap, arena);
 }
 
 ColumnBuilder::Slot* ColumnBuilder::SharedBlocks::take(size_t slots) {
@@ -138,7 +126,7 @@ bool ColumnBuilder::in_index_order(std::span<const Segment> segments) {
 }
 
 // The changes of segments in ascending index order become the column with no copy: the same
-// result as build_column, which sorts a gathered copy first.
+// result as build_sorted, which sorts a gathered copy first.
 Column ColumnBuilder::build_in_order(std::span<const Segment> segments, size_t changes, uint64_t length,
                                     FillRule rule, std::vector<SignalValue>& heap,
                                     const std::shared_ptr<util::Arena>& arena) {
@@ -253,7 +241,7 @@ ColumnStore ColumnBuilder::freeze_parts(std::span<ColumnBuilder> parts, std::spa
                 scratch.clear();
                 scratch.reserve(changes);
                 gather(segments, scratch);
-                column = build_column(scratch.data(), scratch.data() + scratch.size(), num_indices, rule, heap, arena);
+                column = build_sorted(scratch, num_indices, rule, heap, arena);
             }
             (i < direct_ids ? columns[i] : far_columns[i - direct_ids]) = std::move(column);
         }

@@ -128,7 +128,7 @@ private:
     static Column build_in_order(std::span<const Segment> segments, size_t changes, uint64_t length, FillRule rule,
                                  std::vector<SignalValue>& heap, const std::shared_ptr<util::Arena>& arena);
     static void gather(std::span<const Segment> segments, std::vector<Slot>& out);
-    static Column build_column(Slot* first, Slot* last, uint64_t length, FillRule rule,
+    static Column build_sorted(std::vector<Slot>& slots, uint64_t length, FillRule rule,
                                std::vector<SignalValue>& heap, const std::shared_ptr<util::Arena>& arena);
 
     FillRule rule_;
