@@ -187,7 +187,8 @@ ColumnStore ColumnBuilder::freeze(uint64_t num_indices, const ParallelFor& paral
 }
 
 ColumnStore ColumnBuilder::freeze_parts(std::span<ColumnBuilder> parts, std::span<const uint64_t> shifts,
-                                        uint64_t num_indices, const ParallelFor& parallel) {
+                                        uint64_t num_indices, const ParallelFor& parallel,
+                                        std::shared_ptr<util::Arena> arena) {
     if (parts.empty()) return ColumnStore();
     const FillRule rule = parts.front().rule_;
     // One heap for all parts; each part's heap references move by the size of the heaps before it.
@@ -217,7 +218,7 @@ ColumnStore ColumnBuilder::freeze_parts(std::span<ColumnBuilder> parts, std::spa
     const size_t total = direct_ids + far_ids.size();
     // Many more pieces than threads, so columns of very different sizes still spread evenly.
     const size_t pieces = std::min<size_t>(total, 256);
-    const auto arena = std::make_shared<util::Arena>();  // the arrays of all columns
+    if (!arena) arena = std::make_shared<util::Arena>();  // the arrays of all columns
     parallel(pieces, [&](size_t piece) {
         std::vector<Segment> segments;  // one signal's changes, reused from signal to signal
         std::vector<Slot> scratch;      // a copy to sort, for changes out of index order
@@ -248,6 +249,7 @@ ColumnStore ColumnBuilder::freeze_parts(std::span<ColumnBuilder> parts, std::spa
     });
     for (ColumnBuilder& part : parts) part = ColumnBuilder(rule);
     heap.clear();
+    arena->release_unused();
 
     std::vector<std::pair<uint32_t, Column>> far;
     for (size_t i = 0; i < far_ids.size(); ++i) far.emplace_back(far_ids[i], std::move(far_columns[i]));

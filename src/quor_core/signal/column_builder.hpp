@@ -64,8 +64,10 @@ public:
     // after part: part k's indices are moved by shifts[k] (added modulo 2^64, so a part whose
     // recorded indices are all at least 1 may be moved down by one). Every part must use the
     // same fill rule. Columns are built through parallel; the parts are emptied.
+    // The columns' arrays come from arena when one is given (it may hold adopted memory).
     static ColumnStore freeze_parts(std::span<ColumnBuilder> parts, std::span<const uint64_t> shifts,
-                                    uint64_t num_indices, const ParallelFor& parallel);
+                                    uint64_t num_indices, const ParallelFor& parallel,
+                                    std::shared_ptr<util::Arena> arena = nullptr);
 
     // Room for about this many changes in the first block.
     void reserve(size_t changes) { next_block_slots_ = std::max<size_t>(kMinBlockSlots, std::min(changes, kMaxBlockSlots)); }

@@ -88,6 +88,9 @@ public:
         return std::any_of(parts_.begin(), parts_.end(), [](const VcdSampleParser& p) { return p.saw_declaration(); });
     }
 
+    // Memory the loader no longer needs (the read buffers), reused for the columns' arrays.
+    void donate(std::unique_ptr<util::HugeBuffer<std::byte>> buffer) { arena_->adopt(std::move(buffer)); }
+
     VcdTrace finish() && {
         VcdTrace trace;
         std::vector<uint64_t> shifts;
@@ -105,7 +108,7 @@ public:
         }
         parts_.clear();
         shared_blocks_.reset();  // the builders hold it until they are frozen
-        trace.store_ = signal::ColumnBuilder::freeze_parts(builders, shifts, trace.timestamps_.size(), parallel_);
+        trace.store_ = signal::ColumnBuilder::freeze_parts(builders, shifts, trace.timestamps_.size(), parallel_, std::move(arena_));
         trace.vars_ = std::move(header_.vars);
         trace.signal_names_ = std::move(header_.signal_names);
         trace.scopes_ = std::move(header_.scopes);
@@ -141,6 +144,7 @@ private:
     std::vector<VcdSampleParser> parts_;
     std::shared_ptr<signal::ColumnBuilder::SharedBlocks> shared_blocks_ = std::make_shared<signal::ColumnBuilder::SharedBlocks>();
     signal::ParallelFor parallel_ = pool_parallel_for();
+    std::shared_ptr<util::Arena> arena_ = std::make_shared<util::Arena>();
 };
 
 namespace {
@@ -172,24 +176,30 @@ Result<bool, std::string> feed_file(const std::string& path, VcdLoader& loader) 
     loader.expect_bytes(size);
     // Blocks of a few megabytes keep the workers busy between reads and the buffers small.
     const auto capacity = static_cast<size_t>(std::clamp<uint64_t>(size + 1, size_t{1} << 20, size_t{16} << 20));
-    auto current = std::make_unique<util::HugeBuffer<char>>(capacity);
-    auto next = std::make_unique<util::HugeBuffer<char>>(capacity);
-    size_t filled = read_fully(fd, current->data(), current->size());
+    auto current = std::make_unique<util::HugeBuffer<std::byte>>(capacity);
+    auto next = std::make_unique<util::HugeBuffer<std::byte>>(capacity);
+    // Once the whole file is read, the buffers hold the columns' arrays.
+    const auto finished = [&] {
+        loader.donate(std::move(current));
+        loader.donate(std::move(next));
+        return true;
+    };
+    size_t filled = read_fully(fd, reinterpret_cast<char*>(current->data()), current->size());
     bool at_end = filled < current->size();
     for (;;) {
-        const std::string_view data(current->data(), filled);
+        const std::string_view data(reinterpret_cast<char*>(current->data()), filled);
         const size_t last_nl = data.rfind('\n');
         if (last_nl == std::string_view::npos || (at_end && last_nl + 1 == filled)) {
             if (at_end) {  // the last lines; the very last may lack its line feed
                 if (filled > 0) loader.feed_lines(data);
-                return true;
+                return finished();
             }
             // A line longer than the buffer: make room and read on.
-            auto bigger = std::make_unique<util::HugeBuffer<char>>(current->size() * 2);
+            auto bigger = std::make_unique<util::HugeBuffer<std::byte>>(current->size() * 2);
             std::memcpy(bigger->data(), current->data(), filled);
             current = std::move(bigger);
-            next = std::make_unique<util::HugeBuffer<char>>(current->size());
-            const size_t got = read_fully(fd, current->data() + filled, current->size() - filled);
+            next = std::make_unique<util::HugeBuffer<std::byte>>(current->size());
+            const size_t got = read_fully(fd, reinterpret_cast<char*>(current->data()) + filled, current->size() - filled);
             at_end = filled + got < current->size();
             filled += got;
             continue;
@@ -198,14 +208,14 @@ Result<bool, std::string> feed_file(const std::string& path, VcdLoader& loader) 
         std::memcpy(next->data(), data.data() + last_nl + 1, carried);
         size_t got = 0;
         const bool reading = !at_end;
-        util::HugeBuffer<char>& target = *next;
+        util::HugeBuffer<std::byte>& target = *next;
         loader.feed_lines(data.substr(0, last_nl + 1), [&] {
-            if (reading) got = read_fully(fd, target.data() + carried, target.size() - carried);
+            if (reading) got = read_fully(fd, reinterpret_cast<char*>(target.data()) + carried, target.size() - carried);
         });
         std::swap(current, next);
         at_end = at_end || carried + got < current->size();
         filled = carried + got;
-        if (at_end && filled == 0) return true;
+        if (at_end && filled == 0) return finished();
     }
 }
 

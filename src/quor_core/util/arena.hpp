@@ -21,6 +21,13 @@ public:
 
     // Uninitialised bytes, aligned for any scalar type.
     void* allocate(size_t bytes);
+    // Takes memory that is no longer needed elsewhere (a loader's read buffers, say) as a slab to
+    // hand out before mapping new ones: its pages are already backed, so filling it costs no
+    // page faults and no zeroing by the kernel.
+    void adopt(std::unique_ptr<HugeBuffer<std::byte>> slab);
+    // Returns to the system what the arena holds but never handed out: adopted slabs left unused
+    // and the untouched tail of the current one. Later allocations still work.
+    void release_unused();
 
 private:
     static constexpr size_t kAlign = 16;
@@ -28,6 +35,7 @@ private:
     static constexpr size_t kMaxSlab = size_t{1} << 25;
     std::mutex m_;
     std::vector<std::unique_ptr<HugeBuffer<std::byte>>> slabs_;
+    std::vector<std::unique_ptr<HugeBuffer<std::byte>>> spare_;  // adopted, not yet used
     std::byte* next_ = nullptr;
     size_t left_ = 0;
     size_t slab_size_ = kFirstSlab;
