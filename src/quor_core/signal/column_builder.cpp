@@ -7,47 +7,70 @@ namespace quor_core::signal {
 
 namespace {
 
-ValueKind kind_of(uint64_t index_kind) { return static_cast<ValueKind>(index_kind & 0xFF); }
-uint64_t index_of(uint64_t index_kind) { return index_kind >> 8; }
 bool on_heap(ValueKind k) { return k != ValueKind::Uint && k != ValueKind::Real && k != ValueKind::Unknown; }
+
+uint64_t load_u64(const uint8_t* p) {
+    uint64_t v = 0;
+    std::memcpy(&v, p, sizeof v);
+    if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+    return v;
+}
+
+// Reads a varint that the log itself wrote, so it is well formed and ends before end.
+const uint8_t* get_varint(const uint8_t* p, uint64_t& v) {
+    uint64_t b = *p++;
+    v = b & 0x7F;
+    for (unsigned shift = 7; b & 0x80; shift += 7) {
+        b = *p++;
+        v |= (b & 0x7F) << shift;
+    }
+    return p;
+}
 
 }  // namespace
 
 void ColumnBuilder::set(uint32_t id, uint64_t index, SignalValue value) {
+    if (index > kMaxIndex) return;
     switch (value.kind()) {
-        case ValueKind::Uint: return record(id, index, ValueKind::Uint, value.as_uint());
-        case ValueKind::Real: return record(id, index, ValueKind::Real, ValueRef::of_real(value.as_real()).as_uint());
-        case ValueKind::Unknown: return record(id, index, ValueKind::Unknown, 0);
-        default:
-            if (index > kMaxIndex) return;
-            record(id, index, value.kind(), heap_.size());
+        case ValueKind::Uint: return set_uint(id, index, value.as_uint());
+        case ValueKind::Real: {
+            const uint64_t bits = ValueRef::of_real(value.as_real()).as_uint();
+            store_le(open_record(chain_for(id), index, kRealForm, sizeof bits), bits);
+            return;
+        }
+        case ValueKind::Unknown: open_record(chain_for(id), index, kUnknownForm, 0); return;
+        default: {
+            const uint64_t at = heap_.size();
+            uint8_t* p = open_record(chain_for(id), index, kHeapForm, 1 + varint_size(at));
+            *p = static_cast<uint8_t>(value.kind());
+            put_varint(p + 1, at);
             heap_.push_back(std::move(value));
             return;
+        }
     }
 }
 
-// Changes out of index order: the gathered copy is sorted (stably, so a later change at an
-// index still replaces an earlier one) and then read as in-order changes.
-Column ColumnBuilder::build_sorted(std::vector<Slot>& slots, uint64_t length, FillRule rule,
-                                   std::vector<SignalValue>& heap, const std::shared_ptr<util::Arena>& arena) {
-    const auto by_index = [](const Slot& a, const Slot& b) { return index_of(a.index_kind) < index_of(b.index_kind); };
-    std::stable_sort(slots.begin(), slots.end(), by_index);
-    std::vector<Segment> segments;
-    constexpr size_t kMaxSegment = UINT32_MAX;
-    for (size_t at = 0; at < slots.size(); at += kMaxSegment) {
-        segments.push_back({slots.data() + at, static_cast<uint32_t>(std::min(kMaxSegment, slots.size() - at)), 0, 0});
-    }
-    return build_in_order(segments, slots.size(), length, rule, heap, arena);
+uint8_t* ColumnBuilder::open_record_back(Chain& c, uint64_t index, unsigned form, unsigned bytes) {
+    const uint64_t back = ((c.last_index - index) << 4) | kBackForm;
+    const unsigned need = varint_size(back) + 1 + bytes;
+    if (static_cast<size_t>(c.end - c.tail) < need) new_chunk(c, need);
+    uint8_t* p = put_varint(c.tail, back);
+    *p++ = static_cast<uint8_t>(form);  // the record itself, at the index stepped back to
+    c.tail = p + bytes;
+    c.last_index = index;
+    c.ordered = false;
+    ++c.count;
+    return p;
 }
 
-ColumnBuilder::Slot* ColumnBuilder::SharedBlocks::take(size_t slots) {
+uint8_t* ColumnBuilder::SharedBlocks::take(size_t bytes) {
     std::lock_guard lock(m_);
-    if (blocks_.empty() || used_ + slots > blocks_.back()->size()) {
-        blocks_.push_back(std::make_unique<util::HugeBuffer<Slot>>(std::max(slots, kBlockSlots)));
+    if (blocks_.empty() || used_ + bytes > blocks_.back()->size()) {
+        blocks_.push_back(std::make_unique<util::HugeBuffer<uint8_t>>(std::max(bytes, kBlockBytes)));
         used_ = 0;
     }
-    Slot* data = blocks_.back()->data() + used_;
-    used_ += slots;
+    uint8_t* data = blocks_.back()->data() + used_;
+    used_ += bytes;
     return data;
 }
 
@@ -59,38 +82,39 @@ void ColumnBuilder::grow_chains(uint32_t id) {
     chains_.resize(wanted);
 }
 
-void ColumnBuilder::new_chunk(Chain& c) {
+void ColumnBuilder::new_chunk(Chain& c, unsigned need) {
     // Chunks double per signal up to a limit, so a signal with few changes wastes little.
     // A builder of one stretch among many holds only a part of each signal's changes: shorter
     // chunks keep the unfilled tails of all its last chunks small.
     const uint32_t max_chunk = shared_ ? kMaxSharedChunk : kMaxChunk;
-    const uint32_t cap = c.cap == 0 ? kFirstChunk : std::min(c.cap * 2, max_chunk);
-    if (block_ == nullptr || block_used_ + cap > block_size_) {
+    const auto last_cap = c.last == kNone ? 0u : static_cast<uint32_t>(c.end - chunks_[c.last].data);
+    const uint32_t cap = std::max<uint32_t>(need, last_cap == 0 ? kFirstChunk : std::min(last_cap * 2, max_chunk));
+    const size_t room = size_t{cap} + kSlack;
+    if (block_ == nullptr || block_used_ + room > block_size_) {
         if (shared_) {
             block_size_ = kSharedTake;
             block_ = shared_->take(block_size_);
         } else {
-            blocks_.push_back(std::make_unique<util::HugeBuffer<Slot>>(next_block_slots_));
+            blocks_.push_back(std::make_unique<util::HugeBuffer<uint8_t>>(next_block_bytes_));
             block_ = blocks_.back()->data();
-            block_size_ = next_block_slots_;
-            next_block_slots_ = std::min(next_block_slots_ * 2, kMaxBlockSlots);
+            block_size_ = next_block_bytes_;
+            next_block_bytes_ = std::min(next_block_bytes_ * 2, kMaxBlockBytes);
         }
         block_used_ = 0;
     }
-    Slot* data = block_ + block_used_;
-    block_used_ += cap;
+    uint8_t* data = block_ + block_used_;
+    block_used_ += room;
     const auto chunk = static_cast<uint32_t>(chunks_.size());
     chunks_.push_back({data, 0, kNone});
     if (c.last != kNone) {
-        chunks_[c.last].size = c.fill;
+        chunks_[c.last].size = static_cast<uint32_t>(c.tail - chunks_[c.last].data);
         chunks_[c.last].next = chunk;
     } else {
         c.first = chunk;
     }
     c.last = chunk;
     c.tail = data;
-    c.fill = 0;
-    c.cap = cap;
+    c.end = data + cap;
 }
 
 ColumnBuilder::Chain& ColumnBuilder::far_chain(uint32_t id) {
@@ -105,76 +129,127 @@ const ColumnBuilder::Chain* ColumnBuilder::chain_if(uint32_t id) const {
     return it == far_slots_.end() ? nullptr : &far_chains_[it->second].second;
 }
 
-void ColumnBuilder::append_segments(const Chain& c, uint64_t shift, uint64_t heap_base,
-                                    std::vector<Segment>& out) const {
-    for (uint32_t k = c.first; k != kNone; k = chunks_[k].next) {
-        const uint32_t size = k == c.last ? c.fill : chunks_[k].size;
-        if (size > 0) out.push_back({chunks_[k].data, size, shift << 8, heap_base});
-    }
+uint64_t ColumnBuilder::first_index(const Chain& c) const {
+    uint64_t header = 0;
+    get_varint(chunks_[c.first].data, header);
+    return header >> 4;  // the first record never steps back: it is measured from 0
 }
 
-bool ColumnBuilder::in_index_order(std::span<const Segment> segments) {
-    uint64_t last = 0;
-    for (const Segment& seg : segments) {
-        for (uint32_t i = 0; i < seg.size; ++i) {
-            const uint64_t index_kind = seg.data[i].index_kind + seg.moved;
-            if (index_kind < last) return false;
-            last = index_kind & ~uint64_t{0xFF};  // equal indices with any kinds may follow
+template <typename F>
+bool ColumnBuilder::for_each_change(const Chain& c, uint64_t shift, uint64_t heap_base, F&& f) const {
+    uint64_t index = 0;
+    for (uint32_t k = c.first; k != kNone; k = chunks_[k].next) {
+        const uint8_t* p = chunks_[k].data;
+        const uint8_t* const end = k == c.last ? c.tail : p + chunks_[k].size;
+        while (p < end) {
+            uint64_t header = 0;
+            p = get_varint(p, header);
+            unsigned form = header & 0xF;
+            if (form == kBackForm) {
+                index -= header >> 4;
+                form = *p++;
+            } else {
+                index += header >> 4;
+            }
+            Change change{index + shift, ValueKind::Uint, 0};
+            if (form <= 8) {
+                // Bytes past the value belong to the next record or the slack: masked off.
+                const uint64_t word = load_u64(p);
+                change.payload = form == 8 ? word : word & ((uint64_t{1} << (8 * form)) - 1);
+                p += form;
+            } else if (form == kUnknownForm) {
+                change.kind = ValueKind::Unknown;
+            } else if (form == kRealForm) {
+                change.kind = ValueKind::Real;
+                change.payload = load_u64(p);
+                p += 8;
+            } else {
+                change.kind = static_cast<ValueKind>(*p++);
+                uint64_t at = 0;
+                p = get_varint(p, at);
+                change.payload = at + heap_base;
+            }
+            if (!f(change)) return false;
         }
     }
     return true;
 }
 
-// The changes of segments in ascending index order become the column with no copy: the same
-// result as build_sorted, which sorts a gathered copy first.
-Column ColumnBuilder::build_in_order(std::span<const Segment> segments, size_t changes, uint64_t length,
-                                    FillRule rule, std::vector<SignalValue>& heap,
-                                    const std::shared_ptr<util::Arena>& arena) {
+bool ColumnBuilder::in_index_order(std::span<const Source> sources) {
+    bool any = false;
+    uint64_t last = 0;
+    for (const Source& s : sources) {
+        const uint64_t first = s.part->first_index(*s.chain) + s.shift;
+        const uint64_t latest = s.chain->last_index + s.shift;
+        // A move that wraps between the first and the latest index breaks the order too.
+        if (!s.chain->ordered || latest < first || (any && first < last)) return false;
+        any = true;
+        last = latest;
+    }
+    return true;
+}
+
+// Changes in ascending index order, from for_each(f) calling f(Change) until f returns false,
+// become the column: a later change at an index replaces an earlier one.
+template <typename ForEach>
+Column ColumnBuilder::build_in_order(ForEach&& for_each, size_t changes, uint64_t length, FillRule rule,
+                                     std::vector<SignalValue>& heap, const std::shared_ptr<util::Arena>& arena) {
     ColumnWriter writer(length, arena);
     writer.reserve(changes + 1);  // a leading Unknown run, then at most one run per change
     bool started = false;
     bool pending = false;  // a change waits in case a later one at its index replaces it
-    uint64_t index = 0;
-    ValueKind kind = ValueKind::Unknown;
-    uint64_t payload = 0;
+    Change held{0, ValueKind::Unknown, 0};
     const auto write = [&] {
-        if (kind == ValueKind::Unknown && rule == FillRule::SetThenFill) return;
-        if (!started && index > 0) writer.append(0, ValueRef());
+        if (held.kind == ValueKind::Unknown && rule == FillRule::SetThenFill) return;
+        if (!started && held.index > 0) writer.append(0, ValueRef());
         started = true;
-        if (on_heap(kind)) {
-            writer.append(index, std::move(heap[payload]));
+        if (on_heap(held.kind)) {
+            writer.append(held.index, std::move(heap[held.payload]));
         } else {
-            writer.append_inline(index, kind, payload);
+            writer.append_inline(held.index, held.kind, held.payload);
         }
     };
-    for (const Segment& seg : segments) {
-        for (uint32_t i = 0; i < seg.size; ++i) {
-            const uint64_t index_kind = seg.data[i].index_kind + seg.moved;
-            const uint64_t next = index_of(index_kind);
-            if (next >= length) {
-                if (pending) write();
-                return std::move(writer).finish();
-            }
-            if (pending && next != index) write();
-            pending = true;
-            index = next;
-            kind = kind_of(index_kind);
-            payload = on_heap(kind) ? seg.data[i].payload + seg.heap_base : seg.data[i].payload;
-        }
-    }
+    for_each([&](const Change& change) {
+        if (change.index >= length) return false;
+        if (pending && change.index != held.index) write();
+        pending = true;
+        held = change;
+        return true;
+    });
     if (pending) write();
     return std::move(writer).finish();
 }
 
-// Copies the changes of segments to out, with their moves applied.
-void ColumnBuilder::gather(std::span<const Segment> segments, std::vector<Slot>& out) {
-    for (const Segment& seg : segments) {
-        for (uint32_t i = 0; i < seg.size; ++i) {
-            const uint64_t index_kind = seg.data[i].index_kind + seg.moved;
-            const uint64_t payload = seg.data[i].payload;
-            out.push_back({index_kind, on_heap(kind_of(index_kind)) ? payload + seg.heap_base : payload});
+Column ColumnBuilder::build_from_sources(std::span<const Source> sources, size_t changes, uint64_t length,
+                                         FillRule rule, std::vector<SignalValue>& heap,
+                                         const std::shared_ptr<util::Arena>& arena) {
+    const auto each = [&](auto&& f) {
+        for (const Source& s : sources) {
+            if (!s.part->for_each_change(*s.chain, s.shift, s.heap_base, f)) return;
         }
+    };
+    return build_in_order(each, changes, length, rule, heap, arena);
+}
+
+// Changes out of index order: a decoded copy is sorted (stably, so a later change at an index
+// still replaces an earlier one) and then read as in-order changes.
+Column ColumnBuilder::build_sorted(std::span<const Source> sources, std::vector<Change>& scratch, uint64_t length,
+                                   FillRule rule, std::vector<SignalValue>& heap,
+                                   const std::shared_ptr<util::Arena>& arena) {
+    scratch.clear();
+    for (const Source& s : sources) {
+        s.part->for_each_change(*s.chain, s.shift, s.heap_base, [&](const Change& change) {
+            if (change.index < length) scratch.push_back(change);  // the rest is past the trace
+            return true;
+        });
     }
+    std::stable_sort(scratch.begin(), scratch.end(), [](const Change& a, const Change& b) { return a.index < b.index; });
+    const auto each = [&](auto&& f) {
+        for (const Change& change : scratch) {
+            if (!f(change)) return;
+        }
+    };
+    return build_in_order(each, scratch.size(), length, rule, heap, arena);
 }
 
 ColumnStore ColumnBuilder::freeze(uint64_t num_indices, const ParallelFor& parallel) && {
@@ -207,8 +282,11 @@ ColumnStore ColumnBuilder::freeze_parts(std::span<ColumnBuilder> parts, std::spa
         }
         part.heap_.clear();
         direct_ids = std::max(direct_ids, part.chains_.size());
-        changes += part.changes_;
-        for (const auto& far : part.far_chains_) far_ids.push_back(far.first);
+        for (const Chain& c : part.chains_) changes += c.count;
+        for (const auto& far : part.far_chains_) {
+            far_ids.push_back(far.first);
+            changes += far.second.count;
+        }
     }
     std::sort(far_ids.begin(), far_ids.end());
     far_ids.erase(std::unique(far_ids.begin(), far_ids.end()), far_ids.end());
@@ -220,30 +298,22 @@ ColumnStore ColumnBuilder::freeze_parts(std::span<ColumnBuilder> parts, std::spa
     const size_t pieces = std::min<size_t>(total, 256);
     if (!arena) arena = std::make_shared<util::Arena>();  // the arrays of all columns
     parallel(pieces, [&](size_t piece) {
-        std::vector<Segment> segments;  // one signal's changes, reused from signal to signal
-        std::vector<Slot> scratch;      // a copy to sort, for changes out of index order
+        std::vector<Source> sources;  // one signal's chains, reused from signal to signal
+        std::vector<Change> scratch;  // a copy to sort, for changes out of index order
         for (size_t i = piece * total / pieces; i < (piece + 1) * total / pieces; ++i) {
             const auto id = static_cast<uint32_t>(i < direct_ids ? i : far_ids[i - direct_ids]);
-            segments.clear();
-            bool present = false;
+            sources.clear();
+            size_t count = 0;
             for (size_t k = 0; k < parts.size(); ++k) {
                 if (const Chain* c = parts[k].chain_if(id)) {
-                    present = true;
-                    parts[k].append_segments(*c, shifts[k], heap_base[k], segments);
+                    sources.push_back({&parts[k], c, shifts[k], heap_base[k]});
+                    count += c->count;
                 }
             }
-            if (!present) continue;
-            size_t changes = 0;
-            for (const Segment& seg : segments) changes += seg.size;
-            Column column;
-            if (in_index_order(segments)) {
-                column = build_in_order(segments, changes, num_indices, rule, heap, arena);
-            } else {
-                scratch.clear();
-                scratch.reserve(changes);
-                gather(segments, scratch);
-                column = build_sorted(scratch, num_indices, rule, heap, arena);
-            }
+            if (sources.empty()) continue;
+            Column column = in_index_order(sources)
+                                ? build_from_sources(sources, count, num_indices, rule, heap, arena)
+                                : build_sorted(sources, scratch, num_indices, rule, heap, arena);
             (i < direct_ids ? columns[i] : far_columns[i - direct_ids]) = std::move(column);
         }
     });

@@ -8,12 +8,14 @@
 //  - SetThenFill: all values are set first, then forward_fill(1..n-1) runs once (FST and the
 //    block formats). An Unknown set at an index is filled over by the value before it, so it
 //    only shows where no known value precedes it.
-// Each signal's changes go to a chain of chunks carved in sequence from large blocks, so
-// recording a change is one store into a chunk whose tail is likely in cache, and no change is
-// copied or sorted while loading. Values may arrive in any index order; indices at or past the
+// Each signal's changes go to a compact log in a chain of chunks carved in sequence from large
+// blocks, so recording a change is a few stores into a chunk whose tail is likely in cache, and
+// no change is copied or sorted while loading. Values may arrive in any index order; indices at or past the
 // freeze length are dropped.
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -36,20 +38,18 @@ enum class FillRule { CarryThenSet, SetThenFill };
 using ParallelFor = std::function<void(size_t pieces, const std::function<void(size_t)>& body)>;
 
 class ColumnBuilder {
-    struct Slot;
-
 public:
     // Memory for the change logs of several builders filled at the same time on different
     // threads (the stretches of one text). Sharing it keeps the partly used huge pages down to
     // a few in all instead of a few per builder.
     class SharedBlocks {
     public:
-        Slot* take(size_t slots);
+        uint8_t* take(size_t bytes);
 
     private:
-        static constexpr size_t kBlockSlots = size_t{1} << 21;  // 32 MiB
+        static constexpr size_t kBlockBytes = size_t{32} << 20;
         std::mutex m_;
-        std::vector<std::unique_ptr<util::HugeBuffer<Slot>>> blocks_;
+        std::vector<std::unique_ptr<util::HugeBuffer<uint8_t>>> blocks_;
         size_t used_ = 0;
     };
 
@@ -57,7 +57,11 @@ public:
         : rule_(rule), shared_(std::move(shared)) {}
 
     void set(uint32_t id, uint64_t index, SignalValue value);
-    void set_uint(uint32_t id, uint64_t index, uint64_t value) { record(id, index, ValueKind::Uint, value); }
+    void set_uint(uint32_t id, uint64_t index, uint64_t value) {
+        if (index > kMaxIndex) return;  // past any trace that fits in memory
+        const unsigned bytes = value == 0 ? 0u : (static_cast<unsigned>(std::bit_width(value)) + 7) / 8;
+        store_le(open_record(chain_for(id), index, bytes, bytes), value);
+    }
     // Freezes every column over [0, num_indices), through parallel when one is given.
     ColumnStore freeze(uint64_t num_indices, const ParallelFor& parallel = {}) &&;
     // Freezes the changes of several builders as if one builder had received them all, part
@@ -70,68 +74,124 @@ public:
                                     std::shared_ptr<util::Arena> arena = nullptr);
 
     // Room for about this many changes in the first block.
-    void reserve(size_t changes) { next_block_slots_ = std::max<size_t>(kMinBlockSlots, std::min(changes, kMaxBlockSlots)); }
+    void reserve(size_t changes) {
+        next_block_bytes_ = std::max(kMinBlockBytes, std::min(changes * 4, kMaxBlockBytes));
+    }
 
 private:
-    // Index and kind share one word: the kind in the low byte, the index above it.
-    struct Slot {
-        uint64_t index_kind;
-        uint64_t payload;  // Uint value, Real bits, or index into heap_
-    };
+    // Each signal's changes are a log of variable-length records in a chain of chunks: a header
+    // varint (index minus the signal's previous index, shifted left by four, or'ed with a form),
+    // then the form's bytes. A two-state scalar change takes one or two bytes, a 64-bit value
+    // at most ten, against sixteen for a fixed record, which keeps loading memory and memory
+    // traffic small. The forms:
+    //   0..8  a Uint of that many little-endian bytes (0: the value 0)
+    //   9     Unknown
+    //   10    a Real: its eight bytes
+    //   11    a heap value: its kind byte, then a varint index into heap_
+    //   15    a step back: the header's upper bits are how far back; the record follows
+    static constexpr unsigned kUnknownForm = 9;
+    static constexpr unsigned kRealForm = 10;
+    static constexpr unsigned kHeapForm = 11;
+    static constexpr unsigned kBackForm = 15;
+    // Unused bytes after each chunk, so a value is always stored as a whole 64-bit word.
+    static constexpr uint32_t kSlack = 8;
+
     struct Chunk {
-        Slot* data;
-        uint32_t size;  // filled slots (the chain's last chunk: see Chain::fill)
+        uint8_t* data;
+        uint32_t size;  // filled bytes (the chain's last chunk: see Chain::tail)
         uint32_t next;  // next chunk of the same signal, or kNone
     };
     struct Chain {
-        Slot* tail = nullptr;  // the last chunk's slots
-        uint32_t fill = 0;     // filled slots of the last chunk
-        uint32_t cap = 0;      // capacity of the last chunk
+        uint8_t* tail = nullptr;  // where the next record goes, in the last chunk
+        uint8_t* end = nullptr;   // the end of the last chunk's usable bytes
+        uint64_t last_index = 0;  // the index of the latest record
+        uint64_t count = 0;       // records
         uint32_t first = kNone;
         uint32_t last = kNone;
+        bool ordered = true;  // no record steps back
+    };
+    // One decoded change.
+    struct Change {
+        uint64_t index;
+        ValueKind kind;
+        uint64_t payload;  // Uint value, Real bits, or index into a heap
     };
     static constexpr uint32_t kNone = UINT32_MAX;
     static constexpr uint64_t kMaxIndex = (uint64_t{1} << 56) - 1;
-    static constexpr uint32_t kFirstChunk = 4;
-    static constexpr uint32_t kMaxChunk = 512;
-    static constexpr uint32_t kMaxSharedChunk = 64;
-    static constexpr size_t kMinBlockSlots = size_t{1} << 12;
-    static constexpr size_t kMaxBlockSlots = size_t{1} << 22;
+    static constexpr uint32_t kFirstChunk = 32;
+    static constexpr uint32_t kMaxChunk = 8192;
+    static constexpr uint32_t kMaxSharedChunk = 1024;
+    static constexpr size_t kMinBlockBytes = size_t{1} << 16;
+    static constexpr size_t kMaxBlockBytes = size_t{1} << 26;
     // Ids below this index a vector; larger ones (rare, from formats with sparse ids) a map.
     static constexpr uint32_t kDirectIds = uint32_t{1} << 22;
 
-    void record(uint32_t id, uint64_t index, ValueKind kind, uint64_t payload) {
-        if (index > kMaxIndex) return;  // past any trace that fits in memory
-        Chain& c = chain_for(id);
-        if (c.fill == c.cap) new_chunk(c);
-        c.tail[c.fill++] = {(index << 8) | static_cast<uint8_t>(kind), payload};
-        ++changes_;
+    // Stores all eight bytes of v, least significant first; bytes past a shorter value land in
+    // room the record's next neighbour overwrites, or in the chunk's slack.
+    static void store_le(uint8_t* p, uint64_t v) {
+        if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+        std::memcpy(p, &v, sizeof v);
     }
+    static unsigned varint_size(uint64_t v) { return (static_cast<unsigned>(std::bit_width(v | 1)) + 6) / 7; }
+    static uint8_t* put_varint(uint8_t* p, uint64_t v) {
+        while (v >= 0x80) {
+            *p++ = static_cast<uint8_t>(v | 0x80);
+            v >>= 7;
+        }
+        *p++ = static_cast<uint8_t>(v);
+        return p;
+    }
+    // Writes a record's header and makes room for its bytes after it; returns where they go
+    // and moves the chain's tail past them.
+    uint8_t* open_record(Chain& c, uint64_t index, unsigned form, unsigned bytes) {
+        if (index < c.last_index) [[unlikely]]
+            return open_record_back(c, index, form, bytes);
+        const uint64_t header = ((index - c.last_index) << 4) | form;
+        const unsigned need = varint_size(header) + bytes;
+        if (static_cast<size_t>(c.end - c.tail) < need) [[unlikely]]
+            new_chunk(c, need);
+        uint8_t* p = put_varint(c.tail, header);
+        c.tail = p + bytes;
+        c.last_index = index;
+        ++c.count;
+        return p;
+    }
+    uint8_t* open_record_back(Chain& c, uint64_t index, unsigned form, unsigned bytes);
     Chain& chain_for(uint32_t id) {
         if (id < kDirectIds) {
-            if (id >= chains_.size()) grow_chains(id);
+            if (id >= chains_.size()) [[unlikely]]
+                grow_chains(id);
             return chains_[id];
         }
         return far_chain(id);
     }
     void grow_chains(uint32_t id);
     Chain& far_chain(uint32_t id);
-    void new_chunk(Chain& c);
+    void new_chunk(Chain& c, unsigned need);
     const Chain* chain_if(uint32_t id) const;
-    // A run of one signal's recorded changes in one part, with that part's moves.
-    struct Segment {
-        const Slot* data;
-        uint32_t size;
-        uint64_t moved;      // added to index_kind: the part's shift, above the kind byte
-        uint64_t heap_base;  // added to heap references
+    uint64_t first_index(const Chain& c) const;
+    // Calls f(Change) for the chain's records in the order they were made, each moved by shift
+    // (index) and heap_base (heap references), until f returns false.
+    template <typename F>
+    bool for_each_change(const Chain& c, uint64_t shift, uint64_t heap_base, F&& f) const;
+
+    // One signal's chain in one part, with that part's moves.
+    struct Source {
+        const ColumnBuilder* part;
+        const Chain* chain;
+        uint64_t shift;
+        uint64_t heap_base;
     };
-    void append_segments(const Chain& c, uint64_t shift, uint64_t heap_base, std::vector<Segment>& out) const;
-    static bool in_index_order(std::span<const Segment> segments);
-    static Column build_in_order(std::span<const Segment> segments, size_t changes, uint64_t length, FillRule rule,
+    // The recorded order of sources is ascending index order (equal indices may repeat).
+    static bool in_index_order(std::span<const Source> sources);
+    template <typename ForEach>
+    static Column build_in_order(ForEach&& for_each, size_t changes, uint64_t length, FillRule rule,
                                  std::vector<SignalValue>& heap, const std::shared_ptr<util::Arena>& arena);
-    static void gather(std::span<const Segment> segments, std::vector<Slot>& out);
-    static Column build_sorted(std::vector<Slot>& slots, uint64_t length, FillRule rule,
-                               std::vector<SignalValue>& heap, const std::shared_ptr<util::Arena>& arena);
+    static Column build_from_sources(std::span<const Source> sources, size_t changes, uint64_t length, FillRule rule,
+                                     std::vector<SignalValue>& heap, const std::shared_ptr<util::Arena>& arena);
+    static Column build_sorted(std::span<const Source> sources, std::vector<Change>& scratch, uint64_t length,
+                               FillRule rule, std::vector<SignalValue>& heap,
+                               const std::shared_ptr<util::Arena>& arena);
 
     FillRule rule_;
     std::vector<Chain> chains_;
@@ -139,13 +199,12 @@ private:
     std::unordered_map<uint32_t, size_t> far_slots_;
     std::vector<Chunk> chunks_;
     std::shared_ptr<SharedBlocks> shared_;  // where blocks come from, when shared
-    static constexpr size_t kSharedTake = size_t{1} << 14;  // slots taken from shared blocks at once
-    std::vector<std::unique_ptr<util::HugeBuffer<Slot>>> blocks_;
-    Slot* block_ = nullptr;  // the block chunks are carved from
+    static constexpr size_t kSharedTake = size_t{1} << 18;  // bytes taken from shared blocks at once
+    std::vector<std::unique_ptr<util::HugeBuffer<uint8_t>>> blocks_;
+    uint8_t* block_ = nullptr;  // the block chunks are carved from
     size_t block_size_ = 0;
     size_t block_used_ = 0;
-    size_t next_block_slots_ = kMinBlockSlots;
-    size_t changes_ = 0;
+    size_t next_block_bytes_ = kMinBlockBytes;
     std::vector<SignalValue> heap_;  // Wide, FourState and Text values
 };
 
