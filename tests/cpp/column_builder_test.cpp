@@ -122,3 +122,76 @@ TEST(ColumnBuilder, SparseIdsStayCheap) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace quor_core::signal;
+
+// The change log stores values in as few bytes as they need and indices as differences: every
+// byte length, and gaps far past the trace in both directions, must read back exactly.
+TEST(ColumnBuilder, LogKeepsEveryValueWidthAndIndexGap) {
+    const uint64_t values[] = {0, 1, 0x7F, 0xFF, 0x100, 0xFFFF, 0x10000, 0xFFFFFF, uint64_t{1} << 31,
+                               uint64_t{0xFFFFFFFF}, uint64_t{1} << 40, uint64_t{1} << 48, uint64_t{1} << 56,
+                               0x8000000000000000ULL, UINT64_MAX, 0x0123456789ABCDEFULL};
+    for (const FillRule rule : {FillRule::CarryThenSet, FillRule::SetThenFill}) {
+        ColumnBuilder b(rule);
+        uint64_t index = 0;
+        for (const uint64_t v : values) b.set_uint(1, index++, v);
+        // A change far past the trace, then a step back to just after the values: the far one
+        // is dropped, the others kept.
+        b.set_uint(1, (uint64_t{1} << 56) - 1, 5);
+        b.set(1, index, SignalValue::real(-2.5));
+        b.set_uint(1, uint64_t{1} << 40, 6);
+        b.set(1, index + 1, SignalValue::text("late"));
+        const ColumnStore s = std::move(b).freeze(index + 2);
+        for (size_t i = 0; i < std::size(values); ++i) EXPECT_EQ(s.get(1, i), SignalValue::uint(values[i])) << i;
+        EXPECT_EQ(s.get(1, index), SignalValue::real(-2.5));
+        EXPECT_EQ(s.get(1, index + 1), SignalValue::text("late"));
+    }
+}
+
+// Parts frozen together read like one builder that received every part's changes in turn, at
+// their moved indices: in order, out of order within a part, and with parts whose moved indices
+// overlap or go back.
+TEST(ColumnBuilder, PartsReadLikeOneBuilder) {
+    for (uint64_t seed = 0; seed < 200; ++seed) {
+        std::mt19937_64 rng(seed);
+        const FillRule rule = seed % 2 ? FillRule::SetThenFill : FillRule::CarryThenSet;
+        const uint32_t ids = 1 + static_cast<uint32_t>(rng() % 4);
+        const uint64_t length = 1 + rng() % 60;
+        const size_t part_count = 1 + rng() % 4;
+        const bool ordered = seed % 3 != 0;
+        std::vector<ColumnBuilder> parts;
+        std::vector<uint64_t> shifts;
+        ColumnBuilder whole(rule);
+        uint64_t start = 0;
+        for (size_t k = 0; k < part_count; ++k) {
+            parts.emplace_back(rule);
+            // The first part may be moved down by one, as a text's first stretch is.
+            const bool down = k == 0 && seed % 4 == 1;
+            shifts.push_back(down ? UINT64_MAX : (ordered ? start : rng() % length));
+            uint64_t local = down ? 1 : 0;
+            const int changes = static_cast<int>(rng() % 30);
+            for (int c = 0; c < changes; ++c) {
+                local = ordered ? local + rng() % 3 : rng() % (length + 2) + (down ? 1 : 0);
+                const uint32_t id = static_cast<uint32_t>(rng() % ids);
+                SignalValue v = rng() % 3 ? SignalValue::uint(rng() >> (rng() % 64)) : random_value(rng);
+                whole.set(id, local + shifts.back(), v);
+                parts.back().set(id, local, std::move(v));
+            }
+            start = local + shifts.back();
+        }
+        const ColumnStore expected = std::move(whole).freeze(length);
+        const ParallelFor in_turn = [](size_t pieces, const std::function<void(size_t)>& body) {
+            for (size_t p = 0; p < pieces; ++p) body(p);
+        };
+        const ColumnStore got = ColumnBuilder::freeze_parts(parts, shifts, length, in_turn);
+        for (uint32_t id = 0; id <= ids; ++id) {
+            for (uint64_t i = 0; i <= length; ++i) {
+                ASSERT_TRUE(same_reading(expected.get(id, i), got.get(id, i))) << "seed " << seed << " id " << id << " index " << i;
+            }
+        }
+    }
+}
+
+}  // namespace

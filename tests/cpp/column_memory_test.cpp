@@ -82,3 +82,28 @@ TEST(ColumnMemory, CopiesReadTheSameAfterTheOriginalAndTheArenaHandleAreGone) {
 }
 
 }  // namespace
+
+namespace {
+
+// Adopted memory is handed out before new slabs; what was never handed out can be given back
+// while everything handed out stays readable and writable.
+TEST(Arena, AdoptedMemoryServesFirstAndUnusedMemoryGoesBack) {
+    using quor_core::util::HugeBuffer;
+    for (const size_t adopted : {size_t{64} << 10, size_t{4} << 20}) {
+        quor_core::util::Arena arena;
+        auto buffer = std::make_unique<HugeBuffer<std::byte>>(adopted);
+        const std::byte* begin = buffer->data();
+        arena.adopt(std::move(buffer));
+        auto* first = static_cast<uint64_t*>(arena.allocate(1000 * sizeof(uint64_t)));
+        EXPECT_GE(reinterpret_cast<const std::byte*>(first), begin);
+        EXPECT_LT(reinterpret_cast<const std::byte*>(first), begin + adopted);
+        for (uint64_t i = 0; i < 1000; ++i) first[i] = i * 3;
+        arena.release_unused();
+        auto* second = static_cast<uint64_t*>(arena.allocate(100 * sizeof(uint64_t)));
+        for (uint64_t i = 0; i < 100; ++i) second[i] = i;
+        for (uint64_t i = 0; i < 1000; ++i) ASSERT_EQ(first[i], i * 3);
+        for (uint64_t i = 0; i < 100; ++i) ASSERT_EQ(second[i], i);
+    }
+}
+
+}  // namespace

@@ -73,7 +73,16 @@ ValueRef Column::run_value(size_t run) const {
     }
 }
 
-void ColumnWriter::convert_to_kinds() { kinds_.assign(payload_.size(), static_cast<uint8_t>(ValueKind::Uint)); }
+void ColumnWriter::convert_to_kinds() {
+    kinds_.assign(payload_.size(), static_cast<uint8_t>(ValueKind::Uint));
+    has_kinds_ = true;
+}
+
+void ColumnWriter::grow_to(size_t runs) {
+    const size_t size = std::max(runs, payload_.size() * 2);
+    payload_.resize(size);
+    if (has_kinds_) kinds_.resize(size);
+}
 
 uint64_t* ColumnWriter::allocate_words(size_t n, std::shared_ptr<const void>& owner, bool from_arena) const {
     if (arena_ && from_arena) {
@@ -95,22 +104,32 @@ void ColumnWriter::make_starts() {
 }
 
 bool ColumnWriter::extends_last_run(const ValueRef& value) const {
-    if (payload_.empty()) return false;
-    const auto last = kinds_.empty() ? ValueKind::Uint : static_cast<ValueKind>(kinds_.back());
+    if (runs_ == 0) return false;
+    const auto last = has_kinds_ ? static_cast<ValueKind>(kinds_[runs_ - 1]) : ValueKind::Uint;
     if (last != value.kind()) return false;
     switch (last) {
         case ValueKind::Uint:
-        case ValueKind::Real: return payload_.back() == value.as_uint();  // reals by bits: NaN runs merge
+        case ValueKind::Real: return payload_[runs_ - 1] == value.as_uint();  // reals by bits: NaN runs merge
         case ValueKind::Unknown: return true;
-        default: return heap_[payload_.back()] == value.heap();
+        default: return heap_[payload_[runs_ - 1]] == value.heap();
     }
 }
 
+void ColumnWriter::open_heap_run(uint64_t start, ValueKind kind) {
+    if (runs_ > 0) {
+        if (starts_ == nullptr) make_starts();
+        starts_[start >> 6] |= uint64_t{1} << (start & 63);
+    }
+    if (!has_kinds_) convert_to_kinds();
+    if (runs_ == payload_.size()) grow_to(runs_ + 1);
+    payload_[runs_] = heap_.size();
+    kinds_[runs_] = static_cast<uint8_t>(kind);
+    ++runs_;
+}
+
 void ColumnWriter::append_general(uint64_t start, const ValueRef& value) {
-    if (extends_last_run(value)) return;
-    mark_start(start);
-    push_kind(value.kind());
-    payload_.push_back(heap_.size());
+    if (start >= length_ || extends_last_run(value)) return;
+    open_heap_run(start, value.kind());
     heap_.push_back(value.heap());
 }
 
@@ -123,9 +142,7 @@ void ColumnWriter::append(uint64_t start, SignalValue&& value) {
         case ValueKind::Unknown: append(start, ref); return;
         default:
             if (extends_last_run(ref)) return;
-            mark_start(start);
-            push_kind(value.kind());
-            payload_.push_back(heap_.size());
+            open_heap_run(start, value.kind());
             heap_.push_back(std::move(value));
             return;
     }
@@ -133,7 +150,7 @@ void ColumnWriter::append(uint64_t start, SignalValue&& value) {
 
 Column ColumnWriter::finish() && {
     Column col;
-    if (payload_.empty()) return col;
+    if (runs_ == 0) return col;
     col.length_ = length_;
     if (starts_ != nullptr) {
         const size_t words = RankBits::word_count(length_);
@@ -143,15 +160,15 @@ Column ColumnWriter::finish() && {
         starts_ = nullptr;
     }
     // Payloads and kinds move into one exact-size array.
-    const size_t runs = payload_.size();
-    const size_t kind_words = (kinds_.size() + 7) / 8;
+    const size_t runs = runs_;
+    const size_t kind_words = has_kinds_ ? (runs + 7) / 8 : 0;
     uint64_t* runs_array = allocate_words(runs + kind_words, col.runs_memory_, payloads_from_arena_);
     std::memcpy(runs_array, payload_.data(), runs * sizeof(uint64_t));
     col.payload_ = std::span<const uint64_t>(runs_array, runs);
-    if (!kinds_.empty()) {
+    if (has_kinds_) {
         auto* kinds = reinterpret_cast<uint8_t*>(runs_array + runs);
-        std::memcpy(kinds, kinds_.data(), kinds_.size());
-        col.kinds_ = std::span<const uint8_t>(kinds, kinds_.size());
+        std::memcpy(kinds, kinds_.data(), runs);
+        col.kinds_ = std::span<const uint8_t>(kinds, runs);
     }
     heap_.shrink_to_fit();
     col.heap_ = std::move(heap_);

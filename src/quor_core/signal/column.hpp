@@ -107,7 +107,9 @@ public:
     ColumnWriter& operator=(ColumnWriter&&) = default;
 
     // Room for this many runs, so the payloads are allocated once.
-    void reserve(size_t runs) { payload_.reserve(runs); }
+    void reserve(size_t runs) {
+        if (runs > payload_.size()) grow_to(runs);
+    }
 
     void append(uint64_t start, const ValueRef& value) {
         if (value.kind() == ValueKind::Uint || value.kind() == ValueKind::Real || value.kind() == ValueKind::Unknown) {
@@ -115,18 +117,28 @@ public:
         }
         append_general(start, value);
     }
-    // Appends a Uint, Real (payload: its bits) or Unknown (payload ignored).
+    // Appends a Uint, Real (payload: its bits) or Unknown (payload ignored). Whether the value
+    // extends the last run is settled without a branch: loaders repeat a value about as often
+    // as they change it, which no branch predictor can guess.
     void append_inline(uint64_t start, ValueKind kind, uint64_t payload) {
         if (start >= length_) return;
         if (kind == ValueKind::Unknown) payload = 0;
-        if (!payload_.empty()) {
-            const auto last = kinds_.empty() ? ValueKind::Uint : static_cast<ValueKind>(kinds_.back());
-            // Reals compare by bits, so NaN runs merge too.
-            if (last == kind && payload_.back() == payload) return;
+        if (kind != ValueKind::Uint && !has_kinds_) convert_to_kinds();
+        if (runs_ == payload_.size()) grow_to(runs_ + 1);
+        payload_[runs_] = payload;
+        if (has_kinds_) kinds_[runs_] = static_cast<uint8_t>(kind);
+        if (runs_ == 0) {
+            runs_ = 1;
+            return;
         }
-        mark_start(start);
-        push_kind(kind);
-        payload_.push_back(payload);
+        // Reals compare by bits, so NaN runs merge too.
+        const bool same = payload == payload_[runs_ - 1] && (!has_kinds_ || kinds_[runs_ - 1] == kinds_[runs_]);
+        if (starts_ == nullptr) {
+            if (same) return;
+            make_starts();
+        }
+        starts_[start >> 6] |= uint64_t{!same} << (start & 63);
+        runs_ += !same;
     }
     void append(uint64_t start, SignalValue&& value);
     Column finish() &&;
@@ -135,22 +147,11 @@ private:
     void append_general(uint64_t start, const ValueRef& value);
     // The value equals (as stored) the last run's, so appending it only extends that run.
     bool extends_last_run(const ValueRef& value) const;
-    // Records a run's kind; the kinds array exists once a run is not a Uint.
-    void push_kind(ValueKind k) {
-        if (kinds_.empty()) {
-            if (k == ValueKind::Uint) return;
-            convert_to_kinds();
-        }
-        kinds_.push_back(static_cast<uint8_t>(k));
-    }
+    // Opens a run of a heap value at start; its payload is the index of the value in heap_.
+    void open_heap_run(uint64_t start, ValueKind kind);
+    void grow_to(size_t runs);
+    // The kinds array exists once a run is not a Uint.
     void convert_to_kinds();
-    // Marks a new run's first index in the bit vector (made when the second run arrives).
-    void mark_start(uint64_t start) {
-        if (!payload_.empty()) {
-            if (starts_ == nullptr) make_starts();
-            starts_[start >> 6] |= uint64_t{1} << (start & 63);
-        }
-    }
     void make_starts();
     // Uninitialised words from the arena or from an array of their own (kept in owner).
     uint64_t* allocate_words(size_t n, std::shared_ptr<const void>& owner, bool from_arena) const;
@@ -158,8 +159,12 @@ private:
     uint64_t length_;
     std::shared_ptr<util::Arena> arena_;
     bool payloads_from_arena_;
+    // Per run, payloads and (when has_kinds_) kinds: the first runs_ entries are the runs, the
+    // rest is room.
     std::vector<uint64_t> payload_;
     std::vector<uint8_t> kinds_;
+    bool has_kinds_ = false;
+    size_t runs_ = 0;
     std::vector<SignalValue> heap_;
     uint64_t* starts_ = nullptr;  // run-start bits and then their directory, in starts_memory_
     std::shared_ptr<const void> starts_memory_;

@@ -198,22 +198,27 @@ Column ColumnBuilder::build_in_order(ForEach&& for_each, size_t changes, uint64_
     writer.reserve(changes + 1);  // a leading Unknown run, then at most one run per change
     bool started = false;
     bool pending = false;  // a change waits in case a later one at its index replaces it
-    Change held{0, ValueKind::Unknown, 0};
+    // The waiting change, kept in scalars (copying a Change through memory stalls the loop).
+    uint64_t index = 0;
+    ValueKind kind = ValueKind::Unknown;
+    uint64_t payload = 0;
     const auto write = [&] {
-        if (held.kind == ValueKind::Unknown && rule == FillRule::SetThenFill) return;
-        if (!started && held.index > 0) writer.append(0, ValueRef());
+        if (kind == ValueKind::Unknown && rule == FillRule::SetThenFill) return;
+        if (!started && index > 0) writer.append(0, ValueRef());
         started = true;
-        if (on_heap(held.kind)) {
-            writer.append(held.index, std::move(heap[held.payload]));
+        if (on_heap(kind)) {
+            writer.append(index, std::move(heap[payload]));
         } else {
-            writer.append_inline(held.index, held.kind, held.payload);
+            writer.append_inline(index, kind, payload);
         }
     };
     for_each([&](const Change& change) {
         if (change.index >= length) return false;
-        if (pending && change.index != held.index) write();
+        if (pending && change.index != index) write();
         pending = true;
-        held = change;
+        index = change.index;
+        kind = change.kind;
+        payload = change.payload;
         return true;
     });
     if (pending) write();

@@ -162,6 +162,8 @@ size_t read_fully(int fd, char* buf, size_t size) {
     return filled;
 }
 
+constexpr size_t kFirstRead = size_t{1} << 20;
+
 // Feeds a file to loader in blocks of whole lines. Two buffers take turns: while the workers
 // read the lines of one, one of them fills the other from the file.
 Result<bool, std::string> feed_file(const std::string& path, VcdLoader& loader) {
@@ -184,8 +186,10 @@ Result<bool, std::string> feed_file(const std::string& path, VcdLoader& loader) 
         loader.donate(std::move(next));
         return true;
     };
-    size_t filled = read_fully(fd, reinterpret_cast<char*>(current->data()), current->size());
-    bool at_end = filled < current->size();
+    // The first read is short, so the workers start on its lines while the next block is read.
+    const size_t first_read = std::min(current->size(), kFirstRead);
+    size_t filled = read_fully(fd, reinterpret_cast<char*>(current->data()), first_read);
+    bool at_end = filled < first_read;
     for (;;) {
         const std::string_view data(reinterpret_cast<char*>(current->data()), filled);
         const size_t last_nl = data.rfind('\n');
@@ -194,11 +198,13 @@ Result<bool, std::string> feed_file(const std::string& path, VcdLoader& loader) 
                 if (filled > 0) loader.feed_lines(data);
                 return finished();
             }
-            // A line longer than the buffer: make room and read on.
-            auto bigger = std::make_unique<util::HugeBuffer<std::byte>>(current->size() * 2);
-            std::memcpy(bigger->data(), current->data(), filled);
-            current = std::move(bigger);
-            next = std::make_unique<util::HugeBuffer<std::byte>>(current->size());
+            // A line longer than what was read: make room if the buffer is full, and read on.
+            if (filled == current->size()) {
+                auto bigger = std::make_unique<util::HugeBuffer<std::byte>>(current->size() * 2);
+                std::memcpy(bigger->data(), current->data(), filled);
+                current = std::move(bigger);
+                next = std::make_unique<util::HugeBuffer<std::byte>>(current->size());
+            }
             const size_t got = read_fully(fd, reinterpret_cast<char*>(current->data()) + filled, current->size() - filled);
             at_end = filled + got < current->size();
             filled += got;

@@ -11,17 +11,16 @@ void* Arena::allocate(size_t bytes) {
     bytes = std::max<size_t>(kAlign, (bytes + kAlign - 1) / kAlign * kAlign);
     std::lock_guard lock(m_);
     if (bytes > left_) {
-        // A request larger than a quarter of a slab gets a slab of its own, so the tail of the
-        // current slab is not thrown away for it.
-        if (bytes > slab_size_ / 4) {
-            slabs_.push_back(std::make_unique<HugeBuffer<std::byte>>(bytes));
-            return slabs_.back()->data();
-        }
         if (!spare_.empty() && spare_.back()->size() >= bytes) {
             slabs_.push_back(std::move(spare_.back()));
             spare_.pop_back();
             next_ = slabs_.back()->data();
             left_ = slabs_.back()->size();
+        } else if (bytes > slab_size_ / 4) {
+            // A request larger than a quarter of a slab gets a slab of its own, so the tail of
+            // the current slab is not thrown away for it.
+            slabs_.push_back(std::make_unique<HugeBuffer<std::byte>>(bytes));
+            return slabs_.back()->data();
         } else {
             slabs_.push_back(std::make_unique<HugeBuffer<std::byte>>(slab_size_));
             next_ = slabs_.back()->data();
