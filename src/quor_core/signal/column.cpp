@@ -124,6 +124,7 @@ void ColumnWriter::open_heap_run(uint64_t start, ValueKind kind) {
     if (runs_ == payload_.size()) grow_to(runs_ + 1);
     payload_[runs_] = heap_.size();
     kinds_[runs_] = static_cast<uint8_t>(kind);
+    last_kind_ = kind;
     ++runs_;
 }
 

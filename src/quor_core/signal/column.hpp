@@ -124,21 +124,31 @@ public:
         if (start >= length_) return;
         if (kind == ValueKind::Unknown) payload = 0;
         if (kind != ValueKind::Uint && !has_kinds_) convert_to_kinds();
-        if (runs_ == payload_.size()) grow_to(runs_ + 1);
-        payload_[runs_] = payload;
-        if (has_kinds_) kinds_[runs_] = static_cast<uint8_t>(kind);
-        if (runs_ == 0) {
+        const size_t n = runs_;
+        if (n == payload_.size()) grow_to(n + 1);
+        if (n == 0) {
+            payload_[0] = payload;
+            if (has_kinds_) kinds_[0] = static_cast<uint8_t>(kind);
             runs_ = 1;
+            last_kind_ = kind;
             return;
         }
+        // Everything is read before anything is stored: a store through a word or byte pointer
+        // could otherwise make the compiler read the writer's members again.
+        uint64_t* const payloads = payload_.data();
         // Reals compare by bits, so NaN runs merge too.
-        const bool same = payload == payload_[runs_ - 1] && (!has_kinds_ || kinds_[runs_ - 1] == kinds_[runs_]);
+        const bool same = (payload == payloads[n - 1]) & (kind == last_kind_);
         if (starts_ == nullptr) {
             if (same) return;
             make_starts();
         }
-        starts_[start >> 6] |= uint64_t{!same} << (start & 63);
-        runs_ += !same;
+        uint64_t* const starts = starts_;
+        uint8_t* const kinds = has_kinds_ ? kinds_.data() : nullptr;
+        payloads[n] = payload;
+        starts[start >> 6] |= uint64_t{!same} << (start & 63);
+        runs_ = n + !same;
+        last_kind_ = kind;
+        if (kinds) kinds[n] = static_cast<uint8_t>(kind);
     }
     void append(uint64_t start, SignalValue&& value);
     Column finish() &&;
@@ -165,6 +175,7 @@ private:
     std::vector<uint8_t> kinds_;
     bool has_kinds_ = false;
     size_t runs_ = 0;
+    ValueKind last_kind_ = ValueKind::Uint;  // the kind of the last run
     std::vector<SignalValue> heap_;
     uint64_t* starts_ = nullptr;  // run-start bits and then their directory, in starts_memory_
     std::shared_ptr<const void> starts_memory_;

@@ -27,6 +27,71 @@ const uint8_t* get_varint(const uint8_t* p, uint64_t& v) {
     return p;
 }
 
+// Masks of the low 0..8 bytes of a word: the value of a Uint record of that many bytes.
+constexpr uint64_t kValueMask[9] = {0,
+                                    0xFF,
+                                    0xFFFF,
+                                    0xFFFFFF,
+                                    0xFFFFFFFF,
+                                    0xFFFFFFFFFFULL,
+                                    0xFFFFFFFFFFFFULL,
+                                    0xFFFFFFFFFFFFFFULL,
+                                    ~uint64_t{0}};
+
+// Turns changes in ascending index order, all inside the trace, into a column's runs. A change
+// waits until one at a later index arrives, since a later change at its index replaces it.
+class RunFeed {
+public:
+    RunFeed(ColumnWriter& writer, std::vector<SignalValue>& heap, FillRule rule)
+        : writer_(writer), heap_(heap), rule_(rule) {}
+
+    void take(uint64_t index, ValueKind kind, uint64_t payload) {
+        if (pending_ && index != index_) write();
+        pending_ = true;
+        index_ = index;
+        kind_ = kind;
+        payload_ = payload;
+    }
+    void finish() {
+        if (pending_) write();
+        pending_ = false;
+    }
+
+private:
+    void write() {
+        if (kind_ == ValueKind::Uint) [[likely]] {
+            if (!started_) [[unlikely]]
+                start();
+            writer_.append_inline(index_, ValueKind::Uint, payload_);
+            return;
+        }
+        write_other();
+    }
+    // The first run: what precedes the first value reads as Unknown.
+    void start() {
+        if (index_ > 0) writer_.append(0, ValueRef());
+        started_ = true;
+    }
+    void write_other() {
+        if (kind_ == ValueKind::Unknown && rule_ == FillRule::SetThenFill) return;  // filled over
+        if (!started_) start();
+        if (on_heap(kind_)) {
+            writer_.append(index_, std::move(heap_[payload_]));
+        } else {
+            writer_.append_inline(index_, kind_, payload_);
+        }
+    }
+
+    ColumnWriter& writer_;
+    std::vector<SignalValue>& heap_;
+    FillRule rule_;
+    bool started_ = false;
+    bool pending_ = false;
+    uint64_t index_ = 0;
+    ValueKind kind_ = ValueKind::Unknown;
+    uint64_t payload_ = 0;
+};
+
 }  // namespace
 
 void ColumnBuilder::set(uint32_t id, uint64_t index, SignalValue value) {
@@ -80,6 +145,7 @@ void ColumnBuilder::grow_chains(uint32_t id) {
     const size_t wanted = static_cast<size_t>(id) + 1;
     chains_.reserve(std::max(wanted, chains_.size() * 2));
     chains_.resize(wanted);
+    chain_count_ = static_cast<uint32_t>(wanted);
 }
 
 void ColumnBuilder::new_chunk(Chain& c, unsigned need) {
@@ -189,51 +255,55 @@ bool ColumnBuilder::in_index_order(std::span<const Source> sources) {
     return true;
 }
 
-// Changes in ascending index order, from for_each(f) calling f(Change) until f returns false,
-// become the column: a later change at an index replaces an earlier one.
-template <typename ForEach>
-Column ColumnBuilder::build_in_order(ForEach&& for_each, size_t changes, uint64_t length, FillRule rule,
-                                     std::vector<SignalValue>& heap, const std::shared_ptr<util::Arena>& arena) {
-    ColumnWriter writer(length, arena);
-    writer.reserve(changes + 1);  // a leading Unknown run, then at most one run per change
-    bool started = false;
-    bool pending = false;  // a change waits in case a later one at its index replaces it
-    // The waiting change, kept in scalars (copying a Change through memory stalls the loop).
-    uint64_t index = 0;
-    ValueKind kind = ValueKind::Unknown;
-    uint64_t payload = 0;
-    const auto write = [&] {
-        if (kind == ValueKind::Unknown && rule == FillRule::SetThenFill) return;
-        if (!started && index > 0) writer.append(0, ValueRef());
-        started = true;
-        if (on_heap(kind)) {
-            writer.append(index, std::move(heap[payload]));
-        } else {
-            writer.append_inline(index, kind, payload);
-        }
-    };
-    for_each([&](const Change& change) {
-        if (change.index >= length) return false;
-        if (pending && change.index != index) write();
-        pending = true;
-        index = change.index;
-        kind = change.kind;
-        payload = change.payload;
-        return true;
-    });
-    if (pending) write();
-    return std::move(writer).finish();
-}
-
+// The chains of sources, in ascending index order, become the column. This is the loop that
+// freezes nearly every change, so Uint records, nearly all of them, are decoded inline here.
 Column ColumnBuilder::build_from_sources(std::span<const Source> sources, size_t changes, uint64_t length,
                                          FillRule rule, std::vector<SignalValue>& heap,
                                          const std::shared_ptr<util::Arena>& arena) {
-    const auto each = [&](auto&& f) {
-        for (const Source& s : sources) {
-            if (!s.part->for_each_change(*s.chain, s.shift, s.heap_base, f)) return;
+    ColumnWriter writer(length, arena);
+    writer.reserve(changes + 1);  // a leading Unknown run, then at most one run per change
+    RunFeed feed(writer, heap, rule);
+    for (const Source& s : sources) {
+        const Chain& c = *s.chain;
+        const std::vector<Chunk>& chunks = s.part->chunks_;
+        uint64_t index = s.shift;  // the part's index 0, moved
+        for (uint32_t k = c.first; k != kNone; k = chunks[k].next) {
+            const uint8_t* p = chunks[k].data;
+            const uint8_t* const end = k == c.last ? c.tail : p + chunks[k].size;
+            while (p < end) {
+                // Headers of one and two bytes, nearly all of them, without a loop.
+                uint64_t header = p[0];
+                if (header < 0x80) {
+                    ++p;
+                } else if (p[1] < 0x80) {
+                    header = (header & 0x7F) | (uint64_t{p[1]} << 7);
+                    p += 2;
+                } else {
+                    p = get_varint(p, header);
+                }
+                const auto form = static_cast<unsigned>(header & 0xF);
+                index += header >> 4;  // ordered chains never step back
+                if (index >= length) goto past_the_trace;
+                if (form <= 8) [[likely]] {
+                    feed.take(index, ValueKind::Uint, load_u64(p) & kValueMask[form]);
+                    p += form;
+                } else if (form == kUnknownForm) {
+                    feed.take(index, ValueKind::Unknown, 0);
+                } else if (form == kRealForm) {
+                    feed.take(index, ValueKind::Real, load_u64(p));
+                    p += 8;
+                } else {
+                    const auto kind = static_cast<ValueKind>(*p++);
+                    uint64_t at = 0;
+                    p = get_varint(p, at);
+                    feed.take(index, kind, at + s.heap_base);
+                }
+            }
         }
-    };
-    return build_in_order(each, changes, length, rule, heap, arena);
+    }
+past_the_trace:
+    feed.finish();
+    return std::move(writer).finish();
 }
 
 // Changes out of index order: a decoded copy is sorted (stably, so a later change at an index
@@ -249,12 +319,12 @@ Column ColumnBuilder::build_sorted(std::span<const Source> sources, std::vector<
         });
     }
     std::stable_sort(scratch.begin(), scratch.end(), [](const Change& a, const Change& b) { return a.index < b.index; });
-    const auto each = [&](auto&& f) {
-        for (const Change& change : scratch) {
-            if (!f(change)) return;
-        }
-    };
-    return build_in_order(each, scratch.size(), length, rule, heap, arena);
+    ColumnWriter writer(length, arena);
+    writer.reserve(scratch.size() + 1);
+    RunFeed feed(writer, heap, rule);
+    for (const Change& change : scratch) feed.take(change.index, change.kind, change.payload);
+    feed.finish();
+    return std::move(writer).finish();
 }
 
 ColumnStore ColumnBuilder::freeze(uint64_t num_indices, const ParallelFor& parallel) && {

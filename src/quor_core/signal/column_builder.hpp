@@ -117,6 +117,7 @@ private:
         uint64_t payload;  // Uint value, Real bits, or index into a heap
     };
     static constexpr uint32_t kNone = UINT32_MAX;
+    static constexpr unsigned kMaxHeader = 10;  // a varint of up to 64 bits
     static constexpr uint64_t kMaxIndex = (uint64_t{1} << 56) - 1;
     static constexpr uint32_t kFirstChunk = 32;
     static constexpr uint32_t kMaxChunk = 8192;
@@ -147,9 +148,9 @@ private:
         if (index < c.last_index) [[unlikely]]
             return open_record_back(c, index, form, bytes);
         const uint64_t header = ((index - c.last_index) << 4) | form;
-        const unsigned need = varint_size(header) + bytes;
-        if (static_cast<size_t>(c.end - c.tail) < need) [[unlikely]]
-            new_chunk(c, need);
+        // Room for the longest header saves measuring this one.
+        if (static_cast<size_t>(c.end - c.tail) < kMaxHeader + bytes) [[unlikely]]
+            new_chunk(c, kMaxHeader + bytes);
         uint8_t* p = put_varint(c.tail, header);
         c.tail = p + bytes;
         c.last_index = index;
@@ -159,7 +160,7 @@ private:
     uint8_t* open_record_back(Chain& c, uint64_t index, unsigned form, unsigned bytes);
     Chain& chain_for(uint32_t id) {
         if (id < kDirectIds) {
-            if (id >= chains_.size()) [[unlikely]]
+            if (id >= chain_count_) [[unlikely]]
                 grow_chains(id);
             return chains_[id];
         }
@@ -184,9 +185,6 @@ private:
     };
     // The recorded order of sources is ascending index order (equal indices may repeat).
     static bool in_index_order(std::span<const Source> sources);
-    template <typename ForEach>
-    static Column build_in_order(ForEach&& for_each, size_t changes, uint64_t length, FillRule rule,
-                                 std::vector<SignalValue>& heap, const std::shared_ptr<util::Arena>& arena);
     static Column build_from_sources(std::span<const Source> sources, size_t changes, uint64_t length, FillRule rule,
                                      std::vector<SignalValue>& heap, const std::shared_ptr<util::Arena>& arena);
     static Column build_sorted(std::span<const Source> sources, std::vector<Change>& scratch, uint64_t length,
@@ -195,6 +193,7 @@ private:
 
     FillRule rule_;
     std::vector<Chain> chains_;
+    uint32_t chain_count_ = 0;  // chains_.size(), kept at hand for the recording path
     std::vector<std::pair<uint32_t, Chain>> far_chains_;
     std::unordered_map<uint32_t, size_t> far_slots_;
     std::vector<Chunk> chunks_;

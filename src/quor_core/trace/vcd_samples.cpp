@@ -52,6 +52,23 @@ struct BitRun {
 #if defined(__SSE2__)
 constexpr unsigned kBitsPerStep = 16;
 
+// The leading '0'/'1' characters of the next 64 bytes: how many there are (64 when all are),
+// and a mask with bit i set where character i is '1'. No branch depends on the count, which
+// varies from line to line.
+BitRun leading_bits_64(const char* p) {
+    uint64_t ones = 0;
+    uint64_t digits = 0;
+    for (unsigned k = 0; k < 4; ++k) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+        const __m128i is_one = _mm_cmpeq_epi8(v, _mm_set1_epi8('1'));
+        const __m128i is_digit = _mm_or_si128(is_one, _mm_cmpeq_epi8(v, _mm_set1_epi8('0')));
+        ones |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(is_one))) << (16 * k);
+        digits |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(is_digit))) << (16 * k);
+    }
+    const unsigned count = digits == UINT64_MAX ? 64 : static_cast<unsigned>(std::countr_zero(~digits));
+    return {count, ones};
+}
+
 BitRun leading_bits(const char* p) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     const auto ones = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('1'))));
@@ -79,7 +96,10 @@ BitRun leading_bits(const char* p) {
 
 VcdSampleParser::VcdSampleParser(const VcdCodeTable& codes, VcdHeader* header,
                                  std::shared_ptr<signal::ColumnBuilder::SharedBlocks> blocks)
-    : codes_(&codes), header_(header), builder_(signal::FillRule::CarryThenSet, std::move(blocks)) {}
+    : codes_(&codes),
+      header_(header),
+      builder_(signal::FillRule::CarryThenSet, std::move(blocks)),
+      recording_(header == nullptr) {}
 
 void VcdSampleParser::expect_bytes(uint64_t bytes) {
     builder_.reserve(static_cast<size_t>(std::min<uint64_t>(bytes / 16, uint64_t{1} << 28)));
@@ -105,7 +125,8 @@ void VcdSampleParser::feed(std::string_view block, bool ascii) {
 // Reads an identifier code that runs to the line feed; every byte must be printable ASCII other
 // than space, so the code needs no trimming. Sets id (kNoId for a code nobody declared) and
 // returns the start of the next line, or nullptr when the code does not have that form.
-const char* VcdSampleParser::read_code(const char* p, const char* end, uint32_t& id) const {
+[[gnu::always_inline]] inline const char* VcdSampleParser::read_code(const char* p, const char* end,
+                                                                     uint32_t& id) const {
     // Codes of one to three characters, nearly all codes there are: find the line feed in one
     // word and index the code table without a loop.
     if (end - p >= 8) {
@@ -138,13 +159,13 @@ const char* VcdSampleParser::read_code(const char* p, const char* end, uint32_t&
     return q + 1;
 }
 
-const char* VcdSampleParser::read_common_line(const char* p, const char* end) {
+[[gnu::always_inline]] inline const char* VcdSampleParser::read_common_line(const char* p, const char* end) {
     const char first = *p;
     if (first == '0' || first == '1') {
         uint32_t id = kNoId;
         const char* next = read_code(p + 1, end, id);
         if (next && id != kNoId && recording()) {
-            builder_.set_uint(id, timestamps_.size(), first == '1' ? 1 : 0);
+            builder_.set_uint(id, samples_, static_cast<uint64_t>(first - '0'));
         }
         return next;
     }
@@ -153,6 +174,15 @@ const char* VcdSampleParser::read_common_line(const char* p, const char* end) {
         const char* q = p + 1;
         uint64_t reversed = 0;
         unsigned width = 0;
+#if defined(__SSE2__)
+        if (end - q > 64) {  // 64 characters, and the one after them, can be read
+            const BitRun run = leading_bits_64(q);
+            if (run.count == 64 && static_cast<unsigned char>(q[64] - '0') <= 1) return nullptr;  // wider than 64 bits
+            width = run.count;
+            reversed = run.count == 64 ? run.ones : run.ones & ((uint64_t{1} << run.count) - 1);
+            q += run.count;
+        } else
+#endif
         for (;;) {
             if (end - q < static_cast<std::ptrdiff_t>(kBitsPerStep)) return nullptr;
             const BitRun run = leading_bits(q);
@@ -168,7 +198,7 @@ const char* VcdSampleParser::read_common_line(const char* p, const char* end) {
         uint32_t id = kNoId;
         const char* next = read_code(q + 1, end, id);
         if (next && id != kNoId && recording()) {
-            builder_.set_uint(id, timestamps_.size(), value);
+            builder_.set_uint(id, samples_, value);
         }
         return next;
     }
@@ -177,7 +207,7 @@ const char* VcdSampleParser::read_common_line(const char* p, const char* end) {
         const char* next = read_code(p + 1, end, id);
         if (next && id != kNoId && recording()) {
             const bool unknown = first == 'x' || first == 'X';
-            builder_.set(id, timestamps_.size(), unknown ? SignalValue::unknown() : SignalValue::four_state({signal::kBitZ}));
+            builder_.set(id, samples_, unknown ? SignalValue::unknown() : SignalValue::four_state({signal::kBitZ}));
         }
         return next;
     }
@@ -186,7 +216,7 @@ const char* VcdSampleParser::read_common_line(const char* p, const char* end) {
         uint64_t time = 0;
         while (q < end && static_cast<unsigned char>(*q - '0') <= 9 && q - p <= 19) time = time * 10 + static_cast<uint64_t>(*q++ - '0');
         if (q == end || *q != '\n' || q == p + 1) return nullptr;
-        timestamps_.push_back(time);
+        add_time(time);
         return q + 1;
     }
     return nullptr;
@@ -210,7 +240,7 @@ const char* VcdSampleParser::read_four_state_vector(const char* p, const char* e
     uint32_t id = kNoId;
     const char* next = read_code(q + 1, end, id);
     if (next && id != kNoId && recording()) {
-        builder_.set(id, timestamps_.size(), signal::parse_binary_str(std::string_view(p, static_cast<size_t>(q - p))));
+        builder_.set(id, samples_, signal::parse_binary_str(std::string_view(p, static_cast<size_t>(q - p))));
     }
     return next;
 }
@@ -228,14 +258,14 @@ void VcdSampleParser::handle_line(std::string_view raw) {
         return;
     }
     if (first == '#') {
-        timestamps_.push_back(util::parse_u64(util::trim(line.substr(1))).value_or(0));
+        add_time(util::parse_u64(util::trim(line.substr(1))).value_or(0));
         return;
     }
     if (!recording()) return;
     switch (first) {
         case '0':
         case '1':
-            if (const auto id = codes_->find(line.substr(1))) builder_.set_uint(*id, timestamps_.size(), first == '1' ? 1 : 0);
+            if (const auto id = codes_->find(line.substr(1))) builder_.set_uint(*id, samples_, first == '1' ? 1 : 0);
             return;
         case 'x':
         case 'X': return set_value(line.substr(1), SignalValue::unknown());
@@ -250,7 +280,7 @@ void VcdSampleParser::handle_line(std::string_view raw) {
 }
 
 void VcdSampleParser::set_value(std::string_view code, SignalValue value) {
-    if (const auto id = codes_->find(code)) builder_.set(*id, timestamps_.size(), std::move(value));
+    if (const auto id = codes_->find(code)) builder_.set(*id, samples_, std::move(value));
 }
 
 void VcdSampleParser::handle_vector(std::string_view line) {
@@ -268,9 +298,9 @@ void VcdSampleParser::handle_vector(std::string_view line) {
         flags |= f;
     }
     if ((flags & kSlow) == 0 && !bits.empty()) {
-        builder_.set_uint(*id, timestamps_.size(), acc);
+        builder_.set_uint(*id, samples_, acc);
     } else {
-        builder_.set(*id, timestamps_.size(), signal::parse_binary_str(line.substr(0, space)));
+        builder_.set(*id, samples_, signal::parse_binary_str(line.substr(0, space)));
     }
 }
 
@@ -280,7 +310,7 @@ void VcdSampleParser::handle_real(std::string_view line) {
     const auto id = codes_->find(util::trim(line.substr(space + 1)));
     if (!id) return;
     const double v = util::parse_f64(line.substr(1, space - 1)).value_or(0.0);
-    builder_.set(*id, timestamps_.size(), SignalValue::real(v));
+    builder_.set(*id, samples_, SignalValue::real(v));
 }
 
 }  // namespace quor_core::trace

@@ -33,13 +33,17 @@ public:
     void feed(std::string_view block, bool ascii);
 
     bool saw_declaration() const { return saw_declaration_; }
-    std::vector<uint64_t>& timestamps() { return timestamps_; }
     const std::vector<uint64_t>& timestamps() const { return timestamps_; }
     signal::ColumnBuilder& builder() { return builder_; }
 
 private:
     // Value lines before the first timestamp of a whole text belong to no sample.
-    bool recording() const { return header_ == nullptr || !timestamps_.empty(); }
+    bool recording() const { return recording_; }
+    void add_time(uint64_t time) {
+        timestamps_.push_back(time);
+        ++samples_;
+        recording_ = true;
+    }
     // Reads one line in its most common exact form ("#123", "1!", "b0101 !", each ending in a
     // line feed) and returns the start of the next line; nullptr when the line is anything else.
     const char* read_common_line(const char* p, const char* end);
@@ -54,6 +58,8 @@ private:
     VcdHeader* header_;
     signal::ColumnBuilder builder_;
     std::vector<uint64_t> timestamps_;
+    uint64_t samples_ = 0;  // timestamps_.size(): the index changes are recorded at
+    bool recording_;        // a stretch records from its start, a whole text from its first timestamp
     bool saw_declaration_ = false;
 };
 
