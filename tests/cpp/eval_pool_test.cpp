@@ -71,6 +71,30 @@ TEST(Pool, EveryPieceRunsOnceOnWorkers) {
     }
 }
 
+// Sharing a job with the caller: every piece still runs exactly once, a failed piece (on a
+// worker or on the caller) is rethrown after all have finished, and the pool goes on working.
+TEST(PoolSharing, EveryPieceRunsOnceAndFailuresComeBack) {
+    for (const size_t workers : {0u, 1u, 3u}) {
+        WorkerPool pool(workers);
+        for (const size_t pieces : {0u, 1u, 2u, 7u, 100u}) {
+            std::vector<std::atomic<int>> runs(pieces);
+            pool.run_sharing(pieces, [&](size_t k) { runs[k].fetch_add(1); });
+            for (size_t k = 0; k < pieces; ++k) EXPECT_EQ(runs[k].load(), 1) << workers << " workers, piece " << k;
+        }
+        std::atomic<int> ran{0};
+        EXPECT_THROW(pool.run_sharing(16,
+                                      [&](size_t k) {
+                                          ran.fetch_add(1);
+                                          if (k % 4 == 1) throw std::bad_alloc();
+                                      }),
+                     std::bad_alloc);
+        EXPECT_EQ(ran.load(), 16);
+        std::atomic<int> again{0};
+        pool.run_sharing(8, [&](size_t) { again.fetch_add(1); });
+        EXPECT_EQ(again.load(), 8);
+    }
+}
+
 TEST(Pool, WithoutThreadsTheCallerRunsThePieces) {
     WorkerPool pool(0);  // as when no thread could be started
     std::vector<int> runs(5);

@@ -4,8 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "signal/bitpack.hpp"
@@ -85,6 +91,32 @@ TEST(VcdPieces, AnyCutReadsLikeTheWholeText) {
             expect_same(VcdTrace::parse(text, VcdPieces{1, count}).value(), want);
         }
     }
+}
+
+// A file of a few megabytes is read in blocks, the later ones in slices at once, with lines
+// cut at block ends; a pipe is read front to back. Both must read like the text in order.
+TEST(VcdFile, BlocksAndSlicesReadLikeTheWholeText) {
+    std::mt19937 rng(7);
+    std::string text = "$var wire 1 ! a $end\n$var wire 64 \" b $end\n$var wire 5 # c $end\n$enddefinitions $end\n";
+    for (uint64_t time = 0; text.size() < (size_t{3} << 20) + 12345; ++time) {
+        text += "#" + std::to_string(time) + "\n" + std::to_string(rng() % 2) + "!\nb";
+        for (int b = 0; b < 64; ++b) text += static_cast<char>('0' + rng() % 2);
+        text += " \"\nb" + std::to_string(rng() % 2) + "01x1 #\n";
+    }
+    const VcdTrace want = VcdTrace::parse_in_order(text).value();
+    const std::string path = testing::TempDir() + "quor_blocks.vcd";
+    std::ofstream(path, std::ios::binary) << text;
+    expect_same(VcdTrace::from_file(path).value(), want);
+    std::remove(path.c_str());
+
+    const std::string fifo = testing::TempDir() + "quor_blocks.fifo";
+    std::remove(fifo.c_str());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::thread writer([&] { std::ofstream(fifo, std::ios::binary) << text; });
+    auto piped = VcdTrace::from_file(fifo);
+    writer.join();
+    std::remove(fifo.c_str());
+    expect_same(piped.value(), want);
 }
 
 TEST(VcdPieces, DeclarationAmongChangesIsHonoured) {

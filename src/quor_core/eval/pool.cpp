@@ -131,23 +131,34 @@ void WorkerPool::run_alongside(size_t pieces, const std::function<void(size_t)>&
     if (piece_failure) std::rethrow_exception(piece_failure);
 }
 
+void WorkerPool::run_sharing(size_t pieces, const std::function<void(size_t)>& piece) {
+    run_alongside(pieces, piece, [this] {
+        std::unique_lock lock(m_);
+        while (job_ && next_piece_ < pieces_) run_next_piece(lock);
+    });
+}
+
+void WorkerPool::run_next_piece(std::unique_lock<std::mutex>& lock) {
+    const size_t k = next_piece_++;
+    const auto* job = job_;
+    lock.unlock();
+    std::exception_ptr failure;
+    try {
+        (*job)(k);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    lock.lock();
+    if (failure && !failure_) failure_ = std::move(failure);
+    if (--unfinished_ == 0) done_.notify_all();
+}
+
 void WorkerPool::work() {
     std::unique_lock lock(m_);
     while (true) {
         wake_.wait(lock, [this] { return stop_ || (job_ && next_piece_ < pieces_); });
         if (stop_) return;
-        const size_t k = next_piece_++;
-        const auto* job = job_;
-        lock.unlock();
-        std::exception_ptr failure;
-        try {
-            (*job)(k);
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        lock.lock();
-        if (failure && !failure_) failure_ = std::move(failure);
-        if (--unfinished_ == 0) done_.notify_all();
+        run_next_piece(lock);
     }
 }
 

@@ -42,8 +42,14 @@ public:
     // from alongside() is rethrown in preference to one from a piece.
     void run_alongside(size_t pieces, const std::function<void(size_t)>& piece, const std::function<void()>& alongside);
 
+    // As run, but the calling thread takes pieces too. Loading uses it: a worker that sleeps
+    // may take milliseconds to wake on a virtual machine, and the caller is awake already.
+    void run_sharing(size_t pieces, const std::function<void(size_t)>& piece);
+
 private:
     void work();
+    // Runs the job's next piece with m_ released; lock holds m_ before and after.
+    void run_next_piece(std::unique_lock<std::mutex>& lock);
 
     std::mutex submit_;  // one job at a time
     std::mutex m_;

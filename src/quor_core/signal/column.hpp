@@ -154,6 +154,7 @@ public:
     Column finish() &&;
 
 private:
+    friend class InlineRunAppender;
     void append_general(uint64_t start, const ValueRef& value);
     // The value equals (as stored) the last run's, so appending it only extends that run.
     bool extends_last_run(const ValueRef& value) const;
@@ -179,6 +180,62 @@ private:
     std::vector<SignalValue> heap_;
     uint64_t* starts_ = nullptr;  // run-start bits and then their directory, in starts_memory_
     std::shared_ptr<const void> starts_memory_;
+};
+
+// Appends Uint, Real and Unknown runs to a writer in a loop that appends millions: the
+// writer's state is held in locals (registers) between appends and handed back by sync().
+// Nothing else may be done with the writer until sync() is called.
+class InlineRunAppender {
+public:
+    explicit InlineRunAppender(ColumnWriter& writer) : w_(writer) { load(); }
+    InlineRunAppender(const InlineRunAppender&) = delete;
+    InlineRunAppender& operator=(const InlineRunAppender&) = delete;
+
+    // start must lie inside the column, after the last run's start.
+    void append(uint64_t start, ValueKind kind, uint64_t payload) {
+        if (kind == ValueKind::Unknown) payload = 0;
+        if ((kind != ValueKind::Uint && kinds_ == nullptr) || runs_ == capacity_ || runs_ == 0) [[unlikely]] {
+            sync();
+            w_.append_inline(start, kind, payload);
+            load();
+            return;
+        }
+        // Reals compare by bits, so NaN runs merge too.
+        const bool same = (payload == payloads_[runs_ - 1]) & (kind == last_kind_);
+        if (starts_ == nullptr) [[unlikely]] {
+            if (same) return;
+            sync();
+            w_.append_inline(start, kind, payload);
+            load();
+            return;
+        }
+        payloads_[runs_] = payload;
+        if (kinds_ != nullptr) kinds_[runs_] = static_cast<uint8_t>(kind);
+        starts_[start >> 6] |= uint64_t{!same} << (start & 63);
+        runs_ += !same;
+        last_kind_ = kind;
+    }
+    void sync() {
+        w_.runs_ = runs_;
+        w_.last_kind_ = last_kind_;
+    }
+    void load() {
+        payloads_ = w_.payload_.data();
+        capacity_ = w_.payload_.size();
+        kinds_ = w_.has_kinds_ ? w_.kinds_.data() : nullptr;
+        starts_ = w_.starts_;
+        runs_ = w_.runs_;
+        last_kind_ = w_.last_kind_;
+    }
+
+private:
+    ColumnWriter& w_;
+    uint64_t* payloads_ = nullptr;
+    size_t capacity_ = 0;
+    uint8_t* kinds_ = nullptr;
+    uint64_t* starts_ = nullptr;
+    size_t runs_ = 0;
+    ValueKind last_kind_ = ValueKind::Uint;
 };
 
 }  // namespace quor_core::signal

@@ -256,13 +256,41 @@ bool ColumnBuilder::in_index_order(std::span<const Source> sources) {
 }
 
 // The chains of sources, in ascending index order, become the column. This is the loop that
-// freezes nearly every change, so Uint records, nearly all of them, are decoded inline here.
+// freezes nearly every change, so it keeps its state in locals: a change waits (index, kind,
+// payload) until one at a later index arrives, since a later change at its index replaces it.
 Column ColumnBuilder::build_from_sources(std::span<const Source> sources, size_t changes, uint64_t length,
                                          FillRule rule, std::vector<SignalValue>& heap,
                                          const std::shared_ptr<util::Arena>& arena) {
     ColumnWriter writer(length, arena);
     writer.reserve(changes + 1);  // a leading Unknown run, then at most one run per change
-    RunFeed feed(writer, heap, rule);
+    InlineRunAppender runs(writer);
+    bool started = false;
+    bool pending = false;
+    uint64_t held_index = 0;
+    ValueKind held_kind = ValueKind::Unknown;
+    uint64_t held_payload = 0;
+    const auto write_held = [&] {
+        if (held_kind == ValueKind::Unknown && rule == FillRule::SetThenFill) return;  // filled over
+        if (!started) [[unlikely]] {
+            // What precedes the first value reads as Unknown.
+            if (held_index > 0) runs.append(0, ValueKind::Unknown, 0);
+            started = true;
+        }
+        if (on_heap(held_kind)) [[unlikely]] {
+            runs.sync();
+            writer.append(held_index, std::move(heap[held_payload]));
+            runs.load();
+        } else {
+            runs.append(held_index, held_kind, held_payload);
+        }
+    };
+    const auto take = [&](uint64_t index, ValueKind kind, uint64_t payload) {
+        if (pending && index != held_index) write_held();
+        pending = true;
+        held_index = index;
+        held_kind = kind;
+        held_payload = payload;
+    };
     for (const Source& s : sources) {
         const Chain& c = *s.chain;
         const std::vector<Chunk>& chunks = s.part->chunks_;
@@ -285,24 +313,25 @@ Column ColumnBuilder::build_from_sources(std::span<const Source> sources, size_t
                 index += header >> 4;  // ordered chains never step back
                 if (index >= length) goto past_the_trace;
                 if (form <= 8) [[likely]] {
-                    feed.take(index, ValueKind::Uint, load_u64(p) & kValueMask[form]);
+                    take(index, ValueKind::Uint, load_u64(p) & kValueMask[form]);
                     p += form;
                 } else if (form == kUnknownForm) {
-                    feed.take(index, ValueKind::Unknown, 0);
+                    take(index, ValueKind::Unknown, 0);
                 } else if (form == kRealForm) {
-                    feed.take(index, ValueKind::Real, load_u64(p));
+                    take(index, ValueKind::Real, load_u64(p));
                     p += 8;
                 } else {
                     const auto kind = static_cast<ValueKind>(*p++);
                     uint64_t at = 0;
                     p = get_varint(p, at);
-                    feed.take(index, kind, at + s.heap_base);
+                    take(index, kind, at + s.heap_base);
                 }
             }
         }
     }
 past_the_trace:
-    feed.finish();
+    if (pending) write_held();
+    runs.sync();
     return std::move(writer).finish();
 }
 

@@ -5,7 +5,7 @@
 namespace quor_core::trace {
 
 signal::ParallelFor pool_parallel_for() {
-    return [](size_t pieces, const std::function<void(size_t)>& body) { eval::WorkerPool::instance().run(pieces, body); };
+    return [](size_t pieces, const std::function<void(size_t)>& body) { eval::WorkerPool::instance().run_sharing(pieces, body); };
 }
 
 }  // namespace quor_core::trace

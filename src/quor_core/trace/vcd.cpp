@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <functional>
@@ -60,10 +61,12 @@ public:
     }
 
     // Feeds a block of whole lines (the last one may lack its line feed only at the end of input).
-    // alongside, when given, runs on a worker while the lines are read (the next block's file read).
-    void feed_lines(std::string_view lines, const std::function<void()>& alongside = {}) {
+    // alongside(0) .. alongside(alongside_count - 1), when given, run on workers while the lines
+    // are read (the slices of the next block's file read).
+    void feed_lines(std::string_view lines, size_t alongside_count = 0,
+                    const std::function<void(size_t)>& alongside = {}) {
         const auto run_alongside = [&] {
-            if (alongside) alongside();
+            for (size_t k = 0; k < alongside_count; ++k) alongside(k);
         };
         if (!in_parallel_) {
             parts_.front().feed(lines, all_ascii(lines));
@@ -78,8 +81,8 @@ public:
         const std::vector<std::string_view> pieces = cut_at_lines(lines);
         const size_t base = parts_.size();
         for (size_t k = 0; k < pieces.size(); ++k) parts_.emplace_back(header_.codes(), nullptr, shared_blocks_);
-        parallel_(pieces.size() + (alongside ? 1 : 0), [&](size_t k) {
-            if (k == pieces.size()) return alongside();
+        parallel_(pieces.size() + alongside_count, [&](size_t k) {
+            if (k >= pieces.size()) return alongside(k - pieces.size());
             parts_[base + k].feed(pieces[k], all_ascii(pieces[k]));
         });
     }
@@ -150,11 +153,13 @@ private:
 namespace {
 
 // Reads from fd into buf until it is full or the file ends; returns the bytes read. A read
-// error ends the file: what was read before it is kept.
-size_t read_fully(int fd, char* buf, size_t size) {
+// error ends the file: what was read before it is kept. A regular file is read at offset, so
+// slices of it can be read at the same time; anything else (a pipe) from where it stands.
+size_t read_fully(int fd, bool at_offset, uint64_t offset, char* buf, size_t size) {
     size_t filled = 0;
     while (filled < size) {
-        const ssize_t got = ::read(fd, buf + filled, size - filled);
+        const ssize_t got = at_offset ? ::pread(fd, buf + filled, size - filled, static_cast<off_t>(offset + filled))
+                                      : ::read(fd, buf + filled, size - filled);
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) break;
         filled += static_cast<size_t>(got);
@@ -163,18 +168,24 @@ size_t read_fully(int fd, char* buf, size_t size) {
 }
 
 constexpr size_t kFirstRead = size_t{1} << 20;
+// A block read alongside the lines of the one before is read in this many slices at once: the
+// copy into fresh pages is slow enough that one worker reading a whole block would leave the
+// others idle.
+constexpr size_t kReadSlices = 4;
 
 // Feeds a file to loader in blocks of whole lines. Two buffers take turns: while the workers
-// read the lines of one, one of them fills the other from the file.
+// read the lines of one, the other is filled from the file.
 Result<bool, std::string> feed_file(const std::string& path, VcdLoader& loader) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return make_err("Failed to open " + path + ": " + util::os_error_text(errno));
     FdGuard guard{fd};
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    const bool stated = ::fstat(fd, &st) == 0;
+    if (stated && S_ISDIR(st.st_mode)) {
         return make_err("Failed to open " + path + ": " + util::os_error_text(EISDIR));
     }
-    const uint64_t size = st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
+    const bool regular = stated && S_ISREG(st.st_mode);
+    const uint64_t size = stated && st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
     loader.expect_bytes(size);
     // Blocks of a few megabytes keep the workers busy between reads and the buffers small.
     const auto capacity = static_cast<size_t>(std::clamp<uint64_t>(size + 1, size_t{1} << 20, size_t{16} << 20));
@@ -186,9 +197,15 @@ Result<bool, std::string> feed_file(const std::string& path, VcdLoader& loader) 
         loader.donate(std::move(next));
         return true;
     };
+    uint64_t offset = 0;  // where the next read starts
+    const auto read_next = [&](std::byte* into, size_t bytes) {
+        const size_t got = read_fully(fd, regular, offset, reinterpret_cast<char*>(into), bytes);
+        offset += got;
+        return got;
+    };
     // The first read is short, so the workers start on its lines while the next block is read.
     const size_t first_read = std::min(current->size(), kFirstRead);
-    size_t filled = read_fully(fd, reinterpret_cast<char*>(current->data()), first_read);
+    size_t filled = read_next(current->data(), first_read);
     bool at_end = filled < first_read;
     for (;;) {
         const std::string_view data(reinterpret_cast<char*>(current->data()), filled);
@@ -205,22 +222,33 @@ Result<bool, std::string> feed_file(const std::string& path, VcdLoader& loader) 
                 current = std::move(bigger);
                 next = std::make_unique<util::HugeBuffer<std::byte>>(current->size());
             }
-            const size_t got = read_fully(fd, reinterpret_cast<char*>(current->data()) + filled, current->size() - filled);
-            at_end = filled + got < current->size();
+            const size_t want = current->size() - filled;
+            const size_t got = read_next(current->data() + filled, want);
+            at_end = got < want;
             filled += got;
             continue;
         }
         const size_t carried = filled - (last_nl + 1);  // an unfinished line, moved to the next block
         std::memcpy(next->data(), data.data() + last_nl + 1, carried);
-        size_t got = 0;
-        const bool reading = !at_end;
-        util::HugeBuffer<std::byte>& target = *next;
-        loader.feed_lines(data.substr(0, last_nl + 1), [&] {
-            if (reading) got = read_fully(fd, reinterpret_cast<char*>(target.data()) + carried, target.size() - carried);
+        std::byte* const target = next->data() + carried;
+        const size_t want = at_end ? 0 : next->size() - carried;
+        const size_t slices = regular ? kReadSlices : 1;
+        std::array<size_t, kReadSlices> got{};
+        const auto slice_start = [&](size_t k) { return want * k / slices; };
+        loader.feed_lines(data.substr(0, last_nl + 1), want > 0 ? slices : 0, [&](size_t k) {
+            got[k] = read_fully(fd, regular, offset + slice_start(k), reinterpret_cast<char*>(target + slice_start(k)),
+                                slice_start(k + 1) - slice_start(k));
         });
+        // The bytes read run up to the first short slice (short only where the file ends).
+        size_t read = 0;
+        for (size_t k = 0; k < slices && want > 0; ++k) {
+            read += got[k];
+            if (got[k] < slice_start(k + 1) - slice_start(k)) break;
+        }
+        offset += read;
         std::swap(current, next);
-        at_end = at_end || carried + got < current->size();
-        filled = carried + got;
+        at_end = at_end || read < want;
+        filled = carried + read;
         if (at_end && filled == 0) return finished();
     }
 }
@@ -243,6 +271,8 @@ Result<VcdTrace, std::string> VcdTrace::parse_in_order(std::string_view text) {
 }
 
 Result<VcdTrace, std::string> VcdTrace::from_file(const std::string& path) {
+    // Starts the workers (on first use) while the file is opened and its first block read.
+    eval::WorkerPool::instance();
     {
         VcdLoader loader(true, VcdPieces{});
         auto fed = feed_file(path, loader);
