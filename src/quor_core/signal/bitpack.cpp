@@ -47,9 +47,8 @@ SignalValue parse_ascii(std::string_view s) {
     uint64_t acc = 0;
     for (char c : s) {
         if (selects_four_state(c)) {
-            std::vector<uint8_t> bits;
-            bits.reserve(s.size());
-            for (char d : s) bits.push_back(bit_code(static_cast<unsigned char>(d)));
+            std::vector<uint8_t> bits(s.size());
+            for (size_t i = 0; i < s.size(); ++i) bits[i] = bit_code(static_cast<unsigned char>(s[i]));
             return SignalValue::four_state(std::move(bits));
         }
         acc = (acc << 1) | static_cast<uint64_t>(c == '1');

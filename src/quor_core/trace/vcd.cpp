@@ -11,6 +11,10 @@
 #include <functional>
 #include <memory>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "eval/pool.hpp"
 #include "trace/pool_parallel.hpp"
 #include "trace/vcd_samples.hpp"
@@ -26,6 +30,16 @@ namespace {
 bool all_ascii(std::string_view s) {
     size_t i = 0;
     uint64_t acc = 0;
+#if defined(__SSE2__)
+    __m128i wide = _mm_setzero_si128();
+    for (; i + 64 <= s.size(); i += 64) {
+        const auto* p = reinterpret_cast<const __m128i*>(s.data() + i);
+        const __m128i a = _mm_or_si128(_mm_loadu_si128(p), _mm_loadu_si128(p + 1));
+        const __m128i b = _mm_or_si128(_mm_loadu_si128(p + 2), _mm_loadu_si128(p + 3));
+        wide = _mm_or_si128(wide, _mm_or_si128(a, b));
+    }
+    if (_mm_movemask_epi8(wide) != 0) return false;
+#endif
     for (; i + 8 <= s.size(); i += 8) {
         uint64_t w = 0;
         std::memcpy(&w, s.data() + i, 8);
