@@ -195,3 +195,47 @@ TEST(ColumnBuilder, PartsReadLikeOneBuilder) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace quor_core::signal;
+
+// A four-state value kept in the log as two bit planes reads exactly like the same value
+// recorded as a heap value: every width up to 64, every bit code, in index order and out of it.
+TEST(ColumnBuilder, FourStateRecordsReadLikeHeapValues) {
+    for (uint64_t seed = 0; seed < 120; ++seed) {
+        std::mt19937_64 rng(seed);
+        const FillRule rule = seed % 2 ? FillRule::SetThenFill : FillRule::CarryThenSet;
+        const bool ordered = seed % 3 != 0;
+        const uint64_t length = 1 + rng() % 50;
+        ColumnBuilder planes(rule);
+        ColumnBuilder heap(rule);
+        uint64_t index = 0;
+        for (int c = 0, changes = static_cast<int>(rng() % 80); c < changes; ++c) {
+            index = ordered ? index + rng() % 2 : rng() % (length + 3);
+            const auto id = static_cast<uint32_t>(rng() % 3);
+            if (rng() % 4 == 0) {  // other values in between
+                const uint64_t v = rng() % 3;
+                planes.set_uint(id, index, v);
+                heap.set_uint(id, index, v);
+                continue;
+            }
+            const unsigned width = seed % 5 == 0 ? 64 : 1 + static_cast<unsigned>(rng() % 64);
+            const uint64_t low = rng(), high = rng() % 2 ? rng() : 0;
+            std::vector<uint8_t> bits(width);
+            for (unsigned i = 0; i < width; ++i) bits[i] = static_cast<uint8_t>(((low >> i) & 1) | (((high >> i) & 1) << 1));
+            const uint64_t mask = width == 64 ? ~uint64_t{0} : (uint64_t{1} << width) - 1;
+            planes.set_four_state(id, index, width, low & mask, high & mask);
+            heap.set(id, index, SignalValue::four_state(std::move(bits)));
+        }
+        const ColumnStore want = std::move(heap).freeze(length);
+        const ColumnStore got = std::move(planes).freeze(length);
+        for (uint32_t id = 0; id < 4; ++id) {
+            for (uint64_t i = 0; i <= length; ++i) {
+                ASSERT_TRUE(same_reading(want.get(id, i), got.get(id, i))) << "seed " << seed << " id " << id << " index " << i;
+            }
+        }
+    }
+}
+
+}  // namespace

@@ -38,6 +38,17 @@ constexpr uint64_t kValueMask[9] = {0,
                                     0xFFFFFFFFFFFFFFULL,
                                     ~uint64_t{0}};
 
+// The value of a four-state record in a change log.
+SignalValue four_state_of(const uint8_t* record) {
+    const unsigned width = record[0];
+    const unsigned bytes = (width + 7) / 8;
+    const uint64_t low = load_u64(record + 1) & kValueMask[bytes];
+    const uint64_t high = load_u64(record + 1 + bytes) & kValueMask[bytes];
+    std::vector<uint8_t> bits(width);
+    for (unsigned i = 0; i < width; ++i) bits[i] = static_cast<uint8_t>(((low >> i) & 1) | (((high >> i) & 1) << 1));
+    return SignalValue::four_state(std::move(bits));
+}
+
 // Turns changes in ascending index order, all inside the trace, into a column's runs. A change
 // waits until one at a later index arrives, since a later change at its index replaces it.
 class RunFeed {
@@ -45,12 +56,13 @@ public:
     RunFeed(ColumnWriter& writer, std::vector<SignalValue>& heap, FillRule rule)
         : writer_(writer), heap_(heap), rule_(rule) {}
 
-    void take(uint64_t index, ValueKind kind, uint64_t payload) {
+    void take(uint64_t index, ValueKind kind, uint64_t payload, const uint8_t* record) {
         if (pending_ && index != index_) write();
         pending_ = true;
         index_ = index;
         kind_ = kind;
         payload_ = payload;
+        record_ = record;
     }
     void finish() {
         if (pending_) write();
@@ -75,7 +87,9 @@ private:
     void write_other() {
         if (kind_ == ValueKind::Unknown && rule_ == FillRule::SetThenFill) return;  // filled over
         if (!started_) start();
-        if (on_heap(kind_)) {
+        if (record_ != nullptr) {
+            writer_.append(index_, four_state_of(record_));
+        } else if (on_heap(kind_)) {
             writer_.append(index_, std::move(heap_[payload_]));
         } else {
             writer_.append_inline(index_, kind_, payload_);
@@ -90,6 +104,7 @@ private:
     uint64_t index_ = 0;
     ValueKind kind_ = ValueKind::Unknown;
     uint64_t payload_ = 0;
+    const uint8_t* record_ = nullptr;
 };
 
 }  // namespace
@@ -114,6 +129,16 @@ void ColumnBuilder::set(uint32_t id, uint64_t index, SignalValue value) {
         }
     }
 }
+
+void ColumnBuilder::set_four_state(uint32_t id, uint64_t index, unsigned width, uint64_t low, uint64_t high) {
+    if (index > kMaxIndex || width == 0 || width > 64) return;
+    const unsigned bytes = (width + 7) / 8;
+    uint8_t* p = open_record(chain_for(id), index, kFourStateForm, 1 + 2 * bytes);
+    p[0] = static_cast<uint8_t>(width);
+    store_le(p + 1, low);  // the high plane then overwrites what spilled past the low one
+    store_le(p + 1 + bytes, high);
+}
+
 
 uint8_t* ColumnBuilder::open_record_back(Chain& c, uint64_t index, unsigned form, unsigned bytes) {
     const uint64_t back = ((c.last_index - index) << 4) | kBackForm;
@@ -229,6 +254,10 @@ bool ColumnBuilder::for_each_change(const Chain& c, uint64_t shift, uint64_t hea
                 change.kind = ValueKind::Real;
                 change.payload = load_u64(p);
                 p += 8;
+            } else if (form == kFourStateForm) {
+                change.kind = ValueKind::FourState;
+                change.record = p;
+                p += 1 + 2 * ((p[0] + 7u) / 8);
             } else {
                 change.kind = static_cast<ValueKind>(*p++);
                 uint64_t at = 0;
@@ -269,6 +298,7 @@ Column ColumnBuilder::build_from_sources(std::span<const Source> sources, size_t
     uint64_t held_index = 0;
     ValueKind held_kind = ValueKind::Unknown;
     uint64_t held_payload = 0;
+    const uint8_t* held_record = nullptr;  // a four-state record in the log
     const auto write_held = [&] {
         if (held_kind == ValueKind::Unknown && rule == FillRule::SetThenFill) return;  // filled over
         if (!started) [[unlikely]] {
@@ -278,18 +308,19 @@ Column ColumnBuilder::build_from_sources(std::span<const Source> sources, size_t
         }
         if (on_heap(held_kind)) [[unlikely]] {
             runs.sync();
-            writer.append(held_index, std::move(heap[held_payload]));
+            writer.append(held_index, held_record ? four_state_of(held_record) : std::move(heap[held_payload]));
             runs.load();
         } else {
             runs.append(held_index, held_kind, held_payload);
         }
     };
-    const auto take = [&](uint64_t index, ValueKind kind, uint64_t payload) {
+    const auto take = [&](uint64_t index, ValueKind kind, uint64_t payload, const uint8_t* record = nullptr) {
         if (pending && index != held_index) write_held();
         pending = true;
         held_index = index;
         held_kind = kind;
         held_payload = payload;
+        held_record = record;
     };
     for (const Source& s : sources) {
         const Chain& c = *s.chain;
@@ -320,6 +351,9 @@ Column ColumnBuilder::build_from_sources(std::span<const Source> sources, size_t
                 } else if (form == kRealForm) {
                     take(index, ValueKind::Real, load_u64(p));
                     p += 8;
+                } else if (form == kFourStateForm) {
+                    take(index, ValueKind::FourState, 0, p);
+                    p += 1 + 2 * ((p[0] + 7u) / 8);
                 } else {
                     const auto kind = static_cast<ValueKind>(*p++);
                     uint64_t at = 0;
@@ -351,7 +385,7 @@ Column ColumnBuilder::build_sorted(std::span<const Source> sources, std::vector<
     ColumnWriter writer(length, arena);
     writer.reserve(scratch.size() + 1);
     RunFeed feed(writer, heap, rule);
-    for (const Change& change : scratch) feed.take(change.index, change.kind, change.payload);
+    for (const Change& change : scratch) feed.take(change.index, change.kind, change.payload, change.record);
     feed.finish();
     return std::move(writer).finish();
 }

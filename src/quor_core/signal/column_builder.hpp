@@ -57,6 +57,10 @@ public:
         : rule_(rule), shared_(std::move(shared)) {}
 
     void set(uint32_t id, uint64_t index, SignalValue value);
+    // A four-state value of width bits (1 to 64), bit i of the planes for character i (most
+    // significant first): low plane set for 1 and z, high plane set for x and z. Kept in the
+    // log itself, so recording one allocates nothing.
+    void set_four_state(uint32_t id, uint64_t index, unsigned width, uint64_t low, uint64_t high);
     void set_uint(uint32_t id, uint64_t index, uint64_t value) {
         if (index > kMaxIndex) return;  // past any trace that fits in memory
         const unsigned bytes = value == 0 ? 0u : (static_cast<unsigned>(std::bit_width(value)) + 7) / 8;
@@ -88,10 +92,13 @@ private:
     //   9     Unknown
     //   10    a Real: its eight bytes
     //   11    a heap value: its kind byte, then a varint index into heap_
+    //   12    a four-state value of up to 64 bits: its width byte, then its low and high
+    //         planes in (width + 7) / 8 bytes each
     //   15    a step back: the header's upper bits are how far back; the record follows
     static constexpr unsigned kUnknownForm = 9;
     static constexpr unsigned kRealForm = 10;
     static constexpr unsigned kHeapForm = 11;
+    static constexpr unsigned kFourStateForm = 12;
     static constexpr unsigned kBackForm = 15;
     // Unused bytes after each chunk, so a value is always stored as a whole 64-bit word.
     static constexpr uint32_t kSlack = 8;
@@ -114,7 +121,8 @@ private:
     struct Change {
         uint64_t index;
         ValueKind kind;
-        uint64_t payload;  // Uint value, Real bits, or index into a heap
+        uint64_t payload;                  // Uint value, Real bits, or index into a heap
+        const uint8_t* record = nullptr;   // a four-state record in the log, instead of a heap value
     };
     static constexpr uint32_t kNone = UINT32_MAX;
     static constexpr unsigned kMaxHeader = 10;  // a varint of up to 64 bits

@@ -206,8 +206,11 @@ void VcdSampleParser::feed(std::string_view block, bool ascii) {
         uint32_t id = kNoId;
         const char* next = read_code(p + 1, end, id);
         if (next && id != kNoId && recording()) {
-            const bool unknown = first == 'x' || first == 'X';
-            builder_.set(id, samples_, unknown ? SignalValue::unknown() : SignalValue::four_state({signal::kBitZ}));
+            if (first == 'x' || first == 'X') {
+                builder_.set(id, samples_, SignalValue::unknown());
+            } else {
+                builder_.set_four_state(id, samples_, 1, 1, 1);  // z
+            }
         }
         return next;
     }
@@ -227,10 +230,26 @@ void VcdSampleParser::feed(std::string_view block, bool ascii) {
 const char* VcdSampleParser::read_four_state_vector(const char* p, const char* end) {
     const char* q = p + 1;
     bool four_state = false;
+    // Planes of up to 64 characters: low set for 1 and z, high set for x and z.
+    uint64_t low = 0;
+    uint64_t high = 0;
     for (; q < end; ++q) {
         const char c = *q;
-        if (c == '0' || c == '1') continue;
-        if (c == 'x' || c == 'X' || c == 'z' || c == 'Z') {
+        const auto i = static_cast<unsigned>(q - (p + 1));
+        const uint64_t bit = i < 64 ? uint64_t{1} << i : 0;
+        if (c == '0') continue;
+        if (c == '1') {
+            low |= bit;
+            continue;
+        }
+        if (c == 'x' || c == 'X') {
+            high |= bit;
+            four_state = true;
+            continue;
+        }
+        if (c == 'z' || c == 'Z') {
+            low |= bit;
+            high |= bit;
             four_state = true;
             continue;
         }
@@ -240,7 +259,12 @@ const char* VcdSampleParser::read_four_state_vector(const char* p, const char* e
     uint32_t id = kNoId;
     const char* next = read_code(q + 1, end, id);
     if (next && id != kNoId && recording()) {
-        builder_.set(id, samples_, signal::parse_binary_str(std::string_view(p, static_cast<size_t>(q - p))));
+        const auto width = static_cast<unsigned>(q - (p + 1));
+        if (width <= 64) {
+            builder_.set_four_state(id, samples_, width, low, high);
+        } else {
+            builder_.set(id, samples_, signal::parse_binary_str(std::string_view(p, static_cast<size_t>(q - p))));
+        }
     }
     return next;
 }
