@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
@@ -92,6 +94,25 @@ TEST(PoolSharing, EveryPieceRunsOnceAndFailuresComeBack) {
         std::atomic<int> again{0};
         pool.run_sharing(8, [&](size_t) { again.fetch_add(1); });
         EXPECT_EQ(again.load(), 8);
+    }
+}
+
+// A caller sharing its job takes a worker's place: no more pieces run at once than there are
+// workers, so a job never has more threads than the processors it was sized for.
+TEST(PoolSharing, NoMorePiecesAtOnceThanWorkers) {
+    for (const size_t workers : {1u, 2u, 3u}) {
+        WorkerPool pool(workers);
+        std::atomic<size_t> now{0}, most{0};
+        pool.run_sharing(60, [&](size_t) {
+            const size_t at = now.fetch_add(1) + 1;
+            size_t seen = most.load();
+            while (at > seen && !most.compare_exchange_weak(seen, at)) {
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+            now.fetch_sub(1);
+        });
+        EXPECT_LE(most.load(), workers);
+        EXPECT_GE(most.load(), 1u);
     }
 }
 

@@ -63,6 +63,8 @@ WorkerPool::WorkerPool(size_t workers) {
             break;  // the process may not start more threads: work with those that exist
         }
     }
+    std::lock_guard lock(m_);
+    started_ = threads_.size();
 }
 
 WorkerPool::~WorkerPool() {
@@ -134,13 +136,14 @@ void WorkerPool::run_alongside(size_t pieces, const std::function<void(size_t)>&
 void WorkerPool::run_sharing(size_t pieces, const std::function<void(size_t)>& piece) {
     run_alongside(pieces, piece, [this] {
         std::unique_lock lock(m_);
-        while (job_ && next_piece_ < pieces_) run_next_piece(lock);
+        while (may_start_piece()) run_next_piece(lock);
     });
 }
 
 void WorkerPool::run_next_piece(std::unique_lock<std::mutex>& lock) {
     const size_t k = next_piece_++;
     const auto* job = job_;
+    ++running_;
     lock.unlock();
     std::exception_ptr failure;
     try {
@@ -149,6 +152,7 @@ void WorkerPool::run_next_piece(std::unique_lock<std::mutex>& lock) {
         failure = std::current_exception();
     }
     lock.lock();
+    --running_;
     if (failure && !failure_) failure_ = std::move(failure);
     if (--unfinished_ == 0) done_.notify_all();
 }
@@ -156,7 +160,7 @@ void WorkerPool::run_next_piece(std::unique_lock<std::mutex>& lock) {
 void WorkerPool::work() {
     std::unique_lock lock(m_);
     while (true) {
-        wake_.wait(lock, [this] { return stop_ || (job_ && next_piece_ < pieces_); });
+        wake_.wait(lock, [this] { return stop_ || may_start_piece(); });
         if (stop_) return;
         run_next_piece(lock);
     }

@@ -50,6 +50,9 @@ private:
     void work();
     // Runs the job's next piece with m_ released; lock holds m_ before and after.
     void run_next_piece(std::unique_lock<std::mutex>& lock);
+    // A piece is waiting, and fewer pieces run than there are workers (a caller sharing its
+    // job takes a worker's place: more threads than processors would only slow each other).
+    bool may_start_piece() const { return job_ && next_piece_ < pieces_ && running_ < started_; }
 
     std::mutex submit_;  // one job at a time
     std::mutex m_;
@@ -59,6 +62,8 @@ private:
     size_t pieces_ = 0;
     size_t next_piece_ = 0;
     size_t unfinished_ = 0;
+    size_t running_ = 0;  // pieces being run
+    size_t started_ = 0;  // threads_.size(), for reading under m_ while workers start
     std::exception_ptr failure_;
     bool stop_ = false;
     std::vector<std::thread> threads_;
