@@ -15,6 +15,7 @@
 #include "signal/rank_bits.hpp"
 #include "signal/value.hpp"
 #include "util/arena.hpp"
+#include "util/default_init.hpp"
 
 namespace quor_core::signal {
 
@@ -172,8 +173,8 @@ private:
     bool payloads_from_arena_;
     // Per run, payloads and (when has_kinds_) kinds: the first runs_ entries are the runs, the
     // rest is room.
-    std::vector<uint64_t> payload_;
-    std::vector<uint8_t> kinds_;
+    std::vector<uint64_t, util::DefaultInitAllocator<uint64_t>> payload_;  // room is not zeroed first
+    std::vector<uint8_t, util::DefaultInitAllocator<uint8_t>> kinds_;
     bool has_kinds_ = false;
     size_t runs_ = 0;
     ValueKind last_kind_ = ValueKind::Uint;  // the kind of the last run
