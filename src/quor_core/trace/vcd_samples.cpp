@@ -233,6 +233,35 @@ const char* VcdSampleParser::read_four_state_vector(const char* p, const char* e
     // Planes of up to 64 characters: low set for 1 and z, high set for x and z.
     uint64_t low = 0;
     uint64_t high = 0;
+#if defined(__SSE2__)
+    if (end - q > 64) {  // 64 characters, and the one after them, can be read
+        uint64_t ones = 0, xs = 0, zs = 0, digits = 0;
+        for (unsigned k = 0; k < 4; ++k) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 16 * k));
+            const __m128i lower = _mm_or_si128(v, _mm_set1_epi8(0x20));  // X -> x, Z -> z
+            const __m128i one = _mm_cmpeq_epi8(v, _mm_set1_epi8('1'));
+            const __m128i x = _mm_cmpeq_epi8(lower, _mm_set1_epi8('x'));
+            const __m128i z = _mm_cmpeq_epi8(lower, _mm_set1_epi8('z'));
+            const __m128i digit = _mm_or_si128(_mm_or_si128(one, _mm_cmpeq_epi8(v, _mm_set1_epi8('0'))), _mm_or_si128(x, z));
+            const auto mask = [](__m128i m) { return static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(m))); };
+            ones |= mask(one) << (16 * k);
+            xs |= mask(x) << (16 * k);
+            zs |= mask(z) << (16 * k);
+            digits |= mask(digit) << (16 * k);
+        }
+        const unsigned width = digits == UINT64_MAX ? 64 : static_cast<unsigned>(std::countr_zero(~digits));
+        const uint64_t keep = width == 64 ? UINT64_MAX : (uint64_t{1} << width) - 1;
+        if (width > 0 && width < 64 && ((xs | zs) & keep) != 0 && q[width] == ' ') {
+            uint32_t id = kNoId;
+            const char* next = read_code(q + width + 1, end, id);
+            if (next && id != kNoId && recording()) {
+                builder_.set_four_state(id, samples_, width, (ones | zs) & keep, (xs | zs) & keep);
+            }
+            return next;
+        }
+        // 64 characters or more, or no x or z, or another form: read below.
+    }
+#endif
     for (; q < end; ++q) {
         const char c = *q;
         const auto i = static_cast<unsigned>(q - (p + 1));
