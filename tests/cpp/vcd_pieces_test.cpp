@@ -165,6 +165,8 @@ TEST(VcdFastLines, OddFormsReadLikeTheGeneralForm) {
         {"b" + std::string(64, '1') + " ab", none, u(UINT64_MAX)},
         {"b1" + std::string(63, '0') + "x !", quor_core::signal::parse_binary_str("b1" + std::string(63, '0') + "x"), none},
         {"b" + std::string(16, '1') + " !", u(0xFFFF), none},
+        {"b" + std::string(62, '1') + "xZ ab", none, quor_core::signal::parse_binary_str("b" + std::string(62, '1') + "xz")},
+        {"bz" + std::string(63, '0') + " !", quor_core::signal::parse_binary_str("bz" + std::string(63, '0')), none},
         {"x!", none, none},
         {"Zab", none, SignalValue::four_state({3})},
         {"z!\r", SignalValue::four_state({3}), none},
