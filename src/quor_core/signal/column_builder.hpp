@@ -10,8 +10,8 @@
 //    only shows where no known value precedes it.
 // Each signal's changes go to a compact log in a chain of chunks carved in sequence from large
 // blocks, so recording a change is a few stores into a chunk whose tail is likely in cache, and
-// no change is copied or sorted while loading. Values may arrive in any index order; indices at or past the
-// freeze length are dropped.
+// no change is copied or sorted while loading. Values may arrive in any index order; indices at
+// or past the freeze length are dropped.
 
 #include <bit>
 #include <cstdint>
@@ -85,8 +85,8 @@ public:
 private:
     // Each signal's changes are a log of variable-length records in a chain of chunks: a header
     // varint (index minus the signal's previous index, shifted left by four, or'ed with a form),
-    // then the form's bytes. A two-state scalar change takes one or two bytes, a 64-bit value
-    // at most ten, against sixteen for a fixed record, which keeps loading memory and memory
+    // then the form's bytes. A two-state scalar change takes one to three bytes, a 64-bit value
+    // about ten, against sixteen for a fixed record, which keeps loading memory and memory
     // traffic small. The forms:
     //   0..8  a Uint of that many little-endian bytes (0: the value 0)
     //   9     Unknown
