@@ -6,10 +6,12 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <random>
 #include <thread>
 #include <vector>
 
 #include "signal/column.hpp"
+#include "signal/rank_bits.hpp"
 #include "util/arena.hpp"
 
 namespace {
@@ -103,6 +105,37 @@ TEST(Arena, AdoptedMemoryServesFirstAndUnusedMemoryGoesBack) {
         for (uint64_t i = 0; i < 100; ++i) second[i] = i;
         for (uint64_t i = 0; i < 1000; ++i) ASSERT_EQ(first[i], i * 3);
         for (uint64_t i = 0; i < 100; ++i) ASSERT_EQ(second[i], i);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// rank1 and next_one against a plain count, for lengths around word and directory-block edges.
+TEST(RankBits, RankAndNextOneMatchACount) {
+    using quor_core::signal::RankBits;
+    std::mt19937_64 rng(11);
+    for (const uint64_t length : {1u, 63u, 64u, 65u, 511u, 512u, 513u, 1000u, 4099u}) {
+        for (const unsigned density : {2u, 64u}) {
+            const size_t words = RankBits::word_count(length);
+            std::vector<uint64_t> memory(words + RankBits::block_count(length));
+            std::vector<bool> bits(length);
+            for (uint64_t i = 0; i < length; ++i) {
+                bits[i] = rng() % density == 0;
+                if (bits[i]) memory[i / 64] |= uint64_t{1} << (i % 64);
+            }
+            RankBits::build_directory(memory.data(), words, memory.data() + words);
+            const RankBits r(length, memory.data(), memory.data() + words);
+            uint64_t count = 0;
+            for (uint64_t i = 0; i < length; ++i) {
+                count += bits[i];
+                ASSERT_EQ(r.rank1(i), count) << "length " << length << " at " << i;
+                uint64_t next = i;
+                while (next < length && !bits[next]) ++next;
+                ASSERT_EQ(r.next_one(i), next) << "length " << length << " from " << i;
+            }
+        }
     }
 }
 

@@ -7,10 +7,12 @@ namespace quor_core::signal {
 
 void RankBits::build_directory(const uint64_t* words, size_t word_count, uint64_t* blocks) {
     uint64_t total = 0;
-    for (size_t w = 0; w < word_count; ++w) {
-        if (w % kWordsPerBlock == 0) blocks[w / kWordsPerBlock] = total;
-        total += std::popcount(words[w]);
+    size_t w = 0;
+    for (; w + kWordsPerBlock <= word_count; w += kWordsPerBlock) {
+        blocks[w / kWordsPerBlock] = total;
+        for (unsigned k = 0; k < kWordsPerBlock; ++k) total += static_cast<uint64_t>(std::popcount(words[w + k]));
     }
+    if (w < word_count) blocks[w / kWordsPerBlock] = total;  // the last, partial block
 }
 
 uint64_t RankBits::rank1(uint64_t i) const {
