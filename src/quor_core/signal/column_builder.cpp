@@ -299,7 +299,7 @@ Column ColumnBuilder::build_from_sources(std::span<const Source> sources, size_t
     ValueKind held_kind = ValueKind::Unknown;
     uint64_t held_payload = 0;
     const uint8_t* held_record = nullptr;  // a four-state record in the log
-    const auto write_held = [&] {
+    const auto write_held = [&]() __attribute__((always_inline)) {
         if (held_kind == ValueKind::Unknown && rule == FillRule::SetThenFill) return;  // filled over
         if (!started) [[unlikely]] {
             // What precedes the first value reads as Unknown.
@@ -314,7 +314,8 @@ Column ColumnBuilder::build_from_sources(std::span<const Source> sources, size_t
             runs.append(held_index, held_kind, held_payload);
         }
     };
-    const auto take = [&](uint64_t index, ValueKind kind, uint64_t payload, const uint8_t* record = nullptr) {
+    const auto take = [&](uint64_t index, ValueKind kind, uint64_t payload,
+                          const uint8_t* record = nullptr) __attribute__((always_inline)) {
         if (pending && index != held_index) write_held();
         pending = true;
         held_index = index;
