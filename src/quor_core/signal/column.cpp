@@ -103,6 +103,23 @@ void ColumnWriter::make_starts() {
     starts_[0] |= 1;  // the first run
 }
 
+bool ColumnWriter::prepare_inline(ValueKind kind, uint64_t payload) {
+    if (kind != ValueKind::Uint && !has_kinds_) convert_to_kinds();
+    if (runs_ == payload_.size()) grow_to(runs_ + 1);
+    if (runs_ == 0) {
+        payload_[0] = payload;
+        if (has_kinds_) kinds_[0] = static_cast<uint8_t>(kind);
+        runs_ = 1;
+        last_kind_ = kind;
+        return true;
+    }
+    if (starts_ == nullptr) {
+        if (payload == payload_[runs_ - 1] && kind == last_kind_) return true;  // still one run
+        make_starts();
+    }
+    return false;
+}
+
 bool ColumnWriter::extends_last_run(const ValueRef& value) const {
     if (runs_ == 0) return false;
     const auto last = has_kinds_ ? static_cast<ValueKind>(kinds_[runs_ - 1]) : ValueKind::Uint;

@@ -118,39 +118,8 @@ public:
         }
         append_general(start, value);
     }
-    // Appends a Uint, Real (payload: its bits) or Unknown (payload ignored). Whether the value
-    // extends the last run is settled without a branch: loaders repeat a value about as often
-    // as they change it, which no branch predictor can guess.
-    void append_inline(uint64_t start, ValueKind kind, uint64_t payload) {
-        if (start >= length_) return;
-        if (kind == ValueKind::Unknown) payload = 0;
-        if (kind != ValueKind::Uint && !has_kinds_) convert_to_kinds();
-        const size_t n = runs_;
-        if (n == payload_.size()) grow_to(n + 1);
-        if (n == 0) {
-            payload_[0] = payload;
-            if (has_kinds_) kinds_[0] = static_cast<uint8_t>(kind);
-            runs_ = 1;
-            last_kind_ = kind;
-            return;
-        }
-        // Everything is read before anything is stored: a store through a word or byte pointer
-        // could otherwise make the compiler read the writer's members again.
-        uint64_t* const payloads = payload_.data();
-        // Reals compare by bits, so NaN runs merge too.
-        const bool same = (payload == payloads[n - 1]) & (kind == last_kind_);
-        if (starts_ == nullptr) {
-            if (same) return;
-            make_starts();
-        }
-        uint64_t* const starts = starts_;
-        uint8_t* const kinds = has_kinds_ ? kinds_.data() : nullptr;
-        payloads[n] = payload;
-        starts[start >> 6] |= uint64_t{!same} << (start & 63);
-        runs_ = n + !same;
-        last_kind_ = kind;
-        if (kinds) kinds[n] = static_cast<uint8_t>(kind);
-    }
+    // Appends a Uint, Real (payload: its bits) or Unknown (payload ignored).
+    void append_inline(uint64_t start, ValueKind kind, uint64_t payload);
     void append(uint64_t start, SignalValue&& value);
     Column finish() &&;
 
@@ -159,6 +128,10 @@ private:
     void append_general(uint64_t start, const ValueRef& value);
     // The value equals (as stored) the last run's, so appending it only extends that run.
     bool extends_last_run(const ValueRef& value) const;
+    // Readies the writer for an inline run (the kinds array, room, the run-start bits) and
+    // settles the cases that need no bit: the first run, and a repeat while there is one run.
+    // True when the value is fully appended.
+    bool prepare_inline(ValueKind kind, uint64_t payload);
     // Opens a run of a heap value at start; its payload is the index of the value in heap_.
     void open_heap_run(uint64_t start, ValueKind kind);
     void grow_to(size_t runs);
@@ -192,24 +165,20 @@ public:
     InlineRunAppender(const InlineRunAppender&) = delete;
     InlineRunAppender& operator=(const InlineRunAppender&) = delete;
 
-    // start must lie inside the column, after the last run's start.
-    void append(uint64_t start, ValueKind kind, uint64_t payload) {
+    // start must lie inside the column, after the last run's start. Whether the value extends
+    // the last run is settled without a branch: loaders repeat a value about as often as they
+    // change it, which no branch predictor can guess.
+    [[gnu::always_inline]] void append(uint64_t start, ValueKind kind, uint64_t payload) {
         if (kind == ValueKind::Unknown) payload = 0;
-        if ((kind != ValueKind::Uint && kinds_ == nullptr) || runs_ == capacity_ || runs_ == 0) [[unlikely]] {
+        if ((kind != ValueKind::Uint && kinds_ == nullptr) || runs_ == capacity_ || runs_ == 0 || starts_ == nullptr)
+            [[unlikely]] {
             sync();
-            w_.append_inline(start, kind, payload);
+            const bool done = w_.prepare_inline(kind, payload);
             load();
-            return;
+            if (done) return;
         }
         // Reals compare by bits, so NaN runs merge too.
         const bool same = (payload == payloads_[runs_ - 1]) & (kind == last_kind_);
-        if (starts_ == nullptr) [[unlikely]] {
-            if (same) return;
-            sync();
-            w_.append_inline(start, kind, payload);
-            load();
-            return;
-        }
         payloads_[runs_] = payload;
         if (kinds_ != nullptr) kinds_[runs_] = static_cast<uint8_t>(kind);
         starts_[start >> 6] |= uint64_t{!same} << (start & 63);
@@ -238,5 +207,12 @@ private:
     size_t runs_ = 0;
     ValueKind last_kind_ = ValueKind::Uint;
 };
+
+inline void ColumnWriter::append_inline(uint64_t start, ValueKind kind, uint64_t payload) {
+    if (start >= length_) return;
+    InlineRunAppender runs(*this);
+    runs.append(start, kind, payload);
+    runs.sync();
+}
 
 }  // namespace quor_core::signal

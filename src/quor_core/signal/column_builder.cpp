@@ -49,64 +49,6 @@ SignalValue four_state_of(const uint8_t* record) {
     return SignalValue::four_state(std::move(bits));
 }
 
-// Turns changes in ascending index order, all inside the trace, into a column's runs. A change
-// waits until one at a later index arrives, since a later change at its index replaces it.
-class RunFeed {
-public:
-    RunFeed(ColumnWriter& writer, std::vector<SignalValue>& heap, FillRule rule)
-        : writer_(writer), heap_(heap), rule_(rule) {}
-
-    void take(uint64_t index, ValueKind kind, uint64_t payload, const uint8_t* record) {
-        if (pending_ && index != index_) write();
-        pending_ = true;
-        index_ = index;
-        kind_ = kind;
-        payload_ = payload;
-        record_ = record;
-    }
-    void finish() {
-        if (pending_) write();
-        pending_ = false;
-    }
-
-private:
-    void write() {
-        if (kind_ == ValueKind::Uint) [[likely]] {
-            if (!started_) [[unlikely]]
-                start();
-            writer_.append_inline(index_, ValueKind::Uint, payload_);
-            return;
-        }
-        write_other();
-    }
-    // The first run: what precedes the first value reads as Unknown.
-    void start() {
-        if (index_ > 0) writer_.append(0, ValueRef());
-        started_ = true;
-    }
-    void write_other() {
-        if (kind_ == ValueKind::Unknown && rule_ == FillRule::SetThenFill) return;  // filled over
-        if (!started_) start();
-        if (record_ != nullptr) {
-            writer_.append(index_, four_state_of(record_));
-        } else if (on_heap(kind_)) {
-            writer_.append(index_, std::move(heap_[payload_]));
-        } else {
-            writer_.append_inline(index_, kind_, payload_);
-        }
-    }
-
-    ColumnWriter& writer_;
-    std::vector<SignalValue>& heap_;
-    FillRule rule_;
-    bool started_ = false;
-    bool pending_ = false;
-    uint64_t index_ = 0;
-    ValueKind kind_ = ValueKind::Unknown;
-    uint64_t payload_ = 0;
-    const uint8_t* record_ = nullptr;
-};
-
 }  // namespace
 
 void ColumnBuilder::set(uint32_t id, uint64_t index, SignalValue value) {
@@ -227,26 +169,34 @@ uint64_t ColumnBuilder::first_index(const Chain& c) const {
 }
 
 template <typename F>
-bool ColumnBuilder::for_each_change(const Chain& c, uint64_t shift, uint64_t heap_base, F&& f) const {
-    uint64_t index = 0;
+[[gnu::always_inline]] inline bool ColumnBuilder::for_each_change(const Chain& c, uint64_t shift, uint64_t heap_base,
+                                                                 F&& f) const {
+    uint64_t index = shift;  // the part's index 0, moved
     for (uint32_t k = c.first; k != kNone; k = chunks_[k].next) {
         const uint8_t* p = chunks_[k].data;
         const uint8_t* const end = k == c.last ? c.tail : p + chunks_[k].size;
         while (p < end) {
-            uint64_t header = 0;
-            p = get_varint(p, header);
+            // Headers of one and two bytes, nearly all of them, without a loop.
+            uint64_t header = p[0];
+            if (header < 0x80) {
+                ++p;
+            } else if (p[1] < 0x80) {
+                header = (header & 0x7F) | (uint64_t{p[1]} << 7);
+                p += 2;
+            } else {
+                p = get_varint(p, header);
+            }
             unsigned form = header & 0xF;
-            if (form == kBackForm) {
+            if (form == kBackForm) [[unlikely]] {
                 index -= header >> 4;
                 form = *p++;
             } else {
                 index += header >> 4;
             }
-            Change change{index + shift, ValueKind::Uint, 0};
-            if (form <= 8) {
+            Change change{index, ValueKind::Uint, 0};
+            if (form <= 8) [[likely]] {
                 // Bytes past the value belong to the next record or the slack: masked off.
-                const uint64_t word = load_u64(p);
-                change.payload = form == 8 ? word : word & ((uint64_t{1} << (8 * form)) - 1);
+                change.payload = load_u64(p) & kValueMask[form];
                 p += form;
             } else if (form == kUnknownForm) {
                 change.kind = ValueKind::Unknown;
@@ -284,90 +234,55 @@ bool ColumnBuilder::in_index_order(std::span<const Source> sources) {
     return true;
 }
 
-// The chains of sources, in ascending index order, become the column. This is the loop that
-// freezes nearly every change, so it keeps its state in locals: a change waits (index, kind,
-// payload) until one at a later index arrives, since a later change at its index replaces it.
-Column ColumnBuilder::build_from_sources(std::span<const Source> sources, size_t changes, uint64_t length,
-                                         FillRule rule, std::vector<SignalValue>& heap,
-                                         const std::shared_ptr<util::Arena>& arena) {
+// Changes in ascending index order become the column: each(take) calls take(change) for them in
+// turn until take returns false. A change waits until one at a later index arrives, since a
+// later change at its index replaces it. This runs for nearly every change of a load, so its
+// state lives in locals of one inlined loop (kept in an object, it went through memory).
+template <typename Each>
+Column ColumnBuilder::build_in_order(Each&& each, size_t changes, uint64_t length, FillRule rule,
+                                     std::vector<SignalValue>& heap, const std::shared_ptr<util::Arena>& arena) {
     ColumnWriter writer(length, arena);
     writer.reserve(changes + 1);  // a leading Unknown run, then at most one run per change
     InlineRunAppender runs(writer);
     bool started = false;
     bool pending = false;
-    uint64_t held_index = 0;
-    ValueKind held_kind = ValueKind::Unknown;
-    uint64_t held_payload = 0;
-    const uint8_t* held_record = nullptr;  // a four-state record in the log
+    Change held{0, ValueKind::Unknown, 0};
     const auto write_held = [&]() __attribute__((always_inline)) {
-        if (held_kind == ValueKind::Unknown && rule == FillRule::SetThenFill) return;  // filled over
+        if (held.kind == ValueKind::Unknown && rule == FillRule::SetThenFill) return;  // filled over
         if (!started) [[unlikely]] {
             // What precedes the first value reads as Unknown.
-            if (held_index > 0) runs.append(0, ValueKind::Unknown, 0);
+            if (held.index > 0) runs.append(0, ValueKind::Unknown, 0);
             started = true;
         }
-        if (on_heap(held_kind)) [[unlikely]] {
+        if (on_heap(held.kind)) [[unlikely]] {
             runs.sync();
-            writer.append(held_index, held_record ? four_state_of(held_record) : std::move(heap[held_payload]));
+            writer.append(held.index, held.record ? four_state_of(held.record) : std::move(heap[held.payload]));
             runs.load();
         } else {
-            runs.append(held_index, held_kind, held_payload);
+            runs.append(held.index, held.kind, held.payload);
         }
     };
-    const auto take = [&](uint64_t index, ValueKind kind, uint64_t payload,
-                          const uint8_t* record = nullptr) __attribute__((always_inline)) {
-        if (pending && index != held_index) write_held();
+    each([&](const Change& change) __attribute__((always_inline)) {
+        if (change.index >= length) return false;  // the rest is past the trace
+        if (pending && change.index != held.index) write_held();
         pending = true;
-        held_index = index;
-        held_kind = kind;
-        held_payload = payload;
-        held_record = record;
-    };
-    for (const Source& s : sources) {
-        const Chain& c = *s.chain;
-        const std::vector<Chunk>& chunks = s.part->chunks_;
-        uint64_t index = s.shift;  // the part's index 0, moved
-        for (uint32_t k = c.first; k != kNone; k = chunks[k].next) {
-            const uint8_t* p = chunks[k].data;
-            const uint8_t* const end = k == c.last ? c.tail : p + chunks[k].size;
-            while (p < end) {
-                // Headers of one and two bytes, nearly all of them, without a loop.
-                uint64_t header = p[0];
-                if (header < 0x80) {
-                    ++p;
-                } else if (p[1] < 0x80) {
-                    header = (header & 0x7F) | (uint64_t{p[1]} << 7);
-                    p += 2;
-                } else {
-                    p = get_varint(p, header);
-                }
-                const auto form = static_cast<unsigned>(header & 0xF);
-                index += header >> 4;  // ordered chains never step back
-                if (index >= length) goto past_the_trace;
-                if (form <= 8) [[likely]] {
-                    take(index, ValueKind::Uint, load_u64(p) & kValueMask[form]);
-                    p += form;
-                } else if (form == kUnknownForm) {
-                    take(index, ValueKind::Unknown, 0);
-                } else if (form == kRealForm) {
-                    take(index, ValueKind::Real, load_u64(p));
-                    p += 8;
-                } else if (form == kFourStateForm) {
-                    take(index, ValueKind::FourState, 0, p);
-                    p += 1 + 2 * ((p[0] + 7u) / 8);
-                } else {
-                    const auto kind = static_cast<ValueKind>(*p++);
-                    uint64_t at = 0;
-                    p = get_varint(p, at);
-                    take(index, kind, at + s.heap_base);
-                }
-            }
-        }
-    }
-past_the_trace:
+        held = change;
+        return true;
+    });
     if (pending) write_held();
     runs.sync();
     return std::move(writer).finish();
+}
+
+Column ColumnBuilder::build_from_sources(std::span<const Source> sources, size_t changes, uint64_t length,
+                                         FillRule rule, std::vector<SignalValue>& heap,
+                                         const std::shared_ptr<util::Arena>& arena) {
+    const auto each = [&](auto&& take) __attribute__((always_inline)) {
+        for (const Source& s : sources) {
+            if (!s.part->for_each_change(*s.chain, s.shift, s.heap_base, take)) return;
+        }
+    };
+    return build_in_order(each, changes, length, rule, heap, arena);
 }
 
 // Changes out of index order: a decoded copy is sorted (stably, so a later change at an index
@@ -383,12 +298,12 @@ Column ColumnBuilder::build_sorted(std::span<const Source> sources, std::vector<
         });
     }
     std::stable_sort(scratch.begin(), scratch.end(), [](const Change& a, const Change& b) { return a.index < b.index; });
-    ColumnWriter writer(length, arena);
-    writer.reserve(scratch.size() + 1);
-    RunFeed feed(writer, heap, rule);
-    for (const Change& change : scratch) feed.take(change.index, change.kind, change.payload, change.record);
-    feed.finish();
-    return std::move(writer).finish();
+    const auto each = [&](auto&& take) __attribute__((always_inline)) {
+        for (const Change& change : scratch) {
+            if (!take(change)) return;
+        }
+    };
+    return build_in_order(each, scratch.size(), length, rule, heap, arena);
 }
 
 ColumnStore ColumnBuilder::freeze(uint64_t num_indices, const ParallelFor& parallel) && {

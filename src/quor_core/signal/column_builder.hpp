@@ -193,6 +193,9 @@ private:
     };
     // The recorded order of sources is ascending index order (equal indices may repeat).
     static bool in_index_order(std::span<const Source> sources);
+    template <typename Each>
+    static Column build_in_order(Each&& each, size_t changes, uint64_t length, FillRule rule,
+                                 std::vector<SignalValue>& heap, const std::shared_ptr<util::Arena>& arena);
     static Column build_from_sources(std::span<const Source> sources, size_t changes, uint64_t length, FillRule rule,
                                      std::vector<SignalValue>& heap, const std::shared_ptr<util::Arena>& arena);
     static Column build_sorted(std::span<const Source> sources, std::vector<Change>& scratch, uint64_t length,
