@@ -162,6 +162,12 @@ const ColumnBuilder::Chain* ColumnBuilder::chain_if(uint32_t id) const {
     return it == far_slots_.end() ? nullptr : &far_chains_[it->second].second;
 }
 
+void ColumnBuilder::prefetch_start(const Chain& c) const {
+    const Chunk& first = chunks_[c.first];
+    __builtin_prefetch(first.data);
+    if (first.next != kNone) __builtin_prefetch(&chunks_[first.next]);
+}
+
 uint64_t ColumnBuilder::first_index(const Chain& c) const {
     uint64_t header = 0;
     get_varint(chunks_[c.first].data, header);
@@ -173,6 +179,15 @@ template <typename F>
                                                                  F&& f) const {
     uint64_t index = shift;  // the part's index 0, moved
     for (uint32_t k = c.first; k != kNone; k = chunks_[k].next) {
+        // A chain's chunks lie far apart, so each hop would wait for two misses (the chunk's
+        // entry, then its bytes). The next chunk's bytes and the entry after it are fetched
+        // while this chunk is decoded.
+        if (const uint32_t n1 = chunks_[k].next; n1 != kNone) {
+            const Chunk& next = chunks_[n1];
+            __builtin_prefetch(next.data);
+            __builtin_prefetch(next.data + 64);
+            if (next.next != kNone) __builtin_prefetch(&chunks_[next.next]);
+        }
         const uint8_t* p = chunks_[k].data;
         const uint8_t* const end = k == c.last ? c.tail : p + chunks_[k].size;
         while (p < end) {
@@ -351,19 +366,31 @@ ColumnStore ColumnBuilder::freeze_parts(std::span<ColumnBuilder> parts, std::spa
     // Many more pieces than threads, so columns of very different sizes still spread evenly.
     const size_t pieces = std::min<size_t>(total, 256);
     if (!arena) arena = std::make_shared<util::Arena>();  // the arrays of all columns
-    parallel(pieces, [&](size_t piece) {
-        std::vector<Source> sources;  // one signal's chains, reused from signal to signal
-        std::vector<Change> scratch;  // a copy to sort, for changes out of index order
-        for (size_t i = piece * total / pieces; i < (piece + 1) * total / pieces; ++i) {
-            const auto id = static_cast<uint32_t>(i < direct_ids ? i : far_ids[i - direct_ids]);
-            sources.clear();
-            size_t count = 0;
-            for (size_t k = 0; k < parts.size(); ++k) {
-                if (const Chain* c = parts[k].chain_if(id)) {
-                    sources.push_back({&parts[k], c, shifts[k], heap_base[k]});
-                    count += c->count;
-                }
+    const auto id_at = [&](size_t i) { return static_cast<uint32_t>(i < direct_ids ? i : far_ids[i - direct_ids]); };
+    // One signal's chains in all parts, with their change count.
+    const auto gather = [&](uint32_t id, std::vector<Source>& sources) {
+        sources.clear();
+        size_t count = 0;
+        for (size_t k = 0; k < parts.size(); ++k) {
+            if (const Chain* c = parts[k].chain_if(id)) {
+                sources.push_back({&parts[k], c, shifts[k], heap_base[k]});
+                count += c->count;
+                parts[k].prefetch_start(*c);
             }
+        }
+        return count;
+    };
+    parallel(pieces, [&](size_t piece) {
+        // The next signal's chains are gathered, and their first chunks fetched, before this
+        // signal's column is built, so those misses overlap with the building.
+        std::vector<Source> sources, ahead;
+        std::vector<Change> scratch;  // a copy to sort, for changes out of index order
+        const size_t first = piece * total / pieces, stop = (piece + 1) * total / pieces;
+        size_t ahead_count = first < stop ? gather(id_at(first), ahead) : 0;
+        for (size_t i = first; i < stop; ++i) {
+            std::swap(sources, ahead);
+            const size_t count = ahead_count;
+            if (i + 1 < stop) ahead_count = gather(id_at(i + 1), ahead);
             if (sources.empty()) continue;
             Column column = in_index_order(sources)
                                 ? build_from_sources(sources, count, num_indices, rule, heap, arena)

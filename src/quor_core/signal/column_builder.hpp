@@ -179,6 +179,8 @@ private:
     void new_chunk(Chain& c, unsigned need);
     const Chain* chain_if(uint32_t id) const;
     uint64_t first_index(const Chain& c) const;
+    // Starts fetching the chain's first chunk and the entry of its second.
+    void prefetch_start(const Chain& c) const;
     // Calls f(Change) for the chain's records in the order they were made, each moved by shift
     // (index) and heap_base (heap references), until f returns false.
     template <typename F>
