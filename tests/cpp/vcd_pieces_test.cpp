@@ -94,7 +94,8 @@ TEST(VcdPieces, AnyCutReadsLikeTheWholeText) {
 }
 
 // A file of a few megabytes is read in blocks, the later ones in slices at once, with lines
-// cut at block ends; a pipe is read front to back. Both must read like the text in order.
+// cut at block ends: all in one buffer when it fits, else in two taking turns, growing for a
+// line longer than a block. A pipe is read front to back. All must read like the text in order.
 TEST(VcdFile, BlocksAndSlicesReadLikeTheWholeText) {
     std::mt19937 rng(7);
     std::string text = "$var wire 1 ! a $end\n$var wire 64 \" b $end\n$var wire 5 # c $end\n$enddefinitions $end\n";
@@ -102,11 +103,17 @@ TEST(VcdFile, BlocksAndSlicesReadLikeTheWholeText) {
         text += "#" + std::to_string(time) + "\n" + std::to_string(rng() % 2) + "!\nb";
         for (int b = 0; b < 64; ++b) text += static_cast<char>('0' + rng() % 2);
         text += " \"\nb" + std::to_string(rng() % 2) + "01x1 #\n";
+        if (time == 20000) text += "$comment " + std::string(150000, 'c') + " $end\n";
     }
     const VcdTrace want = VcdTrace::parse_in_order(text).value();
     const std::string path = testing::TempDir() + "quor_blocks.vcd";
     std::ofstream(path, std::ios::binary) << text;
-    expect_same(VcdTrace::from_file(path).value(), want);
+    for (const size_t block : {size_t{16} << 20, size_t{1} << 20, size_t{1} << 16}) {
+        SCOPED_TRACE("blocks of " + std::to_string(block) + " bytes");
+        VcdPieces pieces;
+        pieces.block_bytes = block;
+        expect_same(VcdTrace::from_file(path, pieces).value(), want);
+    }
     std::remove(path.c_str());
 
     const std::string fifo = testing::TempDir() + "quor_blocks.fifo";

@@ -27,6 +27,10 @@ const uint8_t* get_varint(const uint8_t* p, uint64_t& v) {
     return p;
 }
 
+void run_in_turn(size_t pieces, const std::function<void(size_t)>& body) {
+    for (size_t p = 0; p < pieces; ++p) body(p);
+}
+
 // Masks of the low 0..8 bytes of a word: the value of a Uint record of that many bytes.
 constexpr uint64_t kValueMask[9] = {0,
                                     0xFF,
@@ -98,7 +102,7 @@ uint8_t* ColumnBuilder::open_record_back(Chain& c, uint64_t index, unsigned form
 uint8_t* ColumnBuilder::SharedBlocks::take(size_t bytes) {
     std::lock_guard lock(m_);
     if (blocks_.empty() || used_ + bytes > blocks_.back()->size()) {
-        blocks_.push_back(std::make_unique<util::HugeBuffer<uint8_t>>(std::max(bytes, kBlockBytes)));
+        blocks_.push_back(std::make_unique<util::HugeBuffer<uint8_t>>(std::max(bytes, blocks_.empty() ? first_block_ : kBlockBytes)));
         used_ = 0;
     }
     uint8_t* data = blocks_.back()->data() + used_;
@@ -323,11 +327,8 @@ Column ColumnBuilder::build_sorted(std::span<const Source> sources, std::vector<
 
 ColumnStore ColumnBuilder::freeze(uint64_t num_indices, const ParallelFor& parallel) && {
     const uint64_t no_shift = 0;
-    const ParallelFor in_turn = [](size_t pieces, const std::function<void(size_t)>& body) {
-        for (size_t p = 0; p < pieces; ++p) body(p);
-    };
     return freeze_parts(std::span<ColumnBuilder>(this, 1), std::span<const uint64_t>(&no_shift, 1), num_indices,
-                        parallel ? parallel : in_turn);
+                        parallel ? parallel : ParallelFor(run_in_turn));
 }
 
 ColumnStore ColumnBuilder::freeze_parts(std::span<ColumnBuilder> parts, std::span<const uint64_t> shifts,
@@ -380,7 +381,9 @@ ColumnStore ColumnBuilder::freeze_parts(std::span<ColumnBuilder> parts, std::spa
         }
         return count;
     };
-    parallel(pieces, [&](size_t piece) {
+    // A small store is built by this thread alone in less time than the workers take to wake.
+    constexpr size_t kChangesWorthSharing = size_t{1} << 16;
+    (changes < kChangesWorthSharing ? ParallelFor(run_in_turn) : parallel)(pieces, [&](size_t piece) {
         // The next signal's chains are gathered, and their first chunks fetched, before this
         // signal's column is built, so those misses overlap with the building.
         std::vector<Source> sources, ahead;

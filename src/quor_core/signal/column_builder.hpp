@@ -13,6 +13,7 @@
 // no change is copied or sorted while loading. Values may arrive in any index order; indices at
 // or past the freeze length are dropped.
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -45,10 +46,18 @@ public:
     class SharedBlocks {
     public:
         uint8_t* take(size_t bytes);
+        // About this many bytes of changes are coming: a small first block keeps a small
+        // load from zeroing a whole huge page it barely uses.
+        void expect_bytes(size_t bytes) {
+            std::lock_guard lock(m_);
+            first_block_ = std::clamp(bytes, kMinFirstBlock, kBlockBytes);
+        }
 
     private:
         static constexpr size_t kBlockBytes = size_t{32} << 20;
+        static constexpr size_t kMinFirstBlock = size_t{1} << 16;
         std::mutex m_;
+        size_t first_block_ = kBlockBytes;
         std::vector<std::unique_ptr<util::HugeBuffer<uint8_t>>> blocks_;
         size_t used_ = 0;
     };

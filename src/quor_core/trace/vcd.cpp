@@ -71,7 +71,9 @@ public:
     VcdLoader& operator=(const VcdLoader&) = delete;
 
     void expect_bytes(uint64_t bytes) {
-        if (!in_parallel_) parts_.front().expect_bytes(bytes);
+        if (!in_parallel_) return parts_.front().expect_bytes(bytes);
+        // The change log takes about a third of the text's size.
+        shared_blocks_->expect_bytes(static_cast<size_t>(std::min<uint64_t>(bytes / 2, SIZE_MAX)));
     }
 
     // Feeds a block of whole lines (the last one may lack its line feed only at the end of input).
@@ -187,9 +189,10 @@ constexpr size_t kFirstRead = size_t{1} << 20;
 // others idle.
 constexpr size_t kReadSlices = 4;
 
-// Feeds a file to loader in blocks of whole lines. Two buffers take turns: while the workers
-// read the lines of one, the other is filled from the file.
-Result<bool, std::string> feed_file(const std::string& path, VcdLoader& loader) {
+// Feeds a file to loader in blocks of whole lines. While the workers read the lines of one
+// block, the next is read from the file: into the same buffer after them when the rest of the
+// file fits there (any file of up to one buffer), else into a second buffer, the two taking turns.
+Result<bool, std::string> feed_file(const std::string& path, size_t block_bytes, VcdLoader& loader) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return make_err("Failed to open " + path + ": " + util::os_error_text(errno));
     FdGuard guard{fd};
@@ -201,10 +204,14 @@ Result<bool, std::string> feed_file(const std::string& path, VcdLoader& loader) 
     const bool regular = stated && S_ISREG(st.st_mode);
     const uint64_t size = stated && st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
     loader.expect_bytes(size);
-    // Blocks of a few megabytes keep the workers busy between reads and the buffers small.
-    const auto capacity = static_cast<size_t>(std::clamp<uint64_t>(size + 1, size_t{1} << 20, size_t{16} << 20));
+    // Blocks of a few megabytes keep the workers busy between reads and the buffers small. A
+    // regular file smaller than that is read into a buffer of its own size: fresh pages are
+    // costly here, and untouched ones of a larger buffer could still be zeroed as a huge page.
+    const size_t most = std::max(block_bytes, size_t{1} << 12);
+    const auto capacity = static_cast<size_t>(
+        std::clamp<uint64_t>(size + 1, std::min(most, regular ? size_t{1} << 12 : size_t{1} << 20), most));
     auto current = std::make_unique<util::HugeBuffer<std::byte>>(capacity);
-    auto next = std::make_unique<util::HugeBuffer<std::byte>>(capacity);
+    std::unique_ptr<util::HugeBuffer<std::byte>> next;  // made when first needed
     // Once the whole file is read, the buffers hold the columns' arrays.
     const auto finished = [&] {
         loader.donate(std::move(current));
@@ -219,22 +226,25 @@ Result<bool, std::string> feed_file(const std::string& path, VcdLoader& loader) 
     };
     // The first read is short, so the workers start on its lines while the next block is read.
     const size_t first_read = std::min(current->size(), kFirstRead);
+    size_t begin = 0;  // current[begin, filled) holds the lines not yet fed
     size_t filled = read_next(current->data(), first_read);
     bool at_end = filled < first_read;
     for (;;) {
-        const std::string_view data(reinterpret_cast<char*>(current->data()), filled);
+        const std::string_view data(reinterpret_cast<char*>(current->data()) + begin, filled - begin);
         const size_t last_nl = data.rfind('\n');
-        if (last_nl == std::string_view::npos || (at_end && last_nl + 1 == filled)) {
+        if (last_nl == std::string_view::npos || (at_end && last_nl + 1 == data.size())) {
             if (at_end) {  // the last lines; the very last may lack its line feed
-                if (filled > 0) loader.feed_lines(data);
+                if (!data.empty()) loader.feed_lines(data);
                 return finished();
             }
             // A line longer than what was read: make room if the buffer is full, and read on.
             if (filled == current->size()) {
                 auto bigger = std::make_unique<util::HugeBuffer<std::byte>>(current->size() * 2);
-                std::memcpy(bigger->data(), current->data(), filled);
+                std::memcpy(bigger->data(), data.data(), data.size());
                 current = std::move(bigger);
-                next = std::make_unique<util::HugeBuffer<std::byte>>(current->size());
+                next.reset();
+                filled = data.size();
+                begin = 0;
             }
             const size_t want = current->size() - filled;
             const size_t got = read_next(current->data() + filled, want);
@@ -242,10 +252,16 @@ Result<bool, std::string> feed_file(const std::string& path, VcdLoader& loader) 
             filled += got;
             continue;
         }
-        const size_t carried = filled - (last_nl + 1);  // an unfinished line, moved to the next block
-        std::memcpy(next->data(), data.data() + last_nl + 1, carried);
-        std::byte* const target = next->data() + carried;
-        const size_t want = at_end ? 0 : next->size() - carried;
+        const size_t lines_end = begin + last_nl + 1;
+        const size_t carried = filled - lines_end;  // an unfinished line, read on with the next block
+        // The rest of the file, as stated, fits after the lines being fed: read it there.
+        const bool in_place = regular && offset <= size && size - offset < current->size() - filled;
+        if (!in_place && (!next || next->size() < current->size())) {
+            next = std::make_unique<util::HugeBuffer<std::byte>>(current->size());
+        }
+        std::byte* const target = in_place ? current->data() + filled : next->data() + carried;
+        if (!in_place) std::memcpy(next->data(), current->data() + lines_end, carried);
+        const size_t want = at_end ? 0 : in_place ? current->size() - filled : next->size() - carried;
         const size_t slices = regular ? kReadSlices : 1;
         std::array<size_t, kReadSlices> got{};
         const auto slice_start = [&](size_t k) { return want * k / slices; };
@@ -260,10 +276,16 @@ Result<bool, std::string> feed_file(const std::string& path, VcdLoader& loader) 
             if (got[k] < slice_start(k + 1) - slice_start(k)) break;
         }
         offset += read;
-        std::swap(current, next);
         at_end = at_end || read < want;
-        filled = carried + read;
-        if (at_end && filled == 0) return finished();
+        if (in_place) {
+            begin = lines_end;
+            filled += read;
+        } else {
+            std::swap(current, next);
+            begin = 0;
+            filled = carried + read;
+        }
+        if (at_end && filled == begin) return finished();
     }
 }
 
@@ -272,6 +294,7 @@ Result<bool, std::string> feed_file(const std::string& path, VcdLoader& loader) 
 Result<VcdTrace, std::string> VcdTrace::parse(std::string_view text, VcdPieces pieces) {
     {
         VcdLoader loader(true, pieces);
+        loader.expect_bytes(text.size());
         loader.feed_lines(text);
         if (!loader.needs_reading_in_order()) return std::move(loader).finish();
     }
@@ -284,17 +307,17 @@ Result<VcdTrace, std::string> VcdTrace::parse_in_order(std::string_view text) {
     return std::move(loader).finish();
 }
 
-Result<VcdTrace, std::string> VcdTrace::from_file(const std::string& path) {
+Result<VcdTrace, std::string> VcdTrace::from_file(const std::string& path, VcdPieces pieces) {
     // Starts the workers (on first use) while the file is opened and its first block read.
     eval::WorkerPool::instance();
     {
-        VcdLoader loader(true, VcdPieces{});
-        auto fed = feed_file(path, loader);
+        VcdLoader loader(true, pieces);
+        auto fed = feed_file(path, pieces.block_bytes, loader);
         if (!fed.ok()) return make_err(std::move(fed).error());
         if (!loader.needs_reading_in_order()) return std::move(loader).finish();
     }
     VcdLoader loader(false, VcdPieces{});
-    auto fed = feed_file(path, loader);
+    auto fed = feed_file(path, pieces.block_bytes, loader);
     if (!fed.ok()) return make_err(std::move(fed).error());
     return std::move(loader).finish();
 }

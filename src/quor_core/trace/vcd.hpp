@@ -15,15 +15,17 @@
 
 namespace quor_core::trace {
 
-// How the value changes of a text are cut into stretches read at the same time.
+// How the value changes of a text are cut into stretches read at the same time, and how large
+// the blocks are that a file is read in.
 struct VcdPieces {
-    size_t min_bytes = size_t{1} << 20;  // no stretch much shorter than this
-    size_t max_count = 0;                // stretches per block of lines; 0: one per worker
+    size_t min_bytes = size_t{1} << 20;     // no stretch much shorter than this
+    size_t max_count = 0;                   // stretches per block of lines; 0: one per worker
+    size_t block_bytes = size_t{16} << 20;  // a file is read this much at a time, at most
 };
 
 class VcdTrace final : public Trace {
 public:
-    static Result<VcdTrace, std::string> from_file(const std::string& path);
+    static Result<VcdTrace, std::string> from_file(const std::string& path, VcdPieces pieces = {});
     static Result<VcdTrace, std::string> parse(std::string_view text, VcdPieces pieces = {});
     // Reads the text in order on the calling thread (the reference the cut reading must match).
     static Result<VcdTrace, std::string> parse_in_order(std::string_view text);
