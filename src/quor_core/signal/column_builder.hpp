@@ -47,9 +47,12 @@ public:
     public:
         uint8_t* take(size_t bytes);
         // About this many bytes of changes are coming: a small first block keeps a small
-        // load from zeroing a whole huge page it barely uses.
+        // load from zeroing a whole huge page it barely uses. From a megabyte on, one huge
+        // page costs less than its 4 KiB pages faulted in one by one.
         void expect_bytes(size_t bytes) {
             std::lock_guard lock(m_);
+            constexpr size_t kHuge = size_t{2} << 20;
+            if (bytes > kHuge / 2) bytes = (bytes + kHuge - 1) / kHuge * kHuge;
             first_block_ = std::clamp(bytes, kMinFirstBlock, kBlockBytes);
         }
 

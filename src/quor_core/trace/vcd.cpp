@@ -96,7 +96,10 @@ public:
         }
         const std::vector<std::string_view> pieces = cut_at_lines(lines);
         const size_t base = parts_.size();
-        for (size_t k = 0; k < pieces.size(); ++k) parts_.emplace_back(header_.codes(), nullptr, shared_blocks_);
+        for (size_t k = 0; k < pieces.size(); ++k) {
+            parts_.emplace_back(header_.codes(), nullptr, shared_blocks_);
+            parts_.back().expect_timestamps(pieces[k].size());
+        }
         parallel_(pieces.size() + alongside_count, [&](size_t k) {
             if (k >= pieces.size()) return alongside(k - pieces.size());
             parts_[base + k].feed(pieces[k], all_ascii(pieces[k]));
@@ -116,18 +119,23 @@ public:
         std::vector<signal::ColumnBuilder> builders;
         size_t samples = 0;
         for (const VcdSampleParser& part : parts_) samples += part.timestamps().size();
-        trace.timestamps_.reserve(samples);
+        // The timestamps go to the columns' arena too: its first slabs are pages already touched.
+        auto* times = samples ? static_cast<uint64_t*>(arena_->allocate(samples * sizeof(uint64_t))) : nullptr;
+        size_t filled = 0;
         for (VcdSampleParser& part : parts_) {
             // A part's changes before its first timestamp belong to the sample before it
             // (moving by -1 wraps; a part with no samples before it records none at 0).
-            shifts.push_back(trace.timestamps_.size() - 1);
-            const std::vector<uint64_t>& times = part.timestamps();
-            trace.timestamps_.insert(trace.timestamps_.end(), times.begin(), times.end());
+            shifts.push_back(filled - 1);
+            const std::vector<uint64_t>& part_times = part.timestamps();
+            std::copy(part_times.begin(), part_times.end(), times + filled);
+            filled += part_times.size();
             builders.push_back(std::move(part.builder()));
         }
         parts_.clear();
         shared_blocks_.reset();  // the builders hold it until they are frozen
-        trace.store_ = signal::ColumnBuilder::freeze_parts(builders, shifts, trace.timestamps_.size(), parallel_, std::move(arena_));
+        trace.timestamps_ = std::span<const uint64_t>(times, samples);
+        trace.timestamps_memory_ = arena_;
+        trace.store_ = signal::ColumnBuilder::freeze_parts(builders, shifts, samples, parallel_, std::move(arena_));
         trace.vars_ = std::move(header_.vars);
         trace.signal_names_ = std::move(header_.signal_names);
         trace.scopes_ = std::move(header_.scopes);

@@ -2,6 +2,8 @@
 // VcdTrace: a trace read from Value Change Dump text, from a file or from memory.
 
 #include <cstdint>
+#include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -56,7 +58,8 @@ private:
     signal::ColumnStore store_;
     std::vector<std::string> signal_names_;
     std::vector<std::string> scopes_;
-    std::vector<uint64_t> timestamps_;
+    std::span<const uint64_t> timestamps_;
+    std::shared_ptr<const void> timestamps_memory_;  // owns what timestamps_ views
 };
 
 }  // namespace quor_core::trace

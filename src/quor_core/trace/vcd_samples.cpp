@@ -217,6 +217,25 @@ void VcdSampleParser::feed(std::string_view block, bool ascii) {
     if (first == '#') {
         const char* q = p + 1;
         uint64_t time = 0;
+        if (end - q >= 8) {
+            // Up to eight digits at once: the number of leading digits, then their value.
+            uint64_t w = 0;
+            std::memcpy(&w, q, 8);
+            if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap64(w);
+            const uint64_t t = w ^ (0x30 * kEveryByte);  // a digit byte becomes 0..9
+            // Marks bytes above 9; a carry only reaches bytes past the first mark.
+            const uint64_t other = (t & (0xF0 * kEveryByte)) | ((t + 0x06 * kEveryByte) & (0x10 * kEveryByte));
+            const unsigned n = other ? static_cast<unsigned>(std::countr_zero(other)) / 8 : 8;
+            if (n > 0) {
+                // The first digit in the lowest byte; shifted up, the missing digits are leading zeros.
+                uint64_t v = n == 8 ? t : t << (8 * (8 - n));
+                v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FFULL;
+                v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFFULL;
+                v = (v * 10000 + (v >> 32)) & 0xFFFFFFFFULL;
+                time = v;
+                q += n;
+            }
+        }
         while (q < end && static_cast<unsigned char>(*q - '0') <= 9 && q - p <= 19) time = time * 10 + static_cast<uint64_t>(*q++ - '0');
         if (q == end || *q != '\n' || q == p + 1) return nullptr;
         add_time(time);

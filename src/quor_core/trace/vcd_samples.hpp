@@ -28,6 +28,9 @@ public:
 
     // Room for the changes a stretch of this many bytes can hold.
     void expect_bytes(uint64_t bytes);
+    // Room for the timestamps of a stretch of this many bytes, as most texts have them: growing
+    // the list would copy it into fresh pages again and again.
+    void expect_timestamps(size_t bytes) { timestamps_.reserve(bytes / 16); }
     // Reads whole lines; the last may lack its line feed only at the end of the text. ascii tells
     // that block holds no byte >= 0x80, so no line needs UTF-8 validation.
     void feed(std::string_view block, bool ascii);
