@@ -1,10 +1,8 @@
 // The extension module _core: adds the classes PyTrace and PyExpr when it executes.
 
-#include <exception>
 #include <string_view>
 #include <vector>
 
-#include "eval/pool.hpp"
 #include "method_tables.hpp"
 #include "module_state.hpp"
 #include "py_ref.hpp"
@@ -47,12 +45,6 @@ int exec_module(PyObject* module) {
     if (!add_static_methods(state->expr_type, module, expr_static)) return -1;
     PyType_Modified(state->trace_type);
     PyType_Modified(state->expr_type);
-    // The workers start now rather than on the first load, which would otherwise wait for them.
-    try {
-        quor_core::eval::WorkerPool::instance();
-    } catch (const std::exception&) {
-        // Not fatal: the pool is made again on first use, and runs work on the caller without threads.
-    }
     return 0;
 }
 

@@ -1,11 +1,13 @@
 // The number of processors this process may use: its affinity mask, capped by the CPU quota of
 // its control group (cgroup v2 cpu.max, or cgroup v1 cfs quota and period).
 
+#include <fcntl.h>
 #include <sched.h>
+#include <unistd.h>
 
-#include <fstream>
-#include <sstream>
+#include <cerrno>
 #include <string>
+#include <string_view>
 
 #include "eval/pool.hpp"
 #include "util/text.hpp"
@@ -14,12 +16,21 @@ namespace quor_core::eval {
 
 namespace {
 
+// The whole of a small system file, read with plain system calls (a stream costs more here
+// than the reading itself, and this runs on the way to the first load).
 std::optional<std::string> read_file(const std::string& path) {
-    std::ifstream in(path);
-    if (!in) return std::nullopt;
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    std::string text;
+    char buf[4096];
+    for (;;) {
+        const ssize_t got = ::read(fd, buf, sizeof buf);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0 || text.size() > (size_t{1} << 20)) break;
+        text.append(buf, static_cast<size_t>(got));
+    }
+    ::close(fd);
+    return text;
 }
 
 std::optional<size_t> affinity_count() {
@@ -36,14 +47,14 @@ std::optional<size_t> ceil_div(uint64_t quota, uint64_t period) {
     return static_cast<size_t>((quota + period - 1) / period);
 }
 
-// The cgroup path of this process for the v2 hierarchy ("0::/path"), or for the v1 cpu
-// controller when v2 is false.
-std::optional<std::string> cgroup_path(bool v2) {
-    const auto text = read_file("/proc/self/cgroup");
-    if (!text) return std::nullopt;
-    std::istringstream lines(*text);
-    std::string line;
-    while (std::getline(lines, line)) {
+// The cgroup path of this process (cgroups: the text of /proc/self/cgroup) for the v2
+// hierarchy ("0::/path"), or for the v1 cpu controller when v2 is false.
+std::optional<std::string> cgroup_path(std::string_view cgroups, bool v2) {
+    std::string_view rest = cgroups;
+    while (!rest.empty()) {
+        const size_t nl = rest.find('\n');
+        const std::string line(rest.substr(0, nl));
+        rest.remove_prefix(nl == std::string_view::npos ? rest.size() : nl + 1);
         const size_t a = line.find(':');
         const size_t b = a == std::string::npos ? a : line.find(':', a + 1);
         if (b == std::string::npos) continue;
@@ -61,7 +72,9 @@ std::optional<size_t> cgroup_quota() {
     auto consider = [&best](std::optional<size_t> q) {
         if (q && (!best || *q < *best)) best = q;
     };
-    if (auto path = cgroup_path(true)) {
+    const auto cgroups = read_file("/proc/self/cgroup");
+    if (!cgroups) return best;
+    if (auto path = cgroup_path(*cgroups, true)) {
         std::string p = *path;
         while (true) {
             if (auto t = read_file("/sys/fs/cgroup" + p + "/cpu.max")) consider(cpus_from_cpu_max(*t));
@@ -69,7 +82,7 @@ std::optional<size_t> cgroup_quota() {
             p = p.substr(0, p.rfind('/'));
         }
     }
-    if (auto path = cgroup_path(false)) {
+    if (auto path = cgroup_path(*cgroups, false)) {
         const std::string dir = "/sys/fs/cgroup/cpu" + *path;
         const auto quota = read_file(dir + "/cpu.cfs_quota_us");
         const auto period = read_file(dir + "/cpu.cfs_period_us");
