@@ -87,6 +87,47 @@ TEST(ColumnMemory, CopiesReadTheSameAfterTheOriginalAndTheArenaHandleAreGone) {
 
 namespace {
 
+// Payloads are stored in as few bytes as the column's largest needs. Each case's values, run by
+// run (with a real, an Unknown and a text value mixed in for the kinds), must read back exactly,
+// one by one and in bulk, from columns in an arena and in arrays of their own.
+TEST(ColumnMemory, PayloadsReadBackAtEveryWidth) {
+    struct Case {
+        uint64_t largest;
+        unsigned width;
+        bool mixed;
+    };
+    const Case cases[] = {
+        {0, 1, false},           {0xFF, 1, false},     {0x100, 2, false},       {0xFFFF, 2, false},
+        {0x10000, 4, false},     {0xFFFFFFFF, 4, false}, {uint64_t{1} << 32, 8, false}, {~uint64_t{0}, 8, false},
+        {0x7F, 8, true},  // a real's bits need all eight bytes
+    };
+    std::mt19937_64 rng(3);
+    for (const Case& c : cases) {
+        for (const bool with_arena : {false, true}) {
+            SCOPED_TRACE(std::to_string(c.largest) + (with_arena ? " in an arena" : " on its own"));
+            auto arena = with_arena ? std::make_shared<Arena>() : nullptr;
+            ColumnWriter writer(3000, arena);
+            std::vector<SignalValue> want;
+            for (uint64_t start = 0; start < 3000; start += 3) {
+                SignalValue v = SignalValue::uint(start == 1500 ? c.largest : (c.largest == 0 ? 0 : rng() % (c.largest / 2 + 1)));
+                if (c.mixed && start % 300 == 3) v = SignalValue::real(0.5 + static_cast<double>(start));
+                if (c.mixed && start % 300 == 6) v = SignalValue::unknown();
+                if (c.mixed && start % 300 == 9) v = SignalValue::text("t" + std::to_string(start));
+                writer.append(start, SignalValue(v));
+                want.push_back(std::move(v));
+            }
+            const Column col = std::move(writer).finish();
+            EXPECT_EQ(col.payload_width(), c.width);
+            for (uint64_t start = 0; start < 3000; start += 3) {
+                ASSERT_EQ(col.at(start + 2).to_value(), want[start / 3]) << "at " << start + 2;
+            }
+            std::vector<uint64_t> bulk(col.run_count());
+            col.copy_payloads(0, bulk.size(), bulk.data());
+            for (size_t run = 0; run < bulk.size(); ++run) ASSERT_EQ(bulk[run], col.run_payload(run)) << "run " << run;
+        }
+    }
+}
+
 // Adopted memory is handed out before new slabs; what was never handed out can be given back
 // while everything handed out stays readable and writable.
 TEST(Arena, AdoptedMemoryServesFirstAndUnusedMemoryGoesBack) {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <vector>
 
 #include "eval/run_expand.hpp"
@@ -99,6 +100,33 @@ TEST(RunExpand, PackedFlagsCompareUnsigned) {
     }
 }
 
+// Byte payloads over the whole unsigned range (signed byte compares would order 0x80 and up
+// below 0x7F), at counts around the 32-byte and 64-run steps.
+TEST(RunExpand, BytePayloadsCompareUnsigned) {
+    std::mt19937 rng(11);
+    std::vector<uint8_t> bytes(300);
+    for (auto& b : bytes) b = static_cast<uint8_t>(rng());
+    bytes[0] = 0, bytes[1] = 0x7F, bytes[2] = 0x80, bytes[3] = 0xFF;
+    const ExprKind kinds[] = {ExprKind::Eq, ExprKind::Neq, ExprKind::Gt, ExprKind::Lt, ExprKind::Gte, ExprKind::Lte, ExprKind::Signal};
+    std::vector<bool> modes{false};
+    if (eval::avx2_available()) modes.push_back(true);
+    for (const size_t count : {1, 31, 32, 33, 63, 64, 65, 100, 300}) {
+        for (const uint64_t constant : {0, 1, 0x7F, 0x80, 200, 0xFF}) {
+            for (const ExprKind kind : kinds) {
+                for (const bool fast : modes) {
+                    std::vector<uint64_t> flags(eval::words_for(count), 0xdeadbeef);
+                    eval::pack_run_flags_bytes(bytes.data(), count, eval::RunTest{kind, constant}, flags.data(), fast);
+                    for (size_t q = 0; q < flags.size() * 64; ++q) {
+                        const bool want = q < count && holds(kind, bytes[q], kind == ExprKind::Signal ? 0 : constant);
+                        ASSERT_EQ(((flags[q / 64] >> (q % 64)) & 1U) != 0, want)
+                            << "count " << count << " constant " << constant << " run " << q << " fast " << fast;
+                    }
+                }
+            }
+        }
+    }
+}
+
 TEST(RunExpand, EveryWindowGetsItsRunsFlags) {
     struct Case {
         const char* name;
@@ -117,13 +145,14 @@ TEST(RunExpand, EveryWindowGetsItsRunsFlags) {
         {"ends inside a word", 131, {3, 1}, 4},
     };
     const uint64_t windows[][2] = {{0, 512}, {5, 4096}, {1, 512}, {63, 64}, {64, 64}, {65, 130}, {100, 1}, {7, 511}, {0, 1}};
-    const ExprKind kinds[] = {ExprKind::Eq, ExprKind::Neq, ExprKind::Gt, ExprKind::Lte, ExprKind::Signal};
+    const ExprKind kinds[] = {ExprKind::Eq, ExprKind::Neq, ExprKind::Gt, ExprKind::Lt, ExprKind::Gte, ExprKind::Lte, ExprKind::Signal};
     std::vector<bool> modes{false};  // portable code, then the processor's instructions where it has them
     if (eval::fast_deposit_available() || eval::avx2_available()) modes.push_back(true);
     for (const Case& c : cases) {
         const signal::Column col = runs_of(c.length, c.run_lengths, c.modulus);
         ASSERT_GT(col.run_count(), 1u) << c.name;
-        const auto payloads = col.run_payloads();
+        std::vector<uint64_t> payloads(col.run_count());
+        col.copy_payloads(0, col.run_count(), payloads.data());
         for (const auto& win : windows) {
             // The window as given, and the same length ending at the column's last index.
             for (const uint64_t t0 : {win[0], c.length - std::min(win[1], c.length)}) {
@@ -136,6 +165,12 @@ TEST(RunExpand, EveryWindowGetsItsRunsFlags) {
                     for (const bool fast : modes) {
                         eval::pack_run_flags(payloads.data() + r0, r1 - r0 + 1, test, flags.data(),
                                              fast && eval::avx2_available());
+                        // One-byte payloads, packed where they are stored, give the same flags.
+                        ASSERT_EQ(col.payload_width(), 1u) << c.name;
+                        std::vector<uint64_t> byte_flags(flags.size(), 0xdeadbeef);
+                        eval::pack_run_flags_bytes(col.payload_data(r0), r1 - r0 + 1, test, byte_flags.data(),
+                                                   fast && eval::avx2_available());
+                        ASSERT_EQ(byte_flags, flags) << c.name << " t0 " << t0 << " len " << len << " fast " << fast;
                         std::vector<uint64_t> out(eval::words_for(len), 0xdeadbeef);
                         eval::expand_run_flags(col.run_starts(), t0, len, flags.data(), flags.size(), out.data(),
                                                fast && eval::fast_deposit_available());

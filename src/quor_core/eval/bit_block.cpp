@@ -102,7 +102,7 @@ std::vector<BitInstr> BitBlockEvaluator::translate(const CompiledExpr& expr) {
 }
 
 BitBlockEvaluator::BitBlockEvaluator(const CompiledExpr& expr)
-    : expr_(expr), run_flags_(words_for(kBlock + 1)), shifted_(kWords), fast_deposit_(fast_deposit_available()), avx2_(avx2_available()) {
+    : expr_(expr), run_flags_(words_for(kBlock + 1)), payloads_(kBlock + 1), shifted_(kWords), fast_deposit_(fast_deposit_available()), avx2_(avx2_available()) {
     size_t depth = 0, deepest = 1;
     for (const BitInstr& in : expr.bit_program_) {
         if (in.op == BitInstr::Op::Compare || in.op == BitInstr::Op::Fill) ++depth;
@@ -130,10 +130,14 @@ bool BitBlockEvaluator::compare(const BitInstr& in, uint64_t first, size_t n, ui
     const auto t0 = static_cast<uint64_t>(Int128(first) + Int128(begin) + leaf.offset);
     const RunTest test{in.kind, in.constant};
     uint64_t* dst = begin == 0 ? out : shifted_.data();
-    const std::span<const uint64_t> payloads = col.run_payloads();
     const size_t r0 = col.run_of(t0);
     const size_t r1 = col.run_of(t0 + len - 1);
-    pack_run_flags(payloads.data() + r0, r1 - r0 + 1, test, run_flags_.data(), avx2_);
+    if (col.payload_width() == 1 && in.constant <= 0xFF) {
+        pack_run_flags_bytes(col.payload_data(r0), r1 - r0 + 1, test, run_flags_.data(), avx2_);
+    } else {
+        col.copy_payloads(r0, r1 - r0 + 1, payloads_.data());
+        pack_run_flags(payloads_.data(), r1 - r0 + 1, test, run_flags_.data(), avx2_);
+    }
     const std::span<const uint8_t> kinds = col.run_kinds();
     if (!kinds.empty() && !patch_unknown_runs(kinds.data() + r0, r1 - r0 + 1, unknown != 0, run_flags_.data())) {
         return false;

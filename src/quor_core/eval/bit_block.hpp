@@ -36,6 +36,7 @@ private:
     const CompiledExpr& expr_;
     std::vector<uint64_t> stack_;      // kWords per level
     std::vector<uint64_t> run_flags_;  // per-run flags of one comparison
+    std::vector<uint64_t> payloads_;   // the payloads of one comparison's runs, widened
     std::vector<uint64_t> shifted_;    // a comparison's bits before they move to their block position
     bool fast_deposit_;
     bool avx2_;

@@ -93,21 +93,20 @@ bool BlockEvaluator::fill_leaf(const CompiledExpr::Leaf& leaf, uint64_t first, s
     uint64_t t = static_cast<uint64_t>(Int128(first) + Int128(begin) + leaf.offset);
     size_t run = col.run_of(t);
     if (!col.all_uint()) return fill_mixed(col, t, run, begin, end, n, s);
-    const auto& payload = col.run_payloads();
     if (s.all_known && col.run_end_after(t) - t >= n) {
         // One run covers the block: a constant, as for a signal that rarely changes.
         s.is_const = true;
-        s.scalar = payload[run];
+        s.scalar = col.run_payload(run);
         return true;
     }
     if (starts.size() == 0) {
-        std::fill(val + begin, val + end, payload[0]);
+        std::fill(val + begin, val + end, col.run_payload(0));
         return true;
     }
-    val[begin] = payload[run];
+    val[begin] = col.run_payload(run);
     for (size_t k = begin + 1; k < end; ++k) {
         run += starts.test(++t);
-        val[k] = payload[run];
+        val[k] = col.run_payload(run);
     }
     return true;
 }

@@ -14,11 +14,11 @@ namespace {
 
 #define QUOR_INLINE __attribute__((always_inline)) inline
 
-template <typename F>
-QUOR_INLINE void pack(const uint64_t* __restrict payloads, size_t count, uint64_t* __restrict flags, F f) {
+template <typename T, typename F>
+QUOR_INLINE void pack(const T* __restrict payloads, size_t count, uint64_t* __restrict flags, F f) {
     for (size_t c = 0; c < count; c += 64) {
         const size_t m = std::min<size_t>(64, count - c);
-        const uint64_t* p = payloads + c;
+        const T* p = payloads + c;
         uint64_t bits = 0;
         for (size_t i = 0; i < m; ++i) bits |= uint64_t{f(p[i])} << i;
         flags[c / 64] = bits;
@@ -65,8 +65,44 @@ __attribute__((target("avx2"))) void pack_avx2(const uint64_t* payloads, size_t 
         flags[base / 64] = invert ? bits ^ low_bits(m) : bits;
     }
 }
-#endif
 
+// Thirty-two one-byte payloads per step, as above with byte compares.
+template <ExprKind Kind>
+__attribute__((target("avx2"))) void pack_bytes_avx2(const uint8_t* payloads, size_t count, uint8_t constant,
+                                                     uint64_t* flags) {
+    const __m256i top = _mm256_set1_epi8(static_cast<char>(0x80));
+    const bool ordered = Kind != ExprKind::Eq && Kind != ExprKind::Neq && Kind != ExprKind::Signal;
+    const __m256i c = _mm256_xor_si256(_mm256_set1_epi8(static_cast<char>(constant)), ordered ? top : _mm256_setzero_si256());
+    const bool invert = Kind == ExprKind::Neq || Kind == ExprKind::Lte || Kind == ExprKind::Gte || Kind == ExprKind::Signal;
+    for (size_t base = 0; base < count; base += 64) {
+        const size_t m = std::min<size_t>(64, count - base);
+        const uint8_t* p = payloads + base;
+        uint64_t bits = 0;
+        size_t i = 0;
+        for (; i + 32 <= m; i += 32) {
+            const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
+            __m256i r;
+            if constexpr (Kind == ExprKind::Gt || Kind == ExprKind::Lte) {
+                r = _mm256_cmpgt_epi8(_mm256_xor_si256(v, top), c);
+            } else if constexpr (Kind == ExprKind::Lt || Kind == ExprKind::Gte) {
+                r = _mm256_cmpgt_epi8(c, _mm256_xor_si256(v, top));
+            } else {
+                r = _mm256_cmpeq_epi8(v, c);
+            }
+            bits |= static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(r))) << i;
+        }
+        for (; i < m; ++i) {
+            const uint8_t v = p[i];
+            bool f = false;
+            if constexpr (Kind == ExprKind::Gt || Kind == ExprKind::Lte) f = v > constant;
+            else if constexpr (Kind == ExprKind::Lt || Kind == ExprKind::Gte) f = v < constant;
+            else f = v == constant;
+            bits |= uint64_t{f} << i;
+        }
+        flags[base / 64] = invert ? bits ^ low_bits(m) : bits;
+    }
+}
+#endif
 
 }  // namespace
 
@@ -120,6 +156,33 @@ void pack_run_flags(const uint64_t* payloads, size_t count, RunTest test, uint64
         case ExprKind::Gte: pack(payloads, count, flags, [c](uint64_t v) { return v >= c; }); break;
         case ExprKind::Lte: pack(payloads, count, flags, [c](uint64_t v) { return v <= c; }); break;
         default: pack(payloads, count, flags, [](uint64_t v) { return v != 0; }); break;
+    }
+}
+
+void pack_run_flags_bytes(const uint8_t* payloads, size_t count, RunTest test, uint64_t* flags,
+                          [[maybe_unused]] bool avx2) {
+    const auto c = static_cast<uint8_t>(test.constant);
+#if defined(__x86_64__)
+    if (avx2) {
+        switch (test.kind) {
+            case ExprKind::Eq: return pack_bytes_avx2<ExprKind::Eq>(payloads, count, c, flags);
+            case ExprKind::Neq: return pack_bytes_avx2<ExprKind::Neq>(payloads, count, c, flags);
+            case ExprKind::Gt: return pack_bytes_avx2<ExprKind::Gt>(payloads, count, c, flags);
+            case ExprKind::Lt: return pack_bytes_avx2<ExprKind::Lt>(payloads, count, c, flags);
+            case ExprKind::Gte: return pack_bytes_avx2<ExprKind::Gte>(payloads, count, c, flags);
+            case ExprKind::Lte: return pack_bytes_avx2<ExprKind::Lte>(payloads, count, c, flags);
+            default: return pack_bytes_avx2<ExprKind::Signal>(payloads, count, 0, flags);
+        }
+    }
+#endif
+    switch (test.kind) {
+        case ExprKind::Eq: pack(payloads, count, flags, [c](uint8_t v) { return v == c; }); break;
+        case ExprKind::Neq: pack(payloads, count, flags, [c](uint8_t v) { return v != c; }); break;
+        case ExprKind::Gt: pack(payloads, count, flags, [c](uint8_t v) { return v > c; }); break;
+        case ExprKind::Lt: pack(payloads, count, flags, [c](uint8_t v) { return v < c; }); break;
+        case ExprKind::Gte: pack(payloads, count, flags, [c](uint8_t v) { return v >= c; }); break;
+        case ExprKind::Lte: pack(payloads, count, flags, [c](uint8_t v) { return v <= c; }); break;
+        default: pack(payloads, count, flags, [](uint8_t v) { return v != 0; }); break;
     }
 }
 

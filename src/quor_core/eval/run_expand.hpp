@@ -59,6 +59,8 @@ struct RunTest {
 // flags[q / 64] bit q % 64 = test(payloads[q]) for q < count; the bits after count in the last
 // word are zero. avx2 selects the processor's vector instructions (only when avx2_available()).
 void pack_run_flags(const uint64_t* payloads, size_t count, RunTest test, uint64_t* flags, bool avx2);
+// The same for payloads stored in one byte each; test.constant must be at most 0xFF.
+void pack_run_flags_bytes(const uint8_t* payloads, size_t count, RunTest test, uint64_t* flags, bool avx2);
 
 // Gives the Unknown runs among kinds[0..count) (ValueKind bytes) the flag `unknown` in flags,
 // whatever their payload compared to. False when a run holds another kind than Uint or Unknown:

@@ -1,6 +1,7 @@
 #include "signal/column.hpp"
 
 #include <algorithm>
+#include <bit>
 
 namespace quor_core::signal {
 
@@ -62,14 +63,57 @@ bool identical(const ValueRef& a, const ValueRef& b) {
 ValueRef Column::run_value(size_t run) const {
     const ValueKind k = kinds_.empty() ? ValueKind::Uint : static_cast<ValueKind>(kinds_[run]);
     switch (k) {
-        case ValueKind::Uint: return ValueRef::of_uint(payload_[run]);
+        case ValueKind::Uint: return ValueRef::of_uint(run_payload(run));
         case ValueKind::Real: {
+            const uint64_t bits = run_payload(run);
             double d = 0;
-            std::memcpy(&d, &payload_[run], sizeof d);
+            std::memcpy(&d, &bits, sizeof d);
             return ValueRef::of_real(d);
         }
         case ValueKind::Unknown: return ValueRef();
-        default: return ValueRef::of(heap_[payload_[run]]);
+        default: return ValueRef::of(heap_[run_payload(run)]);
+    }
+}
+
+namespace {
+
+// Stores the low W bytes of each of count payloads, little-endian, one after another.
+template <unsigned W>
+void narrow_payloads(const uint64_t* from, size_t count, uint8_t* to) {
+    for (size_t i = 0; i < count; ++i) {
+        uint64_t v = from[i];
+        if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+        std::memcpy(to + i * W, &v, W);
+    }
+}
+
+template <unsigned W>
+void widen_payloads(const uint8_t* from, size_t count, uint64_t* to) {
+    for (size_t i = 0; i < count; ++i) {
+        uint64_t v = 0;
+        std::memcpy(&v, from + i * W, W);
+        if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+        to[i] = v;
+    }
+}
+
+// The fewest of 1, 2, 4 or 8 bytes that hold every bit set in any payload.
+unsigned payload_width_for(uint64_t any_bits) {
+    if (any_bits <= 0xFF) return 1;
+    if (any_bits <= 0xFFFF) return 2;
+    if (any_bits <= 0xFFFFFFFF) return 4;
+    return 8;
+}
+
+}  // namespace
+
+void Column::copy_payloads(size_t first, size_t count, uint64_t* out) const {
+    const uint8_t* from = payload_bytes_ + first * payload_width_;
+    switch (payload_width_) {
+        case 1: return widen_payloads<1>(from, count, out);
+        case 2: return widen_payloads<2>(from, count, out);
+        case 4: return widen_payloads<4>(from, count, out);
+        default: return widen_payloads<8>(from, count, out);
     }
 }
 
@@ -177,14 +221,29 @@ Column ColumnWriter::finish() && {
         col.starts_memory_ = std::move(starts_memory_);
         starts_ = nullptr;
     }
-    // Payloads and kinds move into one exact-size array.
+    // Payloads, narrowed to the bytes the largest needs, and kinds move into one array.
     const size_t runs = runs_;
-    const size_t kind_words = has_kinds_ ? (runs + 7) / 8 : 0;
-    uint64_t* runs_array = allocate_words(runs + kind_words, col.runs_memory_, payloads_from_arena_);
-    std::memcpy(runs_array, payload_.data(), runs * sizeof(uint64_t));
-    col.payload_ = std::span<const uint64_t>(runs_array, runs);
+    uint64_t any_bits = 0;
+    for (size_t i = 0; i < runs; ++i) any_bits |= payload_[i];
+    const unsigned width = payload_width_for(any_bits);
+    constexpr size_t kSlack = sizeof(uint64_t) - 1;  // so the last payload reads as a whole word
+    const size_t payload_bytes = runs * width + kSlack;
+    const size_t kind_bytes = has_kinds_ ? runs : 0;
+    uint64_t* words = allocate_words((payload_bytes + kind_bytes + 7) / 8, col.runs_memory_, payloads_from_arena_);
+    auto* bytes = reinterpret_cast<uint8_t*>(words);
+    switch (width) {
+        case 1: narrow_payloads<1>(payload_.data(), runs, bytes); break;
+        case 2: narrow_payloads<2>(payload_.data(), runs, bytes); break;
+        case 4: narrow_payloads<4>(payload_.data(), runs, bytes); break;
+        default: narrow_payloads<8>(payload_.data(), runs, bytes); break;
+    }
+    std::memset(bytes + runs * width, 0, kSlack);
+    col.payload_bytes_ = bytes;
+    col.runs_ = runs;
+    col.payload_width_ = static_cast<uint8_t>(width);
+    col.payload_mask_ = width == 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * width)) - 1;
     if (has_kinds_) {
-        auto* kinds = reinterpret_cast<uint8_t*>(runs_array + runs);
+        uint8_t* kinds = bytes + payload_bytes;
         std::memcpy(kinds, kinds_.data(), runs);
         col.kinds_ = std::span<const uint8_t>(kinds, runs);
     }

@@ -2,9 +2,12 @@
 // Column: the frozen values of one signal, stored as runs.
 // A run is a maximal interval of indices holding one stored value. Runs cover [0, length);
 // reads at or past length are Unknown. A bit vector marks each run's first index, so a read is
-// one rank and one array access. Two-state values and reals live inline in a 64-bit payload;
-// only Wide, FourState and Text values are kept as SignalValue objects.
+// one rank and one array access. Two-state values and reals live inline in a payload per run;
+// only Wide, FourState and Text values are kept as SignalValue objects. Payloads are stored in
+// 1, 2, 4 or 8 bytes each, as few as the column's largest payload needs: most signals are a
+// bit or a few bits wide, and eight bytes a run would be most of a trace's memory.
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -60,7 +63,7 @@ public:
     Column() = default;
 
     uint64_t length() const { return length_; }
-    size_t run_count() const { return payload_.size(); }
+    size_t run_count() const { return runs_; }
     // Index of the run holding index; requires index < length().
     size_t run_of(uint64_t index) const {
         return run_starts_.size() == 0 ? 0 : static_cast<size_t>(run_starts_.rank1(index) - 1);
@@ -73,7 +76,19 @@ public:
     // Every run holds a Uint, whose payload is the value itself: lets scans decode in bulk.
     bool all_uint() const { return kinds_.empty(); }
     const RankBits& run_starts() const { return run_starts_; }  // empty with at most one run
-    std::span<const uint64_t> run_payloads() const { return payload_; }
+    // The payload of a run: its Uint value, Real bits, or index into the column's heap values.
+    uint64_t run_payload(size_t run) const {
+        uint64_t v = 0;
+        std::memcpy(&v, payload_bytes_ + run * payload_width_, sizeof v);  // the array has slack for this
+        if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+        return v & payload_mask_;
+    }
+    // The payloads of runs [first, first + count) into out.
+    void copy_payloads(size_t first, size_t count, uint64_t* out) const;
+    // Bytes per stored payload (1, 2, 4 or 8).
+    unsigned payload_width() const { return payload_width_; }
+    // The stored payloads from run first on, payload_width() little-endian bytes each.
+    const uint8_t* payload_data(size_t first) const { return payload_bytes_ + first * payload_width_; }
     // Per run, its ValueKind as a byte; empty when every run is a Uint.
     std::span<const uint8_t> run_kinds() const { return kinds_; }
     ValueRef at(uint64_t index) const {
@@ -85,7 +100,12 @@ private:
     friend class ColumnWriter;
     uint64_t length_ = 0;
     RankBits run_starts_;                // empty when there is at most one run
-    std::span<const uint64_t> payload_;  // per run: Uint value, Real bits, or index into heap_
+    // Per run, payload_width_ little-endian bytes: Uint value, Real bits, or index into heap_;
+    // then at least seven bytes of slack, so every payload can be read as a whole word.
+    const uint8_t* payload_bytes_ = nullptr;
+    size_t runs_ = 0;
+    uint64_t payload_mask_ = ~uint64_t{0};
+    uint8_t payload_width_ = 8;
     std::span<const uint8_t> kinds_;     // per run ValueKind; empty when every run is Uint
     std::vector<SignalValue> heap_;      // Wide, FourState and Text values
     // Own the memory behind run_starts_ and behind payload_ and kinds_ (an arena, or arrays of
