@@ -26,73 +26,58 @@ QUOR_INLINE void pack(const T* __restrict payloads, size_t count, uint64_t* __re
 }
 
 #if defined(__x86_64__)
-// Four payloads per step: a 64-bit compare, then one bit per lane. Unsigned order comes from
-// signed compares with the top bits flipped.
-template <ExprKind Kind>
-__attribute__((target("avx2"))) void pack_avx2(const uint64_t* payloads, size_t count, uint64_t constant,
-                                               uint64_t* flags) {
-    const __m256i top = _mm256_set1_epi64x(INT64_MIN);
+// Lanes of one AVX2 register of payloads of type T (uint64_t or uint8_t): a compare per step,
+// then one bit per lane. Unsigned order comes from signed compares with the top bits flipped.
+template <typename T>
+struct Lanes;
+template <>
+struct Lanes<uint64_t> {
+    static constexpr size_t kCount = 4;
+    __attribute__((target("avx2"))) static __m256i splat(uint64_t v) { return _mm256_set1_epi64x(static_cast<long long>(v)); }
+    __attribute__((target("avx2"))) static __m256i eq(__m256i a, __m256i b) { return _mm256_cmpeq_epi64(a, b); }
+    __attribute__((target("avx2"))) static __m256i gt(__m256i a, __m256i b) { return _mm256_cmpgt_epi64(a, b); }
+    __attribute__((target("avx2"))) static uint64_t bits(__m256i r) {
+        return static_cast<uint64_t>(_mm256_movemask_pd(_mm256_castsi256_pd(r)));
+    }
+};
+template <>
+struct Lanes<uint8_t> {
+    static constexpr size_t kCount = 32;
+    __attribute__((target("avx2"))) static __m256i splat(uint64_t v) { return _mm256_set1_epi8(static_cast<char>(v)); }
+    __attribute__((target("avx2"))) static __m256i eq(__m256i a, __m256i b) { return _mm256_cmpeq_epi8(a, b); }
+    __attribute__((target("avx2"))) static __m256i gt(__m256i a, __m256i b) { return _mm256_cmpgt_epi8(a, b); }
+    __attribute__((target("avx2"))) static uint64_t bits(__m256i r) {
+        return static_cast<uint32_t>(_mm256_movemask_epi8(r));
+    }
+};
+
+template <ExprKind Kind, typename T>
+__attribute__((target("avx2"))) void pack_avx2(const T* payloads, size_t count, T constant, uint64_t* flags) {
+    using L = Lanes<T>;
+    const __m256i top = L::splat(T{1} << (8 * sizeof(T) - 1));
     const bool ordered = Kind != ExprKind::Eq && Kind != ExprKind::Neq && Kind != ExprKind::Signal;
-    const __m256i c = _mm256_xor_si256(_mm256_set1_epi64x(static_cast<long long>(constant)),
-                                       ordered ? top : _mm256_setzero_si256());
+    const __m256i c = _mm256_xor_si256(L::splat(constant), ordered ? top : _mm256_setzero_si256());
     // Neq, Lte, Gte and "nonzero" are the complements of Eq, Gt, Lt and Eq 0.
     const bool invert = Kind == ExprKind::Neq || Kind == ExprKind::Lte || Kind == ExprKind::Gte || Kind == ExprKind::Signal;
     for (size_t base = 0; base < count; base += 64) {
         const size_t m = std::min<size_t>(64, count - base);
-        const uint64_t* p = payloads + base;
+        const T* p = payloads + base;
         uint64_t bits = 0;
         size_t i = 0;
-        for (; i + 4 <= m; i += 4) {
-            __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
-            __m256i r;
-            if constexpr (Kind == ExprKind::Gt || Kind == ExprKind::Lte) {
-                r = _mm256_cmpgt_epi64(_mm256_xor_si256(v, top), c);
-            } else if constexpr (Kind == ExprKind::Lt || Kind == ExprKind::Gte) {
-                r = _mm256_cmpgt_epi64(c, _mm256_xor_si256(v, top));
-            } else {
-                r = _mm256_cmpeq_epi64(v, c);
-            }
-            bits |= static_cast<uint64_t>(_mm256_movemask_pd(_mm256_castsi256_pd(r))) << i;
-        }
-        for (; i < m; ++i) {
-            const uint64_t v = p[i];
-            bool f = false;
-            if constexpr (Kind == ExprKind::Gt || Kind == ExprKind::Lte) f = v > constant;
-            else if constexpr (Kind == ExprKind::Lt || Kind == ExprKind::Gte) f = v < constant;
-            else f = v == constant;
-            bits |= uint64_t{f} << i;
-        }
-        flags[base / 64] = invert ? bits ^ low_bits(m) : bits;
-    }
-}
-
-// Thirty-two one-byte payloads per step, as above with byte compares.
-template <ExprKind Kind>
-__attribute__((target("avx2"))) void pack_bytes_avx2(const uint8_t* payloads, size_t count, uint8_t constant,
-                                                     uint64_t* flags) {
-    const __m256i top = _mm256_set1_epi8(static_cast<char>(0x80));
-    const bool ordered = Kind != ExprKind::Eq && Kind != ExprKind::Neq && Kind != ExprKind::Signal;
-    const __m256i c = _mm256_xor_si256(_mm256_set1_epi8(static_cast<char>(constant)), ordered ? top : _mm256_setzero_si256());
-    const bool invert = Kind == ExprKind::Neq || Kind == ExprKind::Lte || Kind == ExprKind::Gte || Kind == ExprKind::Signal;
-    for (size_t base = 0; base < count; base += 64) {
-        const size_t m = std::min<size_t>(64, count - base);
-        const uint8_t* p = payloads + base;
-        uint64_t bits = 0;
-        size_t i = 0;
-        for (; i + 32 <= m; i += 32) {
+        for (; i + L::kCount <= m; i += L::kCount) {
             const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
             __m256i r;
             if constexpr (Kind == ExprKind::Gt || Kind == ExprKind::Lte) {
-                r = _mm256_cmpgt_epi8(_mm256_xor_si256(v, top), c);
+                r = L::gt(_mm256_xor_si256(v, top), c);
             } else if constexpr (Kind == ExprKind::Lt || Kind == ExprKind::Gte) {
-                r = _mm256_cmpgt_epi8(c, _mm256_xor_si256(v, top));
+                r = L::gt(c, _mm256_xor_si256(v, top));
             } else {
-                r = _mm256_cmpeq_epi8(v, c);
+                r = L::eq(v, c);
             }
-            bits |= static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(r))) << i;
+            bits |= L::bits(r) << i;
         }
         for (; i < m; ++i) {
-            const uint8_t v = p[i];
+            const T v = p[i];
             bool f = false;
             if constexpr (Kind == ExprKind::Gt || Kind == ExprKind::Lte) f = v > constant;
             else if constexpr (Kind == ExprKind::Lt || Kind == ExprKind::Gte) f = v < constant;
@@ -103,6 +88,33 @@ __attribute__((target("avx2"))) void pack_bytes_avx2(const uint8_t* payloads, si
     }
 }
 #endif
+
+template <typename T>
+void pack_flags(const T* payloads, size_t count, RunTest test, uint64_t* flags, [[maybe_unused]] bool avx2) {
+    const auto c = static_cast<T>(test.constant);
+#if defined(__x86_64__)
+    if (avx2) {
+        switch (test.kind) {
+            case ExprKind::Eq: return pack_avx2<ExprKind::Eq>(payloads, count, c, flags);
+            case ExprKind::Neq: return pack_avx2<ExprKind::Neq>(payloads, count, c, flags);
+            case ExprKind::Gt: return pack_avx2<ExprKind::Gt>(payloads, count, c, flags);
+            case ExprKind::Lt: return pack_avx2<ExprKind::Lt>(payloads, count, c, flags);
+            case ExprKind::Gte: return pack_avx2<ExprKind::Gte>(payloads, count, c, flags);
+            case ExprKind::Lte: return pack_avx2<ExprKind::Lte>(payloads, count, c, flags);
+            default: return pack_avx2<ExprKind::Signal>(payloads, count, T{0}, flags);
+        }
+    }
+#endif
+    switch (test.kind) {
+        case ExprKind::Eq: pack(payloads, count, flags, [c](T v) { return v == c; }); break;
+        case ExprKind::Neq: pack(payloads, count, flags, [c](T v) { return v != c; }); break;
+        case ExprKind::Gt: pack(payloads, count, flags, [c](T v) { return v > c; }); break;
+        case ExprKind::Lt: pack(payloads, count, flags, [c](T v) { return v < c; }); break;
+        case ExprKind::Gte: pack(payloads, count, flags, [c](T v) { return v >= c; }); break;
+        case ExprKind::Lte: pack(payloads, count, flags, [c](T v) { return v <= c; }); break;
+        default: pack(payloads, count, flags, [](T v) { return v != 0; }); break;
+    }
+}
 
 }  // namespace
 
@@ -132,58 +144,12 @@ bool fast_deposit_available() {
 #endif
 }
 
-void pack_run_flags(const uint64_t* payloads, size_t count, RunTest test, uint64_t* flags,
-                    [[maybe_unused]] bool avx2) {
-    const uint64_t c = test.constant;
-#if defined(__x86_64__)
-    if (avx2) {
-        switch (test.kind) {
-            case ExprKind::Eq: return pack_avx2<ExprKind::Eq>(payloads, count, c, flags);
-            case ExprKind::Neq: return pack_avx2<ExprKind::Neq>(payloads, count, c, flags);
-            case ExprKind::Gt: return pack_avx2<ExprKind::Gt>(payloads, count, c, flags);
-            case ExprKind::Lt: return pack_avx2<ExprKind::Lt>(payloads, count, c, flags);
-            case ExprKind::Gte: return pack_avx2<ExprKind::Gte>(payloads, count, c, flags);
-            case ExprKind::Lte: return pack_avx2<ExprKind::Lte>(payloads, count, c, flags);
-            default: return pack_avx2<ExprKind::Signal>(payloads, count, 0, flags);
-        }
-    }
-#endif
-    switch (test.kind) {
-        case ExprKind::Eq: pack(payloads, count, flags, [c](uint64_t v) { return v == c; }); break;
-        case ExprKind::Neq: pack(payloads, count, flags, [c](uint64_t v) { return v != c; }); break;
-        case ExprKind::Gt: pack(payloads, count, flags, [c](uint64_t v) { return v > c; }); break;
-        case ExprKind::Lt: pack(payloads, count, flags, [c](uint64_t v) { return v < c; }); break;
-        case ExprKind::Gte: pack(payloads, count, flags, [c](uint64_t v) { return v >= c; }); break;
-        case ExprKind::Lte: pack(payloads, count, flags, [c](uint64_t v) { return v <= c; }); break;
-        default: pack(payloads, count, flags, [](uint64_t v) { return v != 0; }); break;
-    }
+void pack_run_flags(const uint64_t* payloads, size_t count, RunTest test, uint64_t* flags, bool avx2) {
+    pack_flags(payloads, count, test, flags, avx2);
 }
 
-void pack_run_flags_bytes(const uint8_t* payloads, size_t count, RunTest test, uint64_t* flags,
-                          [[maybe_unused]] bool avx2) {
-    const auto c = static_cast<uint8_t>(test.constant);
-#if defined(__x86_64__)
-    if (avx2) {
-        switch (test.kind) {
-            case ExprKind::Eq: return pack_bytes_avx2<ExprKind::Eq>(payloads, count, c, flags);
-            case ExprKind::Neq: return pack_bytes_avx2<ExprKind::Neq>(payloads, count, c, flags);
-            case ExprKind::Gt: return pack_bytes_avx2<ExprKind::Gt>(payloads, count, c, flags);
-            case ExprKind::Lt: return pack_bytes_avx2<ExprKind::Lt>(payloads, count, c, flags);
-            case ExprKind::Gte: return pack_bytes_avx2<ExprKind::Gte>(payloads, count, c, flags);
-            case ExprKind::Lte: return pack_bytes_avx2<ExprKind::Lte>(payloads, count, c, flags);
-            default: return pack_bytes_avx2<ExprKind::Signal>(payloads, count, 0, flags);
-        }
-    }
-#endif
-    switch (test.kind) {
-        case ExprKind::Eq: pack(payloads, count, flags, [c](uint8_t v) { return v == c; }); break;
-        case ExprKind::Neq: pack(payloads, count, flags, [c](uint8_t v) { return v != c; }); break;
-        case ExprKind::Gt: pack(payloads, count, flags, [c](uint8_t v) { return v > c; }); break;
-        case ExprKind::Lt: pack(payloads, count, flags, [c](uint8_t v) { return v < c; }); break;
-        case ExprKind::Gte: pack(payloads, count, flags, [c](uint8_t v) { return v >= c; }); break;
-        case ExprKind::Lte: pack(payloads, count, flags, [c](uint8_t v) { return v <= c; }); break;
-        default: pack(payloads, count, flags, [](uint8_t v) { return v != 0; }); break;
-    }
+void pack_run_flags_bytes(const uint8_t* payloads, size_t count, RunTest test, uint64_t* flags, bool avx2) {
+    pack_flags(payloads, count, test, flags, avx2);
 }
 
 bool patch_unknown_runs(const uint8_t* kinds, size_t count, bool unknown, uint64_t* flags) {
