@@ -72,7 +72,7 @@ public:
 
     void expect_bytes(uint64_t bytes) {
         if (!in_parallel_) return parts_.front().expect_bytes(bytes);
-        // The change log takes about a third of the text's size.
+        // The change log takes about a third of the text's size; half leaves room to spare.
         shared_blocks_->expect_bytes(static_cast<size_t>(std::min<uint64_t>(bytes / 2, SIZE_MAX)));
     }
 
