@@ -108,7 +108,7 @@ unsigned payload_width_for(uint64_t any_bits) {
 }  // namespace
 
 void Column::copy_payloads(size_t first, size_t count, uint64_t* out) const {
-    const uint8_t* from = payload_bytes_ + first * payload_width_;
+    const uint8_t* from = payload_data(first);
     switch (payload_width_) {
         case 1: return widen_payloads<1>(from, count, out);
         case 2: return widen_payloads<2>(from, count, out);

@@ -104,11 +104,11 @@ private:
     // then at least seven bytes of slack, so every payload can be read as a whole word.
     const uint8_t* payload_bytes_ = nullptr;
     size_t runs_ = 0;
-    uint64_t payload_mask_ = ~uint64_t{0};
+    uint64_t payload_mask_ = ~uint64_t{0};  // the low payload_width_ bytes, kept for run_payload
     uint8_t payload_width_ = 8;
     std::span<const uint8_t> kinds_;     // per run ValueKind; empty when every run is Uint
     std::vector<SignalValue> heap_;      // Wide, FourState and Text values
-    // Own the memory behind run_starts_ and behind payload_ and kinds_ (an arena, or arrays of
+    // Own the memory behind run_starts_ and behind payload_bytes_ and kinds_ (an arena, or arrays of
     // their own). Frozen columns never change, so copies share it.
     std::shared_ptr<const void> starts_memory_;
     std::shared_ptr<const void> runs_memory_;

@@ -217,8 +217,8 @@ Result<bool, std::string> feed_file(const std::string& path, size_t block_bytes,
     // costly here, and untouched ones of a larger buffer could still be zeroed as a huge page.
     // Where the size is unknown (a pipe, a file that states none), blocks start at a megabyte.
     const size_t most = std::max(block_bytes, size_t{1} << 12);
-    const auto capacity = static_cast<size_t>(
-        std::clamp<uint64_t>(size + 1, std::min(most, regular && size > 0 ? size_t{1} << 12 : size_t{1} << 20), most));
+    const size_t least = std::min(most, regular && size > 0 ? size_t{1} << 12 : size_t{1} << 20);
+    const auto capacity = static_cast<size_t>(std::clamp<uint64_t>(size + 1, least, most));
     auto current = std::make_unique<util::HugeBuffer<std::byte>>(capacity);
     std::unique_ptr<util::HugeBuffer<std::byte>> next;  // made when first needed
     // Once the whole file is read, the buffers hold the columns' arrays.
