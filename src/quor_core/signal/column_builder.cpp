@@ -111,10 +111,11 @@ uint8_t* ColumnBuilder::SharedBlocks::take(size_t bytes) {
 }
 
 void ColumnBuilder::grow_chains(uint32_t id) {
-    // Doubling keeps growth amortised; ids are dense in practice, and a sparse id only costs
-    // an empty chain per smaller id.
+    // Doubling the capacity keeps growth amortised when ids arrive one by one in ascending
+    // order, as a dump of all initial values has them; ids are dense in practice, and a sparse
+    // id only costs an empty chain per smaller id.
     const size_t wanted = static_cast<size_t>(id) + 1;
-    chains_.reserve(std::max(wanted, chains_.size() * 2));
+    if (wanted > chains_.capacity()) chains_.reserve(std::max(wanted, chains_.capacity() * 2));
     chains_.resize(wanted);
     chain_count_ = static_cast<uint32_t>(wanted);
 }

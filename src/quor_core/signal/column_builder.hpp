@@ -89,6 +89,10 @@ public:
                                     uint64_t num_indices, const ParallelFor& parallel,
                                     std::shared_ptr<util::Arena> arena = nullptr);
 
+    // Signals 0 .. ids - 1 are known to come: their chains are made at once.
+    void expect_ids(uint32_t ids) {
+        if (ids > chain_count_ && ids <= kDirectIds) grow_chains(ids - 1);
+    }
     // Room for about this many changes in the first block.
     void reserve(size_t changes) {
         next_block_bytes_ = std::max(kMinBlockBytes, std::min(changes * 4, kMaxBlockBytes));

@@ -99,6 +99,7 @@ public:
         for (size_t k = 0; k < pieces.size(); ++k) {
             parts_.emplace_back(header_.codes(), nullptr, shared_blocks_);
             parts_.back().expect_timestamps(pieces[k].size());
+            parts_.back().expect_ids(header_.id_count());
         }
         parallel_(pieces.size() + alongside_count, [&](size_t k) {
             if (k >= pieces.size()) return alongside(k - pieces.size());

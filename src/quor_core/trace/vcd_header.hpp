@@ -33,6 +33,8 @@ public:
     size_t read_until_first_time(std::string_view block, bool ascii);
 
     const VcdCodeTable& codes() const { return codes_; }
+    // Signals declared so far; their ids are 0 .. id_count() - 1.
+    uint32_t id_count() const { return next_id_; }
 
     VcdVarMap vars;
     std::vector<std::string> signal_names;

@@ -31,6 +31,8 @@ public:
     // Room for the timestamps of a stretch of this many bytes, as most texts have them: growing
     // the list would copy it into fresh pages again and again.
     void expect_timestamps(size_t bytes) { timestamps_.reserve(bytes / 16); }
+    // Signals 0 .. ids - 1 are declared: their change logs are set up at once.
+    void expect_ids(uint32_t ids) { builder_.expect_ids(ids); }
     // Reads whole lines; the last may lack its line feed only at the end of the text. ascii tells
     // that block holds no byte >= 0x80, so no line needs UTF-8 validation.
     void feed(std::string_view block, bool ascii);
