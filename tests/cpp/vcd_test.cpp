@@ -105,6 +105,27 @@ TEST(VcdValues, OddLines) {
     EXPECT_EQ(t.signal_value("a", 2), SignalValue::uint(0));
 }
 
+TEST(VcdValues, IdentifierCodesOfEveryLength) {
+    // Codes that share leading characters, an undeclared code of each length, carriage
+    // returns, a code of non-ASCII bytes, and a last line without its line feed.
+    const VcdTrace t = load(
+        "$var wire 1 ! a $end\n$var wire 1 !! b $end\n$var wire 1 ~~ c $end\n"
+        "$var wire 1 !!! d $end\n$var wire 4 abcd e $end\n$var wire 1 \xc3\xa9 f $end\n"
+        "$enddefinitions $end\n"
+        "#0\n1!\n0!!\n1~~\n1!!!\nb101 abcd\n1\xc3\xa9\n1~\n0!~\n1!!~\nb1 abce\n"
+        "#1\n0!\r\n1!!\r\nb11 abcd\r\n0\xc3\xa9\n0!!!\n0~~");
+    ASSERT_EQ(t.max_index(), 1u);
+    const ValueCase cases[] = {
+        {"a", 0, SignalValue::uint(1)}, {"a", 1, SignalValue::uint(0)},
+        {"b", 0, SignalValue::uint(0)}, {"b", 1, SignalValue::uint(1)},
+        {"c", 0, SignalValue::uint(1)}, {"c", 1, SignalValue::uint(0)},
+        {"d", 0, SignalValue::uint(1)}, {"d", 1, SignalValue::uint(0)},
+        {"e", 0, SignalValue::uint(5)}, {"e", 1, SignalValue::uint(3)},
+        {"f", 0, SignalValue::uint(1)}, {"f", 1, SignalValue::uint(0)},
+    };
+    for (const auto& c : cases) EXPECT_EQ(t.signal_value(c.signal, c.index), c.expected) << c.signal << "@" << c.index;
+}
+
 TEST(VcdValues, RealForms) {
     const VcdTrace t = load("$var real 64 ! a $end\n#0\nrinf !\n#1\nR-1e-3 !\n#2\nr.5 !\n#3\nr1e !\n#4\nrNaN !\n");
     EXPECT_EQ(t.signal_value("a", 0), SignalValue::real(INFINITY));

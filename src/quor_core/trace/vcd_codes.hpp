@@ -3,7 +3,9 @@
 // (nearly all codes in real dumps) are found by direct indexing; longer ones by hashing.
 
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,60 +18,90 @@ namespace quor_core::trace {
 class VcdCodeTable {
 public:
     std::optional<uint32_t> find(std::string_view code) const {
-        const size_t slot = direct_slot(code);
+        if (code.size() == 1 || code.size() == 2) {
+            if (!printable(code)) return others(code);
+            const uint32_t id = find_pair(code[0], code.size() == 2 ? code[1] : '\n');
+            if (id == kEmpty) return std::nullopt;
+            return id;
+        }
+        const size_t slot = long_slot(code);
         if (slot != kNoSlot) {
-            const std::vector<uint32_t>& table = code.size() == 3 ? long_table_ : short_table_;
-            if (slot < table.size() && table[slot] != kEmpty) return table[slot];
+            if (slot < long_table_.size() && long_table_[slot] != kEmpty) return long_table_[slot];
             return std::nullopt;
         }
-        const auto it = others_.find(code);
-        if (it == others_.end()) return std::nullopt;
-        return it->second;
+        return others(code);
     }
 
     static constexpr uint32_t kEmpty = UINT32_MAX;
 
-    // The id of a code of n (1 to 3) characters, each given as its offset from '!' (below 94);
+    // The id of the code of one or two printable characters that starts a line: first and
+    // second are the line's first two bytes, so a one-character code is followed by its line
+    // feed. kEmpty when no signal has that code (or the bytes are no such code).
+    uint32_t find_pair(char first, char second) const {
+        // The table holds id + 1, so an empty slot (0) gives kEmpty.
+        return pairs_ ? pairs_[pair_key(first, second)] - 1u : kEmpty;
+    }
+
+    // The id of a code of three characters, each given as its offset from '!' (below 94);
     // kEmpty when no signal has that code.
-    uint32_t find_short(size_t n, unsigned c0, unsigned c1, unsigned c2) const {
-        const std::vector<uint32_t>& table = n == 3 ? long_table_ : short_table_;
-        const size_t slot = n == 3 ? (size_t{c0} * kRange + c1) * kRange + c2
-                            : n == 2 ? size_t{c0} * kRange + c1
-                                     : size_t{c0} + kRange * kRange;
-        return slot < table.size() ? table[slot] : kEmpty;
+    uint32_t find_triple(unsigned c0, unsigned c1, unsigned c2) const {
+        const size_t slot = (size_t{c0} * kRange + c1) * kRange + c2;
+        return slot < long_table_.size() ? long_table_[slot] : kEmpty;
     }
 
     void insert(std::string_view code, uint32_t id) {
-        const size_t slot = direct_slot(code);
+        if ((code.size() == 1 || code.size() == 2) && printable(code)) {
+            if (!pairs_) {
+                // Zeroed on demand by the system: only the pages of codes in use are touched.
+                pairs_.reset(static_cast<uint32_t*>(std::calloc(kPairs, sizeof(uint32_t))));
+                if (!pairs_) throw std::bad_alloc();
+            }
+            pairs_[pair_key(code[0], code.size() == 2 ? code[1] : '\n')] = id + 1;
+            return;
+        }
+        const size_t slot = long_slot(code);
         if (slot == kNoSlot) {
             others_.emplace(std::string(code), id);
             return;
         }
-        std::vector<uint32_t>& table = code.size() == 3 ? long_table_ : short_table_;
-        if (table.empty()) table.assign(code.size() == 3 ? kRange * kRange * kRange : kRange * (kRange + 1), kEmpty);
-        table[slot] = id;
+        if (long_table_.empty()) long_table_.assign(kRange * kRange * kRange, kEmpty);
+        long_table_[slot] = id;
     }
 
 private:
     static constexpr unsigned kFirst = 33;  // '!'
     static constexpr unsigned kRange = 94;  // '!' .. '~'
     static constexpr size_t kNoSlot = SIZE_MAX;
+    static constexpr size_t kPairs = size_t{1} << 16;
 
-    static size_t direct_slot(std::string_view code) {
-        if (code.empty() || code.size() > 3) return kNoSlot;
-        size_t slot = 0;
-        for (char ch : code) {
-            const unsigned c = static_cast<unsigned char>(ch) - kFirst;
-            if (c >= kRange) return kNoSlot;
-            slot = slot * kRange + c;
+    struct Free {
+        void operator()(uint32_t* p) const { std::free(p); }
+    };
+
+    static bool printable(std::string_view code) {
+        for (const char ch : code) {
+            if (static_cast<unsigned>(static_cast<unsigned char>(ch) - kFirst) >= kRange) return false;
         }
-        // One- and two-character codes share a table: offset the one-character ones past the
-        // two-character range.
-        if (code.size() == 1) slot += kRange * kRange;
+        return true;
+    }
+    // A one-character code is keyed with the line feed after it, which no second character of
+    // a code can be.
+    static size_t pair_key(char first, char second) {
+        return size_t{static_cast<unsigned char>(first)} | size_t{static_cast<unsigned char>(second)} << 8;
+    }
+    static size_t long_slot(std::string_view code) {
+        if (code.size() != 3 || !printable(code)) return kNoSlot;
+        size_t slot = 0;
+        for (const char ch : code) slot = slot * kRange + (static_cast<unsigned char>(ch) - kFirst);
         return slot;
     }
+    std::optional<uint32_t> others(std::string_view code) const {
+        const auto it = others_.find(code);
+        if (it == others_.end()) return std::nullopt;
+        return it->second;
+    }
 
-    std::vector<uint32_t> short_table_;
+    std::unique_ptr<uint32_t[], Free> pairs_;
     std::vector<uint32_t> long_table_;
     NameMap others_;
 };

@@ -127,8 +127,17 @@ void VcdSampleParser::feed(std::string_view block, bool ascii) {
 // returns the start of the next line, or nullptr when the code does not have that form.
 [[gnu::always_inline]] inline const char* VcdSampleParser::read_code(const char* p, const char* end,
                                                                      uint32_t& id) const {
-    // Codes of one to three characters, nearly all codes there are: find the line feed in one
-    // word and index the code table without a loop.
+    // Codes of one or two characters, nearly all codes there are: the line's first two bytes
+    // index the code table directly. Anything else (a longer code, a code nobody declared, a
+    // carriage return) is left to the paths below.
+    if (end - p >= 3) {
+        const bool two = p[1] != '\n';
+        if (p[1 + two] == '\n') {
+            id = codes_->find_pair(p[0], p[1]);
+            if (id != kNoId) return p + 2 + two;
+        }
+    }
+    // Codes of three characters: find the line feed in one word and index the table without a loop.
     if (end - p >= 8) {
         uint64_t w = 0;
         std::memcpy(&w, p, 8);
@@ -137,13 +146,13 @@ void VcdSampleParser::feed(std::string_view block, bool ascii) {
         // The lowest marked byte is the first line feed (marks above it may be false).
         const uint64_t feeds = (x - kEveryByte) & ~x & (0x80 * kEveryByte);
         const unsigned n = feeds ? static_cast<unsigned>(std::countr_zero(feeds)) / 8 : 8;
-        if (n >= 1 && n <= 3) {
+        if (n == 3) {
             const unsigned c0 = static_cast<unsigned char>(p[0]) - 0x21u;
-            const unsigned c1 = n >= 2 ? static_cast<unsigned char>(p[1]) - 0x21u : 0;
-            const unsigned c2 = n >= 3 ? static_cast<unsigned char>(p[2]) - 0x21u : 0;
+            const unsigned c1 = static_cast<unsigned char>(p[1]) - 0x21u;
+            const unsigned c2 = static_cast<unsigned char>(p[2]) - 0x21u;
             if (c0 < 94 && c1 < 94 && c2 < 94) {
-                id = codes_->find_short(n, c0, c1, c2);
-                return p + n + 1;
+                id = codes_->find_triple(c0, c1, c2);
+                return p + 4;
             }
             return nullptr;
         }
