@@ -85,10 +85,17 @@ void expect_same(const VcdTrace& got, const VcdTrace& want) {
 TEST(VcdPieces, AnyCutReadsLikeTheWholeText) {
     for (uint32_t seed = 1; seed <= 40; ++seed) {
         const std::string text = random_vcd(seed, seed % 5 == 0);
-        const VcdTrace want = VcdTrace::parse_in_order(text).value();
+        VcdPieces baseline;
+        baseline.baseline_only = true;
+        const VcdTrace want = VcdTrace::parse_in_order(text, baseline).value();
         for (const size_t count : {1, 2, 3, 7, 64}) {
-            SCOPED_TRACE("seed " + std::to_string(seed) + ", " + std::to_string(count) + " pieces");
-            expect_same(VcdTrace::parse(text, VcdPieces{1, count}).value(), want);
+            for (const bool baseline_only : {false, true}) {
+                SCOPED_TRACE("seed " + std::to_string(seed) + ", " + std::to_string(count) + " pieces" +
+                             (baseline_only ? ", baseline instructions" : ""));
+                VcdPieces pieces{1, count};
+                pieces.baseline_only = baseline_only;
+                expect_same(VcdTrace::parse(text, pieces).value(), want);
+            }
         }
     }
 }
@@ -181,12 +188,16 @@ TEST(VcdFastLines, OddFormsReadLikeTheGeneralForm) {
     };
     for (const LineCase& c : cases) {
         for (const bool padded : {false, true}) {
-            // Padding puts the line far from the end of the text, where the fast reader takes it.
-            std::string text = "$var wire 8 ! a $end\n$var wire 8 ab b $end\n#5\n" + c.line + "\n";
-            if (padded) text += std::string(200, '\n') + "#6\n";
-            const VcdTrace t = VcdTrace::parse(text).value();
-            EXPECT_EQ(t.signal_value("a", 0), c.a) << '"' << c.line << '"';
-            EXPECT_EQ(t.signal_value("b", 0), c.b) << '"' << c.line << '"';
+            for (const bool baseline_only : {false, true}) {
+                // Padding puts the line far from the end of the text, where the fast reader takes it.
+                std::string text = "$var wire 8 ! a $end\n$var wire 8 ab b $end\n#5\n" + c.line + "\n";
+                if (padded) text += std::string(200, '\n') + "#6\n";
+                VcdPieces pieces;
+                pieces.baseline_only = baseline_only;
+                const VcdTrace t = VcdTrace::parse(text, pieces).value();
+                EXPECT_EQ(t.signal_value("a", 0), c.a) << '"' << c.line << '"' << (baseline_only ? " (baseline)" : "");
+                EXPECT_EQ(t.signal_value("b", 0), c.b) << '"' << c.line << '"' << (baseline_only ? " (baseline)" : "");
+            }
         }
     }
 }

@@ -65,7 +65,9 @@ struct FdGuard {
 class VcdLoader {
 public:
     VcdLoader(bool in_parallel, VcdPieces pieces) : in_parallel_(in_parallel), pieces_(pieces) {
-        if (!in_parallel_) parts_.emplace_back(header_.codes(), &header_);
+        if (in_parallel_) return;
+        parts_.emplace_back(header_.codes(), &header_);
+        if (pieces_.baseline_only) parts_.back().read_baseline_only();
     }
     VcdLoader(const VcdLoader&) = delete;
     VcdLoader& operator=(const VcdLoader&) = delete;
@@ -100,6 +102,7 @@ public:
             parts_.emplace_back(header_.codes(), nullptr, shared_blocks_);
             parts_.back().expect_timestamps(pieces[k].size());
             parts_.back().expect_ids(header_.id_count());
+            if (pieces_.baseline_only) parts_.back().read_baseline_only();
         }
         parallel_(pieces.size() + alongside_count, [&](size_t k) {
             if (k >= pieces.size()) return alongside(k - pieces.size());
@@ -308,11 +311,11 @@ Result<VcdTrace, std::string> VcdTrace::parse(std::string_view text, VcdPieces p
         loader.feed_lines(text);
         if (!loader.needs_reading_in_order()) return std::move(loader).finish();
     }
-    return parse_in_order(text);
+    return parse_in_order(text, pieces);
 }
 
-Result<VcdTrace, std::string> VcdTrace::parse_in_order(std::string_view text) {
-    VcdLoader loader(false, VcdPieces{});
+Result<VcdTrace, std::string> VcdTrace::parse_in_order(std::string_view text, VcdPieces pieces) {
+    VcdLoader loader(false, pieces);
     loader.feed_lines(text);
     return std::move(loader).finish();
 }
@@ -326,7 +329,7 @@ Result<VcdTrace, std::string> VcdTrace::from_file(const std::string& path, VcdPi
         if (!fed.ok()) return make_err(std::move(fed).error());
         if (!loader.needs_reading_in_order()) return std::move(loader).finish();
     }
-    VcdLoader loader(false, VcdPieces{});
+    VcdLoader loader(false, pieces);
     auto fed = feed_file(path, pieces.block_bytes, loader);
     if (!fed.ok()) return make_err(std::move(fed).error());
     return std::move(loader).finish();

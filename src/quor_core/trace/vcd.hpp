@@ -23,6 +23,7 @@ struct VcdPieces {
     size_t min_bytes = size_t{1} << 20;     // no stretch much shorter than this
     size_t max_count = 0;                   // stretches per block of lines; 0: one per worker
     size_t block_bytes = size_t{16} << 20;  // a file is read this much at a time, at most
+    bool baseline_only = false;             // lines read without the wider vector instructions
 };
 
 class VcdTrace final : public Trace {
@@ -30,7 +31,7 @@ public:
     static Result<VcdTrace, std::string> from_file(const std::string& path, VcdPieces pieces = {});
     static Result<VcdTrace, std::string> parse(std::string_view text, VcdPieces pieces = {});
     // Reads the text in order on the calling thread (the reference the cut reading must match).
-    static Result<VcdTrace, std::string> parse_in_order(std::string_view text);
+    static Result<VcdTrace, std::string> parse_in_order(std::string_view text, VcdPieces pieces = {});
 
     std::span<const std::string> signal_names() const override { return signal_names_; }
     std::span<const std::string> scopes() const override { return scopes_; }

@@ -9,6 +9,7 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 namespace quor_core::trace {
@@ -52,22 +53,59 @@ struct BitRun {
 #if defined(__SSE2__)
 constexpr unsigned kBitsPerStep = 16;
 
-// The leading '0'/'1' characters of the next 64 bytes: how many there are (64 when all are),
-// and a mask with bit i set where character i is '1'. No branch depends on the count, which
-// varies from line to line.
-BitRun leading_bits_64(const char* p) {
-    uint64_t ones = 0;
-    uint64_t digits = 0;
-    for (unsigned k = 0; k < 4; ++k) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
-        const __m128i is_one = _mm_cmpeq_epi8(v, _mm_set1_epi8('1'));
-        const __m128i is_digit = _mm_or_si128(is_one, _mm_cmpeq_epi8(v, _mm_set1_epi8('0')));
-        ones |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(is_one))) << (16 * k);
-        digits |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(is_digit))) << (16 * k);
+// The leading '0'/'1' characters of the next 64 bytes, read at once: how many there are (64 when
+// all are), and their value, the first character most significant. No branch depends on the
+// count, which varies from line to line. One policy per instruction set: the caller's code is
+// compiled once for each (see VcdSampleParser::feed).
+struct DigitRun {
+    unsigned count;
+    uint64_t value;
+};
+
+struct Sse2Digits {
+    [[gnu::always_inline]] static DigitRun leading_64(const char* p) {
+        uint64_t ones = 0;
+        uint64_t digits = 0;
+        for (unsigned k = 0; k < 4; ++k) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+            const __m128i is_one = _mm_cmpeq_epi8(v, _mm_set1_epi8('1'));
+            // '0' and '1' are the only bytes that become '1' with their lowest bit set.
+            const __m128i is_digit = _mm_cmpeq_epi8(_mm_or_si128(v, _mm_set1_epi8(1)), _mm_set1_epi8('1'));
+            ones |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(is_one))) << (16 * k);
+            digits |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(is_digit))) << (16 * k);
+        }
+        const unsigned count = digits == UINT64_MAX ? 64 : static_cast<unsigned>(std::countr_zero(~digits));
+        // Bit i of ones is character i; reversed, the count leading characters are the top bits.
+        const uint64_t value = count == 0 ? 0 : reverse_bits(ones) >> (64 - count);
+        return {count, value};
     }
-    const unsigned count = digits == UINT64_MAX ? 64 : static_cast<unsigned>(std::countr_zero(~digits));
-    return {count, ones};
-}
+};
+
+struct Avx2Digits {
+    // The 32 bytes at p, last first.
+    __attribute__((target("avx2"))) static __m256i load_reversed(const char* p) {
+        const __m256i within_lanes = _mm256_setr_epi8(15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0,  //
+                                                      15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
+        const __m256i v = _mm256_shuffle_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)), within_lanes);
+        return _mm256_permute4x64_epi64(v, 0x4E);  // swaps the two lanes
+    }
+    __attribute__((target("avx2"))) static uint64_t mask(__m256i m) {
+        return static_cast<uint32_t>(_mm256_movemask_epi8(m));
+    }
+    __attribute__((target("avx2"))) static DigitRun leading_64(const char* p) {
+        // Read last character first, so bit 63 - i of each mask is character i.
+        const __m256i low = load_reversed(p + 32);
+        const __m256i high = load_reversed(p);
+        const __m256i one = _mm256_set1_epi8('1');
+        const __m256i lowest_bit = _mm256_set1_epi8(1);
+        const uint64_t ones = mask(_mm256_cmpeq_epi8(low, one)) | mask(_mm256_cmpeq_epi8(high, one)) << 32;
+        const uint64_t digits = mask(_mm256_cmpeq_epi8(_mm256_or_si256(low, lowest_bit), one)) |
+                                mask(_mm256_cmpeq_epi8(_mm256_or_si256(high, lowest_bit), one)) << 32;
+        const unsigned count = digits == UINT64_MAX ? 64 : static_cast<unsigned>(std::countl_zero(~digits));
+        const uint64_t value = count == 0 ? 0 : ones >> (64 - count);
+        return {count, value};
+    }
+};
 
 BitRun leading_bits(const char* p) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
@@ -103,23 +141,6 @@ VcdSampleParser::VcdSampleParser(const VcdCodeTable& codes, VcdHeader* header,
 
 void VcdSampleParser::expect_bytes(uint64_t bytes) {
     builder_.reserve(static_cast<size_t>(std::min<uint64_t>(bytes / 16, uint64_t{1} << 28)));
-}
-
-void VcdSampleParser::feed(std::string_view block, bool ascii) {
-    const char* p = block.data();
-    const char* const end = p + block.size();
-    while (p < end) {
-        if (const char* next = read_common_line(p, end)) {
-            p = next;
-            continue;
-        }
-        const void* nl = std::memchr(p, '\n', static_cast<size_t>(end - p));
-        const char* line_end = nl ? static_cast<const char*>(nl) : end;
-        const std::string_view line(p, static_cast<size_t>(line_end - p));
-        p = nl ? line_end + 1 : end;
-        if (!ascii && !util::is_valid_utf8(line)) continue;
-        handle_line(line);
-    }
 }
 
 // Reads an identifier code that runs to the line feed; every byte must be printable ASCII other
@@ -168,6 +189,7 @@ void VcdSampleParser::feed(std::string_view block, bool ascii) {
     return q + 1;
 }
 
+template <typename Digits>
 [[gnu::always_inline]] inline const char* VcdSampleParser::read_common_line(const char* p, const char* end) {
     const char first = *p;
     if (first == '0' || first == '1') {
@@ -179,31 +201,34 @@ void VcdSampleParser::feed(std::string_view block, bool ascii) {
         return next;
     }
     if (first == 'b') {
-        // Bits are gathered first character lowest, then reversed once.
         const char* q = p + 1;
-        uint64_t reversed = 0;
         unsigned width = 0;
+        uint64_t value = 0;
 #if defined(__SSE2__)
         if (end - q > 64) {  // 64 characters, and the one after them, can be read
-            const BitRun run = leading_bits_64(q);
+            const DigitRun run = Digits::leading_64(q);
             if (run.count == 64 && static_cast<unsigned char>(q[64] - '0') <= 1) return nullptr;  // wider than 64 bits
             width = run.count;
-            reversed = run.count == 64 ? run.ones : run.ones & ((uint64_t{1} << run.count) - 1);
+            value = run.value;
             q += run.count;
         } else
 #endif
-        for (;;) {
-            if (end - q < static_cast<std::ptrdiff_t>(kBitsPerStep)) return nullptr;
-            const BitRun run = leading_bits(q);
-            if (run.count == 0) break;
-            if (width + run.count > 64) return nullptr;
-            reversed |= (run.ones & ((uint64_t{1} << run.count) - 1)) << width;
-            width += run.count;
-            q += run.count;
-            if (run.count < kBitsPerStep) break;
+        {
+            // Bits are gathered first character lowest, then reversed once.
+            uint64_t reversed = 0;
+            for (;;) {
+                if (end - q < static_cast<std::ptrdiff_t>(kBitsPerStep)) return nullptr;
+                const BitRun run = leading_bits(q);
+                if (run.count == 0) break;
+                if (width + run.count > 64) return nullptr;
+                reversed |= (run.ones & ((uint64_t{1} << run.count) - 1)) << width;
+                width += run.count;
+                q += run.count;
+                if (run.count < kBitsPerStep) break;
+            }
+            if (width > 0) value = reverse_bits(reversed) >> (64 - width);
         }
         if (width == 0 || *q != ' ') return read_four_state_vector(p, end);
-        const uint64_t value = reverse_bits(reversed) >> (64 - width);
         uint32_t id = kNoId;
         const char* next = read_code(q + 1, end, id);
         if (next && id != kNoId && recording()) {
@@ -325,6 +350,39 @@ const char* VcdSampleParser::read_four_state_vector(const char* p, const char* e
     }
     return next;
 }
+
+template <typename Digits>
+[[gnu::always_inline]] inline void VcdSampleParser::feed_with(std::string_view block, bool ascii) {
+    const char* p = block.data();
+    const char* const end = p + block.size();
+    while (p < end) {
+        if (const char* next = read_common_line<Digits>(p, end)) {
+            p = next;
+            continue;
+        }
+        const void* nl = std::memchr(p, '\n', static_cast<size_t>(end - p));
+        const char* line_end = nl ? static_cast<const char*>(nl) : end;
+        const std::string_view line(p, static_cast<size_t>(line_end - p));
+        p = nl ? line_end + 1 : end;
+        if (!ascii && !util::is_valid_utf8(line)) continue;
+        handle_line(line);
+    }
+}
+
+#if defined(__SSE2__)
+__attribute__((target("avx2"))) void VcdSampleParser::feed_avx2(std::string_view block, bool ascii) {
+    feed_with<Avx2Digits>(block, ascii);
+}
+
+void VcdSampleParser::feed(std::string_view block, bool ascii) {
+    // The whole reading loop is compiled for each instruction set, so the vector reads inline.
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2 && !baseline_only_) return feed_avx2(block, ascii);
+    feed_with<Sse2Digits>(block, ascii);
+}
+#else
+void VcdSampleParser::feed(std::string_view block, bool ascii) { feed_with<void>(block, ascii); }
+#endif
 
 void VcdSampleParser::handle_line(std::string_view raw) {
     const std::string_view line = trim_vcd_line(raw);

@@ -33,6 +33,9 @@ public:
     void expect_timestamps(size_t bytes) { timestamps_.reserve(bytes / 16); }
     // Signals 0 .. ids - 1 are declared: their change logs are set up at once.
     void expect_ids(uint32_t ids) { builder_.expect_ids(ids); }
+    // Reads with the baseline instruction set only, also where wider vector instructions exist
+    // (tests compare the two).
+    void read_baseline_only() { baseline_only_ = true; }
     // Reads whole lines; the last may lack its line feed only at the end of the text. ascii tells
     // that block holds no byte >= 0x80, so no line needs UTF-8 validation.
     void feed(std::string_view block, bool ascii);
@@ -51,7 +54,11 @@ private:
     }
     // Reads one line in its most common exact form ("#123", "1!", "b0101 !", each ending in a
     // line feed) and returns the start of the next line; nullptr when the line is anything else.
+    template <typename Digits>
     const char* read_common_line(const char* p, const char* end);
+    template <typename Digits>
+    void feed_with(std::string_view block, bool ascii);
+    void feed_avx2(std::string_view block, bool ascii);
     const char* read_code(const char* p, const char* end, uint32_t& id) const;
     const char* read_four_state_vector(const char* p, const char* end);
     void handle_line(std::string_view raw);
@@ -66,6 +73,7 @@ private:
     uint64_t samples_ = 0;  // timestamps_.size(): the index changes are recorded at
     bool recording_;        // a stretch records from its start, a whole text from its first timestamp
     bool saw_declaration_ = false;
+    bool baseline_only_ = false;
 };
 
 }  // namespace quor_core::trace
