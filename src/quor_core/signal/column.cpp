@@ -247,7 +247,8 @@ Column ColumnWriter::finish() && {
         std::memcpy(kinds, kinds_.data(), runs);
         col.kinds_ = std::span<const uint8_t>(kinds, runs);
     }
-    heap_.shrink_to_fit();
+    // Values held in a column of their own size; a reservation that fit (nearly all) is kept.
+    if (heap_.capacity() - heap_.size() > heap_.size() / 8) heap_.shrink_to_fit();
     col.heap_ = std::move(heap_);
     return col;
 }

@@ -131,6 +131,8 @@ public:
     void reserve(size_t runs) {
         if (runs > payload_.size()) grow_to(runs);
     }
+    // Room for this many Wide, FourState and Text values.
+    void reserve_heap(size_t values) { heap_.reserve(values); }
 
     void append(uint64_t start, const ValueRef& value) {
         if (value.kind() == ValueKind::Uint || value.kind() == ValueKind::Real || value.kind() == ValueKind::Unknown) {

@@ -1,13 +1,24 @@
 #include "signal/column_builder.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 namespace quor_core::signal {
 
 namespace {
 
-bool on_heap(ValueKind k) { return k != ValueKind::Uint && k != ValueKind::Real && k != ValueKind::Unknown; }
+// The kind of a change that is a four-state record in a change log: its payload is the record's
+// address. Never stored in a column; freezing makes it a FourState value.
+constexpr auto kLogFourState = static_cast<ValueKind>(6);
+
+// Kept as SignalValue objects in a column: Wide, FourState (from a heap or a log record), Text.
+bool on_heap(ValueKind k) {
+    constexpr unsigned kHeapKinds = 1u << static_cast<unsigned>(ValueKind::Wide) |
+                                    1u << static_cast<unsigned>(ValueKind::FourState) |
+                                    1u << static_cast<unsigned>(ValueKind::Text) | 1u << static_cast<unsigned>(kLogFourState);
+    return (kHeapKinds >> static_cast<unsigned>(k)) & 1;
+}
 
 uint64_t load_u64(const uint8_t* p) {
     uint64_t v = 0;
@@ -42,14 +53,34 @@ constexpr uint64_t kValueMask[9] = {0,
                                     0xFFFFFFFFFFFFFFULL,
                                     ~uint64_t{0}};
 
+// Byte i of entry b is bit i of b.
+constexpr std::array<uint64_t, 256> kSpreadBits = [] {
+    std::array<uint64_t, 256> t{};
+    for (unsigned b = 0; b < 256; ++b) {
+        for (unsigned i = 0; i < 8; ++i) t[b] |= uint64_t{(b >> i) & 1} << (8 * i);
+    }
+    return t;
+}();
+
+void store_bytes_le(uint8_t* p, uint64_t v) {
+    if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+    std::memcpy(p, &v, sizeof v);
+}
+
 // The value of a four-state record in a change log.
 SignalValue four_state_of(const uint8_t* record) {
     const unsigned width = record[0];
     const unsigned bytes = (width + 7) / 8;
     const uint64_t low = load_u64(record + 1) & kValueMask[bytes];
     const uint64_t high = load_u64(record + 1 + bytes) & kValueMask[bytes];
-    std::vector<uint8_t> bits(width);
-    for (unsigned i = 0; i < width; ++i) bits[i] = static_cast<uint8_t>(((low >> i) & 1) | (((high >> i) & 1) << 1));
+    // Eight bit codes at a time: each plane's byte spread to one bit per byte, the high plane
+    // shifted to the second bit. Whole words are written, then the vector cut to width.
+    std::vector<uint8_t> bits((width + 7) / 8 * 8);
+    for (unsigned i = 0; i < width; i += 8) {
+        const uint64_t codes = kSpreadBits[(low >> i) & 0xFF] | kSpreadBits[(high >> i) & 0xFF] << 1;
+        store_bytes_le(bits.data() + i, codes);
+    }
+    bits.resize(width);
     return SignalValue::four_state(std::move(bits));
 }
 
@@ -67,7 +98,9 @@ void ColumnBuilder::set(uint32_t id, uint64_t index, SignalValue value) {
         case ValueKind::Unknown: open_record(chain_for(id), index, kUnknownForm, 0); return;
         default: {
             const uint64_t at = heap_.size();
-            uint8_t* p = open_record(chain_for(id), index, kHeapForm, 1 + varint_size(at));
+            Chain& c = chain_for(id);
+            c.heap_values += c.heap_values != UINT32_MAX;
+            uint8_t* p = open_record(c, index, kHeapForm, 1 + varint_size(at));
             *p = static_cast<uint8_t>(value.kind());
             put_varint(p + 1, at);
             heap_.push_back(std::move(value));
@@ -79,7 +112,9 @@ void ColumnBuilder::set(uint32_t id, uint64_t index, SignalValue value) {
 void ColumnBuilder::set_four_state(uint32_t id, uint64_t index, unsigned width, uint64_t low, uint64_t high) {
     if (index > kMaxIndex || width == 0 || width > 64) return;
     const unsigned bytes = (width + 7) / 8;
-    uint8_t* p = open_record(chain_for(id), index, kFourStateForm, 1 + 2 * bytes);
+    Chain& c = chain_for(id);
+    c.heap_values += c.heap_values != UINT32_MAX;
+    uint8_t* p = open_record(c, index, kFourStateForm, 1 + 2 * bytes);
     p[0] = static_cast<uint8_t>(width);
     store_le(p + 1, low);  // the high plane then overwrites what spilled past the low one
     store_le(p + 1 + bytes, high);
@@ -225,8 +260,8 @@ template <typename F>
                 change.payload = load_u64(p);
                 p += 8;
             } else if (form == kFourStateForm) {
-                change.kind = ValueKind::FourState;
-                change.record = p;
+                change.kind = kLogFourState;
+                change.payload = reinterpret_cast<uintptr_t>(p);
                 p += 1 + 2 * ((p[0] + 7u) / 8);
             } else {
                 change.kind = static_cast<ValueKind>(*p++);
@@ -259,10 +294,11 @@ bool ColumnBuilder::in_index_order(std::span<const Source> sources) {
 // later change at its index replaces it. This runs for nearly every change of a load, so its
 // state lives in locals of one inlined loop (kept in an object, it went through memory).
 template <typename Each>
-Column ColumnBuilder::build_in_order(Each&& each, size_t changes, uint64_t length, FillRule rule,
+Column ColumnBuilder::build_in_order(Each&& each, size_t changes, size_t heap_values, uint64_t length, FillRule rule,
                                      std::vector<SignalValue>& heap, const std::shared_ptr<util::Arena>& arena) {
     ColumnWriter writer(length, arena);
     writer.reserve(changes + 1);  // a leading Unknown run, then at most one run per change
+    writer.reserve_heap(heap_values);
     InlineRunAppender runs(writer);
     bool started = false;
     bool pending = false;
@@ -276,7 +312,8 @@ Column ColumnBuilder::build_in_order(Each&& each, size_t changes, uint64_t lengt
         }
         if (on_heap(held.kind)) [[unlikely]] {
             runs.sync();
-            writer.append(held.index, held.record ? four_state_of(held.record) : std::move(heap[held.payload]));
+            writer.append(held.index, held.kind == kLogFourState ? four_state_of(reinterpret_cast<const uint8_t*>(held.payload))
+                                                                  : std::move(heap[held.payload]));
             runs.load();
         } else {
             runs.append(held.index, held.kind, held.payload);
@@ -294,21 +331,21 @@ Column ColumnBuilder::build_in_order(Each&& each, size_t changes, uint64_t lengt
     return std::move(writer).finish();
 }
 
-Column ColumnBuilder::build_from_sources(std::span<const Source> sources, size_t changes, uint64_t length,
-                                         FillRule rule, std::vector<SignalValue>& heap,
+Column ColumnBuilder::build_from_sources(std::span<const Source> sources, size_t changes, size_t heap_values,
+                                         uint64_t length, FillRule rule, std::vector<SignalValue>& heap,
                                          const std::shared_ptr<util::Arena>& arena) {
     const auto each = [&](auto&& take) __attribute__((always_inline)) {
         for (const Source& s : sources) {
             if (!s.part->for_each_change(*s.chain, s.shift, s.heap_base, take)) return;
         }
     };
-    return build_in_order(each, changes, length, rule, heap, arena);
+    return build_in_order(each, changes, heap_values, length, rule, heap, arena);
 }
 
 // Changes out of index order: a decoded copy is sorted (stably, so a later change at an index
 // still replaces an earlier one) and then read as in-order changes.
-Column ColumnBuilder::build_sorted(std::span<const Source> sources, std::vector<Change>& scratch, uint64_t length,
-                                   FillRule rule, std::vector<SignalValue>& heap,
+Column ColumnBuilder::build_sorted(std::span<const Source> sources, std::vector<Change>& scratch, size_t heap_values,
+                                   uint64_t length, FillRule rule, std::vector<SignalValue>& heap,
                                    const std::shared_ptr<util::Arena>& arena) {
     scratch.clear();
     for (const Source& s : sources) {
@@ -323,7 +360,7 @@ Column ColumnBuilder::build_sorted(std::span<const Source> sources, std::vector<
             if (!take(change)) return;
         }
     };
-    return build_in_order(each, scratch.size(), length, rule, heap, arena);
+    return build_in_order(each, scratch.size(), heap_values, length, rule, heap, arena);
 }
 
 ColumnStore ColumnBuilder::freeze(uint64_t num_indices, const ParallelFor& parallel) && {
@@ -370,17 +407,22 @@ ColumnStore ColumnBuilder::freeze_parts(std::span<ColumnBuilder> parts, std::spa
     if (!arena) arena = std::make_shared<util::Arena>();  // the arrays of all columns
     const auto id_at = [&](size_t i) { return static_cast<uint32_t>(i < direct_ids ? i : far_ids[i - direct_ids]); };
     // One signal's chains in all parts, with their change count.
+    struct Counts {
+        size_t changes = 0;
+        size_t heap_values = 0;
+    };
     const auto gather = [&](uint32_t id, std::vector<Source>& sources) {
         sources.clear();
-        size_t count = 0;
+        Counts counts;
         for (size_t k = 0; k < parts.size(); ++k) {
             if (const Chain* c = parts[k].chain_if(id)) {
                 sources.push_back({&parts[k], c, shifts[k], heap_base[k]});
-                count += c->count;
+                counts.changes += c->count;
+                counts.heap_values += c->heap_values;
                 parts[k].prefetch_start(*c);
             }
         }
-        return count;
+        return counts;
     };
     // A small store is built by this thread alone in less time than the workers take to wake.
     constexpr size_t kChangesWorthSharing = size_t{1} << 16;
@@ -390,15 +432,16 @@ ColumnStore ColumnBuilder::freeze_parts(std::span<ColumnBuilder> parts, std::spa
         std::vector<Source> sources, ahead;
         std::vector<Change> scratch;  // a copy to sort, for changes out of index order
         const size_t first = piece * total / pieces, stop = (piece + 1) * total / pieces;
-        size_t ahead_count = first < stop ? gather(id_at(first), ahead) : 0;
+        Counts ahead_counts = first < stop ? gather(id_at(first), ahead) : Counts{};
         for (size_t i = first; i < stop; ++i) {
             std::swap(sources, ahead);
-            const size_t count = ahead_count;
-            if (i + 1 < stop) ahead_count = gather(id_at(i + 1), ahead);
+            const Counts counts = ahead_counts;
+            if (i + 1 < stop) ahead_counts = gather(id_at(i + 1), ahead);
             if (sources.empty()) continue;
-            Column column = in_index_order(sources)
-                                ? build_from_sources(sources, count, num_indices, rule, heap, arena)
-                                : build_sorted(sources, scratch, num_indices, rule, heap, arena);
+            Column column =
+                in_index_order(sources)
+                    ? build_from_sources(sources, counts.changes, counts.heap_values, num_indices, rule, heap, arena)
+                    : build_sorted(sources, scratch, counts.heap_values, num_indices, rule, heap, arena);
             (i < direct_ids ? columns[i] : far_columns[i - direct_ids]) = std::move(column);
         }
     });

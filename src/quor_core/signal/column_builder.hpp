@@ -131,14 +131,14 @@ private:
         uint64_t count = 0;       // records
         uint32_t first = kNone;
         uint32_t last = kNone;
-        bool ordered = true;  // no record steps back
+        bool ordered = true;       // no record steps back
+        uint32_t heap_values = 0;  // records that become heap values (a size hint for freezing)
     };
     // One decoded change.
     struct Change {
         uint64_t index;
         ValueKind kind;
-        uint64_t payload;                  // Uint value, Real bits, or index into a heap
-        const uint8_t* record = nullptr;   // a four-state record in the log, instead of a heap value
+        uint64_t payload;  // Uint value, Real bits, index into a heap, or a log record's address
     };
     static constexpr uint32_t kNone = UINT32_MAX;
     static constexpr unsigned kMaxHeader = 10;  // a varint of up to 64 bits
@@ -212,11 +212,13 @@ private:
     // The recorded order of sources is ascending index order (equal indices may repeat).
     static bool in_index_order(std::span<const Source> sources);
     template <typename Each>
-    static Column build_in_order(Each&& each, size_t changes, uint64_t length, FillRule rule,
+    static Column build_in_order(Each&& each, size_t changes, size_t heap_values, uint64_t length, FillRule rule,
                                  std::vector<SignalValue>& heap, const std::shared_ptr<util::Arena>& arena);
-    static Column build_from_sources(std::span<const Source> sources, size_t changes, uint64_t length, FillRule rule,
+    static Column build_from_sources(std::span<const Source> sources, size_t changes, size_t heap_values, uint64_t length,
+                                     FillRule rule,
                                      std::vector<SignalValue>& heap, const std::shared_ptr<util::Arena>& arena);
-    static Column build_sorted(std::span<const Source> sources, std::vector<Change>& scratch, uint64_t length,
+    static Column build_sorted(std::span<const Source> sources, std::vector<Change>& scratch, size_t heap_values,
+                               uint64_t length,
                                FillRule rule, std::vector<SignalValue>& heap,
                                const std::shared_ptr<util::Arena>& arena);
 
