@@ -207,6 +207,21 @@ public:
         runs_ += !same;
         last_kind_ = kind;
     }
+    // As append for a Uint, with fewer checks on the way.
+    [[gnu::always_inline]] void append_uint(uint64_t start, uint64_t payload) {
+        if (runs_ >= fast_runs_) [[unlikely]] {
+            sync();
+            const bool done = w_.prepare_inline(ValueKind::Uint, payload);
+            load();
+            if (done) return;
+        }
+        const bool same = (payload == payloads_[runs_ - 1]) & (last_kind_ == ValueKind::Uint);
+        payloads_[runs_] = payload;
+        if (kinds_ != nullptr) kinds_[runs_] = static_cast<uint8_t>(ValueKind::Uint);
+        starts_[start >> 6] |= uint64_t{!same} << (start & 63);
+        runs_ += !same;
+        last_kind_ = ValueKind::Uint;
+    }
     void sync() {
         w_.runs_ = runs_;
         w_.last_kind_ = last_kind_;
@@ -218,6 +233,9 @@ public:
         starts_ = w_.starts_;
         runs_ = w_.runs_;
         last_kind_ = w_.last_kind_;
+        // Below this many runs, a Uint run needs no preparing: there is a run before it, room
+        // after it, and run-start bits to mark.
+        fast_runs_ = runs_ > 0 && starts_ != nullptr ? capacity_ : 0;
     }
 
 private:
@@ -227,6 +245,7 @@ private:
     uint8_t* kinds_ = nullptr;
     uint64_t* starts_ = nullptr;
     size_t runs_ = 0;
+    size_t fast_runs_ = 0;
     ValueKind last_kind_ = ValueKind::Uint;
 };
 

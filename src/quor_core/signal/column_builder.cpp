@@ -301,16 +301,21 @@ Column ColumnBuilder::build_in_order(Each&& each, size_t changes, size_t heap_va
     writer.reserve_heap(heap_values);
     InlineRunAppender runs(writer);
     bool started = false;
-    bool pending = false;
-    Change held{0, ValueKind::Unknown, 0};
+    // No change is held yet: an index no change has (changes lie below length).
+    constexpr uint64_t kNothingHeld = UINT64_MAX;
+    Change held{kNothingHeld, ValueKind::Unknown, 0};
     const auto write_held = [&]() __attribute__((always_inline)) {
+        // Nearly every change: a two-state value after the first.
+        if (held.kind == ValueKind::Uint && started) [[likely]]
+            return runs.append_uint(held.index, held.payload);
+        if (held.index == kNothingHeld) return;
         if (held.kind == ValueKind::Unknown && rule == FillRule::SetThenFill) return;  // filled over
-        if (!started) [[unlikely]] {
+        if (!started) {
             // What precedes the first value reads as Unknown.
             if (held.index > 0) runs.append(0, ValueKind::Unknown, 0);
             started = true;
         }
-        if (on_heap(held.kind)) [[unlikely]] {
+        if (on_heap(held.kind)) {
             runs.sync();
             writer.append(held.index, held.kind == kLogFourState ? four_state_of(reinterpret_cast<const uint8_t*>(held.payload))
                                                                   : std::move(heap[held.payload]));
@@ -321,12 +326,11 @@ Column ColumnBuilder::build_in_order(Each&& each, size_t changes, size_t heap_va
     };
     each([&](const Change& change) __attribute__((always_inline)) {
         if (change.index >= length) return false;  // the rest is past the trace
-        if (pending && change.index != held.index) write_held();
-        pending = true;
+        if (change.index != held.index) write_held();
         held = change;
         return true;
     });
-    if (pending) write_held();
+    write_held();
     runs.sync();
     return std::move(writer).finish();
 }
