@@ -196,7 +196,7 @@ template <typename Digits>
         uint32_t id = kNoId;
         const char* next = read_code(p + 1, end, id);
         if (next && id != kNoId && recording()) {
-            builder_.set_uint(id, samples_, static_cast<uint64_t>(first - '0'));
+            builder_.set_uint_ascending(id, samples_, static_cast<uint64_t>(first - '0'));
         }
         return next;
     }
@@ -232,7 +232,7 @@ template <typename Digits>
         uint32_t id = kNoId;
         const char* next = read_code(q + 1, end, id);
         if (next && id != kNoId && recording()) {
-            builder_.set_uint(id, samples_, value);
+            builder_.set_uint_ascending(id, samples_, value);
         }
         return next;
     }
