@@ -94,6 +94,9 @@ TEST(VcdPieces, AnyCutReadsLikeTheWholeText) {
                              (baseline_only ? ", baseline instructions" : ""));
                 VcdPieces pieces{1, count};
                 pieces.baseline_only = baseline_only;
+                // Short steps and tails: idle readers take tails of other stretches.
+                pieces.step_bytes = 64;
+                pieces.min_steal_bytes = baseline_only ? 256 : 2;
                 expect_same(VcdTrace::parse(text, pieces).value(), want);
             }
         }
@@ -119,6 +122,8 @@ TEST(VcdFile, BlocksAndSlicesReadLikeTheWholeText) {
         SCOPED_TRACE("blocks of " + std::to_string(block) + " bytes");
         VcdPieces pieces;
         pieces.block_bytes = block;
+        pieces.step_bytes = block >> 6;
+        pieces.min_steal_bytes = block >> 4;
         expect_same(VcdTrace::from_file(path, pieces).value(), want);
     }
     std::remove(path.c_str());

@@ -17,6 +17,7 @@
 
 #include "eval/pool.hpp"
 #include "trace/pool_parallel.hpp"
+#include "trace/stretch_schedule.hpp"
 #include "trace/vcd_samples.hpp"
 #include "util/huge_pages.hpp"
 #include "util/os_error.hpp"
@@ -97,17 +98,40 @@ public:
             lines.remove_prefix(first_time);
         }
         const std::vector<std::string_view> pieces = cut_at_lines(lines);
+        const size_t workers = std::max<size_t>(1, eval::WorkerPool::instance().size());
+        StretchSchedule schedule(lines, pieces, pieces_.step_bytes, pieces_.min_steal_bytes, 4 * workers);
+        // A part per stretch, made before the workers start, also for those stealing may make.
         const size_t base = parts_.size();
-        for (size_t k = 0; k < pieces.size(); ++k) {
+        for (size_t k = 0; k < pieces.size() + 4 * workers; ++k) {
             parts_.emplace_back(header_.codes(), nullptr, shared_blocks_);
-            parts_.back().expect_timestamps(pieces[k].size());
-            parts_.back().expect_ids(header_.id_count());
             if (pieces_.baseline_only) parts_.back().read_baseline_only();
         }
+        const auto prepare = [&](size_t k, size_t bytes) {
+            parts_[base + k].expect_timestamps(bytes);
+            parts_[base + k].expect_ids(header_.id_count());
+        };
+        for (size_t k = 0; k < pieces.size(); ++k) prepare(k, pieces[k].size());
+        const auto read = [&](size_t k, std::string_view text) { parts_[base + k].feed(text, all_ascii(text)); };
+        // A thread with nothing left of its own reads the tails of others.
+        const auto read_others = [&] {
+            while (const auto stolen = schedule.steal()) {
+                prepare(stolen->index, stolen->bytes);
+                schedule.read_stretch(stolen->index, read);
+            }
+        };
         parallel_(pieces.size() + alongside_count, [&](size_t k) {
-            if (k >= pieces.size()) return alongside(k - pieces.size());
-            parts_[base + k].feed(pieces[k], all_ascii(pieces[k]));
+            if (k < pieces.size()) {
+                schedule.read_stretch(k, read);
+            } else {
+                alongside(k - pieces.size());
+            }
+            read_others();
         });
+        // The parts in text order; those stealing did not need are dropped.
+        std::vector<VcdSampleParser> made;
+        for (const size_t k : schedule.in_text_order()) made.push_back(std::move(parts_[base + k]));
+        parts_.erase(parts_.begin() + static_cast<std::ptrdiff_t>(base), parts_.end());
+        for (VcdSampleParser& part : made) parts_.push_back(std::move(part));
     }
 
     bool needs_reading_in_order() const {

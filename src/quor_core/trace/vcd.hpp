@@ -24,6 +24,8 @@ struct VcdPieces {
     size_t max_count = 0;                   // stretches per block of lines; 0: one per worker
     size_t block_bytes = size_t{16} << 20;  // a file is read this much at a time, at most
     bool baseline_only = false;             // lines read without the wider vector instructions
+    size_t step_bytes = size_t{256} << 10;  // a stretch is read this much at a time
+    size_t min_steal_bytes = size_t{512} << 10;  // an idle thread takes half of a tail this long
 };
 
 class VcdTrace final : public Trace {
