@@ -37,10 +37,13 @@ public:
     // The id of the code of one or two printable characters that starts a line: first and
     // second are the line's first two bytes, so a one-character code is followed by its line
     // feed. kEmpty when no signal has that code (or the bytes are no such code).
-    uint32_t find_pair(char first, char second) const {
+    uint32_t find_pair(char first, char second) const { return find_pair(pairs_.get(), first, second); }
+    // The same through the table of pairs_table(), which a reading loop keeps at hand.
+    static uint32_t find_pair(const uint32_t* pairs, char first, char second) {
         // The table holds id + 1, so an empty slot (0) gives kEmpty.
-        return pairs_ ? pairs_[pair_key(first, second)] - 1u : kEmpty;
+        return pairs ? pairs[pair_key(first, second)] - 1u : kEmpty;
     }
+    const uint32_t* pairs_table() const { return pairs_.get(); }
 
     // The id of a code of three characters, each given as its offset from '!' (below 94);
     // kEmpty when no signal has that code.

@@ -144,20 +144,24 @@ void VcdSampleParser::expect_bytes(uint64_t bytes) {
 }
 
 // Reads an identifier code that runs to the line feed; every byte must be printable ASCII other
-// than space, so the code needs no trimming. Sets id (kNoId for a code nobody declared) and
-// returns the start of the next line, or nullptr when the code does not have that form.
-[[gnu::always_inline]] inline const char* VcdSampleParser::read_code(const char* p, const char* end,
-                                                                     uint32_t& id) const {
+// than space, so the code needs no trimming. Gives the start of the next line (nullptr when the
+// code does not have that form) and the id (kNoId for a code nobody declared).
+[[gnu::always_inline]] inline VcdSampleParser::CodeRead VcdSampleParser::read_code(const char* p, const char* end,
+                                                                                   const uint32_t* pairs) const {
     // Codes of one or two characters, nearly all codes there are: the line's first two bytes
     // index the code table directly. Anything else (a longer code, a code nobody declared, a
-    // carriage return) is left to the paths below.
+    // carriage return) is left to the general reader.
     if (end - p >= 3) {
         const bool two = p[1] != '\n';
         if (p[1 + two] == '\n') {
-            id = codes_->find_pair(p[0], p[1]);
-            if (id != kNoId) return p + 2 + two;
+            const uint32_t id = VcdCodeTable::find_pair(pairs, p[0], p[1]);
+            if (id != kNoId) return {p + 2 + two, id};
         }
     }
+    return read_other_code(p, end);
+}
+
+VcdSampleParser::CodeRead VcdSampleParser::read_other_code(const char* p, const char* end) const {
     // Codes of three characters: find the line feed in one word and index the table without a loop.
     if (end - p >= 8) {
         uint64_t w = 0;
@@ -171,30 +175,26 @@ void VcdSampleParser::expect_bytes(uint64_t bytes) {
             const unsigned c0 = static_cast<unsigned char>(p[0]) - 0x21u;
             const unsigned c1 = static_cast<unsigned char>(p[1]) - 0x21u;
             const unsigned c2 = static_cast<unsigned char>(p[2]) - 0x21u;
-            if (c0 < 94 && c1 < 94 && c2 < 94) {
-                id = codes_->find_triple(c0, c1, c2);
-                return p + 4;
-            }
-            return nullptr;
+            if (c0 < 94 && c1 < 94 && c2 < 94) return {p + 4, codes_->find_triple(c0, c1, c2)};
+            return {nullptr, kNoId};
         }
     }
     const char* q = p;
     while (q < end && *q != '\n') {
-        if (static_cast<unsigned char>(*q - 0x21) > 0x7E - 0x21) return nullptr;
+        if (static_cast<unsigned char>(*q - 0x21) > 0x7E - 0x21) return {nullptr, kNoId};
         ++q;
     }
-    if (q == end || q == p) return nullptr;
+    if (q == end || q == p) return {nullptr, kNoId};
     const auto found = codes_->find(std::string_view(p, static_cast<size_t>(q - p)));
-    id = found ? *found : kNoId;
-    return q + 1;
+    return {q + 1, found ? *found : kNoId};
 }
 
 template <typename Digits>
-[[gnu::always_inline]] inline const char* VcdSampleParser::read_common_line(const char* p, const char* end) {
+[[gnu::always_inline]] inline const char* VcdSampleParser::read_common_line(const char* p, const char* end,
+                                                                             const uint32_t* pairs) {
     const char first = *p;
     if (first == '0' || first == '1') {
-        uint32_t id = kNoId;
-        const char* next = read_code(p + 1, end, id);
+        const auto [next, id] = read_code(p + 1, end, pairs);
         if (next && id != kNoId && recording()) {
             builder_.set_uint_ascending(id, samples_, static_cast<uint64_t>(first - '0'));
         }
@@ -229,16 +229,14 @@ template <typename Digits>
             if (width > 0) value = reverse_bits(reversed) >> (64 - width);
         }
         if (width == 0 || *q != ' ') return read_four_state_vector(p, end);
-        uint32_t id = kNoId;
-        const char* next = read_code(q + 1, end, id);
+        const auto [next, id] = read_code(q + 1, end, pairs);
         if (next && id != kNoId && recording()) {
             builder_.set_uint_ascending(id, samples_, value);
         }
         return next;
     }
     if (first == 'x' || first == 'X' || first == 'z' || first == 'Z') {
-        uint32_t id = kNoId;
-        const char* next = read_code(p + 1, end, id);
+        const auto [next, id] = read_code(p + 1, end, codes_->pairs_table());
         if (next && id != kNoId && recording()) {
             if (first == 'x' || first == 'X') {
                 builder_.set(id, samples_, SignalValue::unknown());
@@ -305,8 +303,7 @@ const char* VcdSampleParser::read_four_state_vector(const char* p, const char* e
         const unsigned width = digits == UINT64_MAX ? 64 : static_cast<unsigned>(std::countr_zero(~digits));
         const uint64_t keep = width == 64 ? UINT64_MAX : (uint64_t{1} << width) - 1;
         if (width > 0 && width < 64 && ((xs | zs) & keep) != 0 && q[width] == ' ') {
-            uint32_t id = kNoId;
-            const char* next = read_code(q + width + 1, end, id);
+            const auto [next, id] = read_code(q + width + 1, end, codes_->pairs_table());
             if (next && id != kNoId && recording()) {
                 builder_.set_four_state(id, samples_, width, (ones | zs) & keep, (xs | zs) & keep);
             }
@@ -338,8 +335,7 @@ const char* VcdSampleParser::read_four_state_vector(const char* p, const char* e
         break;
     }
     if (!four_state || q == end || *q != ' ') return nullptr;
-    uint32_t id = kNoId;
-    const char* next = read_code(q + 1, end, id);
+    const auto [next, id] = read_code(q + 1, end, codes_->pairs_table());
     if (next && id != kNoId && recording()) {
         const auto width = static_cast<unsigned>(q - (p + 1));
         if (width <= 64) {
@@ -355,8 +351,9 @@ template <typename Digits>
 [[gnu::always_inline]] inline void VcdSampleParser::feed_with(std::string_view block, bool ascii) {
     const char* p = block.data();
     const char* const end = p + block.size();
+    const uint32_t* const pairs = codes_->pairs_table();
     while (p < end) {
-        if (const char* next = read_common_line<Digits>(p, end)) {
+        if (const char* next = read_common_line<Digits>(p, end, pairs)) {
             p = next;
             continue;
         }

@@ -55,11 +55,18 @@ private:
     // Reads one line in its most common exact form ("#123", "1!", "b0101 !", each ending in a
     // line feed) and returns the start of the next line; nullptr when the line is anything else.
     template <typename Digits>
-    const char* read_common_line(const char* p, const char* end);
+    const char* read_common_line(const char* p, const char* end, const uint32_t* pairs);
     template <typename Digits>
     void feed_with(std::string_view block, bool ascii);
     void feed_avx2(std::string_view block, bool ascii);
-    const char* read_code(const char* p, const char* end, uint32_t& id) const;
+    // pairs: the code table's pairs_table(), passed down from the reading loop: stores into
+    // the change log may alias any member, so a member would be loaded again for every line.
+    struct CodeRead {
+        const char* next;
+        uint32_t id;
+    };
+    CodeRead read_code(const char* p, const char* end, const uint32_t* pairs) const;
+    CodeRead read_other_code(const char* p, const char* end) const;
     const char* read_four_state_vector(const char* p, const char* end);
     void handle_line(std::string_view raw);
     void handle_vector(std::string_view line);
