@@ -112,7 +112,7 @@ TEST(ColumnMemory, PayloadsReadBackAtEveryWidth) {
                 SignalValue v = SignalValue::uint(start == 1500 ? c.largest : (c.largest == 0 ? 0 : rng() % (c.largest / 2 + 1)));
                 if (c.mixed && start % 300 == 3) v = SignalValue::real(0.5 + static_cast<double>(start));
                 if (c.mixed && start % 300 == 6) v = SignalValue::unknown();
-                if (c.mixed && start % 300 == 9) v = SignalValue::text("t" + std::to_string(start));
+                if (c.mixed && start % 300 == 9) v = SignalValue::text(std::string("t").append(std::to_string(start)));
                 writer.append(start, SignalValue(v));
                 want.push_back(std::move(v));
             }
