@@ -62,13 +62,9 @@ constexpr std::array<uint64_t, 256> kSpreadBits = [] {
     return t;
 }();
 
-void store_bytes_le(uint8_t* p, uint64_t v) {
-    if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
-    std::memcpy(p, &v, sizeof v);
-}
+}  // namespace
 
-// The value of a four-state record in a change log.
-SignalValue four_state_of(const uint8_t* record) {
+SignalValue ColumnBuilder::four_state_of(const uint8_t* record) {
     const unsigned width = record[0];
     const unsigned bytes = (width + 7) / 8;
     const uint64_t low = load_u64(record + 1) & kValueMask[bytes];
@@ -78,13 +74,11 @@ SignalValue four_state_of(const uint8_t* record) {
     std::vector<uint8_t> bits((width + 7) / 8 * 8);
     for (unsigned i = 0; i < width; i += 8) {
         const uint64_t codes = kSpreadBits[(low >> i) & 0xFF] | kSpreadBits[(high >> i) & 0xFF] << 1;
-        store_bytes_le(bits.data() + i, codes);
+        store_le(bits.data() + i, codes);
     }
     bits.resize(width);
     return SignalValue::four_state(std::move(bits));
 }
-
-}  // namespace
 
 void ColumnBuilder::set(uint32_t id, uint64_t index, SignalValue value) {
     if (index > kMaxIndex) return;
@@ -98,9 +92,7 @@ void ColumnBuilder::set(uint32_t id, uint64_t index, SignalValue value) {
         case ValueKind::Unknown: open_record(chain_for(id), index, kUnknownForm, 0); return;
         default: {
             const uint64_t at = heap_.size();
-            Chain& c = chain_for(id);
-            c.heap_values += c.heap_values != UINT32_MAX;
-            uint8_t* p = open_record(c, index, kHeapForm, 1 + varint_size(at));
+            uint8_t* p = open_record(heap_chain_for(id), index, kHeapForm, 1 + varint_size(at));
             *p = static_cast<uint8_t>(value.kind());
             put_varint(p + 1, at);
             heap_.push_back(std::move(value));
@@ -112,9 +104,7 @@ void ColumnBuilder::set(uint32_t id, uint64_t index, SignalValue value) {
 void ColumnBuilder::set_four_state(uint32_t id, uint64_t index, unsigned width, uint64_t low, uint64_t high) {
     if (index > kMaxIndex || width == 0 || width > 64) return;
     const unsigned bytes = (width + 7) / 8;
-    Chain& c = chain_for(id);
-    c.heap_values += c.heap_values != UINT32_MAX;
-    uint8_t* p = open_record(c, index, kFourStateForm, 1 + 2 * bytes);
+    uint8_t* p = open_record(heap_chain_for(id), index, kFourStateForm, 1 + 2 * bytes);
     p[0] = static_cast<uint8_t>(width);
     store_le(p + 1, low);  // the high plane then overwrites what spilled past the low one
     store_le(p + 1 + bytes, high);

@@ -75,7 +75,7 @@ public:
     void set_four_state(uint32_t id, uint64_t index, unsigned width, uint64_t low, uint64_t high);
     void set_uint(uint32_t id, uint64_t index, uint64_t value) {
         if (index > kMaxIndex) return;  // past any trace that fits in memory
-        const unsigned bytes = value == 0 ? 0u : (static_cast<unsigned>(std::bit_width(value)) + 7) / 8;
+        const unsigned bytes = uint_bytes(value);
         store_le(open_record(chain_for(id), index, bytes, bytes), value);
     }
     // As set_uint, for a caller whose indices never fall below the signal's last one (a reader
@@ -83,9 +83,8 @@ public:
     void set_uint_ascending(uint32_t id, uint64_t index, uint64_t value) {
         if (id >= chain_count_ || index > kMaxIndex) [[unlikely]]
             return set_uint(id, index, value);
-        Chain& c = chains_[id];
-        const unsigned bytes = value == 0 ? 0u : (static_cast<unsigned>(std::bit_width(value)) + 7) / 8;
-        store_le(open_record_ascending(c, index, bytes, bytes), value);
+        const unsigned bytes = uint_bytes(value);
+        store_le(open_record_ascending(chains_[id], index, bytes, bytes), value);
     }
     // Freezes every column over [0, num_indices), through parallel when one is given.
     ColumnStore freeze(uint64_t num_indices, const ParallelFor& parallel = {}) &&;
@@ -166,6 +165,8 @@ private:
         if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
         std::memcpy(p, &v, sizeof v);
     }
+    // The bytes of a Uint record's value: as few as hold it, none for 0.
+    static unsigned uint_bytes(uint64_t v) { return v == 0 ? 0u : (static_cast<unsigned>(std::bit_width(v)) + 7) / 8; }
     static unsigned varint_size(uint64_t v) { return (static_cast<unsigned>(std::bit_width(v | 1)) + 6) / 7; }
     static uint8_t* put_varint(uint8_t* p, uint64_t v) {
         while (v >= 0x80) {
@@ -195,6 +196,14 @@ private:
         return p;
     }
     uint8_t* open_record_back(Chain& c, uint64_t index, unsigned form, unsigned bytes);
+    // The chain of a record that becomes a heap value when frozen, counted for the freeze.
+    Chain& heap_chain_for(uint32_t id) {
+        Chain& c = chain_for(id);
+        c.heap_values += c.heap_values != UINT32_MAX;
+        return c;
+    }
+    // The value of a four-state record in a change log.
+    static SignalValue four_state_of(const uint8_t* record);
     Chain& chain_for(uint32_t id) {
         if (id < kDirectIds) {
             if (id >= chain_count_) [[unlikely]]
