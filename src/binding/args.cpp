@@ -11,19 +11,35 @@ bool fail_type(const char* param, const char* what, PyObject* obj) {
     return false;
 }
 
-// Re-raises the pending error with the parameter name in front of its message.
+// Re-raises a pending TypeError or OverflowError with the parameter name in front of its
+// message. Any other error (a UnicodeEncodeError for a lone surrogate, an error raised inside
+// a caller's __index__ or __float__) stays as it is: its class may not be constructible from
+// one message, and its own text says best what went wrong.
 bool prefix_error(const char* param) {
+    const bool overflow = PyErr_ExceptionMatches(PyExc_OverflowError);
+    if (!overflow && !PyErr_ExceptionMatches(PyExc_TypeError)) return false;
     PyObject *type = nullptr, *value = nullptr, *tb = nullptr;
     PyErr_Fetch(&type, &value, &tb);
     PyErr_NormalizeException(&type, &value, &tb);
     PyRef text(value ? PyObject_Str(value) : nullptr);
     const char* msg = text ? PyUnicode_AsUTF8(text.get()) : nullptr;
     if (!msg) PyErr_Clear();
-    PyErr_Format(type ? type : PyExc_TypeError, "argument '%s': %s", param, msg ? msg : "invalid value");
+    PyErr_Format(overflow ? PyExc_OverflowError : PyExc_TypeError, "argument '%s': %s", param,
+                 msg ? msg : "invalid value");
     Py_XDECREF(type);
     Py_XDECREF(value);
     Py_XDECREF(tb);
     return false;
+}
+
+// 'a'; 'a' and 'b'; 'a', 'b', and 'c': how Python lists missing arguments.
+std::string name_list(const std::vector<const char*>& names) {
+    std::string out;
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (i > 0) out += names.size() == 2 ? " and " : i + 1 == names.size() ? ", and " : ", ";
+        out += "'" + std::string(names[i]) + "'";
+    }
+    return out;
 }
 
 }  // namespace
@@ -34,6 +50,14 @@ bool parse_args(const char* function, PyObject* const* args, Py_ssize_t nargs, P
     if (nargs == count && kwnames == nullptr) {  // the common call: all positional
         for (Py_ssize_t i = 0; i < count; ++i) out[i] = args[i];
         return true;
+    }
+    if (count == 0) {  // worded as Python words it for methods without parameters
+        if (nargs > 0) {
+            PyErr_Format(PyExc_TypeError, "%s() takes no arguments (%zd given)", function, nargs);
+        } else {
+            PyErr_Format(PyExc_TypeError, "%s() takes no keyword arguments", function);
+        }
+        return false;
     }
     if (nargs > count) {
         PyErr_Format(PyExc_TypeError, "%s() takes %zd positional argument%s but %zd %s given", function, count,
@@ -62,18 +86,14 @@ bool parse_args(const char* function, PyObject* const* args, Py_ssize_t nargs, P
         }
         out[slot] = args[nargs + k];
     }
-    std::string missing;
-    Py_ssize_t missing_count = 0;
+    std::vector<const char*> missing;
     Py_ssize_t i = 0;
     for (const char* n : names) {
-        if (!out[i++]) {
-            if (missing_count++) missing += ", ";
-            missing += "'" + std::string(n) + "'";
-        }
+        if (!out[i++]) missing.push_back(n);
     }
-    if (missing_count) {
-        PyErr_Format(PyExc_TypeError, "%s() missing %zd required positional argument%s: %s", function,
-                     missing_count, missing_count == 1 ? "" : "s", missing.c_str());
+    if (!missing.empty()) {
+        PyErr_Format(PyExc_TypeError, "%s() missing %zu required positional argument%s: %s", function,
+                     missing.size(), missing.size() == 1 ? "" : "s", name_list(missing).c_str());
         return false;
     }
     return true;
@@ -97,6 +117,7 @@ bool arg_u64(PyObject* obj, const char* param, uint64_t& out) {
     }
     PyRef index(PyNumber_Index(obj));
     if (!index) {
+        if (!PyErr_ExceptionMatches(PyExc_TypeError)) return false;  // raised by the object's own __index__
         PyErr_Clear();
         return fail_type(param, "cannot be interpreted as an integer", obj);
     }
@@ -109,6 +130,7 @@ bool arg_u64(PyObject* obj, const char* param, uint64_t& out) {
 bool arg_i64(PyObject* obj, const char* param, int64_t& out) {
     PyRef index(PyNumber_Index(obj));
     if (!index) {
+        if (!PyErr_ExceptionMatches(PyExc_TypeError)) return false;  // raised by the object's own __index__
         PyErr_Clear();
         return fail_type(param, "cannot be interpreted as an integer", obj);
     }

@@ -71,6 +71,24 @@ TEST(Names, ContainingLowerCasesFully) {
     EXPECT_EQ(eval::to_lower_full("\xC4\xB0"), "i\xCC\x87");        // İ becomes two code points
     EXPECT_EQ(eval::to_lower_full("\xCE\xA9"), "\xCF\x89");         // Ω
     EXPECT_EQ(eval::to_lower_full("a\xFF" "B"), "a\xFF" "b");       // invalid bytes kept
+    // A capital sigma ends a word when a cased letter comes before it and none after it;
+    // case-ignorable code points (a full stop, a combining acute) are looked through.
+    struct Sigma {
+        const char* in;
+        const char* out;
+    };
+    const Sigma sigmas[] = {
+        {"\xCE\x91\xCE\xA3", "\xCE\xB1\xCF\x82"},                        // ΑΣ: ας
+        {"\xCE\xA3", "\xCF\x83"},                                        // Σ alone: σ
+        {"\xCE\x91\xCE\xA3\xCE\x91", "\xCE\xB1\xCF\x83\xCE\xB1"},          // ΑΣΑ: ασα
+        {"x.\xCE\xA3", "x.\xCF\x82"},                                    // x.Σ: the stop is skipped
+        {"\xCE\x91\xCE\xA3.x", "\xCE\xB1\xCF\x83.x"},                      // ΑΣ.x: a letter follows
+        {"\xCE\x91\xCE\xA3_x", "\xCE\xB1\xCF\x82_x"},                      // ΑΣ_x: '_' is neither
+        {"\xCE\x91\xCC\x81\xCE\xA3", "\xCE\xB1\xCC\x81\xCF\x82"},          // Α + acute + Σ
+        {"1\xCE\xA3", "1\xCF\x83"},                                      // a digit is not cased
+        {"\xFF\xCE\xA3", "\xFF\xCF\x83"},                                  // nor an invalid byte
+    };
+    for (const Sigma& c : sigmas) EXPECT_EQ(eval::to_lower_full(c.in), c.out) << c.in;
     const auto t = names_only({"top.clk", "Top.Clk_en", "top.data", "\xC3\x84RGER"});
     EXPECT_EQ(eval::find_signals_containing(t, "CLK"), (Names{"top.clk", "Top.Clk_en"}));
     EXPECT_EQ(eval::find_signals_containing(t, "\xC3\xA4rg"), (Names{"\xC3\x84RGER"}));

@@ -165,6 +165,73 @@ def test_argument_errors_name_the_parameter(trace, call, exc, needle):
         call(trace)
 
 
+@pytest.mark.parametrize(
+    "call, exc, text",
+    [
+        (lambda t: t.signal_value("a"), TypeError,
+         "PyTrace.signal_value() missing 1 required positional argument: 'index'"),
+        (lambda t: t.signal_value(), TypeError,
+         "PyTrace.signal_value() missing 2 required positional arguments: 'name' and 'index'"),
+        (lambda t: t.signal_values_range(), TypeError,
+         "PyTrace.signal_values_range() missing 3 required positional arguments: 'name', 'start', and 'end'"),
+        (lambda t: t.max_index(1), TypeError, "PyTrace.max_index() takes no arguments (1 given)"),
+        (lambda t: t.signal_names(x=1), TypeError, "PyTrace.signal_names() takes no keyword arguments"),
+        (lambda t: t.signal_value("a", -1), OverflowError, "argument 'index': can't convert negative int to unsigned"),
+    ],
+)
+def test_argument_error_texts(trace, call, exc, text):
+    with pytest.raises(exc) as err:
+        call(trace)
+    assert str(err.value) == text
+
+
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda t: t.signal_value("\ud800", 0),
+        lambda t: t.signal_width("\udcff"),
+        lambda t: PyTrace.from_vcd("\ud800"),
+        lambda t: PyTrace.from_vcd_string("\ud800"),
+    ],
+)
+def test_text_that_is_not_utf8_keeps_its_own_error(trace, call):
+    # A lone surrogate cannot become UTF-8: the conversion's own error comes through.
+    with pytest.raises(UnicodeEncodeError, match="surrogates not allowed"):
+        call(trace)
+
+
+def test_own_error_from_index_comes_through(trace):
+    class Odd:
+        def __index__(self):
+            raise KeyError("mine")
+
+    with pytest.raises(KeyError, match="mine"):
+        trace.signal_value("top.data", Odd())
+
+
+def test_paths_with_nul_bytes_name_no_file(tmp_path):
+    # The part before the NUL names a real file; it must not be loaded in its place.
+    good = tmp_path / "t.vcd"
+    good.write_text("$var wire 1 ! a $end\n#0\n1!\n")
+    path = str(good) + "\0.other"
+    nul = "file name contained an unexpected NUL byte"
+    cases = [
+        (PyTrace.from_vcd, f"Failed to open {path}: {nul}"),
+        (PyTrace.from_fst, f"Failed to open {path}: {nul}"),
+        (PyTrace.from_fsdb, f"Failed to read {path}: {nul}"),
+        (PyTrace.from_wlf, f"Failed to read {path}: {nul}"),
+        (PyTrace.from_vpd, f"Failed to read {path}: {nul}"),
+        (PyTrace.from_shm, f"DSN: {nul}"),
+    ]
+    for load, text in cases:
+        with pytest.raises(ValueError) as err:
+            load(path)
+        assert str(err.value) == text
+    with pytest.raises(ValueError) as err:
+        PyTrace.from_shm(str(tmp_path) + "\0")
+    assert str(err.value) == f"DSN: {nul}"
+
+
 def test_keywords_and_signatures(trace):
     assert trace.signal_value(name="top.data", index=1) == 255
     assert PyTrace.from_vcd.__text_signature__ == "(path)"

@@ -31,6 +31,54 @@ size_t decode(std::string_view s, size_t i, char32_t& cp) {
     return len;
 }
 
+enum class CaseClass { kCased, kIgnorable, kOther };
+
+bool in_ranges(const CodeRange* ranges, size_t count, char32_t cp) {
+    const CodeRange* end = ranges + count;
+    const CodeRange* r = std::upper_bound(ranges, end, cp, [](char32_t c, const CodeRange& e) { return c < e.first; });
+    return r != ranges && cp <= (r - 1)->last;
+}
+
+CaseClass case_class(char32_t cp) {
+    if (in_ranges(kCaseIgnorableRanges, kCaseIgnorableRangesCount, cp)) return CaseClass::kIgnorable;
+    if (in_ranges(kCasedRanges, kCasedRangesCount, cp)) return CaseClass::kCased;
+    return CaseClass::kOther;
+}
+
+// The code point that ends just before s[end]: its start, or npos when none (or not valid UTF-8).
+size_t previous_start(std::string_view s, size_t end, char32_t& cp) {
+    for (size_t back = 1; back <= 4 && back <= end; ++back) {
+        const size_t start = end - back;
+        if ((static_cast<unsigned char>(s[start]) & 0xC0) == 0x80) continue;
+        return decode(s, start, cp) == back ? start : std::string_view::npos;
+    }
+    return std::string_view::npos;
+}
+
+// A capital sigma at s[at, after) is final when a cased letter comes before it and none after
+// it, case-ignorable code points (marks, apostrophes, full stops ...) skipped on both sides.
+bool sigma_is_final(std::string_view s, size_t at, size_t after) {
+    char32_t cp = 0;
+    bool cased_before = false;
+    for (size_t i = at; i > 0;) {
+        i = previous_start(s, i, cp);
+        if (i == std::string_view::npos) break;
+        const CaseClass c = case_class(cp);
+        if (c == CaseClass::kIgnorable) continue;
+        cased_before = c == CaseClass::kCased;
+        break;
+    }
+    if (!cased_before) return false;
+    for (size_t i = after; i < s.size();) {
+        const size_t len = decode(s, i, cp);
+        if (len == 0) return true;
+        const CaseClass c = case_class(cp);
+        if (c != CaseClass::kIgnorable) return c != CaseClass::kCased;
+        i += len;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::string to_lower_full(std::string_view text) {
@@ -45,6 +93,7 @@ std::string to_lower_full(std::string_view text) {
             out.push_back(text[i++]);
             continue;
         }
+        const size_t at = i;
         i += len;
         if (cp < 0x80) {
             out.push_back(static_cast<char>(cp >= 'A' && cp <= 'Z' ? cp + 32 : cp));
@@ -52,6 +101,10 @@ std::string to_lower_full(std::string_view text) {
         }
         if (cp == 0x130) {  // the one code point whose lower case is two
             out += "i\xCC\x87";
+            continue;
+        }
+        if (cp == 0x3A3) {
+            util::append_utf8(out, sigma_is_final(text, at, i) ? 0x3C2 : 0x3C3);
             continue;
         }
         const LowerPair* p = std::lower_bound(begin, end, cp, [](const LowerPair& e, char32_t c) { return e.from < c; });

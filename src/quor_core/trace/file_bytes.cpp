@@ -20,6 +20,7 @@ struct Fd {
 }  // namespace
 
 Result<std::vector<uint8_t>, std::string> read_file_bytes(const std::string& path) {
+    if (util::has_nul(path)) return make_err(std::string(util::kNulInPathText));
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return make_err(util::os_error_text(errno));
     const Fd guard{fd};

@@ -116,6 +116,7 @@ Result<FstTrace, std::string> load(std::unique_ptr<fc::ByteSource> source, Chang
 }  // namespace
 
 Result<FstTrace, std::string> FstTrace::from_file(const std::string& path, const ChangeLoadPlan& plan) {
+    if (util::has_nul(path)) return make_err("Failed to open " + path + ": " + util::kNulInPathText);
     auto file = fc::FileSource::open(path, fc::FileSource::default_buffer_size);
     if (!file.ok()) return make_err("Failed to open " + path + ": " + util::os_error_text(file.error().os_error));
     return load(std::make_unique<fc::FileSource>(std::move(file).value()), plan);

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "trace/file_bytes.hpp"
+#include "util/os_error.hpp"
 
 namespace quor_core::trace {
 
@@ -32,7 +33,10 @@ struct Files {
 Result<Files, std::string> locate(const std::string& path) {
     Files f;
     std::error_code ec;
-    if (fs::is_directory(path, ec)) {
+    // A path with a NUL byte names nothing: it is no directory and has no companions, and reading
+    // it fails with its own message.
+    const bool nul = util::has_nul(path);
+    if (!nul && fs::is_directory(path, ec)) {
         fs::directory_iterator it(path, ec);
         if (ec) return make_err("No .dsn/.trn in " + path);
         for (; it != fs::directory_iterator(); it.increment(ec)) {
@@ -51,12 +55,12 @@ Result<Files, std::string> locate(const std::string& path) {
         f.transitions.push_back(path);
         f.transition_named = true;
         const fs::path dsn = fs::path(p).replace_extension("dsn");
-        if (fs::exists(dsn, ec)) f.design = dsn.string();
+        if (!nul && fs::exists(dsn, ec)) f.design = dsn.string();
     } else {
         f.design = path;
         if (ext == ".dsn") {
             const fs::path trn = fs::path(p).replace_extension("trn");
-            if (fs::exists(trn, ec)) f.transitions.push_back(trn.string());
+            if (!nul && fs::exists(trn, ec)) f.transitions.push_back(trn.string());
         }
     }
     return f;

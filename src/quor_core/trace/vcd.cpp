@@ -229,6 +229,7 @@ constexpr size_t kReadSlices = 4;
 // block, the next is read from the file: into the same buffer after them when the rest of the
 // file fits there (any file of up to one buffer), else into a second buffer, the two taking turns.
 Result<bool, std::string> feed_file(const std::string& path, size_t block_bytes, VcdLoader& loader) {
+    if (util::has_nul(path)) return make_err("Failed to open " + path + ": " + util::kNulInPathText);
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return make_err("Failed to open " + path + ": " + util::os_error_text(errno));
     FdGuard guard{fd};

@@ -11,4 +11,6 @@ std::string os_error_text(int err) {
     return std::string(text) + " (os error " + std::to_string(err) + ")";
 }
 
+bool has_nul(const std::string& path) { return path.find('\0') != std::string::npos; }
+
 }  // namespace quor_core::util
