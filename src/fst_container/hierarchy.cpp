@@ -35,21 +35,17 @@ bool valid_scope_type(std::uint8_t t) { return t <= 22 || t >= 252; }
 
 ReaderError unsupported(const std::string& what) { return ReaderError::io(IoKind::Unsupported, what); }
 
+// A length from the file as a read size: reads stop at the end of the input anyway.
+std::size_t clamp_size(std::uint64_t len) { return static_cast<std::size_t>(std::min<std::uint64_t>(len, SIZE_MAX)); }
+
 Result<std::vector<std::uint8_t>> lz4_block(std::span<const std::uint8_t> input, std::uint64_t out_len) {
-    if (!expansion_plausible(input.size(), out_len, max_lz4_ratio)) {
-        return ReaderError::invalid_data("lz4 block claims more output than its input can hold");
-    }
+    // Input that cannot hold the stated output (a block cut short by the end of the file, most
+    // likely) fails as the decompressor would, without the allocation.
+    if (!expansion_plausible(input.size(), out_len, max_lz4_ratio)) return ReaderError::lz4(-1);
     std::vector<std::uint8_t> out(static_cast<std::size_t>(out_len));
     FST_TRY(const std::size_t produced, lz4_decompress_into(input, out.data(), out.size()));
     if (produced != out_len) return ReaderError::invalid_data("hierarchy is shorter than its stated length");
     return out;
-}
-
-Result<std::vector<std::uint8_t>> read_exactly(ByteSource& src, std::uint64_t len) {
-    if (len > src.remaining()) return ReaderError::unexpected_eof();
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(len));
-    FST_CHECK(src.read_exact(bytes.data(), bytes.size()));
-    return bytes;
 }
 
 Result<FstHierarchyEntry> parse_enum_table(const std::string& text, std::uint64_t handle) {
@@ -142,7 +138,7 @@ Result<std::vector<std::uint8_t>> read_hierarchy_bytes(ByteSource& src, Hierarch
         case HierarchyCompression::ZLib: {
             if (section_len < 26) return ReaderError::invalid_data("hierarchy section too short");
             FST_CHECK(read_gzip_header(src));
-            FST_TRY(const std::vector<std::uint8_t> input, read_exactly(src, section_len - 26));
+            FST_TRY(const std::vector<std::uint8_t> input, read_bytes(src, clamp_size(section_len - 26)));
             if (!expansion_plausible(input.size(), uncompressed_len, max_deflate_ratio)) {
                 return ReaderError::invalid_data("hierarchy claims more output than its input can hold");
             }
@@ -155,7 +151,7 @@ Result<std::vector<std::uint8_t>> read_hierarchy_bytes(ByteSource& src, Hierarch
         }
         case HierarchyCompression::Lz4: {
             if (section_len < 16) return ReaderError::invalid_data("hierarchy section too short");
-            FST_TRY(const std::vector<std::uint8_t> input, read_exactly(src, section_len - 16));
+            FST_TRY(const std::vector<std::uint8_t> input, read_bytes(src, clamp_size(section_len - 16)));
             return lz4_block(input, uncompressed_len);
         }
         case HierarchyCompression::Lz4Duo: {
@@ -164,7 +160,7 @@ Result<std::vector<std::uint8_t>> read_hierarchy_bytes(ByteSource& src, Hierarch
                 return ReaderError::invalid_data("hierarchy section too short");
             }
             FST_TRY(const std::vector<std::uint8_t> input,
-                    read_exactly(src, section_len - 16 - middle_len.length));
+                    read_bytes(src, clamp_size(section_len - 16 - middle_len.length)));
             FST_TRY(const std::vector<std::uint8_t> middle, lz4_block(input, middle_len.value));
             return lz4_block(middle, uncompressed_len);
         }

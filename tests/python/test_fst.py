@@ -101,8 +101,25 @@ def test_missing_file_and_directory(tmp_path):
     missing = str(tmp_path / "nope.fst")
     with pytest.raises(ValueError, match=r"^Failed to open .*nope\.fst: No such file or directory"):
         PyTrace.from_fst(missing)
-    with pytest.raises(ValueError, match=r"^Failed to open .*: Is a directory"):
+    # A directory opens; reading it is what fails.
+    with pytest.raises(ValueError) as err:
         PyTrace.from_fst(str(tmp_path))
+    assert str(err.value) == "FST open: I/O operation failed"
+
+
+@pytest.mark.parametrize("name, message", [
+    ("small_lz4.fst", "FST hierarchy: failed to decompress with lz4"),
+    ("verilator.fst", "FST hierarchy: failed to decompress with lz4"),
+    ("small_zlib.fst", "FST hierarchy: failed to decompress with zlib"),
+])
+def test_hierarchy_cut_short_fails_to_decompress(tmp_path, name, message):
+    # The hierarchy is the file's last block: what is left of it goes to the decompressor.
+    raw = open(data(name), "rb").read()
+    path = tmp_path / "cut.fst"
+    path.write_bytes(raw[:-15])
+    with pytest.raises(ValueError) as err:
+        PyTrace.from_fst(str(path))
+    assert str(err.value) == message
 
 
 def test_empty_and_garbage_files(tmp_path):

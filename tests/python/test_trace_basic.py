@@ -2,6 +2,8 @@
 
 import inspect
 import os
+import subprocess
+import sys
 
 import pytest
 
@@ -230,6 +232,18 @@ def test_paths_with_nul_bytes_name_no_file(tmp_path):
     with pytest.raises(ValueError) as err:
         PyTrace.from_shm(str(tmp_path) + "\0")
     assert str(err.value) == f"DSN: {nul}"
+
+
+def test_pipe_with_declaration_among_changes():
+    # A declaration after the first timestamp makes the text be read a second time, in order;
+    # a pipe delivers it once, so the whole of it must still be there.
+    text = '$var wire 1 ! a $end\n#0\n1!\n$var wire 1 " b $end\n#1\n1"\n'
+    code = ("from quor import PyTrace; t = PyTrace.from_vcd('/dev/stdin'); "
+            "print(t.signal_names(), t.max_index(), t.signal_value('b', 1))")
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
+    out = subprocess.run([sys.executable, "-c", code], input=text, capture_output=True, text=True,
+                         timeout=120, env=env, check=True)
+    assert out.stdout.strip() == "['a', 'b'] 1 1"
 
 
 def test_keywords_and_signatures(trace):

@@ -65,9 +65,9 @@ public:
 private:
     std::string joined() const {
         std::string out;
-        for (const auto& part : stack_) {
-            if (!out.empty()) out += '.';
-            out += part;
+        for (size_t k = 0; k < stack_.size(); ++k) {
+            if (k > 0) out += '.';  // also after an empty name: ["", "x"] is ".x"
+            out += stack_[k];
         }
         return out;
     }

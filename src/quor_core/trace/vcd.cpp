@@ -204,19 +204,35 @@ private:
 
 namespace {
 
-// Reads from fd into buf until it is full or the file ends; returns the bytes read. A read
-// error ends the file: what was read before it is kept. A regular file is read at offset, so
-// slices of it can be read at the same time; anything else (a pipe) from where it stands.
-size_t read_fully(int fd, bool at_offset, uint64_t offset, char* buf, size_t size) {
+// Reads from fd at offset into buf until it is full or the file ends; returns the bytes read. A
+// read error ends the file: what was read before it is kept. Reading at an offset lets slices
+// of the file be read at the same time.
+size_t read_fully(int fd, uint64_t offset, char* buf, size_t size) {
     size_t filled = 0;
     while (filled < size) {
-        const ssize_t got = at_offset ? ::pread(fd, buf + filled, size - filled, static_cast<off_t>(offset + filled))
-                                      : ::read(fd, buf + filled, size - filled);
+        const ssize_t got = ::pread(fd, buf + filled, size - filled, static_cast<off_t>(offset + filled));
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) break;
         filled += static_cast<size_t>(got);
     }
     return filled;
+}
+
+// Reads what a pipe or device delivers until it ends (or fails: what came before is kept).
+std::string read_stream(int fd) {
+    constexpr size_t kChunk = size_t{1} << 20;
+    std::string text;
+    for (;;) {
+        const size_t old = text.size();
+        text.resize(old + kChunk);
+        const ssize_t got = ::read(fd, text.data() + old, kChunk);
+        if (got < 0 && errno == EINTR) {
+            text.resize(old);
+            continue;
+        }
+        text.resize(old + static_cast<size_t>(std::max<ssize_t>(got, 0)));
+        if (got <= 0) return text;
+    }
 }
 
 constexpr size_t kFirstRead = size_t{1} << 20;
@@ -225,28 +241,18 @@ constexpr size_t kFirstRead = size_t{1} << 20;
 // others idle.
 constexpr size_t kReadSlices = 4;
 
-// Feeds a file to loader in blocks of whole lines. While the workers read the lines of one
-// block, the next is read from the file: into the same buffer after them when the rest of the
-// file fits there (any file of up to one buffer), else into a second buffer, the two taking turns.
-Result<bool, std::string> feed_file(const std::string& path, size_t block_bytes, VcdLoader& loader) {
-    if (util::has_nul(path)) return make_err("Failed to open " + path + ": " + util::kNulInPathText);
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return make_err("Failed to open " + path + ": " + util::os_error_text(errno));
-    FdGuard guard{fd};
-    struct stat st {};
-    const bool stated = ::fstat(fd, &st) == 0;
-    if (stated && S_ISDIR(st.st_mode)) {
-        return make_err("Failed to open " + path + ": " + util::os_error_text(EISDIR));
-    }
-    const bool regular = stated && S_ISREG(st.st_mode);
-    const uint64_t size = stated && st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
+// Feeds a regular file, of size bytes as stated (0: unknown), to loader in blocks of whole lines.
+// While the workers read the lines of one block, the next is read from the file: into the same
+// buffer after them when the rest of the file fits there (any file of up to one buffer), else
+// into a second buffer, the two taking turns.
+void feed_file(int fd, uint64_t size, size_t block_bytes, VcdLoader& loader) {
     loader.expect_bytes(size);
     // Blocks of a few megabytes keep the workers busy between reads and the buffers small. A
-    // regular file smaller than that is read into a buffer of its own size: fresh pages are
-    // costly here, and untouched ones of a larger buffer could still be zeroed as a huge page.
-    // Where the size is unknown (a pipe, a file that states none), blocks start at a megabyte.
+    // file smaller than that is read into a buffer of its own size: fresh pages are costly here,
+    // and untouched ones of a larger buffer could still be zeroed as a huge page. Where the size
+    // is unknown (a file that states none), blocks start at a megabyte.
     const size_t most = std::max(block_bytes, size_t{1} << 12);
-    const size_t least = std::min(most, regular && size > 0 ? size_t{1} << 12 : size_t{1} << 20);
+    const size_t least = std::min(most, size > 0 ? size_t{1} << 12 : size_t{1} << 20);
     const auto capacity = static_cast<size_t>(std::clamp<uint64_t>(size + 1, least, most));
     auto current = std::make_unique<util::HugeBuffer<std::byte>>(capacity);
     std::unique_ptr<util::HugeBuffer<std::byte>> next;  // made when first needed
@@ -254,11 +260,10 @@ Result<bool, std::string> feed_file(const std::string& path, size_t block_bytes,
     const auto finished = [&] {
         loader.donate(std::move(current));
         loader.donate(std::move(next));
-        return true;
     };
     uint64_t offset = 0;  // where the next read starts
     const auto read_next = [&](std::byte* into, size_t bytes) {
-        const size_t got = read_fully(fd, regular, offset, reinterpret_cast<char*>(into), bytes);
+        const size_t got = read_fully(fd, offset, reinterpret_cast<char*>(into), bytes);
         offset += got;
         return got;
     };
@@ -293,18 +298,18 @@ Result<bool, std::string> feed_file(const std::string& path, size_t block_bytes,
         const size_t lines_end = begin + last_nl + 1;
         const size_t carried = filled - lines_end;  // an unfinished line, read on with the next block
         // The rest of the file, as stated, fits after the lines being fed: read it there.
-        const bool in_place = regular && offset <= size && size - offset < current->size() - filled;
+        const bool in_place = offset <= size && size - offset < current->size() - filled;
         if (!in_place && (!next || next->size() < current->size())) {
             next = std::make_unique<util::HugeBuffer<std::byte>>(current->size());
         }
         std::byte* const target = in_place ? current->data() + filled : next->data() + carried;
         if (!in_place) std::memcpy(next->data(), current->data() + lines_end, carried);
         const size_t want = at_end ? 0 : in_place ? current->size() - filled : next->size() - carried;
-        const size_t slices = regular ? kReadSlices : 1;
+        const size_t slices = kReadSlices;
         std::array<size_t, kReadSlices> got{};
         const auto slice_start = [&](size_t k) { return want * k / slices; };
         loader.feed_lines(data.substr(0, last_nl + 1), want > 0 ? slices : 0, [&](size_t k) {
-            got[k] = read_fully(fd, regular, offset + slice_start(k), reinterpret_cast<char*>(target + slice_start(k)),
+            got[k] = read_fully(fd, offset + slice_start(k), reinterpret_cast<char*>(target + slice_start(k)),
                                 slice_start(k + 1) - slice_start(k));
         });
         // The bytes read run up to the first short slice (short only where the file ends).
@@ -348,15 +353,26 @@ Result<VcdTrace, std::string> VcdTrace::parse_in_order(std::string_view text, Vc
 Result<VcdTrace, std::string> VcdTrace::from_file(const std::string& path, VcdPieces pieces) {
     // Starts the workers (on first use) while the file is opened and its first block read.
     eval::WorkerPool::instance();
+    if (util::has_nul(path)) return make_err("Failed to open " + path + ": " + util::kNulInPathText);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return make_err("Failed to open " + path + ": " + util::os_error_text(errno));
+    FdGuard guard{fd};
+    struct stat st {};
+    const bool stated = ::fstat(fd, &st) == 0;
+    if (stated && S_ISDIR(st.st_mode)) {
+        return make_err("Failed to open " + path + ": " + util::os_error_text(EISDIR));
+    }
+    // A pipe or device can be read only once, and the text may have to be read twice (in order,
+    // after a declaration among the value changes): it is read into memory first.
+    if (!stated || !S_ISREG(st.st_mode)) return parse(read_stream(fd), pieces);
+    const uint64_t size = st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
     {
         VcdLoader loader(true, pieces);
-        auto fed = feed_file(path, pieces.block_bytes, loader);
-        if (!fed.ok()) return make_err(std::move(fed).error());
+        feed_file(fd, size, pieces.block_bytes, loader);
         if (!loader.needs_reading_in_order()) return std::move(loader).finish();
     }
     VcdLoader loader(false, pieces);
-    auto fed = feed_file(path, pieces.block_bytes, loader);
-    if (!fed.ok()) return make_err(std::move(fed).error());
+    feed_file(fd, size, pieces.block_bytes, loader);
     return std::move(loader).finish();
 }
 
