@@ -68,16 +68,19 @@ bool parse_args(const char* function, PyObject* const* args, Py_ssize_t nargs, P
     const Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
     for (Py_ssize_t k = 0; k < nkw; ++k) {
         PyObject* key = PyTuple_GET_ITEM(kwnames, k);
-        const char* kname = PyUnicode_AsUTF8(key);
-        if (!kname) return false;
+        Py_ssize_t key_size = 0;
+        const char* kname = PyUnicode_AsUTF8AndSize(key, &key_size);
+        if (!kname) PyErr_Clear();  // not encodable: it names no parameter
+        // Compared with its length: a name with a NUL byte in it is not the name before the NUL.
+        const std::string_view key_text = kname ? std::string_view(kname, static_cast<size_t>(key_size)) : "";
         Py_ssize_t slot = -1;
         Py_ssize_t i = 0;
         for (const char* n : names) {
-            if (std::string_view(n) == kname) slot = i;
+            if (kname && std::string_view(n) == key_text) slot = i;
             ++i;
         }
         if (slot < 0) {
-            PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%s'", function, kname);
+            PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument %R", function, key);
             return false;
         }
         if (out[slot]) {

@@ -20,8 +20,11 @@ const Trace& trace_of(PyObject* self) { return *reinterpret_cast<PyTraceObject*>
 // The id of the signal named by the argument obj (a str), found through the trace's name cache.
 bool name_arg_id(PyObject* self, PyObject* obj, const char* param, std::optional<uint32_t>& id) {
     NameCache& cache = reinterpret_cast<PyTraceObject*>(self)->names;
-    // Only exact str objects are cached: releasing one can never run Python code.
-    const bool cacheable = PyUnicode_CheckExact(obj);
+    // Only exact str objects are cached: releasing one can never run Python code. Long ones are
+    // not: an entry keeps its name alive, and a few thousand long texts the caller has dropped
+    // would hold on to their memory for the trace's lifetime.
+    constexpr Py_ssize_t kLongestCached = 512;
+    const bool cacheable = PyUnicode_CheckExact(obj) && PyUnicode_GET_LENGTH(obj) <= kLongestCached;
     if (cacheable) {
         bool known = false;
         id = cache.find(obj, known);

@@ -202,6 +202,21 @@ def test_text_that_is_not_utf8_keeps_its_own_error(trace, call):
         call(trace)
 
 
+@pytest.mark.parametrize("kwargs", [{"index\x00junk": 1}, {"\ud800": 1}, {"bogus": 1}])
+def test_keyword_names_are_compared_whole(trace, kwargs):
+    with pytest.raises(TypeError, match="unexpected keyword argument"):
+        trace.timestamp(**kwargs)
+
+
+def test_long_names_are_not_kept_alive(trace):
+    # Lookups remember recent name objects; a long text the caller drops must not stay behind.
+    name = "x" * 100_000
+    before = sys.getrefcount(name)
+    for call in (trace.signal_id, trace.signal_width, lambda n: trace.signal_value(n, 0)):
+        call(name)
+    assert sys.getrefcount(name) == before
+
+
 def test_own_error_from_index_comes_through(trace):
     class Odd:
         def __index__(self):
