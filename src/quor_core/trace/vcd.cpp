@@ -353,15 +353,14 @@ Result<VcdTrace, std::string> VcdTrace::parse_in_order(std::string_view text, Vc
 Result<VcdTrace, std::string> VcdTrace::from_file(const std::string& path, VcdPieces pieces) {
     // Starts the workers (on first use) while the file is opened and its first block read.
     eval::WorkerPool::instance();
-    if (util::has_nul(path)) return make_err("Failed to open " + path + ": " + util::kNulInPathText);
+    const auto failed = [&](const std::string& why) { return make_err("Failed to open " + path + ": " + why); };
+    if (util::has_nul(path)) return failed(util::kNulInPathText);
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return make_err("Failed to open " + path + ": " + util::os_error_text(errno));
+    if (fd < 0) return failed(util::os_error_text(errno));
     FdGuard guard{fd};
     struct stat st {};
     const bool stated = ::fstat(fd, &st) == 0;
-    if (stated && S_ISDIR(st.st_mode)) {
-        return make_err("Failed to open " + path + ": " + util::os_error_text(EISDIR));
-    }
+    if (stated && S_ISDIR(st.st_mode)) return failed(util::os_error_text(EISDIR));
     // A pipe or device can be read only once, and the text may have to be read twice (in order,
     // after a declaration among the value changes): it is read into memory first.
     if (!stated || !S_ISREG(st.st_mode)) return parse(read_stream(fd), pieces);
