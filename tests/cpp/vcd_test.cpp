@@ -145,6 +145,22 @@ TEST(VcdScopes, ShortScopeLinesAndUnbalancedUpscope) {
               (std::vector<std::string>{"top", "$end"}));
 }
 
+TEST(VcdDeclarations, RedeclaredNamesAndWideSpaces) {
+    // A name declared again keeps its first position and takes the later width and code;
+    // words may be parted by any white space, a no-break space or an ideographic one included.
+    const VcdTrace t = load(
+        "$scope module top $end\n$var wire 1 ! a $end\n$var wire 1 \" b $end\n"
+        "$var wire 4 # a [3:0] $end\n$var\xc2\xa0wire\t2\xe3\x80\x80$ c\v$end\n$upscope $end\n"
+        "$var wire 3 % a $end\n$enddefinitions $end\n#0\n1!\nb1010 #\nb11 $\n");
+    EXPECT_EQ(std::vector<std::string>(t.signal_names().begin(), t.signal_names().end()),
+              (std::vector<std::string>{"top.a", "top.b", "top.c", "a"}));
+    EXPECT_EQ(t.signal_width("top.a"), 4u);
+    EXPECT_EQ(t.signal_width("top.c"), 2u);
+    EXPECT_EQ(t.signal_width("a"), 3u);
+    EXPECT_EQ(t.signal_value("top.a", 0), SignalValue::uint(10));
+    EXPECT_EQ(t.signal_value("top.c", 0), SignalValue::uint(3));
+}
+
 TEST(VcdFile, OpenErrorsAndChunkBoundaries) {
     auto missing = VcdTrace::from_file("/nonexistent/file.vcd");
     ASSERT_FALSE(missing.ok());

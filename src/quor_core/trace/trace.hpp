@@ -41,10 +41,14 @@ public:
     signal::ValueRef value_ref(uint32_t id, uint64_t index) const { return store().view(id, index); }
 };
 
-// Hash for maps keyed by std::string that are looked up with std::string_view.
+// Hash for maps keyed by std::string that are looked up with std::string_view. Deliberately not
+// noexcept: libstdc++ then keeps each key's hash code in its node, so a lookup compares codes
+// before texts and growing the table rehashes no key. Without them a map of a million names
+// hashed every key it passed in a bucket, and loading such a header spent a fifth of its time
+// there.
 struct StringHash {
     using is_transparent = void;
-    size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
+    size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
 };
 
 }  // namespace quor_core::trace

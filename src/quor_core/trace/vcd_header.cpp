@@ -1,5 +1,6 @@
 #include "trace/vcd_header.hpp"
 
+#include <array>
 #include <cstring>
 
 #include "util/text.hpp"
@@ -39,27 +40,22 @@ size_t VcdHeader::read_until_first_time(std::string_view block, bool ascii) {
 void VcdHeader::handle_keyword(std::string_view line) {
     if (line.starts_with("$scope")) return open_scope(line);
     if (line.starts_with("$upscope")) {
-        if (!scope_stack_.empty()) scope_stack_.pop_back();
+        if (!path_lengths_.empty()) {
+            path_.resize(path_lengths_.back());
+            path_lengths_.pop_back();
+        }
         return;
     }
     if (line.starts_with("$var")) return declare_var(line);
 }
 
-std::string VcdHeader::scope_path() const {
-    std::string path;
-    for (size_t i = 0; i < scope_stack_.size(); ++i) {
-        if (i) path.push_back('.');
-        path += scope_stack_[i];
-    }
-    return path;
-}
-
 void VcdHeader::open_scope(std::string_view line) {
-    const auto tokens = util::split_whitespace(line);
-    if (tokens.size() < 3) return;
-    scope_stack_.emplace_back(tokens[2]);
-    std::string full = scope_path();
-    if (seen_scopes_.insert(full).second) scopes.push_back(std::move(full));
+    std::array<std::string_view, 3> words;
+    if (util::leading_words(line, words) < words.size()) return;
+    path_lengths_.push_back(path_.size());
+    if (!path_.empty()) path_.push_back('.');
+    path_ += words[2];
+    if (seen_scopes_.insert(path_).second) scopes.push_back(path_);
 }
 
 namespace {
@@ -77,12 +73,14 @@ std::string_view cut_bit_range(std::string_view ref) {
 }  // namespace
 
 void VcdHeader::declare_var(std::string_view line) {
-    const auto tokens = util::split_whitespace(line);
-    if (tokens.size() < 5) return;
-    const uint32_t width = util::parse_u32(tokens[2]).value_or(1);
-    const std::string_view code = tokens[3];
-    const std::string_view reference = cut_bit_range(tokens[4]);
-    std::string full = scope_path();
+    std::array<std::string_view, 5> words;
+    if (util::leading_words(line, words) < words.size()) return;
+    const uint32_t width = util::parse_u32(words[2]).value_or(1);
+    const std::string_view code = words[3];
+    const std::string_view reference = cut_bit_range(words[4]);
+    std::string full;
+    full.reserve(path_.size() + 1 + reference.size());
+    full = path_;
     if (!full.empty()) full.push_back('.');
     full += reference;
     uint32_t id = 0;
@@ -92,8 +90,14 @@ void VcdHeader::declare_var(std::string_view line) {
         id = next_id_++;
         codes_.insert(code, id);
     }
-    if (!vars.contains(full)) signal_names.push_back(full);
-    vars.insert_or_assign(std::move(full), VcdVar{std::string(reference), width, id});
+    VcdVar var{std::string(reference), width, id};
+    // A name declared again keeps its first position and takes the latest declaration.
+    const auto [it, inserted] = vars.try_emplace(full, std::move(var));
+    if (inserted) {
+        signal_names.push_back(std::move(full));
+    } else {
+        it->second = std::move(var);
+    }
 }
 
 }  // namespace quor_core::trace

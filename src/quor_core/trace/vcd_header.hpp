@@ -41,13 +41,13 @@ public:
     std::vector<std::string> scopes;
 
 private:
-    std::string scope_path() const;
     void open_scope(std::string_view line);
     void declare_var(std::string_view line);
 
     VcdCodeTable codes_;
     uint32_t next_id_ = 0;
-    std::vector<std::string> scope_stack_;
+    std::string path_;                 // the open scopes joined by '.'
+    std::vector<size_t> path_lengths_;  // path_'s length before each open scope
     std::unordered_set<std::string> seen_scopes_;
 };
 

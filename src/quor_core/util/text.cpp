@@ -57,14 +57,17 @@ std::string_view trim(std::string_view s) {
     return s.substr(b, e - b);
 }
 
-std::vector<std::string_view> split_whitespace(std::string_view s) {
-    std::vector<std::string_view> out;
+namespace {
+
+// Calls word(token) for each run of non-space characters, in order, until it returns false.
+template <typename Word>
+void for_each_word(std::string_view s, Word&& word) {
     size_t pos = 0;
     size_t token_start = std::string_view::npos;
     while (pos < s.size()) {
         const size_t n = space_at(s, pos);
         if (n > 0) {
-            if (token_start != std::string_view::npos) out.push_back(s.substr(token_start, pos - token_start));
+            if (token_start != std::string_view::npos && !word(s.substr(token_start, pos - token_start))) return;
             token_start = std::string_view::npos;
             pos += n;
         } else {
@@ -72,8 +75,28 @@ std::vector<std::string_view> split_whitespace(std::string_view s) {
             ++pos;
         }
     }
-    if (token_start != std::string_view::npos) out.push_back(s.substr(token_start));
+    if (token_start != std::string_view::npos) word(s.substr(token_start));
+}
+
+}  // namespace
+
+std::vector<std::string_view> split_whitespace(std::string_view s) {
+    std::vector<std::string_view> out;
+    for_each_word(s, [&](std::string_view w) {
+        out.push_back(w);
+        return true;
+    });
     return out;
+}
+
+size_t leading_words(std::string_view s, std::span<std::string_view> out) {
+    size_t count = 0;
+    if (out.empty()) return 0;
+    for_each_word(s, [&](std::string_view w) {
+        out[count++] = w;
+        return count < out.size();
+    });
+    return count;
 }
 
 std::optional<uint64_t> parse_u64(std::string_view s) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -17,6 +18,9 @@ std::string_view trim(std::string_view s);
 
 // Splits at runs of white space; no empty tokens.
 std::vector<std::string_view> split_whitespace(std::string_view s);
+// The first out.size() words of s, as split_whitespace gives them, without allocating; returns
+// how many were found.
+size_t leading_words(std::string_view s, std::span<std::string_view> out);
 
 // Digits only, with one optional leading '+'; nothing on overflow or any other character.
 std::optional<uint64_t> parse_u64(std::string_view s);
