@@ -126,6 +126,35 @@ TEST(VcdValues, IdentifierCodesOfEveryLength) {
     for (const auto& c : cases) EXPECT_EQ(t.signal_value(c.signal, c.index), c.expected) << c.signal << "@" << c.index;
 }
 
+TEST(VcdValues, LongCodesFoundByTheirWholeText) {
+    // Codes of four to nine characters that differ only in their first or last character, or
+    // by characters at both ends of the printable range; each must find its own signal, and an
+    // undeclared code of each length, or one with a DEL byte, none.
+    std::vector<std::string> codes;
+    for (size_t length = 4; length <= 9; ++length) {
+        codes.push_back(std::string(length, '!'));
+        codes.push_back(std::string(length, '~'));
+        codes.push_back("~" + std::string(length - 1, '!'));
+        codes.push_back(std::string(length - 1, '!') + "~");
+        codes.push_back(std::string(length - 2, 'a') + "!~");
+    }
+    std::string text;
+    for (size_t i = 0; i < codes.size(); ++i) text += "$var wire 1 " + codes[i] + " s" + std::to_string(i) + " $end\n";
+    text += "$var wire 1 \x7f\x7f\x7f\x7f d $end\n$enddefinitions $end\n#0\n";
+    for (size_t i = 0; i < codes.size(); ++i) text += (i % 2 ? "1" : "0") + codes[i] + "\n";
+    for (size_t length = 4; length <= 9; ++length) text += "1" + std::string(length - 1, '!') + "}\n";
+    text += "1\x7f\x7f\x7f\x7f\n#1\n";
+    for (size_t i = 0; i < codes.size(); ++i) text += (i % 2 ? "0" : "1") + codes[i] + (i % 3 ? "\n" : "\r\n");
+    const VcdTrace t = load(text);
+    ASSERT_EQ(t.max_index(), 1u);
+    for (size_t i = 0; i < codes.size(); ++i) {
+        const std::string name = "s" + std::to_string(i);
+        EXPECT_EQ(t.signal_value(name, 0), SignalValue::uint(i % 2)) << codes[i];
+        EXPECT_EQ(t.signal_value(name, 1), SignalValue::uint(1 - i % 2)) << codes[i];
+    }
+    EXPECT_EQ(t.signal_value("d", 0), SignalValue::uint(1));
+}
+
 TEST(VcdValues, RealForms) {
     const VcdTrace t = load("$var real 64 ! a $end\n#0\nrinf !\n#1\nR-1e-3 !\n#2\nr.5 !\n#3\nr1e !\n#4\nrNaN !\n");
     EXPECT_EQ(t.signal_value("a", 0), SignalValue::real(INFINITY));

@@ -1,6 +1,7 @@
 #pragma once
 // Identifier code -> signal id for the VCD reader. Codes of up to three printable characters
-// (nearly all codes in real dumps) are found by direct indexing; longer ones by hashing.
+// (nearly all codes in real dumps) are found by direct indexing, those of four to eight packed
+// into a word, any other by hashing its text.
 
 #include <cstdint>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "trace/common_trace.hpp"
+#include "trace/vcd_packed_codes.hpp"
 
 namespace quor_core::trace {
 
@@ -29,8 +31,16 @@ public:
             if (slot < long_table_.size() && long_table_[slot] != kEmpty) return long_table_[slot];
             return std::nullopt;
         }
+        if (packable(code)) {
+            const uint32_t id = packed_.find(VcdPackedCodes::pack(code));
+            if (id == kEmpty) return std::nullopt;
+            return id;
+        }
         return others(code);
     }
+    // The id of a code of four to eight printable characters, given packed; kEmpty when no
+    // signal has that code.
+    uint32_t find_packed(uint64_t key) const { return packed_.find(key); }
 
     static constexpr uint32_t kEmpty = UINT32_MAX;
 
@@ -64,6 +74,7 @@ public:
         }
         const size_t slot = long_slot(code);
         if (slot == kNoSlot) {
+            if (packable(code)) return packed_.insert(VcdPackedCodes::pack(code), id);
             others_.emplace(std::string(code), id);
             return;
         }
@@ -74,6 +85,7 @@ public:
 private:
     static constexpr unsigned kFirst = 33;  // '!'
     static constexpr unsigned kRange = 94;  // '!' .. '~'
+    static_assert(VcdPackedCodes::kEmpty == kEmpty);
     static constexpr size_t kNoSlot = SIZE_MAX;
     static constexpr size_t kPairs = size_t{1} << 16;
 
@@ -92,6 +104,10 @@ private:
     static size_t pair_key(char first, char second) {
         return size_t{static_cast<unsigned char>(first)} | size_t{static_cast<unsigned char>(second)} << 8;
     }
+    static bool packable(std::string_view code) {
+        return code.size() >= VcdPackedCodes::kMinLength && code.size() <= VcdPackedCodes::kMaxLength &&
+               printable(code);
+    }
     static size_t long_slot(std::string_view code) {
         if (code.size() != 3 || !printable(code)) return kNoSlot;
         size_t slot = 0;
@@ -106,6 +122,7 @@ private:
 
     std::unique_ptr<uint32_t[], Free> pairs_;
     std::vector<uint32_t> long_table_;
+    VcdPackedCodes packed_;
     NameMap others_;
 };
 
