@@ -97,6 +97,7 @@ TEST(VcdPieces, AnyCutReadsLikeTheWholeText) {
                 // Short steps and tails: idle readers take tails of other stretches.
                 pieces.step_bytes = 64;
                 pieces.min_steal_bytes = baseline_only ? 256 : 2;
+                pieces.steal_bytes_per_signal = 0;
                 expect_same(VcdTrace::parse(text, pieces).value(), want);
             }
         }
@@ -124,6 +125,7 @@ TEST(VcdFile, BlocksAndSlicesReadLikeTheWholeText) {
         pieces.block_bytes = block;
         pieces.step_bytes = block >> 6;
         pieces.min_steal_bytes = block >> 4;
+        pieces.steal_bytes_per_signal = 0;
         expect_same(VcdTrace::from_file(path, pieces).value(), want);
     }
     std::remove(path.c_str());

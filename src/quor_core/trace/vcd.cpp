@@ -91,6 +91,10 @@ public:
             parts_.front().feed(lines, all_ascii(lines));
             return run_alongside();
         }
+        // The first stretch of a block goes on with the part that read the end of the block
+        // before, as the text runs on from there: a long text then makes no part per block and
+        // stretch, and each part keeps a change-log chain for every signal it saw.
+        const bool continues = in_samples_ && !parts_.empty();
         if (!in_samples_) {
             const size_t first_time = header_.read_until_first_time(lines, false);
             if (first_time == lines.size()) return run_alongside();
@@ -99,10 +103,12 @@ public:
         }
         const std::vector<std::string_view> pieces = cut_at_lines(lines);
         const size_t workers = std::max<size_t>(1, eval::WorkerPool::instance().size());
-        StretchSchedule schedule(lines, pieces, pieces_.step_bytes, pieces_.min_steal_bytes, 4 * workers);
+        const size_t min_steal =
+            std::max(pieces_.min_steal_bytes, size_t{header_.id_count()} * pieces_.steal_bytes_per_signal);
+        StretchSchedule schedule(lines, pieces, pieces_.step_bytes, min_steal, 4 * workers);
         // A part per stretch, made before the workers start, also for those stealing may make.
-        const size_t base = parts_.size();
-        for (size_t k = 0; k < pieces.size() + 4 * workers; ++k) {
+        const size_t base = parts_.size() - (continues ? 1 : 0);
+        for (size_t k = continues ? 1 : 0; k < pieces.size() + 4 * workers; ++k) {
             parts_.emplace_back(header_.codes(), nullptr, shared_blocks_);
             if (pieces_.baseline_only) parts_.back().read_baseline_only();
         }

@@ -26,6 +26,9 @@ struct VcdPieces {
     bool baseline_only = false;             // lines read without the wider vector instructions
     size_t step_bytes = size_t{256} << 10;  // a stretch is read this much at a time
     size_t min_steal_bytes = size_t{512} << 10;  // an idle thread takes half of a tail this long
+    // ... and at least this much per declared signal: each stretch keeps a change-log chain for
+    // every signal it sees, which a dump of many signals pays for per stretch.
+    size_t steal_bytes_per_signal = 64;
 };
 
 class VcdTrace final : public Trace {

@@ -30,7 +30,7 @@ public:
     void expect_bytes(uint64_t bytes);
     // Room for the timestamps of a stretch of this many bytes, as most texts have them: growing
     // the list would copy it into fresh pages again and again.
-    void expect_timestamps(size_t bytes) { timestamps_.reserve(bytes / 16); }
+    void expect_timestamps(size_t bytes) { timestamps_.reserve(timestamps_.size() + bytes / 16); }
     // Signals 0 .. ids - 1 are declared: their change logs are set up at once.
     void expect_ids(uint32_t ids) { builder_.expect_ids(ids); }
     // Reads with the baseline instruction set only, also where wider vector instructions exist
