@@ -119,14 +119,19 @@ TEST(VcdFile, BlocksAndSlicesReadLikeTheWholeText) {
     const VcdTrace want = VcdTrace::parse_in_order(text).value();
     const std::string path = testing::TempDir() + "quor_blocks.vcd";
     std::ofstream(path, std::ios::binary) << text;
-    for (const size_t block : {size_t{16} << 20, size_t{1} << 20, size_t{1} << 16}) {
-        SCOPED_TRACE("blocks of " + std::to_string(block) + " bytes");
-        VcdPieces pieces;
-        pieces.block_bytes = block;
-        pieces.step_bytes = block >> 6;
-        pieces.min_steal_bytes = block >> 4;
-        pieces.steal_bytes_per_signal = 0;
-        expect_same(VcdTrace::from_file(path, pieces).value(), want);
+    // Blocks of a fixed size, and blocks that grow once the declarations are read (as for a
+    // dump of many signals; here three signals ask for 3 x 100,000 bytes).
+    for (const size_t per_signal : {size_t{0}, size_t{100000}}) {
+        for (const size_t block : {size_t{16} << 20, size_t{1} << 20, size_t{1} << 16}) {
+            SCOPED_TRACE("blocks of " + std::to_string(block) + " bytes, " + std::to_string(per_signal) + " per signal");
+            VcdPieces pieces;
+            pieces.block_bytes = block;
+            pieces.block_bytes_per_signal = per_signal;
+            pieces.step_bytes = block >> 6;
+            pieces.min_steal_bytes = block >> 4;
+            pieces.steal_bytes_per_signal = 0;
+            expect_same(VcdTrace::from_file(path, pieces).value(), want);
+        }
     }
     std::remove(path.c_str());
 

@@ -140,6 +140,13 @@ public:
         for (VcdSampleParser& part : made) parts_.push_back(std::move(part));
     }
 
+    // How much to read for the next block, given the usual size.
+    size_t block_bytes(size_t usual) const {
+        if (!in_samples_) return usual;
+        constexpr size_t kMost = size_t{256} << 20;
+        return std::max(usual, std::min(kMost, size_t{header_.id_count()} * pieces_.block_bytes_per_signal));
+    }
+
     bool needs_reading_in_order() const {
         return std::any_of(parts_.begin(), parts_.end(), [](const VcdSampleParser& p) { return p.saw_declaration(); });
     }
@@ -305,8 +312,10 @@ void feed_file(int fd, uint64_t size, size_t block_bytes, VcdLoader& loader) {
         const size_t carried = filled - lines_end;  // an unfinished line, read on with the next block
         // The rest of the file, as stated, fits after the lines being fed: read it there.
         const bool in_place = offset <= size && size - offset < current->size() - filled;
-        if (!in_place && (!next || next->size() < current->size())) {
-            next = std::make_unique<util::HugeBuffer<std::byte>>(current->size());
+        const size_t wanted = std::max(current->size(), loader.block_bytes(most));
+        if (!in_place && (!next || next->size() < wanted)) {
+            if (next) loader.donate(std::move(next));  // its pages are touched: the columns take them
+            next = std::make_unique<util::HugeBuffer<std::byte>>(wanted);
         }
         std::byte* const target = in_place ? current->data() + filled : next->data() + carried;
         if (!in_place) std::memcpy(next->data(), current->data() + lines_end, carried);
