@@ -52,43 +52,48 @@ public:
 
     void operator()(const fc::FstHierarchyEntry& entry) {
         if (const auto* scope = std::get_if<fc::FstScope>(&entry)) {
-            stack_.push_back(scope->name);
-            std::string full = joined();
-            if (seen_scopes_.insert(full).second) record_.scopes.push_back(std::move(full));
+            path_lengths_.push_back(path_.size());
+            // Names are joined by position: also after an empty name (["", "x"] is ".x").
+            if (path_lengths_.size() > 1) path_ += '.';
+            path_ += scope->name;
+            if (seen_scopes_.insert(path_).second) record_.scopes.push_back(path_);
         } else if (std::holds_alternative<fc::FstUpScope>(entry)) {
-            if (!stack_.empty()) stack_.pop_back();
+            if (!path_lengths_.empty()) {
+                path_.resize(path_lengths_.back());
+                path_lengths_.pop_back();
+            }
         } else if (const auto* var = std::get_if<fc::FstVar>(&entry)) {
             add_var(*var);
         }
     }
 
 private:
-    std::string joined() const {
-        std::string out;
-        for (size_t k = 0; k < stack_.size(); ++k) {
-            if (k > 0) out += '.';  // also after an empty name: ["", "x"] is ".x"
-            out += stack_[k];
-        }
-        return out;
-    }
-
     void add_var(const fc::FstVar& var) {
-        std::string full = stack_.empty() ? var.name : joined() + "." + var.name;
-        if (record_.name_to_id.find(full) != record_.name_to_id.end()) return;
+        std::string full;
+        full.reserve(path_.size() + 1 + var.name.size());
+        if (!path_lengths_.empty()) {
+            full = path_;
+            full += '.';
+        }
+        full += var.name;
+        // The first declaration of a name holds.
+        const auto [it, inserted] = record_.name_to_id.try_emplace(full, kNoId);
+        if (!inserted) return;
         const auto index = static_cast<uint32_t>(var.handle.index());
         uint32_t id = ids_.find(index);
         if (id == kNoId) {
             id = next_id_++;
             ids_.insert(index, id);
         }
-        record_.name_to_id.emplace(full, id);
+        it->second = id;
         record_.widths.emplace(full, var.length);
         record_.signal_names.push_back(std::move(full));
     }
 
     TraceRecord& record_;
     HandleIds& ids_;
-    std::vector<std::string> stack_;
+    std::string path_;                 // the open scopes joined by '.'
+    std::vector<size_t> path_lengths_;  // path_'s length before each open scope
     std::unordered_set<std::string> seen_scopes_;
     uint32_t next_id_ = 0;
 };
