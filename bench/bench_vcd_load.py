@@ -10,6 +10,7 @@ processes each (default 3).
 
   bench/bench_vcd_load.py                 # default size, quor and vcdvcd
   bench/bench_vcd_load.py --big           # 2,000 x 500,000 x 2 %, quor only
+  bench/bench_vcd_load.py --many          # 100,000 x 2,000 x 1 %: a design of many signals
   bench/bench_vcd_load.py --file x.vcd    # an existing file
 
 quor is loaded with the interpreter running this script (quor must be
@@ -145,6 +146,8 @@ def main():
     parser.add_argument("--activity", type=float, default=0.02)
     parser.add_argument("--big", action="store_true",
                         help="2,000 signals x 500,000 timestamps x 2 %% activity, quor only")
+    parser.add_argument("--many", action="store_true",
+                        help="100,000 signals x 2,000 timestamps x 1 %% activity (codes of three characters)")
     parser.add_argument("--no-peer", action="store_true", help="skip vcdvcd")
     parser.add_argument("--peer-python", help="interpreter that has vcdvcd installed")
     parser.add_argument("--calls", type=int, default=1_000_000,
@@ -155,6 +158,8 @@ def main():
     if args.big:
         args.signals, args.timestamps, args.activity = 2000, 500_000, 0.02
         args.no_peer = True
+    if args.many:
+        args.signals, args.timestamps, args.activity = 100_000, 2000, 0.01
 
     path = ensure_file(args)
     size_mb = path.stat().st_size / 1e6
