@@ -127,11 +127,11 @@ TEST(VcdValues, IdentifierCodesOfEveryLength) {
 }
 
 TEST(VcdValues, LongCodesFoundByTheirWholeText) {
-    // Codes of four to nine characters that differ only in their first or last character, or
+    // Codes of three to nine characters that differ only in their first or last character, or
     // by characters at both ends of the printable range; each must find its own signal, and an
     // undeclared code of each length, or one with a DEL byte, none.
     std::vector<std::string> codes;
-    for (size_t length = 4; length <= 9; ++length) {
+    for (size_t length = 3; length <= 9; ++length) {
         codes.push_back(std::string(length, '!'));
         codes.push_back(std::string(length, '~'));
         codes.push_back("~" + std::string(length - 1, '!'));
@@ -142,7 +142,7 @@ TEST(VcdValues, LongCodesFoundByTheirWholeText) {
     for (size_t i = 0; i < codes.size(); ++i) text += "$var wire 1 " + codes[i] + " s" + std::to_string(i) + " $end\n";
     text += "$var wire 1 \x7f\x7f\x7f\x7f d $end\n$enddefinitions $end\n#0\n";
     for (size_t i = 0; i < codes.size(); ++i) text += (i % 2 ? "1" : "0") + codes[i] + "\n";
-    for (size_t length = 4; length <= 9; ++length) text += "1" + std::string(length - 1, '!') + "}\n";
+    for (size_t length = 3; length <= 9; ++length) text += "1" + std::string(length - 1, '!') + "}\n";
     text += "1\x7f\x7f\x7f\x7f\n#1\n";
     for (size_t i = 0; i < codes.size(); ++i) text += (i % 2 ? "0" : "1") + codes[i] + (i % 3 ? "\n" : "\r\n");
     const VcdTrace t = load(text);

@@ -58,7 +58,7 @@ public:
     // The id of a code of three characters, each given as its offset from '!' (below 94);
     // kEmpty when no signal has that code.
     uint32_t find_triple(unsigned c0, unsigned c1, unsigned c2) const {
-        const size_t slot = (size_t{c0} * kRange + c1) * kRange + c2;
+        const size_t slot = triple_slot(c0, c1, c2);
         return slot < long_table_.size() ? long_table_[slot] : kEmpty;
     }
 
@@ -108,11 +108,16 @@ private:
         return code.size() >= VcdPackedCodes::kMinLength && code.size() <= VcdPackedCodes::kMaxLength &&
                printable(code);
     }
+    // The first character varies fastest: simulators count codes up from the first character
+    // (Icarus writes "!\"", "\"\"", "#\"" ...), so the codes of neighbouring declarations share
+    // cache lines of the table (a design of 100,000 signals uses 0.4 MB of it, not a line each).
+    static size_t triple_slot(unsigned c0, unsigned c1, unsigned c2) {
+        return (size_t{c2} * kRange + c1) * kRange + c0;
+    }
     static size_t long_slot(std::string_view code) {
         if (code.size() != 3 || !printable(code)) return kNoSlot;
-        size_t slot = 0;
-        for (const char ch : code) slot = slot * kRange + (static_cast<unsigned char>(ch) - kFirst);
-        return slot;
+        const auto offset = [&](size_t i) { return static_cast<unsigned>(static_cast<unsigned char>(code[i]) - kFirst); };
+        return triple_slot(offset(0), offset(1), offset(2));
     }
     std::optional<uint32_t> others(std::string_view code) const {
         const auto it = others_.find(code);
