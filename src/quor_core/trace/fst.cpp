@@ -10,6 +10,7 @@
 #include "eval/pool.hpp"
 #include "fst_container/reader.hpp"
 #include "trace/pool_parallel.hpp"
+#include "trace/scope_path.hpp"
 #include "util/os_error.hpp"
 
 namespace quor_core::trace {
@@ -52,16 +53,10 @@ public:
 
     void operator()(const fc::FstHierarchyEntry& entry) {
         if (const auto* scope = std::get_if<fc::FstScope>(&entry)) {
-            path_lengths_.push_back(path_.size());
-            // Names are joined by position: also after an empty name (["", "x"] is ".x").
-            if (path_lengths_.size() > 1) path_ += '.';
-            path_ += scope->name;
-            if (seen_scopes_.insert(path_).second) record_.scopes.push_back(path_);
+            scope_.open(scope->name);
+            if (seen_scopes_.insert(scope_.path()).second) record_.scopes.push_back(scope_.path());
         } else if (std::holds_alternative<fc::FstUpScope>(entry)) {
-            if (!path_lengths_.empty()) {
-                path_.resize(path_lengths_.back());
-                path_lengths_.pop_back();
-            }
+            scope_.close();
         } else if (const auto* var = std::get_if<fc::FstVar>(&entry)) {
             add_var(*var);
         }
@@ -69,13 +64,7 @@ public:
 
 private:
     void add_var(const fc::FstVar& var) {
-        std::string full;
-        full.reserve(path_.size() + 1 + var.name.size());
-        if (!path_lengths_.empty()) {
-            full = path_;
-            full += '.';
-        }
-        full += var.name;
+        std::string full = scope_.name_of(var.name);
         // The first declaration of a name holds.
         const auto [it, inserted] = record_.name_to_id.try_emplace(full, kNoId);
         if (!inserted) return;
@@ -92,8 +81,7 @@ private:
 
     TraceRecord& record_;
     HandleIds& ids_;
-    std::string path_;                 // the open scopes joined by '.'
-    std::vector<size_t> path_lengths_;  // path_'s length before each open scope
+    ScopePath scope_;
     std::unordered_set<std::string> seen_scopes_;
     uint32_t next_id_ = 0;
 };

@@ -40,10 +40,7 @@ size_t VcdHeader::read_until_first_time(std::string_view block, bool ascii) {
 void VcdHeader::handle_keyword(std::string_view line) {
     if (line.starts_with("$scope")) return open_scope(line);
     if (line.starts_with("$upscope")) {
-        if (!path_lengths_.empty()) {
-            path_.resize(path_lengths_.back());
-            path_lengths_.pop_back();
-        }
+        scope_.close();
         return;
     }
     if (line.starts_with("$var")) return declare_var(line);
@@ -52,10 +49,8 @@ void VcdHeader::handle_keyword(std::string_view line) {
 void VcdHeader::open_scope(std::string_view line) {
     std::array<std::string_view, 3> words;
     if (util::leading_words(line, words) < words.size()) return;
-    path_lengths_.push_back(path_.size());
-    if (!path_.empty()) path_.push_back('.');
-    path_ += words[2];
-    if (seen_scopes_.insert(path_).second) scopes.push_back(path_);
+    scope_.open(words[2]);
+    if (seen_scopes_.insert(scope_.path()).second) scopes.push_back(scope_.path());
 }
 
 namespace {
@@ -78,11 +73,7 @@ void VcdHeader::declare_var(std::string_view line) {
     const uint32_t width = util::parse_u32(words[2]).value_or(1);
     const std::string_view code = words[3];
     const std::string_view reference = cut_bit_range(words[4]);
-    std::string full;
-    full.reserve(path_.size() + 1 + reference.size());
-    full = path_;
-    if (!full.empty()) full.push_back('.');
-    full += reference;
+    std::string full = scope_.name_of(reference);
     uint32_t id = 0;
     if (const auto known = codes_.find(code)) {
         id = *known;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "trace/common_trace.hpp"
+#include "trace/scope_path.hpp"
 #include "trace/vcd_codes.hpp"
 
 namespace quor_core::trace {
@@ -46,8 +47,7 @@ private:
 
     VcdCodeTable codes_;
     uint32_t next_id_ = 0;
-    std::string path_;                 // the open scopes joined by '.'
-    std::vector<size_t> path_lengths_;  // path_'s length before each open scope
+    ScopePath scope_;
     std::unordered_set<std::string> seen_scopes_;
 };
 

@@ -6,7 +6,6 @@
 
 #include <bit>
 #include <cstdint>
-#include <cstring>
 #include <string_view>
 #include <vector>
 

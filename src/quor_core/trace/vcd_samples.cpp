@@ -180,13 +180,14 @@ VcdSampleParser::CodeRead VcdSampleParser::read_other_code(const char* p, const 
         }
         // Four to seven characters: the word up to the line feed is the code's packed key.
         if (n >= 4 && n < 8) {
-            const uint64_t key = w & ((uint64_t{1} << (8 * n)) - 1);
+            const uint64_t used = (uint64_t{1} << (8 * n)) - 1;  // the code's bytes
+            const uint64_t key = w & used;
             // Every byte of the key printable: none above '~' (0x7E; adding one reaches the top
             // bit, a carry only from a byte already marked) and none below '!' (0x21).
             const uint64_t tops = 0x80 * kEveryByte;
             const uint64_t above = ((key + kEveryByte) | key) & tops;
             const uint64_t below = ~((key | tops) - 0x21 * kEveryByte) & tops;
-            if (((above | below) & ((uint64_t{1} << (8 * n)) - 1)) == 0) {
+            if (((above | below) & used) == 0) {
                 return {p + n + 1, codes_->find_packed(key)};
             }
             return {nullptr, kNoId};
