@@ -5,7 +5,6 @@ namespace fst_container {
 namespace change_errors {
 
 ReaderError value_cut_short() { return ReaderError::unexpected_eof("unexpected eof"); }
-ReaderError packed_real() { return ReaderError::io(IoKind::Unsupported, "packed real values are not supported"); }
 ReaderError slot_past_table() { return ReaderError::invalid_data("change past the end of its block's time table"); }
 ReaderError bad_varint(const std::uint8_t* start, const std::uint8_t* end) {
     const std::uint8_t* p = start;

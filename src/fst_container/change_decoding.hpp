@@ -77,7 +77,6 @@ inline double read_double(const std::uint8_t* p, FloatEndian order) {
 
 namespace change_errors {
 ReaderError value_cut_short();
-ReaderError packed_real();
 ReaderError slot_past_table();
 // The error of the malformed varint at [start, end).
 ReaderError bad_varint(const std::uint8_t* start, const std::uint8_t* end);
@@ -117,7 +116,18 @@ Status decode_value(std::uint32_t bits, FloatEndian order, std::uint32_t v, cons
         }
         return {};
     } else if constexpr (F == ChangeForm::Real) {
-        if ((v & 1u) == 0) return change_errors::packed_real();
+        if ((v & 1u) == 0) {
+            // A writer given bits for a real stores its first eight characters packed into one
+            // byte when they are all 0 and 1 (as for a bit vector of 8 bits). Readers take those
+            // eight characters as the bytes of the double, as they do the eight characters the
+            // writer stores whole otherwise.
+            if (p == end) return change_errors::value_cut_short();
+            std::uint8_t chars[8];
+            unpack_bits(p, 8, reinterpret_cast<char*>(chars));
+            visitor.real(slot, read_double(chars, order));
+            p += 1;
+            return {};
+        }
         if (end - p < 8) return change_errors::value_cut_short();
         visitor.real(slot, read_double(p, order));
         p += 8;

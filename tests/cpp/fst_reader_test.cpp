@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -181,6 +182,35 @@ TEST(FstReader, RealsAndVariableLengthSignals) {
     EXPECT_EQ(read_all(*reader), expected);
 }
 
+// A real given bits: one byte of eight packed characters, read as the bytes of the double.
+TEST(FstReader, PackedRealChangeIsReadAsItsCharacters) {
+    struct Case {
+        std::uint8_t packed;
+        const char* chars;
+    };
+    const std::vector<Case> cases = {{0x55, "01010101"}, {0x00, "00000000"}, {0xF0, "11110000"}, {0xFF, "11111111"}};
+    for (const Case& c : cases) {
+        double want = 0;
+        std::memcpy(&want, c.chars, 8);
+        VcBlock b;
+        b.end = 5;
+        b.frame_signals = 1;
+        b.times = {0, 5};
+        // At slot 0 the packed form, at slot 1 a plain real.
+        b.data = {Buf{0x00, c.packed, 0x03, 0, 0, 0, 0, 0, 0, 0xF8, 0x3F}};
+        const Buf file = concat({header_block(0, 5, 1), geometry_block({0}), hierarchy_of({var_entry("r", 64, 0, 3)}),
+                                 vc_block(b)});
+        auto reader = open_bytes(file);
+        ASSERT_TRUE(reader.ok());
+        std::vector<double> got;
+        const Status s = reader->read_signals({}, [&](std::uint64_t, FstSignalHandle, const FstSignalValue& v) {
+            got.push_back(v.real);
+        });
+        ASSERT_TRUE(s.ok()) << s.error().display();
+        EXPECT_EQ(got, (std::vector<double>{want, 1.5})) << c.chars;
+    }
+}
+
 TEST(FstReader, BrokenChangeDataIsAnError) {
     struct Case {
         const char* what;
@@ -188,7 +218,7 @@ TEST(FstReader, BrokenChangeDataIsAnError) {
         Buf data;
     };
     const std::vector<Case> cases = {
-        {"packed real", {0}, Buf{0x02, 0, 0, 0, 0, 0, 0, 0, 0}},
+        {"packed real cut short", {0}, Buf{0x02}},
         {"real cut short", {0}, Buf{0x03, 0, 0}},
         {"vector cut short", {8}, Buf{0x03, '1', '0'}},
         {"packed vector cut short", {20}, Buf{0x02, 0xFF}},

@@ -130,7 +130,8 @@ TEST(FstRealFiles, AgreeWithFst2vcd) {
         {"small_lz4", "small"},         {"small_fastlz", "small"},     {"small_zlib", "small"},
         {"small_gzip", "small"},        {"packing_lz4", "packing"},    {"packing_fastlz", "packing"},
         {"packing_zlib", "packing"},    {"multi_block", "multi_block"}, {"ghdl_enum", "ghdl_enum"},
-        {"verilator", "verilator"},
+        {"verilator", "verilator"},     {"real_bits_lz4", "real_bits"}, {"real_bits_fastlz", "real_bits"},
+        {"real_bits_zlib", "real_bits"},
     };
     for (const auto& [fst, expected] : files) {
         SCOPED_TRACE(fst);

@@ -134,7 +134,7 @@ TEST(FstTraceLoad, Messages) {
     b.end = 5;
     b.frame_signals = 1;
     b.times = {0, 5};
-    b.data = {Buf{0x02, 0, 0, 0, 0, 0, 0, 0, 0}};  // a packed real
+    b.data = {Buf{0x03, 0, 0}};  // a real cut short
     const std::string bad_signals = write_temp(concat(
         {header_block(0, 5, 1), geometry_block({0}), hierarchy_lz4_block(var_entry("r", 64, 0, 3)), vc_block(b)}));
     auto s = FstTrace::from_file(bad_signals);

@@ -92,6 +92,23 @@ def test_verilator_file_reads_enum_tables_and_wide_vectors():
         assert values(t, name) == values(vcd, vcd_name(name)), name
 
 
+@pytest.mark.parametrize("packing", ["lz4", "fastlz", "zlib"])
+def test_real_given_bits_reads_as_fst2vcd_does(packing):
+    # vcd2fst stores a b value of a real variable in the packed form of a real change;
+    # fst2vcd reads its eight characters as the bytes of the double.
+    fst = PyTrace.from_fst(data(f"real_bits_{packing}.fst"))
+    vcd = PyTrace.from_vcd(data("real_bits.expected.vcd"))
+    assert [vcd_name(n) for n in fst.signal_names()] == vcd.signal_names() == ["top.r64", "top.r1", "top.clk", "top.v"]
+    assert fst.max_index() == vcd.max_index() == 6
+    for name in fst.signal_names():
+        # fst2vcd prints reals with 16 digits: compare them to the last bit or so.
+        got, want = values(fst, name), values(vcd, vcd_name(name))
+        assert len(got) == len(want)
+        for g, w in zip(got, want):
+            assert g == (pytest.approx(w, rel=1e-15) if isinstance(w, float) else w), name
+    assert values(fst, "top.r1")[1] == struct.unpack("<d", b"01010101")[0]
+
+
 def test_type_error_names_the_parameter():
     with pytest.raises(TypeError, match="path"):
         PyTrace.from_fst(42)

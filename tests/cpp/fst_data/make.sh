@@ -19,6 +19,11 @@ vcd2fst -F packing.vcd packing_fastlz.fst >/dev/null
 vcd2fst -Z packing.vcd packing_zlib.fst >/dev/null
 fst2vcd packing_lz4.fst > packing.expected.vcd
 rm packing.vcd
+# Real variables given b values (stored in the packed form of a real change).
+vcd2fst -4 real_bits.vcd real_bits_lz4.fst >/dev/null
+vcd2fst -F real_bits.vcd real_bits_fastlz.fst >/dev/null
+vcd2fst -Z real_bits.vcd real_bits_zlib.fst >/dev/null
+fst2vcd real_bits_lz4.fst > real_bits.expected.vcd
 
 # Icarus Verilog; $dumpflush starts a new value-change block.
 iverilog -o "$tmp/small.vvp" small.v
