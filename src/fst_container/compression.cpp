@@ -41,6 +41,18 @@ private:
     int status_ = Z_STREAM_ERROR;
 };
 
+// What went wrong, from an inflate status and the stream's own message.
+std::string inflate_fault(int status, const z_stream& zs) {
+    switch (status) {
+        case Z_NEED_DICT: return "the stream asks for a preset dictionary";
+        case Z_MEM_ERROR: return "out of memory";
+        case Z_BUF_ERROR: return "the compressed data ends early";
+        default: break;
+    }
+    if (zs.msg != nullptr) return std::string("corrupt data (") + zs.msg + ")";
+    return "corrupt data";
+}
+
 // zlib counts in uInt; feed at most this much at once.
 constexpr std::size_t max_chunk = static_cast<std::size_t>(UINT_MAX);
 
@@ -49,7 +61,9 @@ constexpr std::size_t max_chunk = static_cast<std::size_t>(UINT_MAX);
 Result<std::size_t> inflate_into(std::span<const std::uint8_t> input, std::uint8_t* out, std::size_t capacity,
                                  DeflateFormat format) {
     Inflater inflater(format == DeflateFormat::Zlib ? MAX_WBITS : -MAX_WBITS);
-    if (!inflater.ready()) return ReaderError::zlib(inflater.init_status(), 0);
+    if (!inflater.ready()) {
+        return ReaderError::zlib(inflater.init_status(), 0).with_detail("the inflater could not start");
+    }
     z_stream& zs = inflater.stream();
     std::size_t in_pos = 0;
     std::size_t out_pos = 0;
@@ -68,13 +82,18 @@ Result<std::size_t> inflate_into(std::span<const std::uint8_t> input, std::uint8
         const std::size_t consumed = in_chunk - zs.avail_in;
         const std::size_t produced = (probing ? 1u : out_chunk) - zs.avail_out;
         in_pos += consumed;
-        if (probing && produced > 0) return ReaderError::zlib(Z_BUF_ERROR, out_pos);
+        if (probing && produced > 0) {
+            return ReaderError::zlib(Z_BUF_ERROR, out_pos)
+                .with_detail("the data expands past its stated length of " + std::to_string(capacity) + " bytes");
+        }
         out_pos += probing ? 0 : produced;
         if (status == Z_STREAM_END) return out_pos;
-        if (status != Z_OK && status != Z_BUF_ERROR) return ReaderError::zlib(status, out_pos);
+        if (status != Z_OK && status != Z_BUF_ERROR) {
+            return ReaderError::zlib(status, out_pos).with_detail(inflate_fault(status, zs));
+        }
         if (consumed == 0 && produced == 0) {
             // No progress: the input is exhausted before the stream ended.
-            return ReaderError::zlib(Z_BUF_ERROR, out_pos);
+            return ReaderError::zlib(Z_BUF_ERROR, out_pos).with_detail(inflate_fault(Z_BUF_ERROR, zs));
         }
     }
 }
@@ -82,19 +101,25 @@ Result<std::size_t> inflate_into(std::span<const std::uint8_t> input, std::uint8
 Result<std::size_t> lz4_decompress_into(std::span<const std::uint8_t> input, std::uint8_t* out,
                                         std::size_t capacity) {
     if (input.size() > static_cast<std::size_t>(INT_MAX) || capacity > static_cast<std::size_t>(INT_MAX)) {
-        return ReaderError::lz4(-1);
+        return ReaderError::lz4(-1).with_detail("the block is too large");
     }
     const int produced = LZ4_decompress_safe(reinterpret_cast<const char*>(input.data()),
                                              reinterpret_cast<char*>(out), static_cast<int>(input.size()),
                                              static_cast<int>(capacity));
-    if (produced < 0) return ReaderError::lz4(produced);
+    if (produced < 0) {
+        return ReaderError::lz4(produced).with_detail("the data is corrupt, cut short, or longer than its stated " +
+                                                      std::to_string(capacity) + " bytes");
+    }
     return static_cast<std::size_t>(produced);
 }
 
 Result<std::vector<std::uint8_t>> inflate_gzip_wrapper(ByteSource& src, std::uint64_t uncompressed_len) {
     FST_CHECK(read_gzip_header(src));
     Inflater inflater(-MAX_WBITS);
-    if (!inflater.ready()) return ReaderError::gzip_body(zlib_status_name(inflater.init_status()));
+    if (!inflater.ready()) {
+        return ReaderError::gzip_body(zlib_status_name(inflater.init_status()))
+            .with_detail("the inflater could not start");
+    }
     z_stream& zs = inflater.stream();
 
     constexpr std::size_t in_piece = 16384;
@@ -129,10 +154,11 @@ Result<std::vector<std::uint8_t>> inflate_gzip_wrapper(ByteSource& src, std::uin
         out.resize(old_size + produced);
         if (status == Z_STREAM_END) break;
         if (status == Z_NEED_DICT || (status != Z_OK && status != Z_BUF_ERROR)) {
-            return ReaderError::gzip_body(zlib_status_name(status));
+            return ReaderError::gzip_body(zlib_status_name(status)).with_detail(inflate_fault(status, zs));
         }
         if (consumed == 0 && produced == 0 && input_done) {
-            return ReaderError::gzip_body(zlib_status_name(Z_BUF_ERROR));
+            return ReaderError::gzip_body(zlib_status_name(Z_BUF_ERROR))
+                .with_detail("the compressed data ends early: " + src.end_description());
         }
     }
     return out;

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "io.hpp"
@@ -23,6 +24,13 @@ inline constexpr std::uint64_t ratio_slack = 64;
 inline bool expansion_plausible(std::uint64_t compressed, std::uint64_t uncompressed, std::uint64_t ratio) {
     if (compressed > (UINT64_MAX - ratio_slack) / ratio) return true;
     return uncompressed <= compressed * ratio + ratio_slack;
+}
+
+// The error for a block whose input cannot expand to the output it claims (an LZ4 error, as
+// the decompressor would give, without the allocation).
+inline ReaderError lz4_implausible(std::uint64_t compressed, std::uint64_t uncompressed) {
+    return ReaderError::lz4(-1).with_detail(std::to_string(compressed) + " bytes cannot expand to the stated " +
+                                            std::to_string(uncompressed) + " bytes");
 }
 
 enum class DeflateFormat { Zlib, Raw };

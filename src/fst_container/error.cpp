@@ -71,6 +71,33 @@ const char* error_kind_name(ErrorKind kind) {
 }
 
 std::string ReaderError::display() const {
+    std::string fault = detail;
+    if (kind == ErrorKind::Io && fault.empty()) {
+        if (io_kind == IoKind::Os) {
+            fault = text + " (os error " + std::to_string(os_error) + ")";
+        } else {
+            fault = io_kind == IoKind::UnexpectedEof ? "the data ends early" : text;
+        }
+    } else if (kind >= ErrorKind::BlockType && kind <= ErrorKind::MiscType) {
+        fault = std::to_string(number) + (fault.empty() ? "" : " " + fault);
+    }
+    std::string out = kind_text();
+    // These texts are whole sentences that say what is wrong with the file as a whole.
+    if (kind == ErrorKind::NotFinishedCompressing || kind == ErrorKind::MissingGeometry ||
+        kind == ErrorKind::MissingHierarchy) {
+        return out;
+    }
+    if (!fault.empty()) out += ": " + fault;
+    if (!where.empty()) out += ", " + where;
+    return out;
+}
+
+ReaderError& ReaderError::at(const std::string& place) & {
+    where += where.empty() ? place : ", " + place;
+    return *this;
+}
+
+std::string ReaderError::kind_text() const {
     switch (kind) {
         case ErrorKind::CStringTooLong:
             return "failed to read a null terminated string because it exceeds the expected size of " +

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace fst_container {
 
@@ -52,8 +53,13 @@ struct ReaderError {
     std::string text2;
     IoKind io_kind = IoKind::Os;
     int os_error = 0;
+    // What exactly was wrong, for the user: "the file ends at byte 120", "the header sets
+    // reserved flags". Empty when the kind's text says it all.
+    std::string detail;
+    // Where it was met, innermost first: "in the geometry block at byte 331".
+    std::string where;
 
-    // The user-facing text.
+    // The user-facing text: the kind's fixed text, then what was wrong and where.
     std::string display() const;
     // Variant name followed by its payload in parentheses.
     std::string debug() const;
@@ -75,6 +81,19 @@ struct ReaderError {
     static ReaderError invalid_data(std::string message);
     static ReaderError of_kind(ErrorKind kind);
     static ReaderError rejected(ErrorKind kind, std::uint64_t number);
+
+    // Adds the place the error was met, outside the places given before.
+    ReaderError& at(const std::string& place) &;
+    ReaderError&& at(const std::string& place) && { return std::move(at(place)); }
+    ReaderError& with_detail(std::string what) & {
+        detail = std::move(what);
+        return *this;
+    }
+    ReaderError&& with_detail(std::string what) && { return std::move(with_detail(std::move(what))); }
+
+private:
+    // The fixed text of the kind, with the payloads that belong to it.
+    std::string kind_text() const;
 };
 
 }  // namespace fst_container

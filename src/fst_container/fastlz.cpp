@@ -8,7 +8,7 @@
 namespace fst_container::fastlz {
 namespace {
 
-ReaderError bad_stream(const char* what) { return ReaderError::invalid_data(std::string("fastlz: ") + what); }
+ReaderError bad_stream(const char* what) { return ReaderError::invalid_data(std::string("the fastlz data is broken: ") + what); }
 
 // Input read instruction by instruction from a byte source.
 class SourceInput {
@@ -34,11 +34,11 @@ class SpanInput {
 public:
     explicit SpanInput(std::span<const std::uint8_t> in) : p_(in.data()), end_(in.data() + in.size()) {}
     Result<std::uint8_t> byte() {
-        if (p_ == end_) return ReaderError::unexpected_eof();
+        if (p_ == end_) return cut_short();
         return *p_++;
     }
     Result<std::uint8_t> peek() {
-        if (p_ == end_) return ReaderError::unexpected_eof();
+        if (p_ == end_) return cut_short();
         return *p_;
     }
     template <typename Out>
@@ -50,6 +50,10 @@ public:
     }
 
 private:
+    static ReaderError cut_short() {
+        return ReaderError::unexpected_eof().with_detail("the fastlz data ends inside an instruction");
+    }
+
     const std::uint8_t* p_;
     const std::uint8_t* end_;
 };

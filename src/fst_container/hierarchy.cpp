@@ -38,13 +38,18 @@ ReaderError unsupported(const std::string& what) { return ReaderError::io(IoKind
 // A length from the file as a read size: reads stop at the end of the input anyway.
 std::size_t clamp_size(std::uint64_t len) { return static_cast<std::size_t>(std::min<std::uint64_t>(len, SIZE_MAX)); }
 
+ReaderError hierarchy_too_short(std::uint64_t section_len) {
+    return ReaderError::invalid_data("the block's length, " + std::to_string(section_len) +
+                                     ", is too short for a hierarchy block");
+}
+
 Result<std::vector<std::uint8_t>> lz4_block(std::span<const std::uint8_t> input, std::uint64_t out_len) {
     // Input that cannot hold the stated output (a block cut short by the end of the file, most
     // likely) fails as the decompressor would, without the allocation.
-    if (!expansion_plausible(input.size(), out_len, max_lz4_ratio)) return ReaderError::lz4(-1);
+    if (!expansion_plausible(input.size(), out_len, max_lz4_ratio)) return lz4_implausible(input.size(), out_len);
     std::vector<std::uint8_t> out(static_cast<std::size_t>(out_len));
     FST_TRY(const std::size_t produced, lz4_decompress_into(input, out.data(), out.size()));
-    if (produced != out_len) return ReaderError::invalid_data("hierarchy is shorter than its stated length");
+    if (produced != out_len) return ReaderError::invalid_data("the hierarchy is shorter than its stated length");
     return out;
 }
 
@@ -98,7 +103,7 @@ Result<FstHierarchyEntry> read_attribute(ByteSource& src) {
     if (subtype == SourceStem || subtype == SourceIStem) {
         FST_TRY(const auto path_id, read_variant_u64(src));
         FST_TRY(const std::uint8_t zero, src.read_u8());
-        if (zero != 0) return ReaderError::invalid_data("source stem path id is not followed by a zero byte");
+        if (zero != 0) return ReaderError::invalid_data("a source stem's path id is not followed by a zero byte");
         FST_TRY(const auto line, read_variant_u64(src));
         return parse_misc_attribute(std::string(), subtype, line.value, path_id.value);
     }
@@ -132,32 +137,37 @@ Result<FstHierarchyEntry> parse_misc_attribute(std::string name, std::uint8_t su
 }
 
 Result<std::vector<std::uint8_t>> read_hierarchy_bytes(ByteSource& src, HierarchyCompression compression) {
+    const std::uint64_t section_pos = src.position();
     FST_TRY(const std::uint64_t section_len, read_u64(src));
     FST_TRY(const std::uint64_t uncompressed_len, read_u64(src));
     switch (compression) {
         case HierarchyCompression::ZLib: {
-            if (section_len < 26) return ReaderError::invalid_data("hierarchy section too short");
+            if (section_len < 26) return hierarchy_too_short(section_len);
             FST_CHECK(read_gzip_header(src));
-            FST_TRY(const std::vector<std::uint8_t> input, read_bytes(src, clamp_size(section_len - 26)));
+            // The DEFLATE data runs to the end of the block (the member header may hold optional
+            // fields; its trailer is not needed).
+            const std::uint64_t section_end = section_pos + std::min(section_len, UINT64_MAX - section_pos);
+            const std::uint64_t data_len = section_end > src.position() ? section_end - src.position() : 0;
+            FST_TRY(const std::vector<std::uint8_t> input, read_bytes(src, clamp_size(data_len)));
             if (!expansion_plausible(input.size(), uncompressed_len, max_deflate_ratio)) {
-                return ReaderError::invalid_data("hierarchy claims more output than its input can hold");
+                return ReaderError::invalid_data("the hierarchy claims more bytes than its compressed form can hold");
             }
             std::vector<std::uint8_t> out(static_cast<std::size_t>(uncompressed_len));
             FST_TRY(const std::size_t produced, inflate_into(input, out.data(), out.size(), DeflateFormat::Raw));
             if (produced != uncompressed_len) {
-                return ReaderError::invalid_data("hierarchy is shorter than its stated length");
+                return ReaderError::invalid_data("the hierarchy is shorter than its stated length");
             }
             return out;
         }
         case HierarchyCompression::Lz4: {
-            if (section_len < 16) return ReaderError::invalid_data("hierarchy section too short");
+            if (section_len < 16) return hierarchy_too_short(section_len);
             FST_TRY(const std::vector<std::uint8_t> input, read_bytes(src, clamp_size(section_len - 16)));
             return lz4_block(input, uncompressed_len);
         }
         case HierarchyCompression::Lz4Duo: {
             FST_TRY(const auto middle_len, read_variant_u64(src));
             if (section_len < 16 + std::uint64_t{middle_len.length}) {
-                return ReaderError::invalid_data("hierarchy section too short");
+                return hierarchy_too_short(section_len);
             }
             FST_TRY(const std::vector<std::uint8_t> input,
                     read_bytes(src, clamp_size(section_len - 16 - middle_len.length)));
@@ -199,7 +209,7 @@ Result<bool> read_hierarchy_entry(ByteSource& src, std::uint32_t& handle_counter
     var.direction = direction;
     var.name = std::move(name);
     if (alias.value == 0) {
-        if (handle_counter == 0xFFFFFFFFu) return ReaderError::invalid_data("too many signal handles");
+        if (handle_counter == 0xFFFFFFFFu) return ReaderError::invalid_data("the hierarchy declares more signals than there are handles");
         ++handle_counter;
         var.handle = *FstSignalHandle::from_value(handle_counter);
         var.is_alias = false;
@@ -214,14 +224,35 @@ Result<bool> read_hierarchy_entry(ByteSource& src, std::uint32_t& handle_counter
 }
 
 Status FstReader::read_hierarchy(HierarchyCallback callback) {
+    const std::string place = block_place(BlockType::Hierarchy, meta_.hierarchy_offset - 1);
     FST_CHECK(source_->seek(meta_.hierarchy_offset));
-    FST_TRY(const std::vector<std::uint8_t> bytes, read_hierarchy_bytes(*source_, meta_.hierarchy_compression));
-    SliceSource entries(bytes);
+    auto read = read_hierarchy_bytes(*source_, meta_.hierarchy_compression);
+    if (!read.ok()) {
+        ReaderError error = std::move(read).error();
+        // A block cut short by the end of the file fails to decompress; say why.
+        std::uint8_t length[8];
+        if (source_->read_at(meta_.hierarchy_offset, length, sizeof length).ok() && source_->size() != 0) {
+            std::uint64_t section_len = 0;
+            for (const std::uint8_t b : length) section_len = section_len << 8 | b;
+            if (section_len > source_->size() - meta_.hierarchy_offset) {
+                error.with_detail(block_past_end(*source_, section_len).detail);
+            }
+        }
+        return located(std::move(error), place);
+    }
+    const std::vector<std::uint8_t> bytes = std::move(read).value();
+    SliceSource entries(bytes, "the decompressed hierarchy");
     std::uint32_t handle_counter = 0;
     FstHierarchyEntry entry;
-    for (;;) {
-        FST_TRY(const bool more, read_hierarchy_entry(entries, handle_counter, entry));
-        if (!more) return {};
+    for (std::uint64_t number = 1;; ++number) {
+        const std::uint64_t entry_pos = entries.position();
+        auto more = read_hierarchy_entry(entries, handle_counter, entry);
+        if (!more.ok()) {
+            return located(std::move(more).error().at("in hierarchy entry " + std::to_string(number) + " at byte " +
+                                                      std::to_string(entry_pos) + " of the decompressed hierarchy"),
+                           place);
+        }
+        if (!more.value()) return {};
         callback(entry);
     }
 }

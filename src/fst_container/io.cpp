@@ -21,7 +21,9 @@ ReaderError bad_seek() {
 }
 
 Result<std::string> bytes_to_string(std::string bytes) {
-    if (!is_valid_utf8(bytes)) return ReaderError::utf8_string(std::move(bytes));
+    if (!is_valid_utf8(bytes)) {
+        return ReaderError::utf8_string(std::move(bytes)).with_detail("a text holds bytes that are not UTF-8");
+    }
     return bytes;
 }
 
@@ -32,7 +34,7 @@ Result<std::string> bytes_to_string(std::string bytes) {
 Status ByteSource::read_exact(std::uint8_t* dst, std::size_t n) {
     while (n > 0) {
         FST_TRY(const std::size_t got, read_some(dst, n));
-        if (got == 0) return ReaderError::unexpected_eof();
+        if (got == 0) return end_of_input();
         dst += got;
         n -= got;
     }
@@ -140,13 +142,13 @@ Status FileSource::seek(std::uint64_t pos) {
 
 Status FileSource::read_at(std::uint64_t pos, std::uint8_t* dst, std::size_t n) const {
     while (n > 0) {
-        if (pos > static_cast<std::uint64_t>(INT64_MAX)) return ReaderError::unexpected_eof();
+        if (pos > static_cast<std::uint64_t>(INT64_MAX)) return end_of_input();
         ssize_t got = 0;
         do {
             got = ::pread(fd_, dst, n, static_cast<off_t>(pos));
         } while (got < 0 && errno == EINTR);
         if (got < 0) return os_error(errno);
-        if (got == 0) return ReaderError::unexpected_eof();
+        if (got == 0) return end_of_input();
         const auto count = static_cast<std::size_t>(got);
         dst += count;
         n -= count;
@@ -158,7 +160,7 @@ Status FileSource::read_at(std::uint64_t pos, std::uint8_t* dst, std::size_t n) 
 // --- SliceSource ------------------------------------------------------------
 
 Status SliceSource::read_at(std::uint64_t pos, std::uint8_t* dst, std::size_t n) const {
-    if (pos > bytes_.size() || n > bytes_.size() - pos) return ReaderError::unexpected_eof();
+    if (pos > bytes_.size() || n > bytes_.size() - pos) return end_of_input();
     if (n > 0) std::memcpy(dst, bytes_.data() + pos, n);
     return {};
 }
@@ -184,16 +186,20 @@ Result<std::size_t> SectionSource::read_some(std::uint8_t* dst, std::size_t n) {
 }
 
 Status SectionSource::read_at(std::uint64_t pos, std::uint8_t* dst, std::size_t n) const {
-    if (pos > length_ || n > length_ - pos) return ReaderError::unexpected_eof();
+    if (pos > length_ || n > length_ - pos) return end_of_input();
     return inner_.read_at(start_ + pos, dst, n);
 }
 
 // --- varints ----------------------------------------------------------------
 
+ReaderError number_cut_short() {
+    return ReaderError::unexpected_eof().with_detail("a number runs past the end of its data");
+}
+
 Result<std::uint32_t> decode_varint_u32(const std::uint8_t*& p, const std::uint8_t* end) {
     std::uint32_t value = 0;
     for (unsigned i = 0; i < 5; ++i) {
-        if (p == end) return ReaderError::unexpected_eof();
+        if (p == end) return number_cut_short();
         const std::uint8_t b = *p++;
         value |= static_cast<std::uint32_t>(b & 0x7F) << (7 * i);  // bits beyond 32 drop out
         if ((b & 0x80) == 0) return value;
@@ -204,7 +210,7 @@ Result<std::uint32_t> decode_varint_u32(const std::uint8_t*& p, const std::uint8
 Result<std::uint64_t> decode_varint_u64(const std::uint8_t*& p, const std::uint8_t* end) {
     std::uint64_t value = 0;
     for (unsigned i = 0; i < 10; ++i) {
-        if (p == end) return ReaderError::unexpected_eof();
+        if (p == end) return number_cut_short();
         const std::uint8_t b = *p++;
         value |= static_cast<std::uint64_t>(b & 0x7F) << (7 * i);
         if ((b & 0x80) == 0) return value;
@@ -305,6 +311,29 @@ Result<std::string> read_c_str_fixed_length(ByteSource& src, std::size_t len) {
 
 // --- gzip member header -----------------------------------------------------
 
+namespace {
+
+// Flag bits of a member header (bit 0 only marks text and needs nothing).
+enum GzipFlag : std::uint8_t { HeaderCrc = 2, Extra = 4, Name = 8, Comment = 16, Reserved = 0xE0 };
+
+// Skips a zero-terminated field of the header; what names it for an error.
+Status skip_gzip_text(ByteSource& src, const char* what) {
+    for (;;) {
+        std::uint8_t b = 0;
+        FST_TRY(const std::size_t got, src.read_some(&b, 1));
+        if (got == 0) return ReaderError::gzip_header(std::string("the header ends inside its ") + what);
+        if (b == 0) return {};
+    }
+}
+
+Status skip_gzip_bytes(ByteSource& src, std::size_t n, const char* what) {
+    FST_TRY(const std::vector<std::uint8_t> skipped, read_bytes(src, n));
+    if (skipped.size() != n) return ReaderError::gzip_header(std::string("the header ends inside its ") + what);
+    return {};
+}
+
+}  // namespace
+
 Status read_gzip_header(ByteSource& src) {
     FST_TRY(const std::vector<std::uint8_t> header, read_bytes(src, 10));
     const auto byte = [&](std::size_t i) { return i < header.size() ? header[i] : -1; };
@@ -320,35 +349,52 @@ Status read_gzip_header(ByteSource& src) {
         return ReaderError::gzip_header("expected deflate compression (8) got " +
                                         (header.size() > 2 ? std::to_string(header[2]) : std::string("nothing")));
     }
-    if (byte(3) != 0) {
-        return ReaderError::gzip_header("TODO currently extra flags are not supported " +
-                                        (header.size() > 3 ? std::to_string(header[3]) : std::string("nothing")));
+    const int flags = byte(3);
+    // Without optional fields, the rest (time, extra flags, system) is not needed; a body cut
+    // short fails to inflate.
+    if (flags <= 0) return {};
+    if (flags & Reserved) {
+        return ReaderError::gzip_header("the header sets reserved flag bits (flags " + std::to_string(flags) + ")");
     }
-    return {};  // the rest (time, flags, system) is not needed; a body cut short fails to inflate
+    if (header.size() < 10) return ReaderError::gzip_header("the header ends after " + std::to_string(header.size()) +
+                                                            " of its 10 fixed bytes");
+    if (flags & Extra) {
+        FST_TRY(const std::vector<std::uint8_t> length, read_bytes(src, 2));  // little-endian
+        if (length.size() != 2) return ReaderError::gzip_header("the header ends inside its extra field");
+        FST_CHECK(skip_gzip_bytes(src, std::size_t{length[0]} | std::size_t{length[1]} << 8, "extra field"));
+    }
+    if (flags & Name) FST_CHECK(skip_gzip_text(src, "file name"));
+    if (flags & Comment) FST_CHECK(skip_gzip_text(src, "comment"));
+    if (flags & HeaderCrc) FST_CHECK(skip_gzip_bytes(src, 2, "header checksum"));
+    return {};
 }
 
 // --- compressed blocks ------------------------------------------------------
 
 Result<std::vector<std::uint8_t>> read_zlib_compressed_bytes(ByteSource& src, std::uint64_t uncompressed_len,
                                                              std::uint64_t compressed_len, bool allow_stored) {
+    const auto past_end = [&] {
+        return ReaderError::unexpected_eof().with_detail("a block of " + std::to_string(compressed_len) +
+                                                         " bytes runs past the end: " + src.end_description());
+    };
     if (uncompressed_len == compressed_len && allow_stored) {
-        if (compressed_len > src.remaining()) return ReaderError::unexpected_eof();
+        if (compressed_len > src.remaining()) return past_end();
         FST_TRY(std::vector<std::uint8_t> bytes, read_bytes(src, static_cast<std::size_t>(compressed_len)));
-        if (bytes.size() != uncompressed_len) return ReaderError::unexpected_eof();
+        if (bytes.size() != uncompressed_len) return past_end();
         return bytes;
     }
     const std::uint64_t start = src.position();
     FST_CHECK(src.read_u8());
     FST_CHECK(src.seek(start));
-    if (compressed_len > src.remaining()) return ReaderError::unexpected_eof();
+    if (compressed_len > src.remaining()) return past_end();
     if (!expansion_plausible(compressed_len, uncompressed_len, max_deflate_ratio)) {
-        return ReaderError::invalid_data("zlib block claims more output than its input can hold");
+        return ReaderError::invalid_data("a zlib block claims more bytes than its compressed form can hold");
     }
     FST_TRY(const std::vector<std::uint8_t> input, read_bytes(src, static_cast<std::size_t>(compressed_len)));
     std::vector<std::uint8_t> out(static_cast<std::size_t>(uncompressed_len));
     FST_TRY(const std::size_t produced, inflate_into(input, out.data(), out.size(), DeflateFormat::Zlib));
     if (produced != uncompressed_len) {
-        return ReaderError::invalid_data("zlib block is shorter than its stated length");
+        return ReaderError::invalid_data("a zlib block is shorter than its stated length");
     }
     return out;
 }
@@ -358,7 +404,9 @@ Result<std::vector<std::uint8_t>> read_lz4_compressed_bytes(ByteSource& src, std
     // A block cut short by the end of the input is read as far as it goes and fails to
     // decompress; so does one that cannot hold the stated output (without the allocation).
     FST_TRY(const std::vector<std::uint8_t> input, read_bytes(src, compressed_len));
-    if (!expansion_plausible(input.size(), uncompressed_len, max_lz4_ratio)) return ReaderError::lz4(-1);
+    if (!expansion_plausible(input.size(), uncompressed_len, max_lz4_ratio)) {
+        return lz4_implausible(input.size(), uncompressed_len);
+    }
     std::vector<std::uint8_t> out(uncompressed_len);
     FST_TRY(const std::size_t produced, lz4_decompress_into(input, out.data(), out.size()));
     out.resize(produced);

@@ -36,6 +36,10 @@ public:
     // Reads exactly n bytes at pos. It moves no position and fills no buffer, so any number of
     // threads may call it at once.
     virtual Status read_at(std::uint64_t pos, std::uint8_t* dst, std::size_t n) const = 0;
+    // Where the input ends, for the user: "the file ends at byte 120".
+    virtual std::string end_description() const { return "the data ends at byte " + std::to_string(size()); }
+    // The error of a read that met the end of the input.
+    ReaderError end_of_input() const { return ReaderError::unexpected_eof().with_detail(end_description()); }
 
     std::uint64_t remaining() const {
         const std::uint64_t pos = position();
@@ -64,6 +68,7 @@ public:
     Status seek(std::uint64_t pos) override;
     std::uint64_t size() const override { return size_; }
     Status read_at(std::uint64_t pos, std::uint8_t* dst, std::size_t n) const override;
+    std::string end_description() const override { return "the file ends at byte " + std::to_string(size_); }
 
 private:
     FileSource(int fd, std::uint64_t size, std::size_t buffer_size);
@@ -79,7 +84,9 @@ private:
 // Bytes in memory, not owned, read through a 64-bit cursor.
 class SliceSource final : public ByteSource {
 public:
-    explicit SliceSource(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+    // what names the bytes for the user ("the decompressed hierarchy").
+    explicit SliceSource(std::span<const std::uint8_t> bytes, std::string what = "the data")
+        : bytes_(bytes), what_(std::move(what)) {}
 
     Result<std::size_t> read_some(std::uint8_t* dst, std::size_t n) override;
     std::uint64_t position() const override { return cursor_; }
@@ -94,16 +101,19 @@ public:
     }
     std::span<const std::uint8_t> held() const override { return bytes_; }
     Status read_at(std::uint64_t pos, std::uint8_t* dst, std::size_t n) const override;
+    std::string end_description() const override { return what_ + " ends at byte " + std::to_string(bytes_.size()); }
 
 private:
     std::span<const std::uint8_t> bytes_;
+    std::string what_;
     std::uint64_t cursor_ = 0;
 };
 
 // Bytes in memory, owned (an FST file whose gzip wrapper has been removed).
 class VectorSource final : public ByteSource {
 public:
-    explicit VectorSource(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)), slice_(bytes_) {}
+    explicit VectorSource(std::vector<std::uint8_t> bytes, std::string what = "the file")
+        : bytes_(std::move(bytes)), slice_(bytes_, std::move(what)) {}
 
     Result<std::size_t> read_some(std::uint8_t* dst, std::size_t n) override { return slice_.read_some(dst, n); }
     std::uint64_t position() const override { return slice_.position(); }
@@ -114,6 +124,7 @@ public:
     Status read_at(std::uint64_t pos, std::uint8_t* dst, std::size_t n) const override {
         return slice_.read_at(pos, dst, n);
     }
+    std::string end_description() const override { return slice_.end_description(); }
 
 private:
     std::vector<std::uint8_t> bytes_;
@@ -145,6 +156,10 @@ public:
         return all.subspan(static_cast<std::size_t>(start_), static_cast<std::size_t>(length_));
     }
     Status read_at(std::uint64_t pos, std::uint8_t* dst, std::size_t n) const override;
+    // In the positions of the source it is part of.
+    std::string end_description() const override {
+        return "the block ends at byte " + std::to_string(start_ + length_);
+    }
 
 private:
     ByteSource& inner_;

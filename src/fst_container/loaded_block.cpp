@@ -28,9 +28,10 @@ Result<LoadedBlock> LoadedBlock::read(ByteSource& src, const MetaData& meta, con
     block.time_table_offset_ = section.time_table_offset;
     FST_CHECK(src.seek(section.file_offset));
     FST_TRY(const std::uint64_t section_len, read_u64(src));
-    if (section_len < vc_block_head || section_len - 8 > src.remaining()) {
-        return ReaderError::unexpected_eof("unexpected eof");
+    if (section_len < vc_block_head) {
+        return ReaderError::invalid_data("the block's length, " + std::to_string(section_len) + ", is too short for a value-change block");
     }
+    if (section_len - 8 > src.remaining()) return block_past_end(src, section_len);
     block.source_ = &src;
     block.section_start_ = section.file_offset;
     block.section_length_ = section_len;
@@ -41,21 +42,22 @@ Result<LoadedBlock> LoadedBlock::read(ByteSource& src, const MetaData& meta, con
     FST_TRY(block.start_time_, read_u64(blk));
     FST_TRY(const std::uint64_t end_time, read_u64(blk));
     if (block.start_time_ != section.start_time || end_time != section.end_time) {
-        return ReaderError::invalid_data("value-change section times differ from those seen when opening");
+        return ReaderError::invalid_data("the block's times differ from those read when the file was opened");
     }
     FST_TRY(TimeTable table, read_time_table(blk, 0, section_len));
-    if (table.section_length + 8 > section_len) return ReaderError::invalid_data("time table overlaps its block");
+    if (table.section_length + 8 > section_len) return ReaderError::invalid_data("the time table overlaps the block's head");
     block.times_ = std::move(table.times);
 
     FST_CHECK(blk.seek(vc_block_head));
     FST_TRY(const auto frame_uncompressed, read_variant_u64(blk));
     FST_TRY(const auto frame_compressed, read_variant_u64(blk));
     FST_TRY(const auto frame_signals, read_variant_u64(blk));
-    if (frame_compressed.value > section_len) return ReaderError::invalid_data("frame larger than its section");
+    if (frame_compressed.value > section_len) return ReaderError::invalid_data("the initial values claim more bytes than their block holds");
     if (first && (block.times_.empty() || block.start_time_ < block.times_.front())) {
         FST_TRY(block.frame_, read_zlib_compressed_bytes(blk, frame_uncompressed.value, frame_compressed.value, true));
         if (frame_signals.value != meta.signals.size()) {
-            return ReaderError::invalid_data("frame signal count differs from the geometry");
+            return ReaderError::invalid_data("the initial values are of " + std::to_string(frame_signals.value) +
+                                             " signals, the geometry declares " + std::to_string(meta.signals.size()));
         }
         block.has_frame_ = true;
     } else {
@@ -64,7 +66,8 @@ Result<LoadedBlock> LoadedBlock::read(ByteSource& src, const MetaData& meta, con
 
     FST_TRY(const auto vc_signals, read_variant_u64(blk));
     if (vc_signals.value > meta.signals.size()) {
-        return ReaderError::invalid_data("value-change signal count exceeds the geometry");
+        return ReaderError::invalid_data("the block has changes of " + std::to_string(vc_signals.value) +
+                                         " signals, the geometry declares " + std::to_string(meta.signals.size()));
     }
     block.data_start_ = blk.position();
     FST_TRY(const std::uint8_t pack_byte, blk.read_u8());
@@ -82,7 +85,7 @@ Result<LoadedBlock> LoadedBlock::read(ByteSource& src, const MetaData& meta, con
         FST_TRY(const std::optional<SignalDataRange> range, iter.next());
         if (!range) break;
         if (range->index >= meta.signals.size()) {
-            return ReaderError::invalid_data("chain table names a signal the file does not declare");
+            return ReaderError::invalid_data("the chain table names a signal the geometry does not declare");
         }
         const SignalDataLoc& loc = locs[range->index];
         const std::uint32_t owner = loc.kind == SignalDataLoc::Kind::Alias ? loc.first : range->index;
@@ -104,7 +107,10 @@ Status LoadedBlock::for_each_initial_value(const MetaData& meta, const BitMask& 
     for (std::size_t i = 0; i < count; ++i) {
         const SignalInfo& info = meta.signals[i];
         const std::uint64_t len = info.frame_len();
-        if (len > frame_.size() - pos) return ReaderError::unexpected_eof("unexpected eof");
+        if (len > frame_.size() - pos) {
+            return ReaderError::unexpected_eof("unexpected eof")
+                .with_detail("the initial values end before those of signal handle " + std::to_string(i + 1));
+        }
         if (selected.is_set(i)) {
             const auto signal = static_cast<std::uint32_t>(i);
             if (info.is_real()) {
@@ -147,10 +153,10 @@ Result<LoadedBlock::DataLocation> LoadedBlock::unpack(const Entry& entry, const 
     const std::uint64_t entry_start = data_start_ + entry.offset;
     const std::uint64_t entry_len = entry.length;
     if (entry_start > data_end_ || entry_len > data_end_ - entry_start) {
-        return ReaderError::invalid_data("signal data lies outside its block");
+        return ReaderError::invalid_data("the signal's data lies outside its block");
     }
     if (entry_start < window.start_ || entry_start + entry_len > window.end_) {
-        return ReaderError::invalid_data("signal data outside the window read for it");
+        return ReaderError::invalid_data("the signal's data lies outside the bytes read for it");
     }
     const std::uint8_t* const base = window.base_ + (entry_start - window.start_);
     const std::uint8_t* p = base;
@@ -169,7 +175,7 @@ Result<LoadedBlock::DataLocation> LoadedBlock::unpack(const Entry& entry, const 
         input = std::span<const std::uint8_t>(p, std::min<std::size_t>(avail, static_cast<std::size_t>(entry_len)));
     }
     if (!expansion_plausible(input.size(), uncompressed, ratio)) {
-        return ReaderError::invalid_data("signal data claims more output than its input can hold");
+        return ReaderError::invalid_data("the signal's data claims more bytes than its compressed form can hold");
     }
     const std::size_t out_start = buffer.size();
     buffer.resize(out_start + uncompressed);
@@ -186,7 +192,7 @@ Result<LoadedBlock::DataLocation> LoadedBlock::unpack(const Entry& entry, const 
         }
         case PackType::Zlib: {
             FST_TRY(produced, inflate_into(input, out, uncompressed, DeflateFormat::Zlib));
-            if (produced != uncompressed) return ReaderError::invalid_data("signal data shorter than its length");
+            if (produced != uncompressed) return ReaderError::invalid_data("the signal's data is shorter than its stated length");
             break;
         }
     }

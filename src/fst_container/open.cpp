@@ -27,7 +27,7 @@ double double_from_bytes(const std::uint8_t* b, bool big_endian) {
 
 // Seeks forward by section_len - 8 from just after a section length.
 Status skip_section(ByteSource& src, std::uint64_t section_len) {
-    if (section_len < 8) return ReaderError::invalid_data("section length shorter than its own field");
+    if (section_len < 8) return ReaderError::invalid_data("the block's length, " + std::to_string(section_len) + ", is shorter than its length field");
     const std::uint64_t pos = src.position();
     if (section_len - 8 > UINT64_MAX - pos) {
         return ReaderError::io(IoKind::InvalidInput, "invalid seek to a negative or overflowing position");
@@ -42,9 +42,52 @@ std::optional<BlockType> block_type_from(std::uint8_t value) {
     return std::nullopt;
 }
 
+const char* block_name(BlockType type) {
+    switch (type) {
+        case BlockType::Header: return "header";
+        case BlockType::VcData:
+        case BlockType::VcDataDynamicAlias:
+        case BlockType::VcDataDynamicAlias2: return "value-change";
+        case BlockType::Blackout: return "blackout";
+        case BlockType::Geometry: return "geometry";
+        case BlockType::Hierarchy:
+        case BlockType::HierarchyLz4:
+        case BlockType::HierarchyLz4Duo: return "hierarchy";
+        case BlockType::GZipWrapper: return "gzip wrapper";
+        case BlockType::Skip: return "skip";
+    }
+    return "unknown";
+}
+
+std::string block_place(BlockType type, std::uint64_t type_pos) {
+    return std::string("in the ") + block_name(type) + " block at byte " + std::to_string(type_pos);
+}
+
+std::string value_change_place(const DataSectionInfo& section) {
+    return "in the value-change block at byte " + std::to_string(section.file_offset - 1);
+}
+
+std::string signal_place(std::uint32_t signal) {
+    return "in the data of signal handle " + std::to_string(std::uint64_t{signal} + 1);
+}
+
+ReaderError block_past_end(const ByteSource& src, std::uint64_t section_len) {
+    return ReaderError::unexpected_eof().with_detail("the block claims " + std::to_string(section_len) +
+                                                     " bytes, but " + src.end_description());
+}
+
+static Status check_block_fits(const ByteSource& src, std::uint64_t section_pos, std::uint64_t section_len) {
+    const std::uint64_t size = src.size();
+    if (size == 0) return {};  // not known (a device); reads past the end fail anyway
+    if (section_pos > size || section_len > size - section_pos) return block_past_end(src, section_len);
+    return {};
+}
+
 Result<std::pair<Header, FloatEndian>> read_header(ByteSource& src) {
     FST_TRY(const std::uint64_t section_len, read_u64(src));
-    if (section_len != header_section_length) return ReaderError::invalid_data("header section length is not 329");
+    if (section_len != header_section_length) {
+        return ReaderError::invalid_data("the header block's length is " + std::to_string(section_len) + ", not 329");
+    }
     Header h;
     FST_TRY(h.start_time, read_u64(src));
     FST_TRY(h.end_time, read_u64(src));
@@ -56,7 +99,7 @@ Result<std::pair<Header, FloatEndian>> read_header(ByteSource& src) {
     } else if (double_from_bytes(endian, true) == endian_test_value) {
         order = FloatEndian::Big;
     } else {
-        return ReaderError::invalid_data("header endianness test matches neither byte order");
+        return ReaderError::invalid_data("the header's endianness test matches neither byte order");
     }
     FST_TRY(h.memory_used_by_writer, read_u64(src));
     FST_TRY(h.scope_count, read_u64(src));
@@ -101,10 +144,15 @@ Result<std::vector<SignalInfo>> read_geometry(ByteSource& src) {
     FST_TRY(const std::uint64_t section_len, read_u64(src));
     FST_TRY(const std::uint64_t uncompressed_len, read_u64(src));
     FST_TRY(const std::uint64_t count, read_u64(src));
-    if (section_len < 24) return ReaderError::invalid_data("geometry section too short");
+    if (section_len < 24) {
+        return ReaderError::invalid_data("the block's length, " + std::to_string(section_len) + ", is too short for a geometry block");
+    }
     FST_TRY(const std::vector<std::uint8_t> bytes,
             read_zlib_compressed_bytes(src, uncompressed_len, section_len - 24, true));
-    if (count > bytes.size()) return ReaderError::invalid_data("geometry signal count exceeds its block");
+    if (count > bytes.size()) {
+        return ReaderError::invalid_data("the geometry claims " + std::to_string(count) + " signals in " +
+                                         std::to_string(bytes.size()) + " bytes");
+    }
     // Every signal needs a handle, and handles are non-zero 32-bit numbers.
     if (count >= 0xFFFFFFFFull) return ReaderError::invalid_data("more signals than handles");
     std::vector<SignalInfo> signals;
@@ -120,7 +168,7 @@ Result<std::vector<SignalInfo>> read_geometry(ByteSource& src) {
 
 Result<TimeTable> read_time_table(ByteSource& src, std::uint64_t section_pos, std::uint64_t section_len) {
     if (section_len < vc_block_head + time_table_trailer || section_len > UINT64_MAX - section_pos) {
-        return ReaderError::invalid_data("value-change section too short for its time table");
+        return ReaderError::invalid_data("the block's length, " + std::to_string(section_len) + ", is too short for a value-change block");
     }
     const std::uint64_t trailer_pos = section_pos + section_len - time_table_trailer;
     FST_CHECK(src.seek(trailer_pos));
@@ -128,12 +176,15 @@ Result<TimeTable> read_time_table(ByteSource& src, std::uint64_t section_pos, st
     FST_TRY(const std::uint64_t compressed_len, read_u64(src));
     FST_TRY(const std::uint64_t count, read_u64(src));
     if (compressed_len > section_len - vc_block_head - time_table_trailer) {
-        return ReaderError::invalid_data("time table larger than its section");
+        return ReaderError::invalid_data("the time table claims " + std::to_string(compressed_len) + " bytes, more than its block holds");
     }
     FST_CHECK(src.seek(trailer_pos - compressed_len));
     FST_TRY(const std::vector<std::uint8_t> bytes,
             read_zlib_compressed_bytes(src, uncompressed_len, compressed_len, true));
-    if (count > bytes.size()) return ReaderError::invalid_data("time table entry count exceeds its block");
+    if (count > bytes.size()) {
+        return ReaderError::invalid_data("the time table claims " + std::to_string(count) + " entries in " +
+                                         std::to_string(bytes.size()) + " bytes");
+    }
     TimeTable table;
     table.section_length = compressed_len + time_table_trailer;
     table.times.reserve(static_cast<std::size_t>(count));
@@ -153,15 +204,18 @@ Result<TimeTable> read_time_table(ByteSource& src, std::uint64_t section_pos, st
 Status HeaderReader::read_data(BlockType type) {
     const std::uint64_t section_pos = src_.position();
     FST_TRY(const std::uint64_t section_len, read_u64(src_));
+    FST_CHECK(check_block_fits(src_, section_pos, section_len));
     FST_TRY(const std::uint64_t start_time, read_u64(src_));
     FST_TRY(const std::uint64_t end_time, read_u64(src_));
     FST_TRY(const std::uint64_t mem_required, read_u64(src_));
     if (section_len < vc_block_head + time_table_trailer) {
-        return ReaderError::invalid_data("value-change section too short");
+        return ReaderError::invalid_data("the block's length, " + std::to_string(section_len) + ", is too short for a value-change block");
     }
     std::uint64_t time_table_offset = kNoTimeIndex;
     if (collect_times_) {
-        FST_TRY(const TimeTable table, read_time_table(src_, section_pos, section_len));
+        auto read = read_time_table(src_, section_pos, section_len);
+        if (!read.ok()) return std::move(read).error().at("in the time table");
+        const TimeTable table = std::move(read).value();
         if (time_table_.empty() && !table.times.empty() && start_time < table.times.front()) {
             time_table_.push_back(start_time);
         }
@@ -191,7 +245,7 @@ Status HeaderReader::read_data(BlockType type) {
 }
 
 Status HeaderReader::read_hierarchy(HierarchyCompression compression) {
-    if (hierarchy_) return ReaderError::invalid_data("file holds a second hierarchy block");
+    if (hierarchy_) return ReaderError::invalid_data("the file holds a second hierarchy block");
     const std::uint64_t pos = src_.position();
     FST_TRY(const std::uint64_t section_len, read_u64(src_));
     FST_CHECK(skip_section(src_, section_len));
@@ -199,46 +253,65 @@ Status HeaderReader::read_hierarchy(HierarchyCompression compression) {
     return {};
 }
 
+// Whether the scan reads a block of this type whole (and so needs all of it in the file).
+static bool read_whole(BlockType type) {
+    return type == BlockType::Blackout || type == BlockType::Geometry;
+}
+
 Status HeaderReader::scan() {
     for (;;) {
+        const std::uint64_t type_pos = src_.position();
         std::uint8_t type_byte = 0;
         FST_TRY(const std::size_t got, src_.read_some(&type_byte, 1));
         if (got == 0) return {};
         const std::optional<BlockType> type = block_type_from(type_byte);
-        if (!type) return ReaderError::rejected(ErrorKind::BlockType, type_byte);
-        switch (*type) {
-            case BlockType::Header: {
-                FST_TRY(auto header, fst_container::read_header(src_));
-                header_ = std::move(header.first);
-                float_endian_ = header.second;
-                break;
-            }
-            case BlockType::Blackout: {
-                FST_TRY(auto blackouts, read_blackout(src_));
-                blackouts_ = std::move(blackouts);
-                break;
-            }
-            case BlockType::Geometry: {
-                FST_TRY(auto signals, read_geometry(src_));
-                signals_ = std::move(signals);
-                break;
-            }
-            case BlockType::Hierarchy: FST_CHECK(read_hierarchy(HierarchyCompression::ZLib)); break;
-            case BlockType::HierarchyLz4: FST_CHECK(read_hierarchy(HierarchyCompression::Lz4)); break;
-            case BlockType::HierarchyLz4Duo: FST_CHECK(read_hierarchy(HierarchyCompression::Lz4Duo)); break;
-            case BlockType::VcData:
-            case BlockType::VcDataDynamicAlias:
-            case BlockType::VcDataDynamicAlias2: FST_CHECK(read_data(*type)); break;
-            case BlockType::Skip: {
-                FST_TRY(const std::uint64_t section_len, read_u64(src_));
-                if (section_len == 0) return {};
-                FST_CHECK(skip_section(src_, section_len));
-                break;
-            }
-            case BlockType::GZipWrapper:
-                return ReaderError::invalid_data("gzip wrapper block inside the file");
-        }
+        if (!type) return ReaderError::rejected(ErrorKind::BlockType, type_byte).at("at byte " + std::to_string(type_pos));
+        auto more = read_block(*type);
+        if (!more.ok()) return std::move(more).error().at(block_place(*type, type_pos));
+        if (!more.value()) return {};
     }
+}
+
+Result<bool> HeaderReader::read_block(BlockType type) {
+    if (read_whole(type)) {
+        const std::uint64_t section_pos = src_.position();
+        FST_TRY(const std::uint64_t section_len, read_u64(src_));
+        FST_CHECK(check_block_fits(src_, section_pos, section_len));
+        FST_CHECK(src_.seek(section_pos));
+    }
+    switch (type) {
+        case BlockType::Header: {
+            FST_TRY(auto header, fst_container::read_header(src_));
+            header_ = std::move(header.first);
+            float_endian_ = header.second;
+            break;
+        }
+        case BlockType::Blackout: {
+            FST_TRY(auto blackouts, read_blackout(src_));
+            blackouts_ = std::move(blackouts);
+            break;
+        }
+        case BlockType::Geometry: {
+            FST_TRY(auto signals, read_geometry(src_));
+            signals_ = std::move(signals);
+            break;
+        }
+        case BlockType::Hierarchy: FST_CHECK(read_hierarchy(HierarchyCompression::ZLib)); break;
+        case BlockType::HierarchyLz4: FST_CHECK(read_hierarchy(HierarchyCompression::Lz4)); break;
+        case BlockType::HierarchyLz4Duo: FST_CHECK(read_hierarchy(HierarchyCompression::Lz4Duo)); break;
+        case BlockType::VcData:
+        case BlockType::VcDataDynamicAlias:
+        case BlockType::VcDataDynamicAlias2: FST_CHECK(read_data(type)); break;
+        case BlockType::Skip: {
+            FST_TRY(const std::uint64_t section_len, read_u64(src_));
+            if (section_len == 0) return false;
+            FST_CHECK(skip_section(src_, section_len));
+            break;
+        }
+        case BlockType::GZipWrapper:
+            return ReaderError::invalid_data("a gzip wrapper block may only open the file");
+    }
+    return true;
 }
 
 Result<MetaData> HeaderReader::into_metadata() {
@@ -260,23 +333,55 @@ Result<MetaData> HeaderReader::into_metadata() {
 
 // --- FstReader::open_internal -----------------------------------------------
 
+// Inflates the whole file that follows a gzip wrapper block's type byte.
+static Result<std::vector<std::uint8_t>> unwrap(ByteSource& source) {
+    FST_TRY(const std::uint64_t section_len, read_u64(source));
+    FST_TRY(const std::uint64_t uncompressed_len, read_u64(source));
+    if (section_len == 0) return ReaderError::of_kind(ErrorKind::NotFinishedCompressing);
+    return inflate_gzip_wrapper(source, uncompressed_len);
+}
+
 Result<FstReader> FstReader::open_internal(std::unique_ptr<ByteSource> source, bool read_time_table) {
-    FST_TRY(const std::uint8_t first, source->read_u8());
-    const std::optional<BlockType> type = block_type_from(first);
-    if (!type) return ReaderError::rejected(ErrorKind::BlockType, first);
-    if (*type == BlockType::GZipWrapper) {
-        FST_TRY(const std::uint64_t section_len, read_u64(*source));
-        FST_TRY(const std::uint64_t uncompressed_len, read_u64(*source));
-        if (section_len == 0) return ReaderError::of_kind(ErrorKind::NotFinishedCompressing);
-        FST_TRY(std::vector<std::uint8_t> inflated, inflate_gzip_wrapper(*source, uncompressed_len));
-        source = std::make_unique<VectorSource>(std::move(inflated));
+    auto first = source->read_u8();
+    if (!first.ok()) {
+        ReaderError error = std::move(first).error();
+        if (error.io_kind == IoKind::UnexpectedEof) error.with_detail("the file is empty");
+        return error;
+    }
+    const std::optional<BlockType> type = block_type_from(first.value());
+    if (!type) {
+        ReaderError error = ReaderError::rejected(ErrorKind::BlockType, first.value()).at("at byte 0");
+        std::uint8_t second = 0;
+        if (first.value() == 0x1F && source->read_at(1, &second, 1).ok() && second == 0x8B) {
+            error.at("the file is compressed with gzip: decompress it first");
+        }
+        return error;
+    }
+    const bool wrapped = *type == BlockType::GZipWrapper;
+    if (wrapped) {
+        auto inflated = unwrap(*source);
+        if (!inflated.ok()) return std::move(inflated).error().at(block_place(BlockType::GZipWrapper, 0));
+        source = std::make_unique<VectorSource>(std::move(inflated).value(), "the unwrapped file");
     } else {
         FST_CHECK(source->seek(0));
     }
     HeaderReader scanner(*source, read_time_table);
-    FST_CHECK(scanner.scan());
-    FST_TRY(MetaData meta, scanner.into_metadata());
-    return FstReader(std::move(source), std::move(meta));
+    Result<MetaData> meta = [&]() -> Result<MetaData> {
+        FST_CHECK(scanner.scan());
+        return scanner.into_metadata();
+    }();
+    if (!meta.ok()) {
+        ReaderError error = std::move(meta).error();
+        if (wrapped) error.at(inside_wrapper);
+        return error;
+    }
+    return FstReader(std::move(source), std::move(meta).value(), wrapped);
+}
+
+ReaderError FstReader::located(ReaderError error, const std::string& place) const {
+    error.at(place);
+    if (gzip_wrapped_) error.at(inside_wrapper);
+    return error;
 }
 
 }  // namespace fst_container

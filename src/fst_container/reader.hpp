@@ -42,12 +42,34 @@ public:
     // values. Decoding the loaded block does not need the reader.
     Result<LoadedBlock> load_block(const DataSectionInfo& section, bool first);
 
+    // An error met in section (a value-change block), with where it was met.
+    ReaderError in_section(ReaderError error, const DataSectionInfo& section) const;
+    // An error met in the data of signal (an index) in section, with where it was met.
+    ReaderError in_signal_data(ReaderError error, const DataSectionInfo& section, std::uint32_t signal) const;
+
 private:
-    FstReader(std::unique_ptr<ByteSource> source, MetaData meta) : source_(std::move(source)), meta_(std::move(meta)) {}
+    FstReader(std::unique_ptr<ByteSource> source, MetaData meta, bool gzip_wrapped)
+        : source_(std::move(source)), meta_(std::move(meta)), gzip_wrapped_(gzip_wrapped) {}
+
+    // Adds place, and that the positions are those of the unwrapped file when they are.
+    ReaderError located(ReaderError error, const std::string& place) const;
 
     std::unique_ptr<ByteSource> source_;
     MetaData meta_;
+    bool gzip_wrapped_;
 };
+
+// For error messages: the name of a block type ("geometry"), and where a block is ("in the
+// geometry block at byte 331", counting from its type byte).
+const char* block_name(BlockType type);
+std::string block_place(BlockType type, std::uint64_t type_pos);
+std::string value_change_place(const DataSectionInfo& section);
+// "in the data of signal handle 18", for the signal of index 17.
+std::string signal_place(std::uint32_t signal);
+// Said of positions in a file that was unwrapped from gzip.
+inline constexpr const char* inside_wrapper = "inside the gzip wrapper";
+// An error for a block whose section length reaches past the end of src.
+ReaderError block_past_end(const ByteSource& src, std::uint64_t section_len);
 
 // --- block readers used while opening ---------------------------------------
 
@@ -72,6 +94,8 @@ public:
     HeaderReader(ByteSource& src, bool read_time_table) : src_(src), collect_times_(read_time_table) {}
 
     Status scan();
+    // Reads one block from just after its type byte; false when it ends the scan.
+    Result<bool> read_block(BlockType type);
     Status read_data(BlockType type);
     Status read_hierarchy(HierarchyCompression compression);
     Result<MetaData> into_metadata();

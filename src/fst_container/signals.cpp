@@ -57,10 +57,11 @@ public:
     TimeOrderedWalk(const MetaData& meta, const BitMask& selected, SignalCallback callback)
         : meta_(meta), selected_(selected), visitor_(callback, unpacked_bits_) {}
 
-    Status run(const LoadedBlock& block, std::uint64_t end_slot);
+    // On an error, failed_signal is the signal whose data it was met in.
+    Status run(const LoadedBlock& block, std::uint64_t end_slot, std::uint32_t& failed_signal);
 
 private:
-    Status unpack_selected(const LoadedBlock& block);
+    Status unpack_selected(const LoadedBlock& block, std::uint32_t& failed_signal);
     // Reads the signal's next leading varint and puts it into the list of its slot.
     Status schedule_next(std::uint32_t signal, std::uint64_t from_slot);
 
@@ -79,19 +80,21 @@ private:
     std::vector<std::uint32_t> next_;
 };
 
-Status TimeOrderedWalk::unpack_selected(const LoadedBlock& block) {
+Status TimeOrderedWalk::unpack_selected(const LoadedBlock& block, std::uint32_t& failed_signal) {
     unpacked_.clear();
     locations_.clear();
     signal_locations_.clear();
     // Entries are by ascending signal; an alias's owner holds data, so it is an entry too.
     const std::size_t span = block.entries().empty() ? 0 : block.entries().back().signal + std::size_t{1};
     location_of_owner_.assign(span, no_signal);
+    if (!block.entries().empty()) failed_signal = block.entries().front().signal;
     FST_TRY(window_, block.window(block.entries(), window_bytes_));
     for (const LoadedBlock::Entry& entry : block.entries()) {
         if (!selected_.is_set(entry.signal)) continue;
         // Aliases share their target's data; it is unpacked once.
         std::uint32_t& location = location_of_owner_[entry.owner];
         if (location == no_signal) {
+            failed_signal = entry.signal;
             FST_TRY(const LoadedBlock::DataLocation unpacked, block.unpack(entry, window_, unpacked_));
             location = static_cast<std::uint32_t>(locations_.size());
             locations_.push_back(unpacked);
@@ -114,8 +117,8 @@ Status TimeOrderedWalk::schedule_next(std::uint32_t signal, std::uint64_t from_s
     return {};
 }
 
-Status TimeOrderedWalk::run(const LoadedBlock& block, std::uint64_t end_slot) {
-    FST_CHECK(unpack_selected(block));
+Status TimeOrderedWalk::run(const LoadedBlock& block, std::uint64_t end_slot, std::uint32_t& failed_signal) {
+    FST_CHECK(unpack_selected(block, failed_signal));
     const std::size_t span = block.entries().empty() ? 0 : block.entries().back().signal + std::size_t{1};
     head_.assign(block.slot_count(), no_signal);
     next_.assign(span, no_signal);
@@ -123,6 +126,7 @@ Status TimeOrderedWalk::run(const LoadedBlock& block, std::uint64_t end_slot) {
     for (const auto& [signal, location] : signal_locations_) {
         const std::span<const std::uint8_t> data = block.view(locations_[location], window_, unpacked_);
         cursors_[signal] = Cursor{data.data(), data.data() + data.size(), 0};
+        failed_signal = signal;
         if (!data.empty()) FST_CHECK(schedule_next(signal, 0));
     }
     const std::vector<std::uint64_t>& times = block.times();
@@ -134,6 +138,7 @@ Status TimeOrderedWalk::run(const LoadedBlock& block, std::uint64_t end_slot) {
             head_[slot] = next_[signal];
             const SignalInfo& info = meta_.signals[signal];
             Cursor& c = cursors_[signal];
+            failed_signal = signal;
             visitor_.at(times[slot], time_index, *FstSignalHandle::from_index(signal));
             FST_CHECK(decode_value(change_form(info), info.bits(), meta_.float_endian, c.pending, c.p, c.end, slot,
                                    visitor_));
@@ -156,7 +161,17 @@ std::vector<DataSectionInfo> FstReader::sections_for(const FstFilter& filter) co
 }
 
 Result<LoadedBlock> FstReader::load_block(const DataSectionInfo& section, bool first) {
-    return LoadedBlock::read(*source_, meta_, section, first);
+    auto block = LoadedBlock::read(*source_, meta_, section, first);
+    if (!block.ok()) return in_section(std::move(block).error(), section);
+    return block;
+}
+
+ReaderError FstReader::in_section(ReaderError error, const DataSectionInfo& section) const {
+    return located(std::move(error), value_change_place(section));
+}
+
+ReaderError FstReader::in_signal_data(ReaderError error, const DataSectionInfo& section, std::uint32_t signal) const {
+    return in_section(std::move(error.at(signal_place(signal))), section);
 }
 
 Status FstReader::read_signals(const FstFilter& filter, SignalCallback callback) {
@@ -172,10 +187,13 @@ Status FstReader::read_signals(const FstFilter& filter, SignalCallback callback)
         FST_TRY(const LoadedBlock block, load_block(section, first));
         first = false;
         const std::uint64_t start_time = block.start_time();
-        FST_CHECK(block.for_each_initial_value(meta_, selected, [&](std::uint32_t signal, const FstSignalValue& value) {
+        Status initial = block.for_each_initial_value(meta_, selected, [&](std::uint32_t signal, const FstSignalValue& value) {
             callback(start_time, *FstSignalHandle::from_index(signal), value);
-        }));
-        FST_CHECK(walk.run(block, block.slots_until(end_time)));
+        });
+        if (!initial.ok()) return in_section(std::move(initial).error(), section);
+        std::uint32_t failed_signal = 0;
+        Status changes = walk.run(block, block.slots_until(end_time), failed_signal);
+        if (!changes.ok()) return in_signal_data(std::move(changes).error(), section, failed_signal);
     }
     return {};
 }

@@ -5,14 +5,14 @@
 namespace fst_container {
 namespace {
 
-ReaderError bad_chain(const char* what) { return ReaderError::invalid_data(std::string("chain table: ") + what); }
+ReaderError bad_chain(const char* what) { return ReaderError::invalid_data(std::string("the chain table is broken: ") + what); }
 
 // Signed little-endian base-128; the sign is bit 6 of the last byte.
 Result<std::int64_t> decode_varint_i64(const std::uint8_t*& p, const std::uint8_t* end) {
     std::uint64_t value = 0;
     unsigned shift = 0;
     for (unsigned i = 0; i < 10; ++i) {
-        if (p == end) return ReaderError::unexpected_eof();
+        if (p == end) return ReaderError::unexpected_eof().with_detail("a number runs past the end of its data");
         const std::uint8_t b = *p++;
         value |= static_cast<std::uint64_t>(b & 0x7F) << shift;
         shift += 7;
@@ -34,6 +34,10 @@ Status finish_waiting(std::vector<SignalDataLoc>& locs, std::size_t waiting, std
 }
 
 constexpr std::size_t no_entry = SIZE_MAX;
+
+ReaderError position_past_end() {
+    return ReaderError::unexpected_eof().with_detail("a change starts past the end of its signal's data");
+}
 
 }  // namespace
 
@@ -147,14 +151,14 @@ Result<std::optional<SignalDataRange>> OffsetTableIter::next() {
 }
 
 Result<std::uint32_t> read_one_bit_signal_time_delta(std::span<const std::uint8_t> bytes, std::size_t position) {
-    if (position > bytes.size()) return ReaderError::unexpected_eof();
+    if (position > bytes.size()) return position_past_end();
     const std::uint8_t* p = bytes.data() + position;
     FST_TRY(const std::uint32_t v, decode_varint_u32(p, bytes.data() + bytes.size()));
     return one_bit_delta(v);
 }
 
 Result<std::uint32_t> read_multi_bit_signal_time_delta(std::span<const std::uint8_t> bytes, std::size_t position) {
-    if (position > bytes.size()) return ReaderError::unexpected_eof();
+    if (position > bytes.size()) return position_past_end();
     const std::uint8_t* p = bytes.data() + position;
     FST_TRY(const std::uint32_t v, decode_varint_u32(p, bytes.data() + bytes.size()));
     return multi_bit_delta(v);

@@ -317,25 +317,27 @@ TEST(FstChangeLoading, TimesGoingBackAreSortedIn) {
 }
 
 // Several broken signals: however the work is split, the error reported is the one met first
-// block by block, signal by signal.
+// block by block, signal by signal, and its message names that block and signal.
 TEST(FstChangeLoading, FirstErrorRegardlessOfSplit) {
     using namespace fst_test;
     const Buf overlong_varint = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x01};
     const Buf cut_short = {0x03, '1'};
     const Buf fine = {0x02, 0xFF};
-    const std::string leb128 = "FST signals: failed to read leb128 integer, more than the expected 32 bits";
-    const std::string io = "FST signals: I/O operation failed";
+    const std::string leb128 = "FST signals: failed to read leb128 integer, more than the expected 32 bits, ";
+    const std::string io = "FST signals: I/O operation failed: a value runs past the end of its signal's data, ";
     struct Case {
         const char* what;
         std::vector<Buf> first_block;  // data of signals 0..5
         std::vector<Buf> second_block;
-        std::string expected;
+        std::string expected;  // the start of the message
+        std::uint32_t handle;  // of the signal named
+        std::size_t block;     // of the block named
     };
     const std::vector<Case> cases = {
-        {"lower signal first", {fine, fine, overlong_varint, fine, cut_short, fine}, {fine, fine, fine, fine, fine, fine}, leb128},
-        {"lower signal first, kinds swapped", {fine, fine, cut_short, fine, overlong_varint, fine}, {fine, fine, fine, fine, fine, fine}, io},
-        {"earlier block first", {fine, fine, fine, fine, fine, cut_short}, {overlong_varint, fine, fine, fine, fine, fine}, io},
-        {"only the later block", {fine, fine, fine, fine, fine, fine}, {fine, fine, fine, overlong_varint, fine, cut_short}, leb128},
+        {"lower signal first", {fine, fine, overlong_varint, fine, cut_short, fine}, {fine, fine, fine, fine, fine, fine}, leb128, 3, 0},
+        {"lower signal first, kinds swapped", {fine, fine, cut_short, fine, overlong_varint, fine}, {fine, fine, fine, fine, fine, fine}, io, 3, 0},
+        {"earlier block first", {fine, fine, fine, fine, fine, cut_short}, {overlong_varint, fine, fine, fine, fine, fine}, io, 6, 0},
+        {"only the later block", {fine, fine, fine, fine, fine, fine}, {fine, fine, fine, overlong_varint, fine, cut_short}, leb128, 4, 1},
     };
     for (const Case& c : cases) {
         Buf entries;
@@ -352,12 +354,15 @@ TEST(FstChangeLoading, FirstErrorRegardlessOfSplit) {
             for (const Buf& d : *data) b.data.emplace_back(d);
             blocks.push_back(vc_block(b));
         }
-        const Buf file = concat({header_block(0, 15, 6), geometry_block({8, 8, 8, 8, 8, 8}), hierarchy_lz4_block(entries),
-                                 blocks[0], blocks[1]});
+        const Buf prelude = concat({header_block(0, 15, 6), geometry_block({8, 8, 8, 8, 8, 8}), hierarchy_lz4_block(entries)});
+        const Buf file = concat({prelude, blocks[0], blocks[1]});
+        const std::size_t block_at = prelude.size() + (c.block == 1 ? blocks[0].size() : 0);
+        const std::string expected = c.expected + "in the data of signal handle " + std::to_string(c.handle) +
+                                     ", in the value-change block at byte " + std::to_string(block_at);
         for (const ChangeLoadPlan& plan : plans) {
             auto loaded = FstTrace::from_bytes(file, plan);
             ASSERT_FALSE(loaded.ok()) << c.what;
-            EXPECT_EQ(loaded.error(), c.expected) << c.what << " groups " << plan.groups;
+            EXPECT_EQ(loaded.error(), expected) << c.what << " groups " << plan.groups;
         }
     }
 }

@@ -108,7 +108,7 @@ TEST(FstVarint, TruncatedIsUnexpectedEof) {
     EXPECT_EQ(r.error().kind, ErrorKind::Io);
     EXPECT_EQ(r.error().io_kind, IoKind::UnexpectedEof);
     EXPECT_EQ(r.error().text, "failed to fill whole buffer");
-    EXPECT_EQ(r.error().display(), "I/O operation failed");
+    EXPECT_EQ(r.error().display(), "I/O operation failed: the data ends at byte 2");
 }
 
 TEST(FstFixedWidth, BigEndianAndSigned) {
@@ -158,7 +158,7 @@ TEST(FstCString, InvalidUtf8AndEof) {
     const auto e = read_c_str(a, 64);
     ASSERT_FALSE(e.ok());
     EXPECT_EQ(e.error().kind, ErrorKind::Utf8String);
-    EXPECT_EQ(e.error().display(), "failed to decode string");
+    EXPECT_EQ(e.error().display(), "failed to decode string: a text holds bytes that are not UTF-8");
 
     const Buf unterminated = {'a', 'b'};
     SliceSource b(unterminated);
@@ -199,20 +199,35 @@ TEST(FstGzipHeader, Checks) {
     struct Case {
         Buf bytes;
         std::string message;  // empty: accepted
+        std::size_t end = 0;  // where an accepted header ends
     };
     const std::vector<Case> cases = {
-        {{0x1F, 0x8B, 8, 0, 0, 0, 0, 0, 0, 3}, ""},
-        {{0x1F, 0x8B, 8, 4, 0, 0, 0, 0, 0, 3}, "TODO currently extra flags are not supported 4"},
+        {{0x1F, 0x8B, 8, 0, 0, 0, 0, 0, 0, 3, 0xAA}, "", 10},
+        {{0x1F, 0x8B, 8, 1, 0, 0, 0, 0, 0, 3, 0xAA}, "", 10},  // text marker
+        // extra field of 3 bytes, file name, comment, header checksum
+        {{0x1F, 0x8B, 8, 4, 0, 0, 0, 0, 0, 3, 3, 0, 'a', 'b', 'c', 0xAA}, "", 15},
+        {{0x1F, 0x8B, 8, 8, 0, 0, 0, 0, 0, 3, 'x', '.', 'f', 's', 't', 0, 0xAA}, "", 16},
+        {{0x1F, 0x8B, 8, 16, 0, 0, 0, 0, 0, 3, 'h', 'i', 0, 0xAA}, "", 13},
+        {{0x1F, 0x8B, 8, 2, 0, 0, 0, 0, 0, 3, 0x12, 0x34, 0xAA}, "", 12},
+        {{0x1F, 0x8B, 8, 30, 0, 0, 0, 0, 0, 3, 1, 0, 'e', 'n', 0, 'c', 0, 0x12, 0x34, 0xAA}, "", 19},
+        {{0x1F, 0x8B, 8, 4, 0, 0, 0, 0, 0, 3, 9, 0, 'a'}, "the header ends inside its extra field"},
+        {{0x1F, 0x8B, 8, 4, 0, 0, 0, 0, 0, 3, 9}, "the header ends inside its extra field"},
+        {{0x1F, 0x8B, 8, 8, 0, 0, 0, 0, 0, 3, 'x'}, "the header ends inside its file name"},
+        {{0x1F, 0x8B, 8, 16, 0, 0, 0, 0, 0, 3}, "the header ends inside its comment"},
+        {{0x1F, 0x8B, 8, 2, 0, 0, 0, 0, 0, 3, 0x12}, "the header ends inside its header checksum"},
+        {{0x1F, 0x8B, 8, 8, 0, 0}, "the header ends after 6 of its 10 fixed bytes"},
+        {{0x1F, 0x8B, 8, 0x20, 0, 0, 0, 0, 0, 3}, "the header sets reserved flag bits (flags 32)"},
         {{0x1F, 0x8B, 7, 0, 0, 0, 0, 0, 0, 3}, "expected deflate compression (8) got 7"},
         {{0x1F, 0x8C, 8}, "expected magic bytes (0x1f, 0x8b) got [31, 140, 8]"},
         {{0x1F, 0x8B}, "expected deflate compression (8) got nothing"},
-        {{0x1F, 0x8B, 8, 0, 0}, ""},  // the bytes after the flags are not needed
+        {{0x1F, 0x8B, 8, 0, 0}, "", 5},  // without optional fields, the bytes after the flags are not needed
     };
     for (const auto& c : cases) {
         SliceSource src(c.bytes);
         const Status s = read_gzip_header(src);
         if (c.message.empty()) {
-            EXPECT_TRUE(s.ok());
+            EXPECT_TRUE(s.ok()) << s.error().display();
+            EXPECT_EQ(src.position(), c.end);
             continue;
         }
         ASSERT_FALSE(s.ok());
@@ -251,7 +266,8 @@ TEST(FstZlibBlock, InflatesToExactLength) {
         SliceSource src(packed);
         const auto r = read_zlib_compressed_bytes(src, plain.size() - 1, packed.size(), false);
         ASSERT_FALSE(r.ok());
-        EXPECT_EQ(r.error().display(), "failed to decompress with zlib");
+        EXPECT_EQ(r.error().display(), "failed to decompress with zlib: the data expands past its stated length of " +
+                                           std::to_string(plain.size() - 1) + " bytes");
     }
     {  // stated length too long: the result would be short
         SliceSource src(packed);
@@ -283,7 +299,8 @@ TEST(FstLz4Block, RoundTripAndBounds) {
         SliceSource src(packed);
         const auto r = read_lz4_compressed_bytes(src, plain.size() - 1, packed.size());
         ASSERT_FALSE(r.ok());
-        EXPECT_EQ(r.error().display(), "failed to decompress with lz4");
+        EXPECT_EQ(r.error().display(), "failed to decompress with lz4: the data is corrupt, cut short, or longer than "
+                                       "its stated " + std::to_string(plain.size() - 1) + " bytes");
     }
 }
 
@@ -309,7 +326,8 @@ TEST(FstErrors, DisplayAndDebugTexts) {
     };
     for (const auto& [kind, text] : rejected) {
         const ReaderError e = ReaderError::rejected(kind, 77);
-        EXPECT_EQ(e.display(), text);
+        EXPECT_EQ(e.display(), text + ": 77");
+        EXPECT_EQ(ReaderError(e).at("at byte 9").display(), text + ": 77, at byte 9");
         EXPECT_EQ(e.debug(), std::string(error_kind_name(kind)) + "(77)");
     }
     EXPECT_EQ(ReaderError::of_kind(ErrorKind::MissingHierarchy).debug(), "MissingHierarchy");

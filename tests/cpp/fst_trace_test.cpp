@@ -114,13 +114,14 @@ TEST(FstTraceLoad, Messages) {
     EXPECT_EQ(missing.error(), "Failed to open /nonexistent/file.fst: No such file or directory (os error 2)");
     auto dir = FstTrace::from_file("/tmp");
     ASSERT_FALSE(dir.ok());
-    EXPECT_EQ(dir.error(), "FST open: I/O operation failed");  // a directory opens; reading it fails
+    // A directory opens; reading it fails.
+    EXPECT_EQ(dir.error(), "FST open: I/O operation failed: Is a directory (os error 21)");
 
     const std::string empty = write_temp({});
     auto opened = FstTrace::from_file(empty);
     std::remove(empty.c_str());
     ASSERT_FALSE(opened.ok());
-    EXPECT_EQ(opened.error(), "FST open: I/O operation failed");
+    EXPECT_EQ(opened.error(), "FST open: I/O operation failed: the file is empty");
 
     using namespace fst_test;
     const std::string bad_hierarchy = write_temp(
@@ -128,7 +129,9 @@ TEST(FstTraceLoad, Messages) {
     auto h = FstTrace::from_file(bad_hierarchy);
     std::remove(bad_hierarchy.c_str());
     ASSERT_FALSE(h.ok());
-    EXPECT_EQ(h.error(), "FST hierarchy: Unexpected scope type");
+    EXPECT_EQ(h.error(), "FST hierarchy: Unexpected scope type: 99, in hierarchy entry 1 at byte 0 of the decompressed "
+                         "hierarchy, in the hierarchy block at byte " +
+                             std::to_string(header_block(0, 1, 1).size() + geometry_block({1}).size()));
 
     VcBlock b;
     b.end = 5;
@@ -140,7 +143,10 @@ TEST(FstTraceLoad, Messages) {
     auto s = FstTrace::from_file(bad_signals);
     std::remove(bad_signals.c_str());
     ASSERT_FALSE(s.ok());
-    EXPECT_EQ(s.error(), "FST signals: I/O operation failed");
+    EXPECT_EQ(s.error(), "FST signals: I/O operation failed: a value runs past the end of its signal's data, in the "
+                         "data of signal handle 1, in the value-change block at byte " +
+                             std::to_string(header_block(0, 5, 1).size() + geometry_block({0}).size() +
+                                            hierarchy_lz4_block(var_entry("r", 64, 0, 3)).size()));
 }
 
 }  // namespace

@@ -314,7 +314,9 @@ std::optional<fc::ReaderError> ChangeLoader<Sink>::load_batch(std::vector<Pendin
         const size_t number = next_section_++;
         auto loaded = reader_.load_block(sections_[number], number == 0);
         if (!loaded.ok()) return std::move(loaded).error();
-        if (fc::Status initial = store_initial_values(loaded.value()); !initial.ok()) return std::move(initial).error();
+        if (fc::Status initial = store_initial_values(loaded.value()); !initial.ok()) {
+            return reader_.in_section(std::move(initial).error(), sections_[number]);
+        }
         PendingBlock pending{std::move(loaded).value(), {}, number};
         pending.indices = slot_indices(pending.block);
         bytes += pending.block.byte_size() + pending.indices.rest.size() * sizeof(uint64_t);
@@ -374,7 +376,7 @@ std::optional<fc::ReaderError> ChangeLoader<Sink>::first_failure() {
         }
     }
     if (!first) return std::nullopt;
-    return std::move((*first)->error);
+    return reader_.in_signal_data(std::move((*first)->error), sections_[(*first)->block], (*first)->signal);
 }
 
 template <typename Sink>
