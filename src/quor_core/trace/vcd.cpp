@@ -10,12 +10,14 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
 #include "eval/pool.hpp"
+#include "trace/gzip_stream.hpp"
 #include "trace/pool_parallel.hpp"
 #include "trace/stretch_schedule.hpp"
 #include "trace/vcd_samples.hpp"
@@ -231,10 +233,11 @@ size_t read_fully(int fd, uint64_t offset, char* buf, size_t size) {
     return filled;
 }
 
-// Reads what a pipe or device delivers until it ends (or fails: what came before is kept).
-std::string read_stream(int fd) {
+// Reads what a pipe or device delivers until it ends (or fails: what came before is kept), after
+// the bytes already read from it.
+std::string read_stream(int fd, std::string_view prefix) {
     constexpr size_t kChunk = size_t{1} << 20;
-    std::string text;
+    std::string text(prefix);
     for (;;) {
         const size_t old = text.size();
         text.resize(old + kChunk);
@@ -347,6 +350,94 @@ void feed_file(int fd, uint64_t size, size_t block_bytes, VcdLoader& loader) {
     }
 }
 
+// Feeds the text that a gzip stream inflates to loader in blocks of whole lines: the next block
+// is inflated on a worker while the lines of one are read. The two buffers taking turns are all
+// the text held at once. Gives what is wrong with the compressed data, if anything.
+std::optional<std::string> feed_gzip(GzipStream& in, size_t block_bytes, VcdLoader& loader) {
+    const size_t most = std::max(block_bytes, size_t{1} << 12);
+    // The first block is short, so the workers start early.
+    auto current = std::make_unique<util::HugeBuffer<std::byte>>(std::min(most, kFirstRead));
+    std::unique_ptr<util::HugeBuffer<std::byte>> next;
+    const auto finished = [&] {
+        loader.donate(std::move(current));
+        loader.donate(std::move(next));
+    };
+    std::optional<std::string> failure;
+    // Inflates into buf[from, buf.size()); false when the data ended there or failed.
+    const auto inflate_into = [&](util::HugeBuffer<std::byte>& buf, size_t from, size_t& filled) {
+        auto got = in.read(reinterpret_cast<char*>(buf.data()) + from, buf.size() - from);
+        if (!got.ok()) {
+            failure = std::move(got).error();
+            filled = from;
+            return false;
+        }
+        filled = from + got.value();
+        return filled == buf.size();
+    };
+    size_t filled = 0;
+    bool more = inflate_into(*current, 0, filled);
+    for (;;) {
+        if (failure) return failure;
+        const std::string_view data(reinterpret_cast<char*>(current->data()), filled);
+        if (!more) {  // the last lines; the very last may lack its line feed
+            if (!data.empty()) loader.feed_lines(data);
+            finished();
+            return std::nullopt;
+        }
+        const size_t last_nl = data.rfind('\n');
+        if (last_nl == std::string_view::npos) {  // a line longer than the buffer: make room
+            auto bigger = std::make_unique<util::HugeBuffer<std::byte>>(current->size() * 2);
+            std::memcpy(bigger->data(), current->data(), filled);
+            current = std::move(bigger);
+            more = inflate_into(*current, filled, filled);
+            continue;
+        }
+        const size_t carried = filled - (last_nl + 1);  // an unfinished line, read on with the next block
+        const size_t wanted = std::max({current->size(), loader.block_bytes(most), 2 * carried});
+        if (!next || next->size() < wanted) {
+            if (next) loader.donate(std::move(next));
+            next = std::make_unique<util::HugeBuffer<std::byte>>(wanted);
+        }
+        std::memcpy(next->data(), current->data() + last_nl + 1, carried);
+        size_t next_filled = carried;
+        bool next_more = false;
+        loader.feed_lines(data.substr(0, last_nl + 1), 1,
+                          [&](size_t) { next_more = inflate_into(*next, carried, next_filled); });
+        std::swap(current, next);
+        filled = next_filled;
+        more = next_more;
+    }
+}
+
+// Reads what a pipe or device delivers, inflated: the whole text, as for plain VCD.
+Result<std::string, std::string> read_gzip_stream(int fd, std::string_view prefix) {
+    GzipStream in(fd, prefix);
+    constexpr size_t kChunk = size_t{1} << 20;
+    std::string text;
+    for (;;) {
+        const size_t old = text.size();
+        text.resize(old + kChunk);
+        auto got = in.read(text.data() + old, kChunk);
+        if (!got.ok()) return make_err(std::move(got).error());
+        text.resize(old + got.value());
+        if (got.value() < kChunk) return text;
+    }
+}
+
+// Reads up to n bytes from the start of a pipe or device (fewer only where it ends).
+std::string read_head(int fd, size_t n) {
+    std::string head(n, '\0');
+    size_t filled = 0;
+    while (filled < n) {
+        const ssize_t got = ::read(fd, head.data() + filled, n - filled);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        filled += static_cast<size_t>(got);
+    }
+    head.resize(filled);
+    return head;
+}
+
 }  // namespace
 
 Result<VcdTrace, std::string> VcdTrace::parse(std::string_view text, VcdPieces pieces) {
@@ -378,7 +469,17 @@ Result<VcdTrace, std::string> VcdTrace::from_file(const std::string& path, VcdPi
     if (stated && S_ISDIR(st.st_mode)) return failed(util::os_error_text(EISDIR));
     // A pipe or device can be read only once, and the text may have to be read twice (in order,
     // after a declaration among the value changes): it is read into memory first.
-    if (!stated || !S_ISREG(st.st_mode)) return parse(read_stream(fd), pieces);
+    if (!stated || !S_ISREG(st.st_mode)) {
+        const std::string head = read_head(fd, 2);
+        if (!starts_as_gzip(head)) return parse(read_stream(fd, head), pieces);
+        auto text = read_gzip_stream(fd, head);
+        if (!text.ok()) return make_err("Failed to read " + path + ": " + text.error());
+        return parse(text.value(), pieces);
+    }
+    char head[2] = {};
+    if (read_fully(fd, 0, head, sizeof head) == sizeof head && starts_as_gzip(std::string_view(head, 2))) {
+        return from_gzip_file(path, fd, pieces);
+    }
     const uint64_t size = st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
     {
         VcdLoader loader(true, pieces);
@@ -387,6 +488,24 @@ Result<VcdTrace, std::string> VcdTrace::from_file(const std::string& path, VcdPi
     }
     VcdLoader loader(false, pieces);
     feed_file(fd, size, pieces.block_bytes, loader);
+    return std::move(loader).finish();
+}
+
+Result<VcdTrace, std::string> VcdTrace::from_gzip_file(const std::string& path, int fd, VcdPieces pieces) {
+    const auto failed = [&](const std::string& why) { return make_err("Failed to read " + path + ": " + why); };
+    const auto read_from_start = [&](VcdLoader& loader) -> std::optional<std::string> {
+        if (::lseek(fd, 0, SEEK_SET) != 0) return util::os_error_text(errno);
+        GzipStream in(fd);
+        return feed_gzip(in, pieces.block_bytes, loader);
+    };
+    {
+        VcdLoader loader(true, pieces);
+        if (auto why = read_from_start(loader)) return failed(*why);
+        if (!loader.needs_reading_in_order()) return std::move(loader).finish();
+    }
+    // A declaration among the value changes: the text is inflated and read again, in order.
+    VcdLoader loader(false, pieces);
+    if (auto why = read_from_start(loader)) return failed(*why);
     return std::move(loader).finish();
 }
 

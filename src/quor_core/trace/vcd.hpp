@@ -37,6 +37,8 @@ struct VcdPieces {
 
 class VcdTrace final : public Trace {
 public:
+    // Reads a VCD file, or a pipe or device; gzip-compressed text (starting with the bytes
+    // 1f 8b) is inflated as it is read.
     static Result<VcdTrace, std::string> from_file(const std::string& path, VcdPieces pieces = {});
     static Result<VcdTrace, std::string> parse(std::string_view text, VcdPieces pieces = {});
     // Reads the text in order on the calling thread (the reference the cut reading must match).
@@ -64,6 +66,8 @@ public:
 
 private:
     friend class VcdLoader;
+    // from_file for a regular file of gzip data, open as fd.
+    static Result<VcdTrace, std::string> from_gzip_file(const std::string& path, int fd, VcdPieces pieces);
     VcdVarMap vars_;
     signal::ColumnStore store_;
     std::vector<std::string> signal_names_;
