@@ -22,7 +22,7 @@ constexpr int kGzipOnly = 16 + MAX_WBITS;
 
 GzipStream::GzipStream(int fd, std::string_view prefix)
     : fd_(fd), zs_(std::make_unique<z_stream_s>()), in_(std::max(kInputBytes, prefix.size())) {
-    std::memcpy(in_.data(), prefix.data(), prefix.size());
+    if (!prefix.empty()) std::memcpy(in_.data(), prefix.data(), prefix.size());
     zs_->next_in = in_.data();
     zs_->avail_in = static_cast<uInt>(prefix.size());
     if (inflateInit2(zs_.get(), kGzipOnly) != Z_OK) throw std::bad_alloc();
