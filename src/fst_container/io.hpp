@@ -68,7 +68,10 @@ public:
     Status seek(std::uint64_t pos) override;
     std::uint64_t size() const override { return size_; }
     Status read_at(std::uint64_t pos, std::uint8_t* dst, std::size_t n) const override;
-    std::string end_description() const override { return "the file ends at byte " + std::to_string(size_); }
+    // A device states no size: where reading stopped is where it ended.
+    std::string end_description() const override {
+        return "the file ends at byte " + std::to_string(size_ > 0 ? size_ : position_);
+    }
 
 private:
     FileSource(int fd, std::uint64_t size, std::size_t buffer_size);
