@@ -302,3 +302,12 @@ def build(text: str, trace: PyTrace, scope: str = "") -> Tuple[PyExpr, List[str]
 
     return walk(tree), names
 
+
+
+def trace_expr(trace: PyTrace, text: str, scope: Optional[str] = None) -> PyExpr:
+    """PyTrace.expr: the expression text parsed against the trace, short names resolved in scope."""
+    if not isinstance(text, str):
+        raise TypeError(f"argument 'text': '{type(text).__name__}' object is not a str")
+    if scope is not None and not isinstance(scope, str):
+        raise TypeError(f"argument 'scope': '{type(scope).__name__}' object is not a str")
+    return build(text, trace, scope or "")[0]

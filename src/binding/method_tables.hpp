@@ -13,6 +13,8 @@ namespace quor_binding {
 
 extern PyMethodDef trace_query_methods[];     // names, times, values, snapshots
 extern PyMethodDef trace_analysis_methods[];  // expressions, searches, scopes, statistics
+extern PyMethodDef trace_array_methods[];     // arrays, times, runs, expression text, tables
+extern PyMethodDef module_functions[];        // functions of the module itself
 extern PyMethodDef vcd_loader_static[];       // from_vcd, from_vcd_string
 extern PyMethodDef fst_loader_static[];       // from_fst
 extern PyMethodDef format_loader_static[];    // from_fsdb, from_wlf, from_shm, from_vpd

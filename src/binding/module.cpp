@@ -1,8 +1,9 @@
-// The extension module _core: adds the classes PyTrace and PyExpr when it executes.
+// The extension module _core: adds the classes PyTrace, PyExpr and PyArray when it executes.
 
 #include <string_view>
 #include <vector>
 
+#include "array_object.hpp"
 #include "method_tables.hpp"
 #include "module_state.hpp"
 #include "py_ref.hpp"
@@ -39,6 +40,8 @@ int exec_module(PyObject* module) {
     if (!state->trace_type) return -1;
     state->expr_type = add_type(module, expr_type_spec());
     if (!state->expr_type) return -1;
+    state->array_type = add_type(module, array_type_spec());
+    if (!state->array_type) return -1;
     for (PyMethodDef* table : {vcd_loader_static, fst_loader_static, format_loader_static}) {
         if (!add_static_methods(state->trace_type, module, table)) return -1;
     }
@@ -53,6 +56,7 @@ int traverse_module(PyObject* module, visitproc visit, void* arg) {
     if (state) {
         Py_VISIT(state->trace_type);
         Py_VISIT(state->expr_type);
+        Py_VISIT(state->array_type);
     }
     return 0;
 }
@@ -62,6 +66,7 @@ int clear_module(PyObject* module) {
     if (state) {
         Py_CLEAR(state->trace_type);
         Py_CLEAR(state->expr_type);
+        Py_CLEAR(state->array_type);
     }
     return 0;
 }
@@ -80,7 +85,7 @@ PyModuleDef quor_module_def = {
     "_core",
     "Waveform traces loaded into memory and queried fast.",
     sizeof(ModuleState),
-    nullptr,
+    module_functions,
     module_slots,
     traverse_module,
     clear_module,

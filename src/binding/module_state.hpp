@@ -1,5 +1,5 @@
 #pragma once
-// Per-module state: the two classes, created from type specs when the module executes.
+// Per-module state: the classes, created from type specs when the module executes.
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
@@ -15,12 +15,14 @@ namespace quor_binding {
 struct ModuleState {
     PyTypeObject* trace_type;
     PyTypeObject* expr_type;
+    PyTypeObject* array_type;
 };
 
 struct PyTraceObject {
     PyObject_HEAD
     std::shared_ptr<const quor_core::trace::Trace> trace;
     NameCache names;
+    int times_ascending;  // whether the timestamps never go back: -1 until first asked
 };
 
 struct PyExprObject {

@@ -23,7 +23,7 @@ std::vector<PyMethodDef>& trace_method_table() {
     // Built once from the per-file tables; never changed afterwards.
     static std::vector<PyMethodDef> table = [] {
         std::vector<PyMethodDef> all;
-        for (PyMethodDef* part : {trace_query_methods, trace_analysis_methods}) {
+        for (PyMethodDef* part : {trace_query_methods, trace_analysis_methods, trace_array_methods}) {
             for (PyMethodDef* def = part; def->ml_name; ++def) all.push_back(*def);
         }
         all.push_back({nullptr, nullptr, 0, nullptr});
@@ -57,6 +57,7 @@ PyObject* wrap_trace(PyTypeObject* type, std::shared_ptr<const quor_core::trace:
     auto* t = reinterpret_cast<PyTraceObject*>(obj);
     new (&t->trace) std::shared_ptr<const quor_core::trace::Trace>(std::move(trace));
     new (&t->names) NameCache();
+    t->times_ascending = -1;
     return obj;
 }
 

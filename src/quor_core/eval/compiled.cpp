@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <limits>
+#include <numeric>
 #include <optional>
 
 #include "eval/bit_block.hpp"
@@ -253,36 +254,49 @@ uint64_t CompiledExpr::count(uint64_t first, uint64_t last) const {
     return counter.n;
 }
 
+namespace {
+
+// Appends matching indices to a vector or a PodBuffer.
+template <typename Out>
+struct Collector {
+    Out& out;
+    void range(uint64_t b, uint64_t e) {
+        const size_t base = out.size();
+        out.resize(base + static_cast<size_t>(e - b));
+        std::iota(out.data() + base, out.data() + out.size(), b);
+    }
+    void block(uint64_t first, size_t count, const uint8_t* truthy) {
+        // Writes every index and advances only past matches: no branch per index.
+        const size_t base = out.size();
+        out.resize(base + count);
+        uint64_t* dst = out.data() + base;
+        size_t kept = 0;
+        for (size_t k = 0; k < count; ++k) {
+            dst[kept] = first + k;
+            kept += truthy[k];
+        }
+        out.resize(base + kept);
+    }
+    void bits(uint64_t first, size_t count, const uint64_t* words) {
+        size_t total = 0;
+        for (size_t w = 0; w * 64 < count; ++w) total += static_cast<size_t>(std::popcount(words[w]));
+        const size_t base = out.size();
+        out.resize(base + total);
+        uint64_t* dst = out.data() + base;
+        for (size_t w = 0; w * 64 < count; ++w) {
+            for (uint64_t x = words[w]; x != 0; x &= x - 1) *dst++ = first + w * 64 + std::countr_zero(x);
+        }
+    }
+};
+
+}  // namespace
+
 void CompiledExpr::find(uint64_t first, uint64_t last, std::vector<uint64_t>& out) const {
-    struct Collector {
-        std::vector<uint64_t>& out;
-        void range(uint64_t b, uint64_t e) {
-            for (uint64_t k = b; k < e; ++k) out.push_back(k);
-        }
-        void block(uint64_t first, size_t count, const uint8_t* truthy) {
-            // Writes every index and advances only past matches: no branch per index.
-            const size_t base = out.size();
-            out.resize(base + count);
-            uint64_t* dst = out.data() + base;
-            size_t kept = 0;
-            for (size_t k = 0; k < count; ++k) {
-                dst[kept] = first + k;
-                kept += truthy[k];
-            }
-            out.resize(base + kept);
-        }
-        void bits(uint64_t first, size_t count, const uint64_t* words) {
-            size_t total = 0;
-            for (size_t w = 0; w * 64 < count; ++w) total += static_cast<size_t>(std::popcount(words[w]));
-            const size_t base = out.size();
-            out.resize(base + total);
-            uint64_t* dst = out.data() + base;
-            for (size_t w = 0; w * 64 < count; ++w) {
-                for (uint64_t x = words[w]; x != 0; x &= x - 1) *dst++ = first + w * 64 + std::countr_zero(x);
-            }
-        }
-    } collector{out};
-    scan(first, last, collector);
+    scan(first, last, Collector<std::vector<uint64_t>>{out});
+}
+
+void CompiledExpr::find(uint64_t first, uint64_t last, util::PodBuffer<uint64_t>& out) const {
+    scan(first, last, Collector<util::PodBuffer<uint64_t>>{out});
 }
 
 }  // namespace quor_core::eval

@@ -18,6 +18,7 @@
 #include "eval/expr.hpp"
 #include "signal/column.hpp"
 #include "trace/trace.hpp"
+#include "util/pod_buffer.hpp"
 
 namespace quor_core::eval {
 
@@ -31,6 +32,7 @@ public:
     uint64_t count(uint64_t first, uint64_t last) const;
     // Appends the matching indices of first..last (inclusive), ascending.
     void find(uint64_t first, uint64_t last, std::vector<uint64_t>& out) const;
+    void find(uint64_t first, uint64_t last, util::PodBuffer<uint64_t>& out) const;
 
 private:
     friend class SegmentScanner;

@@ -148,6 +148,22 @@ bool parallel_find_pieces(const trace::Trace& trace, const Expr& expr, const Pie
     return taken_all;
 }
 
+void find_into(const trace::Trace& trace, const Expr& expr, util::PodBuffer<uint64_t>& out) {
+    // Room for every index: only the pages written are backed, the rest goes in shrink_to_fit().
+    out.try_reserve(out.size() + trace.max_index() + 1);
+    CompiledExpr(trace, expr).find(0, trace.max_index(), out);
+    out.shrink_to_fit();
+}
+
+void parallel_find_into(const trace::Trace& trace, const Expr& expr, util::PodBuffer<uint64_t>& out) {
+    out.try_reserve(out.size() + trace.max_index() + 1);
+    parallel_find_pieces(trace, expr, [&](std::span<const uint64_t> piece) {
+        out.append(piece.data(), piece.size());
+        return true;
+    });
+    out.shrink_to_fit();
+}
+
 uint64_t parallel_count(const trace::Trace& trace, const Expr& expr) {
     const CompiledExpr compiled(trace, expr);
     const std::function<uint64_t(uint64_t, uint64_t)> body = [&](uint64_t first, uint64_t last) {

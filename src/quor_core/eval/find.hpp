@@ -11,6 +11,7 @@
 #include "eval/expr.hpp"
 #include "signal/value.hpp"
 #include "trace/trace.hpp"
+#include "util/pod_buffer.hpp"
 
 namespace quor_core::eval {
 
@@ -44,6 +45,9 @@ bool find_pieces(const trace::Trace& trace, const Expr& expr, const PieceConsume
 // are done.
 bool parallel_find_pieces(const trace::Trace& trace, const Expr& expr, const PieceConsumer& take);
 uint64_t parallel_count(const trace::Trace& trace, const Expr& expr);
+// find and parallel_find into a buffer that can be handed on whole (to a Python array).
+void find_into(const trace::Trace& trace, const Expr& expr, util::PodBuffer<uint64_t>& out);
+void parallel_find_into(const trace::Trace& trace, const Expr& expr, util::PodBuffer<uint64_t>& out);
 
 // Every index from 1 on whose value is not identical to the one before.
 std::vector<Transition> transitions(const trace::Trace& trace, std::string_view name);

@@ -21,6 +21,7 @@ struct TraceRecord {
     std::vector<std::string> signal_names;
     std::vector<std::string> scopes;
     std::vector<uint64_t> timestamps;
+    std::optional<Timescale> timescale;
 };
 
 class CommonTrace : public Trace {
@@ -45,6 +46,7 @@ public:
     }
     const signal::ColumnStore& store() const override { return r_.store; }
     std::span<const uint64_t> timestamps() const override { return r_.timestamps; }
+    std::optional<Timescale> timescale() const override { return r_.timescale; }
 
     const TraceRecord& record() const { return r_; }
 

@@ -11,6 +11,7 @@
 
 #include "signal/column_store.hpp"
 #include "signal/value.hpp"
+#include "trace/timescale.hpp"
 
 namespace quor_core::trace {
 
@@ -36,6 +37,8 @@ public:
     // Fast paths beyond the operations above: the frozen values and the time table.
     virtual const signal::ColumnStore& store() const = 0;
     virtual std::span<const uint64_t> timestamps() const = 0;
+    // The unit the timestamps count in, when the file states one.
+    virtual std::optional<Timescale> timescale() const { return std::nullopt; }
 
     // A view of the value by id without copying its payload.
     signal::ValueRef value_ref(uint32_t id, uint64_t index) const { return store().view(id, index); }

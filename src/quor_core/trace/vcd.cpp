@@ -89,6 +89,7 @@ public:
         const auto run_alongside = [&] {
             for (size_t k = 0; k < alongside_count; ++k) alongside(k);
         };
+        note_timescale(lines);
         if (!in_parallel_) {
             parts_.front().feed(lines, all_ascii(lines));
             return run_alongside();
@@ -182,10 +183,18 @@ public:
         trace.vars_ = std::move(header_.vars);
         trace.signal_names_ = std::move(header_.signal_names);
         trace.scopes_ = std::move(header_.scopes);
+        trace.timescale_ = timescale_;
         return trace;
     }
 
 private:
+    // Looks for the timescale in the blocks of the declarations, until it or their end is found.
+    void note_timescale(std::string_view lines) {
+        if (declarations_done_ || in_samples_) return;
+        timescale_ = find_vcd_timescale(lines);
+        declarations_done_ = timescale_.has_value() || lines.find("$enddefinitions") != std::string_view::npos;
+    }
+
     // Cuts lines into stretches of whole lines: one per worker (each stretch costs some memory
     // in partly filled chunks, so fewer, longer stretches are better) unless
     // told otherwise, none much shorter than the minimum.
@@ -210,6 +219,8 @@ private:
     bool in_parallel_;
     VcdPieces pieces_;
     bool in_samples_ = false;
+    bool declarations_done_ = false;
+    std::optional<Timescale> timescale_;
     VcdHeader header_;
     std::vector<VcdSampleParser> parts_;
     std::shared_ptr<signal::ColumnBuilder::SharedBlocks> shared_blocks_ = std::make_shared<signal::ColumnBuilder::SharedBlocks>();

@@ -61,6 +61,7 @@ public:
     }
     const signal::ColumnStore& store() const override { return store_; }
     std::span<const uint64_t> timestamps() const override { return timestamps_; }
+    std::optional<Timescale> timescale() const override { return timescale_; }
 
     const VcdVar* var(std::string_view name) const;
 
@@ -74,6 +75,7 @@ private:
     std::vector<std::string> scopes_;
     std::span<const uint64_t> timestamps_;
     std::shared_ptr<const void> timestamps_memory_;  // owns what timestamps_ views
+    std::optional<Timescale> timescale_;
 };
 
 }  // namespace quor_core::trace
