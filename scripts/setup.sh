@@ -25,4 +25,8 @@ fi
 python3 -m venv .venv
 .venv/bin/python -m pip install -q --upgrade pip
 .venv/bin/python -m pip install -q scikit-build-core cmake ninja pytest hypothesis numpy mypy
+if [[ "${1:-}" == "--test" ]]; then
+  # The optional extras (Arrow, pandas, Parquet, Dask), so their tests run too.
+  .venv/bin/python -m pip install -q pyarrow pandas duckdb "dask[distributed]"
+fi
 .venv/bin/python -m pip install -q --no-build-isolation .

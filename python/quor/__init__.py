@@ -2,12 +2,13 @@
 
 from __future__ import annotations
 
-from ._core import PyExpr, PyTrace
+from ._core import PyArray, PyExpr, PyTrace
 from ._formats import FORMATS, detect_format
+from .many import find_many
 
 __version__ = "0.1.0"
 
-__all__ = ["FORMATS", "PyExpr", "PyTrace", "__version__", "detect_format", "open"]
+__all__ = ["FORMATS", "PyArray", "PyExpr", "PyTrace", "__version__", "detect_format", "find_many", "open"]
 
 _LOADERS = {
     "vcd": "from_vcd",

@@ -1,8 +1,49 @@
 """Type information for the extension module quor._core."""
 
-from typing import Dict, List, Optional, Sequence, Tuple, Union, final
+from typing import Any, Dict, Iterator, List, Optional, Sequence, Tuple, Union, final, overload
 
 Value = Union[int, float, str, None]
+
+@final
+class PyArray:
+    """A read-only array of 64-bit numbers returned by quor: indices and times as unsigned integers
+    (format 'Q'), reals as floats (format 'd').
+
+    It owns its memory and exports it through the buffer protocol, so numpy.asarray(a),
+    memoryview(a) and pyarrow wrap it without copying; numpy is not needed to use it. It supports
+    len(), indexing with ints (negative ones count from the end) and slices (a slice with step 1
+    shares the memory), iteration and tolist(). Views of it are read-only: numpy.array(a) makes
+    a writable copy.
+
+    Example:
+        >>> hits = trace.find_array(trace.expr("en && count > 10"))
+        >>> len(hits), hits[0], hits[-1]
+        (19, 25, 43)
+    """
+
+    @property
+    def typecode(self) -> str:
+        """The item format: 'Q' (unsigned 64-bit integers) or 'd' (64-bit floats)."""
+    @property
+    def itemsize(self) -> int:
+        """Bytes per item: always 8."""
+    def __len__(self) -> int: ...
+    @overload
+    def __getitem__(self, index: int) -> Union[int, float]: ...
+    @overload
+    def __getitem__(self, index: slice) -> PyArray: ...
+    def __iter__(self) -> Iterator[Union[int, float]]: ...
+    def __buffer__(self, flags: int) -> memoryview: ...
+    def tolist(self) -> List[Union[int, float]]:
+        """The values as a list of Python numbers (int for format 'Q', float for 'd').
+
+        Returns:
+            list: one number per item, in order.
+
+        Example:
+            >>> trace.timestamps()[:3].tolist()
+            [0, 5000, 10000]
+        """
 
 @final
 class PyTrace:
@@ -50,6 +91,180 @@ class PyTrace:
     def signal_stats(self, name: str) -> Tuple[int, int, int, int, int, int, int]: ...
     def bit_slice_val(self, val: int, high: int, low: int) -> int: ...
     def sign_extend_val(self, val: int, width: int) -> int: ...
+    def find_array(self, expr: PyExpr) -> PyArray:
+        """The indices at which expr holds, as an array: the same indices as find(), searched on the
+        calling thread, without making a Python int for each.
+
+        Args:
+            expr (PyExpr): the condition, e.g. from trace.expr("en && count > 10").
+
+        Returns:
+            PyArray: ascending sample indices, format 'Q' (numpy.asarray gives uint64 without a copy).
+
+        Raises:
+            TypeError: expr is not a PyExpr.
+            MemoryError: the result does not fit in memory.
+
+        Example:
+            >>> hits = trace.find_array(trace.expr("en && count > 10"))
+            >>> hits[:3].tolist()
+            [25, 26, 27]
+        """
+    def parallel_find_array(self, expr: PyExpr) -> PyArray:
+        """The indices at which expr holds, as an array: the same indices as parallel_find(), searched
+        on the worker pool.
+
+        Args:
+            expr (PyExpr): the condition.
+
+        Returns:
+            PyArray: ascending sample indices, format 'Q'.
+
+        Raises:
+            TypeError: expr is not a PyExpr.
+            MemoryError: the result does not fit in memory.
+
+        Example:
+            >>> import numpy
+            >>> numpy.asarray(trace.parallel_find_array(trace.expr("count == 3")))
+            array([ 7,  8,  9, 10], dtype=uint64)
+        """
+    def timestamps(self) -> PyArray:
+        """The time of every sample, in the trace's time unit (see timescale()).
+
+        Returns:
+            PyArray: one time per index 0 .. max_index(), format 'Q'; empty for a trace without
+            samples. It views the trace's own table (no copy) and keeps the trace alive.
+
+        Example:
+            >>> times = trace.timestamps()
+            >>> len(times) == trace.max_index() + 1
+            True
+        """
+    def index_at(self, time: int) -> Optional[int]:
+        """The sample that holds at a time: the last index whose time is at most time.
+
+        Args:
+            time (int): a time in the trace's unit (see timescale()).
+
+        Returns:
+            int | None: the index, or None when time is before the first sample (or the trace
+            has none).
+
+        Raises:
+            OverflowError: time is negative or above 2**64 - 1.
+            TypeError: time is not an integer.
+
+        Example:
+            >>> trace.index_at(12000), trace.index_at(12999)
+            (3, 3)
+        """
+    def timescale(self) -> Optional[Tuple[int, str]]:
+        """The unit the trace's times count in, as the file states it.
+
+        Returns:
+            tuple[int, str] | None: (magnitude, unit) with unit one of 's', 'ms', 'us', 'ns', 'ps',
+            'fs', 'as', e.g. (10, 'ns') when a time of 3 means 30 ns; None when the file states no
+            unit (VCD without $timescale, and the formats other than VCD and FST).
+
+        Example:
+            >>> trace.timescale()
+            (1, 'ps')
+        """
+    def signal_runs(self, name: str) -> Tuple[PyArray, Union[PyArray, List[Value]]]:
+        """A signal's values as runs: each run's first index and the value it holds until the next.
+
+        Args:
+            name (str): the full signal name.
+
+        Returns:
+            tuple[PyArray, PyArray | list]: (starts, values). starts is a 'Q' array of ascending
+            indices, starting at 0. values is a 'Q' array when every run holds a two-state number of
+            at most 64 bits, a 'd' array when every run holds a real, and otherwise a list with an
+            int (two-state, any width), float, str (text), the bits as a str such as '1x0z' (a value
+            with an x or z bit) or None (no value) per run. An unknown name gives two empty arrays.
+
+        Raises:
+            TypeError: name is not a str.
+
+        Example:
+            >>> starts, values = trace.signal_runs("counter_tb.en")
+            >>> starts.tolist(), values
+            ([0, 1, 3], [None, 0, 1])
+        """
+    def expr(self, text: str, scope: Optional[str] = None) -> PyExpr:
+        """Parses an expression of the `quor find` language into a PyExpr over this trace.
+
+        The language: signal names, integers (42, 0x2a, 0b101010), == != < > <= >=, && || !, + -,
+        & | ^, bit slices sig[7:4] and sig[3], signed(x), isx(x), isz(x), prev(x), next(x), x@-2
+        and parentheses. A name is a full signal name, or with scope a name within that scope,
+        resolved as the quor command resolves it.
+
+        Args:
+            text (str): the expression.
+            scope (str | None): the scope short names are resolved in.
+
+        Returns:
+            PyExpr: the expression, for find(), find_array(), parallel_count() and the like.
+
+        Raises:
+            ValueError: a syntax error or an unknown signal; the message shows the text with a
+            caret under the offending character.
+            TypeError: text or scope is not a str.
+
+        Example:
+            >>> trace.find(trace.expr("en && count > 10", scope="counter_tb"))[:3]
+            [25, 26, 27]
+        """
+    def to_arrow(self, names: Sequence[str], start: int = 0, end: Optional[int] = None) -> Any:
+        """The values of some signals over a range of indices as a pyarrow.Table, one row per index.
+
+        Columns: index (uint64), time (uint64), then one per signal, named as given. A signal's
+        column type follows what the signal holds anywhere in the trace, so tables of different
+        ranges share one schema: uint64 when every value is a two-state number of at most 64 bits,
+        float64 for reals, string for text, and otherwise a string of the bits ('0', '1', 'x', 'z';
+        wide values, values with x or z bits). A sample without a value is null.
+
+        Args:
+            names (list[str]): full signal names.
+            start (int): the first index.
+            end (int | None): one past the last index; None or past the end means to the last sample.
+
+        Returns:
+            pyarrow.Table
+
+        Raises:
+            KeyError: a name is not a signal of the trace.
+            ImportError: pyarrow is not installed (pip install quor[arrow]).
+            OverflowError: start or end is negative.
+            TypeError: names is a str, or holds something else.
+
+        Example:
+            >>> trace.to_arrow(["counter_tb.count"], 3, 6).to_pylist()[0]
+            {'index': 3, 'time': 12000, 'counter_tb.count': 0}
+        """
+    def to_pandas(self, names: Sequence[str], start: int = 0, end: Optional[int] = None) -> Any:
+        """The table of to_arrow() as a pandas.DataFrame. index and time are uint64 columns; a signal's
+        column uses pandas' nullable types (UInt64, Float64, string), so a sample without a value is
+        <NA>, never confused with a number or NaN.
+
+        Args:
+            names (list[str]): full signal names.
+            start (int): the first index.
+            end (int | None): one past the last index; None means to the last sample.
+
+        Returns:
+            pandas.DataFrame
+
+        Raises:
+            KeyError: a name is not a signal of the trace.
+            ImportError: pandas or pyarrow is not installed (pip install quor[pandas]).
+            OverflowError: start or end is negative.
+
+        Example:
+            >>> df = trace.to_pandas(["counter_tb.count", "counter_tb.en"])
+            >>> df[df["counter_tb.count"] > 10].head(1)
+        """
 
 @final
 class PyExpr:
@@ -84,3 +299,8 @@ class PyExpr:
     def signed(self) -> PyExpr: ...
     def is_x(self) -> PyExpr: ...
     def is_z(self) -> PyExpr: ...
+
+def _runs(
+    trace: PyTrace, name: str, start: int, end: int, all_texts: bool
+) -> Optional[Tuple[PyArray, bytes, PyArray, List[Optional[str]], int, int]]:
+    """The runs of a signal over [start, end), for the package's table and export code."""

@@ -10,6 +10,8 @@ from typing import Any, Dict, List, Optional, Sequence
 from . import __version__, detect_format, open as open_trace
 from ._core import PyTrace
 from .exprlang import ExprError, build, resolve_name
+from .progress import load_with_progress
+from .timeparse import index_for_time
 
 
 def _fmt(value: Any) -> str:
@@ -56,8 +58,10 @@ def cmd_info(args: argparse.Namespace, trace: PyTrace) -> None:
         "last_index": last,
         "first_time": trace.timestamp(0),
         "last_time": trace.timestamp(last),
+        "timescale": trace.timescale(),
     }
-    _emit(args, info, ("field", "value"), [(k, v) for k, v in info.items()])
+    shown = dict(info, timescale="%d%s" % info["timescale"] if info["timescale"] else "none")
+    _emit(args, info, ("field", "value"), list(shown.items()))
 
 
 def cmd_signals(args: argparse.Namespace, trace: PyTrace) -> None:
@@ -81,8 +85,19 @@ def cmd_scopes(args: argparse.Namespace, trace: PyTrace) -> None:
     _emit(args, payload, ("name", "kind"), rows)
 
 
+def _index_arg(args: argparse.Namespace, trace: PyTrace) -> None:
+    """Sets args.index from --time when that is given instead of an index."""
+    if (args.index is None) == (args.time is None):
+        raise ValueError("give an index or --time, one of them")
+    if args.time is not None:
+        if getattr(args, "end", None) is not None:
+            raise ValueError("an end index goes with a start index, not with --time")
+        args.index = index_for_time(trace, args.time)
+
+
 def cmd_value(args: argparse.Namespace, trace: PyTrace) -> None:
     name = _signal(trace, args.signal, args.scope)
+    _index_arg(args, trace)
     end = args.end if args.end is not None else args.index + 1
     values = trace.signal_values_range(name, args.index, end)
     rows = [(args.index + k, trace.timestamp(args.index + k), v) for k, v in enumerate(values)]
@@ -91,6 +106,7 @@ def cmd_value(args: argparse.Namespace, trace: PyTrace) -> None:
 
 
 def cmd_snapshot(args: argparse.Namespace, trace: PyTrace) -> None:
+    _index_arg(args, trace)
     snap = trace.snapshot_scope(args.index, args.scope) if args.scope else trace.snapshot(args.index)
     payload = {"index": args.index, "time": trace.timestamp(args.index), "values": snap}
     _emit(args, payload, ("signal", "value"), list(snap.items()))
@@ -135,6 +151,17 @@ def cmd_stats(args: argparse.Namespace, trace: PyTrace) -> None:
     _emit(args, {"signal": name, **stats}, ("field", "value"), list(stats.items()))
 
 
+TIME_HELP = "the sample at this time instead of an index: trace units (1500) or with a unit (1.5us)"
+
+
+def cmd_export(args: argparse.Namespace, trace: PyTrace) -> None:
+    from .export import export_parquet
+
+    signals, rows = export_parquet(trace, args.out, args.signals, label=args.trace)
+    _emit(args, {"path": args.out, "signals": signals, "rows": rows}, ("field", "value"),
+          [("path", args.out), ("signals", signals), ("rows", rows)])
+
+
 def _parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(prog="quor", description="Query waveform traces (VCD, FST, FSDB, WLF, SHM, VPD).")
     parser.add_argument("--version", action="version", version=f"quor {__version__}")
@@ -160,11 +187,13 @@ def _parser() -> argparse.ArgumentParser:
     p.add_argument("scope", nargs="?", default="")
     p = add("value", cmd_value, "one signal's value at an index, or over a range of indices")
     p.add_argument("signal")
-    p.add_argument("index", type=index)
+    p.add_argument("index", type=index, nargs="?")
     p.add_argument("end", type=index, nargs="?", help="end of the range (exclusive)")
     p.add_argument("--scope", default="", help="resolve a short signal name within this scope")
+    p.add_argument("--time", help=TIME_HELP)
     p = add("snapshot", cmd_snapshot, "all signals (or those of a scope) at an index")
-    p.add_argument("index", type=index)
+    p.add_argument("index", type=index, nargs="?")
+    p.add_argument("--time", help=TIME_HELP)
     p.add_argument("--scope", default="", help="only signals below this scope, named relative to it")
     p = add("find", cmd_find, "the indices where an expression holds")
     p.add_argument("expr", help="e.g. \"count > 10 && en\" or \"prev(state) != state\"")
@@ -179,18 +208,21 @@ def _parser() -> argparse.ArgumentParser:
     p = add("stats", cmd_stats, "min, max, sum, count, transitions, x and z counts of a signal")
     p.add_argument("signal")
     p.add_argument("--scope", default="")
+    p = add("export", cmd_export, "every change of every signal as rows of a Parquet file")
+    p.add_argument("out", metavar="OUT.parquet")
+    p.add_argument("--signals", metavar="GLOB", help="only the signals matching this glob (* ?)")
     return parser
 
 
 def main(argv: Optional[Sequence[str]] = None) -> int:
     args = _parser().parse_args(argv)
     try:
-        trace = open_trace(args.trace)
+        trace = load_with_progress(args.trace, open_trace)
         args.func(args, trace)
     except ExprError as err:
         print(f"quor: error: {err}", file=sys.stderr)
         return 1
-    except (ValueError, OSError) as err:
+    except (ValueError, OSError, ImportError) as err:
         print(f"quor: error: {err}", file=sys.stderr)
         return 1
     except BrokenPipeError:

@@ -1,9 +1,9 @@
 """Uses every method of the quor API, so `mypy --strict` checks the type stubs against real code."""
 
-from typing import Dict, List, Optional, Tuple, Union
+from typing import Any, Dict, List, Optional, Tuple, Union
 
 import quor
-from quor import PyExpr, PyTrace
+from quor import PyArray, PyExpr, PyTrace
 
 Value = Union[int, float, str, None]
 
@@ -40,8 +40,19 @@ def main(path: str) -> None:
     listed += t.find_signals_containing("a")
     stats: Tuple[int, int, int, int, int, int, int] = t.signal_stats("a")
     bits: int = t.bit_slice_val(0xAB, 7, 4) + t.sign_extend_val(0xF, 4)
+    hits: PyArray = t.find_array(t.expr("1", scope=None))
+    first: Union[int, float] = t.parallel_find_array(e)[0] if len(hits) else 0
+    part: PyArray = t.timestamps()[1:]
+    code: str = part.typecode + str(part.itemsize) + str(hits.tolist())
+    near: Optional[int] = t.index_at(5)
+    unit: Optional[Tuple[int, str]] = t.timescale()
+    starts, run_values = t.signal_runs("a")
+    table: Any = t.to_arrow(["a"], 0, None)
+    frame: Any = t.to_pandas(["a"], start=1)
+    many: Any = quor.find_many([], "a", scope="top", client=None)
     print(names, scopes, time, ident, width, value, raw, values, snap, scoped, found, count, evaluated, truth,
-          rows, changes, at, full, listed, stats, bits, quor.__version__)
+          rows, changes, at, full, listed, stats, bits, quor.__version__, first, code, near, unit, len(starts),
+          run_values, table, frame, many)
 
 
 if __name__ == "__main__":
