@@ -179,8 +179,8 @@ class PyTrace:
 
         Returns:
             tuple[PyArray, PyArray | list]: (starts, values). starts is a 'Q' array of ascending
-            indices, starting at 0. values is a 'Q' array when every run holds a two-state number of
-            at most 64 bits, a 'd' array when every run holds a real, and otherwise a list with an
+            indices, starting at 0. values is a 'Q' array when the signal is at most 64 bits wide
+            and every run holds a two-state number, a 'd' array when every run holds a real, and otherwise a list with an
             int (two-state, any width), float, str (text), the bits as a str such as '1x0z' (a value
             with an x or z bit) or None (no value) per run. An unknown name gives two empty arrays.
 

@@ -95,8 +95,10 @@ def find_many(paths: Sequence[str], expression: str, *, scope: Optional[str] = N
     pd = require("pandas", "dask", "quor.find_many")
     np = require("numpy", "dask", "quor.find_many")
     wanted = _check_args(paths, expression, scope)
-    if client is None:
-        results = _run_local(wanted, expression, scope) if wanted else []
+    if not wanted:
+        results = []
+    elif client is None:
+        results = _run_local(wanted, expression, scope)
     else:
         require("dask.distributed", "dask", "quor.find_many with a client")
         results = _run_on_cluster(client, wanted, expression, scope)

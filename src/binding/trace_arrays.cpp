@@ -183,13 +183,14 @@ PyObject* signal_runs(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
         return PyTuple_Pack(2, starts.get(), values.get());
     }
     SignalRuns runs(trace, *id, 0, trace.timestamps().size());
+    const uint32_t width = trace.signal_width(name);
     PyRef values;
-    if (runs.all(qs::ValueKind::Uint)) {
+    // A signal declared wider than 64 bits is listed as ints, also while its values are small.
+    if (width <= 64 && runs.all(qs::ValueKind::Uint)) {
         values = PyRef(array_from(Py_TYPE(self), runs.payloads()));
     } else if (runs.all(qs::ValueKind::Real)) {
         values = PyRef(array_from(Py_TYPE(self), runs.payloads(), 'd'));  // the payloads are the reals' bits
     } else {
-        const uint32_t width = trace.signal_width(name);
         values = PyRef(PyList_New(static_cast<Py_ssize_t>(runs.count())));
         if (!values) return nullptr;
         for (size_t k = 0; k < runs.count(); ++k) {
@@ -274,8 +275,8 @@ PyMethodDef trace_array_methods[] = {
      "A signal's values as runs: each run's first index and the value it holds until the next.\n\n"
      "Args:\n    name (str): the full signal name.\n\n"
      "Returns:\n    tuple[PyArray, PyArray | list]: (starts, values). starts is a 'Q' array of ascending\n"
-     "    indices, starting at 0. values is a 'Q' array when every run holds a two-state number of\n"
-     "    at most 64 bits, a 'd' array when every run holds a real, and otherwise a list with an\n"
+     "    indices, starting at 0. values is a 'Q' array when the signal is at most 64 bits wide\n"
+     "    and every run holds a two-state number, a 'd' array when every run holds a real, and otherwise a list with an\n"
      "    int (two-state, any width), float, str (text), the bits as a str such as '1x0z' (a value\n"
      "    with an x or z bit) or None (no value) per run. An unknown name gives two empty arrays.\n\n"
      "Raises:\n    TypeError: name is not a str.\n\n"
@@ -337,18 +338,21 @@ bool all_x(const qs::ValueRef& v) {
     return !bits.empty() && std::all_of(bits.begin(), bits.end(), [](uint8_t b) { return b == qs::kBitX; });
 }
 
-uint8_t reported_kind(const SignalRuns& runs, size_t k) {
+// A signal declared wider than 64 bits reports its numbers as wide, also the small ones, so that
+// all its values land in one column of a table.
+uint8_t reported_kind(const SignalRuns& runs, size_t k, uint32_t width) {
     const qs::ValueKind kind = runs.kind(k);
     if (kind == qs::ValueKind::FourState && all_x(runs.value(k))) return kAllX;
+    if (kind == qs::ValueKind::Uint && width > 64) return static_cast<uint8_t>(qs::ValueKind::Wide);
     return static_cast<uint8_t>(kind);
 }
 
 // The kinds the signal holds anywhere in the trace, as bits 1 << reported kind.
-unsigned long kinds_anywhere(const Trace& trace, uint32_t id) {
+unsigned long kinds_anywhere(const Trace& trace, uint32_t id, uint32_t width) {
     const SignalRuns whole(trace, id, 0, trace.timestamps().size());
-    if (whole.all(qs::ValueKind::Uint)) return whole.count() ? 1UL : 0UL;
+    if (width <= 64 && whole.all(qs::ValueKind::Uint)) return whole.count() ? 1UL : 0UL;
     unsigned long kinds = 0;
-    for (size_t k = 0; k < whole.count(); ++k) kinds |= 1UL << reported_kind(whole, k);
+    for (size_t k = 0; k < whole.count(); ++k) kinds |= 1UL << reported_kind(whole, k, width);
     return kinds;
 }
 
@@ -395,7 +399,7 @@ PyObject* raw_runs(PyObject* module, PyObject* const* args, Py_ssize_t nargs, Py
     PyRef texts(PyList_New(0));
     if (!texts) return nullptr;
     for (size_t k = 0; k < runs.count(); ++k) {
-        const uint8_t kind = reported_kind(runs, k);
+        const uint8_t kind = reported_kind(runs, k, width);
         kind_bytes[k] = static_cast<char>(kind);
         const bool has_text = kind == static_cast<uint8_t>(qs::ValueKind::Text) ||
                               kind == static_cast<uint8_t>(qs::ValueKind::Wide) ||
@@ -413,7 +417,7 @@ PyObject* raw_runs(PyObject* module, PyObject* const* args, Py_ssize_t nargs, Py
     PyRef starts(array_from(Py_TYPE(a[0]), std::move(runs.starts)));
     if (!starts) return nullptr;
     return Py_BuildValue("(OOOOkI)", starts.get(), kinds.get(), payloads.get(), texts.get(),
-                         kinds_anywhere(trace, *id), width);
+                         kinds_anywhere(trace, *id, width), width);
 }
 
 }  // namespace
@@ -424,7 +428,8 @@ PyMethodDef module_functions[] = {
      "The runs of a signal over [start, end), for the package's table and export code: None for\n"
      "an unknown name, else (starts, kinds, payloads, texts, kinds_anywhere, width).\n\n"
      "starts: a 'Q' array of each run's first index (the first clipped to start).\n"
-     "kinds: bytes, a kind per run: 0 a two-state number of at most 64 bits, 1 a wider one, 2 a\n"
+     "kinds: bytes, a kind per run: 0 a two-state number of a signal at most 64 bits wide, 1 one\n"
+     "of a wider signal, 2 a\n"
      "value with x or z bits, 3 a real, 4 text, 5 no value, 6 a value whose bits are all x.\n"
      "payloads: a 'Q' array: the number of a kind 0 run, the bits of a real, else 0.\n"
      "texts: the text (kind 4) or the bits (kinds 1, 2, 6) of those runs, in order; with\n"
