@@ -191,8 +191,9 @@ private:
     // Looks for the timescale in the blocks of the declarations, until it or their end is found.
     void note_timescale(std::string_view lines) {
         if (declarations_done_ || in_samples_) return;
-        timescale_ = find_vcd_timescale(lines);
-        declarations_done_ = timescale_.has_value() || lines.find("$enddefinitions") != std::string_view::npos;
+        const size_t end = lines.find("$enddefinitions");
+        timescale_ = find_vcd_timescale(lines.substr(0, end));
+        declarations_done_ = timescale_.has_value() || end != std::string_view::npos;
     }
 
     // Cuts lines into stretches of whole lines: one per worker (each stretch costs some memory
