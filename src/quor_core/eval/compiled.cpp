@@ -10,6 +10,7 @@
 #include "eval/bit_block.hpp"
 #include "eval/block_eval.hpp"
 #include "eval/ops.hpp"
+#include "eval/set_bits.hpp"
 
 namespace quor_core::eval {
 
@@ -278,13 +279,48 @@ struct Collector {
         out.resize(base + kept);
     }
     void bits(uint64_t first, size_t count, const uint64_t* words) {
+        const size_t word_count = (count + 63) / 64;
         size_t total = 0;
-        for (size_t w = 0; w * 64 < count; ++w) total += static_cast<size_t>(std::popcount(words[w]));
+        for (size_t w = 0; w < word_count; ++w) total += static_cast<size_t>(std::popcount(words[w]));
         const size_t base = out.size();
         out.resize(base + total);
-        uint64_t* dst = out.data() + base;
+        write_set_bit_indices(words, word_count, first, out.data() + base, room_end(out));
+    }
+    // Where writing must stop: a vector's last element; a PodBuffer's room beyond it is free to
+    // scribble on.
+    static const uint64_t* room_end(const std::vector<uint64_t>& v) { return v.data() + v.size(); }
+    static const uint64_t* room_end(const util::PodBuffer<uint64_t>& b) { return b.data() + b.capacity(); }
+};
+
+// Marks the matches in a bitmap over all indices (bit i in word i / 64). Writes only the words
+// that hold bits of the indices it is given, and a word only where it sets a bit.
+struct Marker {
+    uint64_t* marks;
+    uint64_t n = 0;
+    void set(uint64_t i) { marks[i >> 6] |= uint64_t{1} << (i & 63); }
+    void range(uint64_t b, uint64_t e) {
+        n += e - b;
+        for (; b < e && (b & 63) != 0; ++b) set(b);
+        for (; b + 64 <= e; b += 64) marks[b >> 6] = ~uint64_t{0};
+        for (; b < e; ++b) set(b);
+    }
+    void block(uint64_t first, size_t count, const uint8_t* truthy) {
+        for (size_t k = 0; k < count; ++k) {
+            marks[(first + k) >> 6] |= uint64_t{truthy[k]} << ((first + k) & 63);
+            n += truthy[k];
+        }
+    }
+    void bits(uint64_t first, size_t count, const uint64_t* words) {
+        const unsigned shift = first & 63;
         for (size_t w = 0; w * 64 < count; ++w) {
-            for (uint64_t x = words[w]; x != 0; x &= x - 1) *dst++ = first + w * 64 + std::countr_zero(x);
+            const uint64_t x = words[w];
+            if (x == 0) continue;
+            n += static_cast<uint64_t>(std::popcount(x));
+            const uint64_t at = (first >> 6) + w;
+            marks[at] |= x << shift;
+            // The bits carried into the next word belong to these indices too; a word without
+            // any of them may be another thread's.
+            if (shift != 0 && (x >> (64 - shift)) != 0) marks[at + 1] |= x >> (64 - shift);
         }
     }
 };
@@ -297,6 +333,12 @@ void CompiledExpr::find(uint64_t first, uint64_t last, std::vector<uint64_t>& ou
 
 void CompiledExpr::find(uint64_t first, uint64_t last, util::PodBuffer<uint64_t>& out) const {
     scan(first, last, Collector<util::PodBuffer<uint64_t>>{out});
+}
+
+uint64_t CompiledExpr::mark(uint64_t first, uint64_t last, uint64_t* marks) const {
+    Marker marker{marks};
+    scan(first, last, marker);
+    return marker.n;
 }
 
 }  // namespace quor_core::eval

@@ -33,6 +33,10 @@ public:
     // Appends the matching indices of first..last (inclusive), ascending.
     void find(uint64_t first, uint64_t last, std::vector<uint64_t>& out) const;
     void find(uint64_t first, uint64_t last, util::PodBuffer<uint64_t>& out) const;
+    // Sets bit i of marks (bit i in word i / 64; zero before) for each matching index i of
+    // first..last and returns how many there are. It writes only words holding bits of
+    // first..last, so searches of ranges split at multiples of 64 may share one bitmap.
+    uint64_t mark(uint64_t first, uint64_t last, uint64_t* marks) const;
 
 private:
     friend class SegmentScanner;

@@ -7,6 +7,7 @@
 #include "eval/piece_handoff.hpp"
 #include "eval/pool.hpp"
 #include "eval/runs.hpp"
+#include "eval/set_bits.hpp"
 
 namespace quor_core::eval {
 
@@ -155,11 +156,38 @@ void find_into(const trace::Trace& trace, const Expr& expr, util::PodBuffer<uint
     out.shrink_to_fit();
 }
 
+// On the pool in two passes over pieces of whole 64-index words: each piece marks its matches
+// in a bitmap of the trace's indices (an eighth of a byte per index) and counts them; then, with
+// every piece's place in the result known, each writes its indices there. The result is written
+// once, by all workers at once (fresh memory costs most here), and never copied.
 void parallel_find_into(const trace::Trace& trace, const Expr& expr, util::PodBuffer<uint64_t>& out) {
-    out.try_reserve(out.size() + trace.max_index() + 1);
-    parallel_find_pieces(trace, expr, [&](std::span<const uint64_t> piece) {
-        out.append(piece.data(), piece.size());
-        return true;
+    const CompiledExpr compiled(trace, expr);
+    WorkerPool& pool = WorkerPool::instance();
+    const uint64_t n = trace.max_index() + 1;
+    const uint64_t words = (n + 63) / 64;
+    const uint64_t wanted = std::max<uint64_t>(pool.size() * kPiecesPerWorker, n / kStreamPieceIndices);
+    const uint64_t pieces = std::max<uint64_t>(1, std::min(words, wanted));
+    util::PodBuffer<uint64_t> marks;
+    marks.resize(words);
+    std::vector<uint64_t> counts(pieces);
+    pool.run_sharing(pieces, [&](size_t k) {
+        const Range r = piece_range(words, pieces, k);
+        if (r.size == 0) return;
+        std::fill_n(marks.data() + r.first, r.size, 0);
+        const uint64_t last = std::min(n, (r.first + r.size) * 64) - 1;
+        counts[k] = compiled.mark(r.first * 64, last, marks.data());
+    });
+    std::vector<uint64_t> offsets(pieces + 1, out.size());
+    for (size_t k = 0; k < pieces; ++k) offsets[k + 1] = offsets[k] + counts[k];
+    out.resize(offsets[pieces]);
+    uint64_t* const all = out.data();
+    const uint64_t* const room = out.data() + out.capacity();
+    pool.run_sharing(pieces, [&](size_t k) {
+        const Range r = piece_range(words, pieces, k);
+        if (counts[k] == 0) return;
+        // Up to the next piece's place, whose writer may be running: only the last has room past its end.
+        const uint64_t* end = k + 1 == pieces ? room : all + offsets[k + 1];
+        write_set_bit_indices(marks.data() + r.first, r.size, r.first * 64, all + offsets[k], end);
     });
     out.shrink_to_fit();
 }

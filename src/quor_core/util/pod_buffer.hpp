@@ -65,6 +65,7 @@ public:
     ~PodBuffer() { PodRelease{mapped_bytes_}(data_); }
 
     size_t size() const { return size_; }
+    size_t capacity() const { return capacity_; }
     bool empty() const { return size_ == 0; }
     T* data() { return data_; }
     const T* data() const { return data_; }
