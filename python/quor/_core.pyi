@@ -304,3 +304,8 @@ def _runs(
     trace: PyTrace, name: str, start: int, end: int, all_texts: bool
 ) -> Optional[Tuple[PyArray, bytes, PyArray, List[Optional[str]], int, int]]:
     """The runs of a signal over [start, end), for the package's table and export code."""
+
+def _change_rows(
+    trace: PyTrace, names: List[str], first: int, max_rows: int
+) -> Tuple[int, PyArray, PyArray, bytes, PyArray, List[str]]:
+    """The runs of names[first:] joined, a row group's worth, for the package's export code."""

@@ -41,39 +41,22 @@ def _schema(pa: Any) -> Any:
     ])
 
 
-class _RowGroup:
-    """The rows of some signals, collected until they are written as one row group."""
-
-    def __init__(self) -> None:
-        self.names: List[str] = []
-        self.parts: List[Tuple[int, Any, Any, Any, List[Optional[str]]]] = []
-        self.rows = 0
-
-    def add(self, np: Any, name: str, runs: Tuple[Any, ...]) -> None:
-        starts, kinds, payloads, texts = runs[:4]
-        if not len(starts):
-            return
-        self.names.append(name)
-        self.parts.append((len(self.names) - 1, np.asarray(starts), np.frombuffer(kinds, dtype=np.uint8),
-                           np.asarray(payloads), texts))
-        self.rows += len(starts)
-
-    def table(self, pa: Any, np: Any, times: Any) -> Any:
-        signal = np.concatenate([np.full(len(s), k, dtype=np.int32) for k, s, _, _, _ in self.parts])
-        index = np.concatenate([s for _, s, _, _, _ in self.parts])
-        kind = np.concatenate([k for _, _, k, _, _ in self.parts])
-        payload = np.concatenate([p for _, _, _, p, _ in self.parts])
-        text = np.full(len(index), None, dtype=object)
-        text_rows = np.isin(kind, _TEXT_KINDS)  # in the order _core._runs lists their texts
-        text[text_rows] = [t for *_, texts in self.parts for t in texts]
-        return pa.Table.from_arrays([
-            pa.DictionaryArray.from_arrays(pa.array(signal, type=pa.int32()), pa.array(self.names, type=pa.string())),
-            pa.array(index, type=pa.uint64()),
-            pa.array(times[index], type=pa.uint64()),
-            pa.array(payload, type=pa.uint64(), mask=kind != NUMBER),
-            pa.array(payload.view(np.float64), type=pa.float64(), mask=kind != REAL),
-            pa.array(text, type=pa.string()),
-        ], schema=_schema(pa))
+def _row_group(pa: Any, np: Any, times: Any, names: List[str], rows: Tuple[Any, ...]) -> Any:
+    """The table of one batch of _core._change_rows."""
+    signals, starts, kinds, payloads, texts = rows
+    index = np.asarray(starts)
+    kind = np.frombuffer(kinds, dtype=np.uint8)
+    payload = np.asarray(payloads)
+    text = np.full(len(index), None, dtype=object)
+    text[np.isin(kind, _TEXT_KINDS)] = texts  # in the order the rows list them
+    return pa.Table.from_arrays([
+        pa.DictionaryArray.from_arrays(pa.array(np.asarray(signals).astype(np.int32)), pa.array(names, pa.string())),
+        pa.array(index, type=pa.uint64()),
+        pa.array(times[index], type=pa.uint64()),
+        pa.array(payload, type=pa.uint64(), mask=kind != NUMBER),
+        pa.array(payload.view(np.float64), type=pa.float64(), mask=kind != REAL),
+        pa.array(text, type=pa.string()),
+    ], schema=_schema(pa))
 
 
 def export_parquet(trace: _core.PyTrace, out_path: str, pattern: Optional[str] = None,
@@ -86,23 +69,20 @@ def export_parquet(trace: _core.PyTrace, out_path: str, pattern: Optional[str] =
     np = require("numpy", "arrow", "quor export")
     names = trace.signal_names() if pattern is None else trace.find_signals_glob(pattern)
     times = np.asarray(trace.timestamps())
-    samples = len(times)
     partial = f"{out_path}.part{os.getpid()}"
     rows = 0
     try:
         with pq.ParquetWriter(partial, _schema(pa)) as writer, \
                 Progress(f"exporting {label or 'signals'}", len(names)) as bar:
-            group = _RowGroup()
-            for done, name in enumerate(names):
-                group.add(np, name, _core._runs(trace, name, 0, samples, False))
-                if group.rows >= ROW_GROUP_ROWS:
-                    writer.write_table(group.table(pa, np, times), row_group_size=group.rows)
-                    rows += group.rows
-                    group = _RowGroup()
-                bar.update(done + 1)
-            if group.rows or rows == 0:
-                writer.write_table(group.table(pa, np, times) if group.rows else _schema(pa).empty_table())
-                rows += group.rows
+            first = 0
+            while first < len(names):
+                taken, *batch = _core._change_rows(trace, names, first, ROW_GROUP_ROWS)
+                group = _row_group(pa, np, times, names[first:taken], tuple(batch))
+                if group.num_rows:
+                    writer.write_table(group, row_group_size=group.num_rows)
+                rows += group.num_rows
+                first = taken
+                bar.update(first)
         os.replace(partial, out_path)
     except BaseException:
         if os.path.exists(partial):

@@ -420,9 +420,77 @@ PyObject* raw_runs(PyObject* module, PyObject* const* args, Py_ssize_t nargs, Py
                          kinds_anywhere(trace, *id, width), width);
 }
 
+// _change_rows(trace, names, first, max_rows): the runs of names[first], names[first + 1], ...
+// joined, up to the signal that brings them to max_rows or more: a row group of the export.
+PyObject* change_rows(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* a[4];
+    uint64_t first = 0;
+    uint64_t max_rows = 0;
+    if (!parse_args("_change_rows", args, nargs, kwnames, {"trace", "names", "first", "max_rows"}, a)) return nullptr;
+    auto* state = static_cast<ModuleState*>(PyModule_GetState(module));
+    if (!PyObject_TypeCheck(a[0], state->trace_type)) {
+        PyErr_Format(PyExc_TypeError, "argument 'trace': '%s' object cannot be converted to 'PyTrace'",
+                     Py_TYPE(a[0])->tp_name);
+        return nullptr;
+    }
+    if (!PyList_Check(a[1])) {
+        PyErr_Format(PyExc_TypeError, "argument 'names': '%s' object is not a list", Py_TYPE(a[1])->tp_name);
+        return nullptr;
+    }
+    if (!arg_u64(a[2], "first", first) || !arg_u64(a[3], "max_rows", max_rows)) return nullptr;
+    PyObject* names = a[1];  // read one name at a time: a batch takes few of a long list
+    const Trace& trace = trace_of(a[0]);
+    const uint64_t samples = trace.timestamps().size();
+    PodBuffer<uint64_t> signal_of_row, starts, payloads;
+    std::string kinds;
+    PyRef texts(PyList_New(0));
+    if (!texts) return nullptr;
+    uint64_t next = first;
+    for (; next < static_cast<uint64_t>(PyList_GET_SIZE(names)) && starts.size() < std::max<uint64_t>(max_rows, 1);
+         ++next) {
+        std::string_view name;
+        if (!arg_str(PyList_GET_ITEM(names, static_cast<Py_ssize_t>(next)), "names", name)) return nullptr;
+        const auto id = trace.signal_id(name);
+        if (!id) continue;
+        const uint32_t width = trace.signal_width(name);
+        SignalRuns runs(trace, *id, 0, samples);
+        const PodBuffer<uint64_t> words = runs.payloads();
+        payloads.append(words.data(), words.size());
+        starts.append(runs.starts.data(), runs.starts.size());
+        for (size_t k = 0; k < runs.count(); ++k) {
+            signal_of_row.push_back(next - first);
+            const uint8_t kind = reported_kind(runs, k, width);
+            kinds.push_back(static_cast<char>(kind));
+            if (kind == static_cast<uint8_t>(qs::ValueKind::Uint) || kind == static_cast<uint8_t>(qs::ValueKind::Real) ||
+                kind == static_cast<uint8_t>(qs::ValueKind::Unknown)) {
+                continue;
+            }
+            PyRef text(run_text(runs.value(k), width));
+            if (!text || PyList_Append(texts.get(), text.get()) < 0) return nullptr;
+        }
+    }
+    PyRef kind_bytes(PyBytes_FromStringAndSize(kinds.data(), static_cast<Py_ssize_t>(kinds.size())));
+    if (!kind_bytes) return nullptr;
+    PyRef rows_signal(array_from(Py_TYPE(a[0]), std::move(signal_of_row)));
+    if (!rows_signal) return nullptr;
+    PyRef rows_start(array_from(Py_TYPE(a[0]), std::move(starts)));
+    if (!rows_start) return nullptr;
+    PyRef rows_payload(array_from(Py_TYPE(a[0]), std::move(payloads)));
+    if (!rows_payload) return nullptr;
+    return Py_BuildValue("(KOOOOO)", static_cast<unsigned long long>(next), rows_signal.get(), rows_start.get(),
+                         kind_bytes.get(), rows_payload.get(), texts.get());
+}
+
 }  // namespace
 
 PyMethodDef module_functions[] = {
+    {"_change_rows", as_cfunction<change_rows>(), kFastKw,
+     "_change_rows(trace, names, first, max_rows)\n--\n\n"
+     "The runs of names[first], names[first + 1], ... joined, up to the signal that brings them\n"
+     "to max_rows or more, for the export: (next, signals, starts, kinds, payloads, texts).\n"
+     "next is the position of the first name not taken; signals a 'Q' array of each row's name\n"
+     "position minus first; starts, kinds, payloads and texts as _runs gives them (unknown names\n"
+     "give no rows).\n"},
     {"_runs", as_cfunction<raw_runs>(), kFastKw,
      "_runs(trace, name, start, end, all_texts)\n--\n\n"
      "The runs of a signal over [start, end), for the package's table and export code: None for\n"
