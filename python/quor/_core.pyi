@@ -16,7 +16,7 @@ class PyArray:
     a writable copy.
 
     Example:
-        >>> hits = trace.find_array(trace.expr("en && count > 10"))
+        >>> hits = trace.find_array(trace.expr("en && count > 10", scope="counter_tb"))
         >>> len(hits), hits[0], hits[-1]
         (19, 25, 43)
     """
@@ -96,7 +96,7 @@ class PyTrace:
         calling thread, without making a Python int for each.
 
         Args:
-            expr (PyExpr): the condition, e.g. from trace.expr("en && count > 10").
+            expr (PyExpr): the condition, e.g. from trace.expr("en && count > 10", "top").
 
         Returns:
             PyArray: ascending sample indices, format 'Q' (numpy.asarray gives uint64 without a copy).
@@ -106,7 +106,7 @@ class PyTrace:
             MemoryError: the result does not fit in memory.
 
         Example:
-            >>> hits = trace.find_array(trace.expr("en && count > 10"))
+            >>> hits = trace.find_array(trace.expr("en && count > 10", scope="counter_tb"))
             >>> hits[:3].tolist()
             [25, 26, 27]
         """
@@ -126,8 +126,8 @@ class PyTrace:
 
         Example:
             >>> import numpy
-            >>> numpy.asarray(trace.parallel_find_array(trace.expr("count == 3")))
-            array([ 7,  8,  9, 10], dtype=uint64)
+            >>> numpy.asarray(trace.parallel_find_array(trace.expr("counter_tb.count == 3")))
+            array([ 8,  9, 10], dtype=uint64)
         """
     def timestamps(self) -> PyArray:
         """The time of every sample, in the trace's time unit (see timescale()).
@@ -188,9 +188,9 @@ class PyTrace:
             TypeError: name is not a str.
 
         Example:
-            >>> starts, values = trace.signal_runs("counter_tb.en")
-            >>> starts.tolist(), values
-            ([0, 1, 3], [None, 0, 1])
+            >>> starts, values = trace.signal_runs("counter_tb.state")
+            >>> starts[:4].tolist(), values[:4]
+            ([0, 1, 11, 19], ['xx', 0, 1, 2])
         """
     def expr(self, text: str, scope: Optional[str] = None) -> PyExpr:
         """Parses an expression of the `quor find` language into a PyExpr over this trace.

@@ -168,7 +168,7 @@ constexpr const char* kArrayDoc =
     "shares the memory), iteration and tolist(). Views of it are read-only: numpy.array(a) makes\n"
     "a writable copy.\n\n"
     "Example:\n"
-    "    >>> hits = trace.find_array(trace.expr(\"en && count > 10\"))\n"
+    "    >>> hits = trace.find_array(trace.expr(\"en && count > 10\", scope=\"counter_tb\"))\n"
     "    >>> len(hits), hits[0], hits[-1]\n"
     "    (19, 25, 43)\n"
     "    >>> import numpy\n"

@@ -233,10 +233,10 @@ PyMethodDef trace_array_methods[] = {
      "find_array($self, expr)\n--\n\n"
      "The indices at which expr holds, as an array: the same indices as find(), searched on the\n"
      "calling thread, without making a Python int for each.\n\n"
-     "Args:\n    expr (PyExpr): the condition, e.g. from trace.expr(\"en && count > 10\").\n\n"
+     "Args:\n    expr (PyExpr): the condition, e.g. from trace.expr(\"en && count > 10\", \"top\").\n\n"
      "Returns:\n    PyArray: ascending sample indices, format 'Q' (numpy.asarray gives uint64 without a copy).\n\n"
      "Raises:\n    TypeError: expr is not a PyExpr.\n    MemoryError: the result does not fit in memory.\n\n"
-     "Example:\n    >>> hits = trace.find_array(trace.expr(\"en && count > 10\"))\n"
+     "Example:\n    >>> hits = trace.find_array(trace.expr(\"en && count > 10\", scope=\"counter_tb\"))\n"
      "    >>> hits[:3].tolist()\n    [25, 26, 27]\n"},
     {"parallel_find_array", as_cfunction<parallel_find_array>(), kFastKw,
      "parallel_find_array($self, expr)\n--\n\n"
@@ -246,8 +246,8 @@ PyMethodDef trace_array_methods[] = {
      "Returns:\n    PyArray: ascending sample indices, format 'Q'.\n\n"
      "Raises:\n    TypeError: expr is not a PyExpr.\n    MemoryError: the result does not fit in memory.\n\n"
      "Example:\n    >>> import numpy\n"
-     "    >>> numpy.asarray(trace.parallel_find_array(trace.expr(\"count == 3\")))\n"
-     "    array([ 7,  8,  9, 10], dtype=uint64)\n"},
+     "    >>> numpy.asarray(trace.parallel_find_array(trace.expr(\"counter_tb.count == 3\")))\n"
+     "    array([ 8,  9, 10], dtype=uint64)\n"},
     {"timestamps", as_cfunction<timestamps>(), kFastKw,
      "timestamps($self)\n--\n\n"
      "The time of every sample, in the trace's time unit (see timescale()).\n\n"
@@ -280,8 +280,8 @@ PyMethodDef trace_array_methods[] = {
      "    int (two-state, any width), float, str (text), the bits as a str such as '1x0z' (a value\n"
      "    with an x or z bit) or None (no value) per run. An unknown name gives two empty arrays.\n\n"
      "Raises:\n    TypeError: name is not a str.\n\n"
-     "Example:\n    >>> starts, values = trace.signal_runs(\"counter_tb.en\")\n"
-     "    >>> starts.tolist(), values\n    ([0, 1, 3], [None, 0, 1])\n"},
+     "Example:\n    >>> starts, values = trace.signal_runs(\"counter_tb.state\")\n"
+     "    >>> starts[:4].tolist(), values[:4]\n    ([0, 1, 11, 19], ['xx', 0, 1, 2])\n"},
     {"expr", as_cfunction<python_method<kExprModule, kExprFunction>>(), kFastKw,
      "expr($self, text, scope=None)\n--\n\n"
      "Parses an expression of the `quor find` language into a PyExpr over this trace.\n\n"
