@@ -21,6 +21,9 @@ constexpr uint64_t kPiecesPerWorker = 8;
 // converting early and never waits long for the next piece.
 constexpr uint64_t kStreamPieceIndices = uint64_t{1} << 16;
 
+// parallel_find_into writes fewer indices than this on the calling thread alone.
+constexpr uint64_t kWriteAloneBelow = uint64_t{1} << 18;
+
 struct Range {
     uint64_t first;
     uint64_t size;
@@ -182,13 +185,19 @@ void parallel_find_into(const trace::Trace& trace, const Expr& expr, util::PodBu
     out.resize(offsets[pieces]);
     uint64_t* const all = out.data();
     const uint64_t* const room = out.data() + out.capacity();
-    pool.run_sharing(pieces, [&](size_t k) {
+    const auto write = [&](size_t k) {
         const Range r = piece_range(words, pieces, k);
         if (counts[k] == 0) return;
         // Up to the next piece's place, whose writer may be running: only the last has room past its end.
         const uint64_t* end = k + 1 == pieces ? room : all + offsets[k + 1];
         write_set_bit_indices(marks.data() + r.first, r.size, r.first * 64, all + offsets[k], end);
-    });
+    };
+    // A few matches are written sooner than workers wake up to write them.
+    if (offsets[pieces] - offsets[0] < kWriteAloneBelow) {
+        for (size_t k = 0; k < pieces; ++k) write(k);
+    } else {
+        pool.run_sharing(pieces, write);
+    }
     out.shrink_to_fit();
 }
 
