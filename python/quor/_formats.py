@@ -39,7 +39,23 @@ def _from_magic(head: bytes) -> Optional[str]:
 
 
 def detect_format(path: str) -> str:
-    """The format of the trace at path: one of FORMATS; ValueError when none fits."""
+    """The format of the trace at path, as quor.open() tells it: from the file's first bytes,
+    else from its extension; a directory is an SHM database.
+
+    Args:
+        path (str): the trace file or directory.
+
+    Returns:
+        str: one of FORMATS ("vcd", "fst", "fsdb", "wlf", "shm", "vpd").
+
+    Raises:
+        ValueError: the file cannot be opened ("Failed to open {path}: ..."), or no format fits
+        ("Cannot tell the format of {path}: ...").
+
+    Example:
+        >>> quor.detect_format("examples/counter.vcd")
+        'vcd'
+    """
     if os.path.isdir(path):
         return "shm"
     head = b""

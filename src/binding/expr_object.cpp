@@ -3,6 +3,7 @@
 #include <new>
 
 #include "args.hpp"
+#include "docstrings.hpp"
 #include "method_tables.hpp"
 #include "module_state.hpp"
 
@@ -119,39 +120,40 @@ PyObject* binary(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
 
 }  // namespace
 
-#define QUOR_BINARY(name, kind) {name, as_cfunction<binary<ExprKind::kind>>(), kFastKw, name "($self, other)\n--\n\n"}
+#define QUOR_BINARY(name, kind, doc) \
+    {name, as_cfunction<binary<ExprKind::kind>>(), kFastKw, name "($self, other)\n--\n\n" doc}
 
 PyMethodDef expr_methods[] = {
-    {"rel_eval", as_cfunction<rel_eval>(), kFastKw, "rel_eval($self, offset)\n--\n\n"},
-    {"not_", as_cfunction<unary<ExprKind::Not>>(), kFastKw, "not_($self)\n--\n\n"},
-    QUOR_BINARY("and_", And),
-    QUOR_BINARY("or_", Or),
-    QUOR_BINARY("eq_", Eq),
-    QUOR_BINARY("neq", Neq),
-    QUOR_BINARY("gt_", Gt),
-    QUOR_BINARY("lt_", Lt),
-    QUOR_BINARY("gte", Gte),
-    QUOR_BINARY("lte", Lte),
-    QUOR_BINARY("add", Add),
-    QUOR_BINARY("sub", Sub),
-    QUOR_BINARY("bit_and", BitAnd),
-    QUOR_BINARY("bit_or", BitOr),
-    QUOR_BINARY("bit_xor", BitXor),
-    {"slice", as_cfunction<slice>(), kFastKw, "slice($self, high, low)\n--\n\n"},
-    {"signed", as_cfunction<unary<ExprKind::Signed>>(), kFastKw, "signed($self)\n--\n\n"},
-    {"is_x", as_cfunction<unary<ExprKind::IsX>>(), kFastKw, "is_x($self)\n--\n\n"},
-    {"is_z", as_cfunction<unary<ExprKind::IsZ>>(), kFastKw, "is_z($self)\n--\n\n"},
+    {"rel_eval", as_cfunction<rel_eval>(), kFastKw, "rel_eval($self, offset)\n--\n\n" QUOR_DOC_EXPR_REL_EVAL},
+    {"not_", as_cfunction<unary<ExprKind::Not>>(), kFastKw, "not_($self)\n--\n\n" QUOR_DOC_EXPR_NOT},
+    QUOR_BINARY("and_", And, QUOR_DOC_EXPR_AND),
+    QUOR_BINARY("or_", Or, QUOR_DOC_EXPR_OR),
+    QUOR_BINARY("eq_", Eq, QUOR_DOC_EXPR_EQ),
+    QUOR_BINARY("neq", Neq, QUOR_DOC_EXPR_NEQ),
+    QUOR_BINARY("gt_", Gt, QUOR_DOC_EXPR_GT),
+    QUOR_BINARY("lt_", Lt, QUOR_DOC_EXPR_LT),
+    QUOR_BINARY("gte", Gte, QUOR_DOC_EXPR_GTE),
+    QUOR_BINARY("lte", Lte, QUOR_DOC_EXPR_LTE),
+    QUOR_BINARY("add", Add, QUOR_DOC_EXPR_ADD),
+    QUOR_BINARY("sub", Sub, QUOR_DOC_EXPR_SUB),
+    QUOR_BINARY("bit_and", BitAnd, QUOR_DOC_EXPR_BIT_AND),
+    QUOR_BINARY("bit_or", BitOr, QUOR_DOC_EXPR_BIT_OR),
+    QUOR_BINARY("bit_xor", BitXor, QUOR_DOC_EXPR_BIT_XOR),
+    {"slice", as_cfunction<slice>(), kFastKw, "slice($self, high, low)\n--\n\n" QUOR_DOC_EXPR_SLICE},
+    {"signed", as_cfunction<unary<ExprKind::Signed>>(), kFastKw, "signed($self)\n--\n\n" QUOR_DOC_EXPR_SIGNED},
+    {"is_x", as_cfunction<unary<ExprKind::IsX>>(), kFastKw, "is_x($self)\n--\n\n" QUOR_DOC_EXPR_IS_X},
+    {"is_z", as_cfunction<unary<ExprKind::IsZ>>(), kFastKw, "is_z($self)\n--\n\n" QUOR_DOC_EXPR_IS_Z},
     {nullptr, nullptr, 0, nullptr},
 };
 
 #undef QUOR_BINARY
 
 PyMethodDef expr_static[] = {
-    {"signal", as_cfunction<signal>(), kFastKw, "signal(id)\n--\n\n"},
-    {"const_int", as_cfunction<const_int>(), kFastKw, "const_int(val)\n--\n\n"},
-    {"const_float", as_cfunction<const_float>(), kFastKw, "const_float(val)\n--\n\n"},
-    {"const_str", as_cfunction<const_str>(), kFastKw, "const_str(val)\n--\n\n"},
-    {"always_true", as_cfunction<always_true>(), kFastKw, "always_true()\n--\n\n"},
+    {"signal", as_cfunction<signal>(), kFastKw, "signal(id)\n--\n\n" QUOR_DOC_EXPR_SIGNAL},
+    {"const_int", as_cfunction<const_int>(), kFastKw, "const_int(val)\n--\n\n" QUOR_DOC_EXPR_CONST_INT},
+    {"const_float", as_cfunction<const_float>(), kFastKw, "const_float(val)\n--\n\n" QUOR_DOC_EXPR_CONST_FLOAT},
+    {"const_str", as_cfunction<const_str>(), kFastKw, "const_str(val)\n--\n\n" QUOR_DOC_EXPR_CONST_STR},
+    {"always_true", as_cfunction<always_true>(), kFastKw, "always_true()\n--\n\n" QUOR_DOC_EXPR_ALWAYS_TRUE},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -159,7 +161,7 @@ PyType_Spec* expr_type_spec() {
     static PyType_Slot slots[] = {
         {Py_tp_dealloc, reinterpret_cast<void*>(expr_dealloc)},
         {Py_tp_methods, expr_methods},
-        {Py_tp_doc, const_cast<char*>("An expression over the signals of a trace.")},
+        {Py_tp_doc, const_cast<char*>(QUOR_DOC_EXPR)},
         {0, nullptr},
     };
     static PyType_Spec type_spec = {

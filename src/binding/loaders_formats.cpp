@@ -1,6 +1,7 @@
 // PyTrace.from_fsdb, from_wlf, from_shm and from_vpd.
 
 #include "loader_util.hpp"
+#include "docstrings.hpp"
 #include "method_tables.hpp"
 #include "trace/fsdb.hpp"
 #include "trace/shm.hpp"
@@ -36,10 +37,10 @@ PyObject* from_vpd(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObj
 }  // namespace
 
 PyMethodDef format_loader_static[] = {
-    {"from_fsdb", as_cfunction<from_fsdb>(), kFastKw, "from_fsdb(path)\n--\n\n"},
-    {"from_wlf", as_cfunction<from_wlf>(), kFastKw, "from_wlf(path)\n--\n\n"},
-    {"from_shm", as_cfunction<from_shm>(), kFastKw, "from_shm(path)\n--\n\n"},
-    {"from_vpd", as_cfunction<from_vpd>(), kFastKw, "from_vpd(path)\n--\n\n"},
+    {"from_fsdb", as_cfunction<from_fsdb>(), kFastKw, "from_fsdb(path)\n--\n\n" QUOR_DOC_TRACE_FROM_FSDB},
+    {"from_wlf", as_cfunction<from_wlf>(), kFastKw, "from_wlf(path)\n--\n\n" QUOR_DOC_TRACE_FROM_WLF},
+    {"from_shm", as_cfunction<from_shm>(), kFastKw, "from_shm(path)\n--\n\n" QUOR_DOC_TRACE_FROM_SHM},
+    {"from_vpd", as_cfunction<from_vpd>(), kFastKw, "from_vpd(path)\n--\n\n" QUOR_DOC_TRACE_FROM_VPD},
     {nullptr, nullptr, 0, nullptr},
 };
 

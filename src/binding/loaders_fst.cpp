@@ -1,6 +1,7 @@
 // PyTrace.from_fst.
 
 #include "loader_util.hpp"
+#include "docstrings.hpp"
 #include "method_tables.hpp"
 #include "trace/fst.hpp"
 
@@ -18,7 +19,7 @@ PyObject* from_fst(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObj
 }  // namespace
 
 PyMethodDef fst_loader_static[] = {
-    {"from_fst", as_cfunction<from_fst>(), kFastKw, "from_fst(path)\n--\n\n"},
+    {"from_fst", as_cfunction<from_fst>(), kFastKw, "from_fst(path)\n--\n\n" QUOR_DOC_TRACE_FROM_FST},
     {nullptr, nullptr, 0, nullptr},
 };
 

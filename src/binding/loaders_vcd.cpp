@@ -1,4 +1,5 @@
 #include "loader_util.hpp"
+#include "docstrings.hpp"
 #include "method_tables.hpp"
 #include "trace/vcd.hpp"
 
@@ -23,10 +24,9 @@ PyObject* from_vcd_string(PyObject* cls, PyObject* const* args, Py_ssize_t nargs
 PyMethodDef vcd_loader_static[] = {
     {"from_vcd", as_cfunction<from_vcd>(),
      kFastKw,
-     "from_vcd(path)\n--\n\nLoad a VCD file, or a pipe. Gzip-compressed VCD (starting with the bytes 1f 8b) is\n"
-     "inflated as it is read."},
+     "from_vcd(path)\n--\n\n" QUOR_DOC_TRACE_FROM_VCD},
     {"from_vcd_string", as_cfunction<from_vcd_string>(),
-     kFastKw, "from_vcd_string(data)\n--\n\n"},
+     kFastKw, "from_vcd_string(data)\n--\n\n" QUOR_DOC_TRACE_FROM_VCD_STRING},
     {nullptr, nullptr, 0, nullptr},
 };
 

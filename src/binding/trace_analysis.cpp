@@ -14,6 +14,7 @@
 #include "eval/scope.hpp"
 #include "eval/stats.hpp"
 #include "index_list.hpp"
+#include "docstrings.hpp"
 #include "method_tables.hpp"
 #include "module_state.hpp"
 #include "py_ref.hpp"
@@ -285,35 +286,38 @@ PyObject* sign_extend_val(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
 }  // namespace
 
 PyMethodDef trace_analysis_methods[] = {
-    {"find", as_cfunction<find>(), kFastKw, "find($self, expr)\n--\n\n"},
+    {"find", as_cfunction<find>(), kFastKw, "find($self, expr)\n--\n\n" QUOR_DOC_TRACE_FIND},
     {"parallel_find", as_cfunction<parallel_find>(), kFastKw,
-     "parallel_find($self, expr)\n--\n\nFind matching indices using rayon parallel iteration across all CPU cores."},
+     "parallel_find($self, expr)\n--\n\n" QUOR_DOC_TRACE_PARALLEL_FIND},
     {"parallel_count", as_cfunction<parallel_count>(), kFastKw,
-     "parallel_count($self, expr)\n--\n\nCount matching indices using rayon parallel iteration."},
-    {"eval_expr", as_cfunction<eval_expr>(), kFastKw, "eval_expr($self, expr, index)\n--\n\n"},
-    {"eval_expr_bool", as_cfunction<eval_expr_bool>(), kFastKw, "eval_expr_bool($self, expr, index)\n--\n\n"},
+     "parallel_count($self, expr)\n--\n\n" QUOR_DOC_TRACE_PARALLEL_COUNT},
+    {"eval_expr", as_cfunction<eval_expr>(), kFastKw, "eval_expr($self, expr, index)\n--\n\n" QUOR_DOC_TRACE_EVAL_EXPR},
+    {"eval_expr_bool", as_cfunction<eval_expr_bool>(), kFastKw,
+     "eval_expr_bool($self, expr, index)\n--\n\n" QUOR_DOC_TRACE_EVAL_EXPR_BOOL},
     {"find_with_values", as_cfunction<find_with_values>(), kFastKw,
-     "find_with_values($self, expr, signal_names)\n--\n\n"
-     "Find with value extraction in one pass: returns list of (index, [values]) tuples.\n"
-     "Resolves signal IDs once upfront, uses signal_value_by_id in the hot loop."},
+     "find_with_values($self, expr, signal_names)\n--\n\n" QUOR_DOC_TRACE_FIND_WITH_VALUES},
     {"transitions", as_cfunction<transitions>(), kFastKw,
-     "transitions($self, name)\n--\n\nGet all transitions for a signal: [(index, old, new), ...]"},
+     "transitions($self, name)\n--\n\n" QUOR_DOC_TRACE_TRANSITIONS},
     {"changed_at", as_cfunction<changed_at>(), kFastKw,
-     "changed_at($self, index)\n--\n\nGet all signals that changed value at a specific index.\n"
-     "Returns list of (name, old_value, new_value) tuples."},
+     "changed_at($self, index)\n--\n\n" QUOR_DOC_TRACE_CHANGED_AT},
     {"changed_at_scope", as_cfunction<changed_at_scope>(), kFastKw,
-     "changed_at_scope($self, index, scope)\n--\n\nGet signals that changed at index within a scope."},
-    {"resolve", as_cfunction<resolve>(), kFastKw, "resolve($self, scope_name, short_name)\n--\n\n"},
-    {"local_scopes", as_cfunction<local_scopes>(), kFastKw, "local_scopes($self, scope_name)\n--\n\n"},
-    {"local_signals", as_cfunction<local_signals>(), kFastKw, "local_signals($self, scope_name)\n--\n\n"},
+     "changed_at_scope($self, index, scope)\n--\n\n" QUOR_DOC_TRACE_CHANGED_AT_SCOPE},
+    {"resolve", as_cfunction<resolve>(), kFastKw,
+     "resolve($self, scope_name, short_name)\n--\n\n" QUOR_DOC_TRACE_RESOLVE},
+    {"local_scopes", as_cfunction<local_scopes>(), kFastKw,
+     "local_scopes($self, scope_name)\n--\n\n" QUOR_DOC_TRACE_LOCAL_SCOPES},
+    {"local_signals", as_cfunction<local_signals>(), kFastKw,
+     "local_signals($self, scope_name)\n--\n\n" QUOR_DOC_TRACE_LOCAL_SIGNALS},
     {"find_signals_glob", as_cfunction<find_signals_glob>(), kFastKw,
-     "find_signals_glob($self, pattern)\n--\n\nFind signals matching a glob pattern."},
+     "find_signals_glob($self, pattern)\n--\n\n" QUOR_DOC_TRACE_FIND_SIGNALS_GLOB},
     {"find_signals_containing", as_cfunction<find_signals_containing>(), kFastKw,
-     "find_signals_containing($self, substring)\n--\n\nFind signals containing a substring (case-insensitive)."},
+     "find_signals_containing($self, substring)\n--\n\n" QUOR_DOC_TRACE_FIND_SIGNALS_CONTAINING},
     {"signal_stats", as_cfunction<signal_stats>(), kFastKw,
-     "signal_stats($self, name)\n--\n\nCompute stats for a signal: (min, max, sum, count, transitions, num_x, num_z)"},
-    {"bit_slice_val", as_cfunction<bit_slice_val>(), kFastKw, "bit_slice_val($self, val, high, low)\n--\n\n"},
-    {"sign_extend_val", as_cfunction<sign_extend_val>(), kFastKw, "sign_extend_val($self, val, width)\n--\n\n"},
+     "signal_stats($self, name)\n--\n\n" QUOR_DOC_TRACE_SIGNAL_STATS},
+    {"bit_slice_val", as_cfunction<bit_slice_val>(), kFastKw,
+     "bit_slice_val($self, val, high, low)\n--\n\n" QUOR_DOC_TRACE_BIT_SLICE_VAL},
+    {"sign_extend_val", as_cfunction<sign_extend_val>(), kFastKw,
+     "sign_extend_val($self, val, width)\n--\n\n" QUOR_DOC_TRACE_SIGN_EXTEND_VAL},
     {nullptr, nullptr, 0, nullptr},
 };
 

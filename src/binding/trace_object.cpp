@@ -3,6 +3,7 @@
 #include <new>
 #include <vector>
 
+#include "docstrings.hpp"
 #include "method_tables.hpp"
 #include "module_state.hpp"
 
@@ -38,7 +39,7 @@ PyType_Spec* trace_type_spec() {
     static PyType_Slot slots[] = {
         {Py_tp_dealloc, reinterpret_cast<void*>(trace_dealloc)},
         {Py_tp_methods, trace_method_table().data()},
-        {Py_tp_doc, const_cast<char*>("One loaded waveform trace.")},
+        {Py_tp_doc, const_cast<char*>(QUOR_DOC_TRACE)},
         {0, nullptr},
     };
     static PyType_Spec type_spec = {

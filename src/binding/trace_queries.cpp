@@ -5,6 +5,7 @@
 
 #include "args.hpp"
 #include "convert.hpp"
+#include "docstrings.hpp"
 #include "method_tables.hpp"
 #include "module_state.hpp"
 #include "py_ref.hpp"
@@ -194,22 +195,23 @@ PyObject* snapshot_scope(PyObject* self, PyObject* const* args, Py_ssize_t nargs
 }  // namespace
 
 PyMethodDef trace_query_methods[] = {
-    {"signal_names", as_cfunction<signal_names>(), kFastKw, "signal_names($self)\n--\n\n"},
-    {"scopes", as_cfunction<scopes>(), kFastKw, "scopes($self)\n--\n\n"},
-    {"max_index", as_cfunction<max_index>(), kFastKw, "max_index($self)\n--\n\n"},
-    {"timestamp", as_cfunction<timestamp>(), kFastKw, "timestamp($self, index)\n--\n\n"},
-    {"signal_id", as_cfunction<signal_id>(), kFastKw, "signal_id($self, name)\n--\n\n"},
-    {"signal_width", as_cfunction<signal_width>(), kFastKw, "signal_width($self, name)\n--\n\n"},
-    {"signal_value", as_cfunction<signal_value>(), kFastKw, "signal_value($self, name, index)\n--\n\n"},
-    {"signal_value_raw", as_cfunction<signal_value_raw>(), kFastKw, "signal_value_raw($self, name, index)\n--\n\n"},
+    {"signal_names", as_cfunction<signal_names>(), kFastKw, "signal_names($self)\n--\n\n" QUOR_DOC_TRACE_SIGNAL_NAMES},
+    {"scopes", as_cfunction<scopes>(), kFastKw, "scopes($self)\n--\n\n" QUOR_DOC_TRACE_SCOPES},
+    {"max_index", as_cfunction<max_index>(), kFastKw, "max_index($self)\n--\n\n" QUOR_DOC_TRACE_MAX_INDEX},
+    {"timestamp", as_cfunction<timestamp>(), kFastKw, "timestamp($self, index)\n--\n\n" QUOR_DOC_TRACE_TIMESTAMP},
+    {"signal_id", as_cfunction<signal_id>(), kFastKw, "signal_id($self, name)\n--\n\n" QUOR_DOC_TRACE_SIGNAL_ID},
+    {"signal_width", as_cfunction<signal_width>(), kFastKw,
+     "signal_width($self, name)\n--\n\n" QUOR_DOC_TRACE_SIGNAL_WIDTH},
+    {"signal_value", as_cfunction<signal_value>(), kFastKw,
+     "signal_value($self, name, index)\n--\n\n" QUOR_DOC_TRACE_SIGNAL_VALUE},
+    {"signal_value_raw", as_cfunction<signal_value_raw>(), kFastKw,
+     "signal_value_raw($self, name, index)\n--\n\n" QUOR_DOC_TRACE_SIGNAL_VALUE_RAW},
     {"signal_values_range", as_cfunction<signal_values_range>(), kFastKw,
-     "signal_values_range($self, name, start, end)\n--\n\n"},
+     "signal_values_range($self, name, start, end)\n--\n\n" QUOR_DOC_TRACE_SIGNAL_VALUES_RANGE},
     {"snapshot", as_cfunction<snapshot>(), kFastKw,
-     "snapshot($self, index)\n--\n\nSnapshot: get all signal values at a specific index as a dict.\n"
-     "Uses signal_value_by_id for O(1) access per signal."},
+     "snapshot($self, index)\n--\n\n" QUOR_DOC_TRACE_SNAPSHOT},
     {"snapshot_scope", as_cfunction<snapshot_scope>(), kFastKw,
-     "snapshot_scope($self, index, scope)\n--\n\nSnapshot within a scope.\n"
-     "Uses signal_value_by_id for O(1) access per signal."},
+     "snapshot_scope($self, index, scope)\n--\n\n" QUOR_DOC_TRACE_SNAPSHOT_SCOPE},
     {nullptr, nullptr, 0, nullptr},
 };
 
