@@ -337,6 +337,7 @@ class PyTrace:
         """
     def snapshot(self, index: int) -> Dict[str, Value]:
         """Snapshot: get all signal values at a specific index as a dict.
+        Uses signal_value_by_id for O(1) access per signal.
 
         Args:
             index (int): the sample index.
@@ -350,7 +351,10 @@ class PyTrace:
             TypeError: index is not an integer.
         """
     def snapshot_scope(self, index: int, scope: str) -> Dict[str, Value]:
-        """Snapshot within a scope: the values at index of the signals below scope, at any depth.
+        """Snapshot within a scope.
+        Uses signal_value_by_id for O(1) access per signal.
+
+        The values at index of the signals below scope, at any depth.
 
         Args:
             index (int): the sample index.
@@ -386,8 +390,9 @@ class PyTrace:
             [25, 26, 27]
         """
     def parallel_find(self, expr: PyExpr) -> List[int]:
-        """Find matching indices across all CPU cores: the same list as find(), searched by the
-        worker threads.
+        """Find matching indices using rayon parallel iteration across all CPU cores.
+
+        The same list as find(), searched by the worker threads.
 
         Args:
             expr (PyExpr): the condition.
@@ -401,7 +406,9 @@ class PyTrace:
             OverflowError: limit is negative.
         """
     def parallel_count(self, expr: PyExpr) -> int:
-        """Count matching indices across all CPU cores: len(find(expr)), without building the list.
+        """Count matching indices using rayon parallel iteration.
+
+        The same as len(find(expr)), without building the list.
 
         Args:
             expr (PyExpr): the condition.

@@ -283,6 +283,7 @@
 
 #define QUOR_DOC_TRACE_SNAPSHOT \
     "Snapshot: get all signal values at a specific index as a dict.\n" \
+    "Uses signal_value_by_id for O(1) access per signal.\n" \
     "\n" \
     "Args:\n" \
     "    index (int): the sample index.\n" \
@@ -296,7 +297,10 @@
     "    TypeError: index is not an integer.\n"
 
 #define QUOR_DOC_TRACE_SNAPSHOT_SCOPE \
-    "Snapshot within a scope: the values at index of the signals below scope, at any depth.\n" \
+    "Snapshot within a scope.\n" \
+    "Uses signal_value_by_id for O(1) access per signal.\n" \
+    "\n" \
+    "The values at index of the signals below scope, at any depth.\n" \
     "\n" \
     "Args:\n" \
     "    index (int): the sample index.\n" \
@@ -332,8 +336,9 @@
     "    [25, 26, 27]\n"
 
 #define QUOR_DOC_TRACE_PARALLEL_FIND \
-    "Find matching indices across all CPU cores: the same list as find(), searched by the\n" \
-    "worker threads.\n" \
+    "Find matching indices using rayon parallel iteration across all CPU cores.\n" \
+    "\n" \
+    "The same list as find(), searched by the worker threads.\n" \
     "\n" \
     "Args:\n" \
     "    expr (PyExpr): the condition.\n" \
@@ -347,7 +352,9 @@
     "    OverflowError: limit is negative.\n"
 
 #define QUOR_DOC_TRACE_PARALLEL_COUNT \
-    "Count matching indices across all CPU cores: len(find(expr)), without building the list.\n" \
+    "Count matching indices using rayon parallel iteration.\n" \
+    "\n" \
+    "The same as len(find(expr)), without building the list.\n" \
     "\n" \
     "Args:\n" \
     "    expr (PyExpr): the condition.\n" \

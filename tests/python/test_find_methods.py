@@ -15,8 +15,9 @@ def sig(t, name):
 
 
 def test_docstrings():
-    assert PyTrace.parallel_find.__doc__.startswith("Find matching indices across all CPU cores")
-    assert PyTrace.parallel_count.__doc__.startswith("Count matching indices across all CPU cores")
+    assert PyTrace.parallel_find.__doc__.startswith(
+        "Find matching indices using rayon parallel iteration across all CPU cores.\n")
+    assert PyTrace.parallel_count.__doc__.startswith("Count matching indices using rayon parallel iteration.\n")
     assert PyTrace.changed_at.__doc__.startswith(
         "Get all signals that changed value at a specific index.\nReturns list of (name, old_value, new_value) tuples.")
     assert PyTrace.find_with_values.__text_signature__ == "($self, expr, signal_names)"

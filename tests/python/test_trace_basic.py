@@ -266,7 +266,11 @@ def test_keywords_and_signatures(trace):
     assert PyTrace.from_vcd.__text_signature__ == "(path)"
     assert PyTrace.from_vcd_string.__text_signature__ == "(data)"
     assert str(inspect.signature(trace.signal_values_range)) == "(name, start, end)"
-    assert PyTrace.snapshot.__doc__.startswith("Snapshot: get all signal values at a specific index as a dict.\n")
+    assert PyTrace.snapshot.__doc__.startswith(
+        "Snapshot: get all signal values at a specific index as a dict.\n"
+        "Uses signal_value_by_id for O(1) access per signal.\n")
+    assert PyTrace.snapshot_scope.__doc__.startswith(
+        "Snapshot within a scope.\nUses signal_value_by_id for O(1) access per signal.\n")
 
 
 def test_not_instantiable():
