@@ -3,9 +3,12 @@ conversion, and the error messages for files that cannot be read."""
 
 import gzip
 import io
+import math
 import os
 import random
+import shutil
 import struct
+import subprocess
 import zlib
 
 import pytest
@@ -61,21 +64,120 @@ def test_packed_signal_data_matches_vcd(packing):
         assert values(fst, name) == values(vcd, vcd_name(name)), name
 
 
-def test_multi_block_file_keeps_repeated_boundary_times():
-    t = PyTrace.from_fst(data("multi_block.fst"))
+def same_values(a, b):
+    """Equal values, NaN equal to NaN; fst2vcd prints reals to 16 significant digits."""
+    if isinstance(a, float) and isinstance(b, float):
+        return (math.isnan(a) and math.isnan(b)) or a == pytest.approx(b, rel=1e-15)
+    return a == b
+
+
+def assert_same_samples(fst, vcd):
+    """One sample per time in both, and every signal equal at every index."""
+    assert fst.max_index() == vcd.max_index()
+    assert [fst.timestamp(i) for i in range(fst.max_index() + 1)] == [
+        vcd.timestamp(i) for i in range(vcd.max_index() + 1)
+    ]
+    assert [vcd_name(n) for n in fst.signal_names()] == vcd.signal_names()
+    for name in fst.signal_names():
+        got, want = values(fst, name), values(vcd, vcd_name(name))
+        bad = [i for i, (a, b) in enumerate(zip(got, want)) if not same_values(a, b)]
+        assert not bad, (name, bad[:5], [got[i] for i in bad[:5]], [want[i] for i in bad[:5]])
+
+
+# A block that starts at the time the block before ended continues its sample: Icarus closes a
+# block at $dumpflush, in the middle of a time step.
+@pytest.mark.parametrize(
+    "fst, vcd",
+    [
+        ("multi_block.fst", "multi_block.expected.vcd"),  # fst2vcd's reading of the same file
+        ("flush.fst", "flush.vcd"),  # the VCD Icarus wrote in a run of its own
+    ],
+)
+def test_block_boundaries_add_no_samples(fst, vcd):
+    assert_same_samples(PyTrace.from_fst(data(fst)), PyTrace.from_vcd(data(vcd)))
+
+
+# Several flushes in one time step, one before any change at time 0, and a stretch of $dumpoff.
+def test_flushes_within_one_time_step():
+    t = PyTrace.from_fst(data("flush.fst"))
     times = [t.timestamp(i) for i in range(t.max_index() + 1)]
-    assert times.count(48) == 2 and times == sorted(times)
-    vcd = PyTrace.from_vcd(data("multi_block.expected.vcd"))
-    # Values agree time by time; at a repeated time the later index holds.
-    for name in t.signal_names():
-        by_time = {}
-        for i in range(t.max_index() + 1):
-            by_time[t.timestamp(i)] = t.signal_value(name, i)
-        for i in range(vcd.max_index() + 1):
-            expected = vcd.signal_value(vcd_name(name), i)
-            if isinstance(expected, float):  # fst2vcd prints 16 significant digits
-                expected = pytest.approx(expected, rel=1e-15)
-            assert by_time[vcd.timestamp(i)] == expected, (name, i)
+    assert len(times) == len(set(times)) == 24
+    step = times.index(55)  # three blocks meet here: cnt set to a5 between the flushes
+    assert t.signal_value("top.cnt [7:0]", step) == 0xA5
+    assert t.signal_value("top.nib [3:0]", step) is None  # z01x
+
+
+FLUSH_DESIGN = """module top;
+  reg clk = 0;
+  reg [15:0] cnt = 0;
+  reg [40:0] mix = 0;
+  integer i;
+  initial begin
+    $dumpfile(`OUT);
+    $dumpvars(0, top);
+    for (i = 0; i < 3000; i = i + 1) begin
+      #(1 + i % 3) clk = ~clk;
+      cnt = cnt + 3;
+      if ((i * 7919 + `SEED) % 97 < 3) $dumpflush;
+      mix = {mix[39:0], cnt[0] ^ mix[40]};
+      if ((i * 104729 + `SEED) % 211 == 0) begin $dumpflush; $dumpflush; cnt = ~cnt; end
+    end
+    #1 $finish;
+  end
+endmodule
+"""
+
+
+@pytest.mark.skipif(shutil.which("iverilog") is None or shutil.which("vvp") is None, reason="needs Icarus Verilog")
+@pytest.mark.parametrize("seed", [1, 2])
+def test_icarus_flushes_match_the_vcd_of_the_same_run(tmp_path, seed):
+    (tmp_path / "flush.v").write_text(FLUSH_DESIGN)
+    for out, args in (("run.vcd", []), ("run.fst", ["-fst"])):
+        subprocess.run(["iverilog", f"-DOUT=\"{out}\"", f"-DSEED={seed}", "-o", "sim.vvp", "flush.v"],
+                       cwd=tmp_path, check=True)
+        subprocess.run(["vvp", "-n", "sim.vvp", *args], cwd=tmp_path, check=True, stdout=subprocess.DEVNULL)
+    fst = PyTrace.from_fst(str(tmp_path / "run.fst"))
+    vcd = PyTrace.from_vcd(str(tmp_path / "run.vcd"))
+    assert fst.max_index() > 3000
+    assert_same_samples(fst, vcd)
+
+
+# A time written twice in a row in a VCD is two samples; vcd2fst keeps both in the block's time
+# table, and each keeps its own values in the FST too.
+REPEATED_TIMES_VCD = """$timescale 1ns $end
+$scope module top $end
+$var wire 1 ! a $end
+$var wire 8 " v [7:0] $end
+$upscope $end
+$enddefinitions $end
+#0
+$dumpvars
+0!
+b0 "
+$end
+#10
+1!
+#10
+0!
+b101 "
+#10
+b110 "
+#20
+1!
+#20
+#30
+0!
+"""
+
+
+@pytest.mark.skipif(shutil.which("vcd2fst") is None, reason="needs GTKWave's vcd2fst")
+def test_time_repeated_within_a_block_keeps_each_sample(tmp_path):
+    (tmp_path / "rep.vcd").write_text(REPEATED_TIMES_VCD)
+    subprocess.run(["vcd2fst", "rep.vcd", "rep.fst"], cwd=tmp_path, check=True, stdout=subprocess.DEVNULL)
+    fst = PyTrace.from_fst(str(tmp_path / "rep.fst"))
+    vcd = PyTrace.from_vcd(str(tmp_path / "rep.vcd"))
+    assert values(vcd, "top.a") == [0, 1, 0, 0, 1, 1, 0]
+    assert_same_samples(fst, vcd)
 
 
 def test_variable_length_signals_are_text():

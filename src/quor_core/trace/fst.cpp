@@ -98,12 +98,13 @@ Result<FstTrace, std::string> load(std::unique_ptr<fc::ByteSource> source, Chang
     const fc::Status hierarchy = reader.read_hierarchy(names);
     if (!hierarchy.ok()) return make_err("FST hierarchy: " + hierarchy.error().display());
 
-    record.timestamps = meta.time_table.value_or(std::vector<uint64_t>{});
+    FstSamples samples(meta.time_table.value_or(std::vector<uint64_t>{}), meta.data_sections);
     record.timescale = timescale_from_exponent(meta.header.timescale_exponent);
     if (plan.groups == 0) plan.groups = default_group_count(meta.signals.size(), eval::WorkerPool::instance().size());
-    auto store = load_fst_changes(reader, ids.declared(), record.timestamps, pool_parallel_for(), plan);
+    auto store = load_fst_changes(reader, ids.declared(), samples, pool_parallel_for(), plan);
     if (!store.ok()) return make_err("FST signals: " + store.error().display());
     record.store = std::move(store).value();
+    record.timestamps = std::move(samples).take_times();
     return FstTrace(std::move(record));
 }
 

@@ -27,8 +27,8 @@ void store_chars(Target& target, uint64_t index, std::string_view chars) {
 }
 
 // Where a block's time slots land: sample index first + slot for the slots before straight
-// (all of them in a block whose times are distinct), one listed index per later slot. Blocks
-// often end on a time the next block starts with; those last slots map to the later index.
+// (all of them whenever the slots' time-table positions are known), one listed index per later
+// slot.
 struct SlotIndices {
     uint64_t first = 0;
     uint64_t straight = 0;
@@ -204,16 +204,16 @@ struct GroupFailure {
 template <typename Sink>
 class ChangeLoader {
 public:
-    ChangeLoader(fc::FstReader& reader, const std::vector<uint64_t>& timestamps, std::span<const uint32_t> group_starts,
+    ChangeLoader(fc::FstReader& reader, const FstSamples& samples, std::span<const uint32_t> group_starts,
                  const ChangeLoadPlan& plan, Sink& sink)
         : reader_(reader),
           meta_(reader.metadata()),
-          timestamps_(timestamps),
+          samples_(samples),
+          timestamps_(samples.times()),
           group_starts_(group_starts),
           plan_(plan),
           sink_(sink),
-          finder_(timestamps),
-          last_equal_(last_equal_positions(timestamps)),
+          finder_(samples.times()),
           all_signals_(fc::BitMask::repeat(true, meta_.signals.size())),
           buffers_(group_starts.size() - 1),
           failures_(group_starts.size() - 1) {}
@@ -226,19 +226,12 @@ private:
         return static_cast<size_t>(std::upper_bound(group_starts_.begin(), group_starts_.end(), signal) -
                                    group_starts_.begin()) - 1;
     }
-    // The sample index of a time: through its time-table position when that holds the time
-    // (the last entry equal to it), else by searching the times.
+    // The sample index of a change: that of its time-table position, so a time the table names
+    // twice within a block gives two samples, each with its own changes; without a position,
+    // found by searching the times.
     uint64_t index_of(uint64_t time, uint64_t time_index) {
-        if (time_index < last_equal_.size() && timestamps_[time_index] == time) return last_equal_[time_index];
+        if (time_index != fc::kNoTimeIndex) return samples_.index_of_position(time_index);
         return finder_.index_of(time);
-    }
-    // For each position of an ascending time table, the last position holding the same time;
-    // empty when the table is not ascending (then every time is searched for).
-    static std::vector<uint64_t> last_equal_positions(const std::vector<uint64_t>& ts) {
-        if (!std::is_sorted(ts.begin(), ts.end())) return {};
-        std::vector<uint64_t> last(ts.size());
-        for (size_t p = ts.size(); p-- > 0;) last[p] = p + 1 < ts.size() && ts[p + 1] == ts[p] ? last[p + 1] : p;
-        return last;
     }
 
     SlotIndices slot_indices(const fc::LoadedBlock& block);
@@ -249,12 +242,12 @@ private:
 
     fc::FstReader& reader_;
     const fc::MetaData& meta_;
+    const FstSamples& samples_;
     const std::vector<uint64_t>& timestamps_;
     std::span<const uint32_t> group_starts_;  // group g holds signals [starts[g], starts[g + 1])
     ChangeLoadPlan plan_;
     Sink& sink_;
     TimeIndexFinder finder_;
-    std::vector<uint64_t> last_equal_;
     fc::BitMask all_signals_;
     std::vector<fc::DataSectionInfo> sections_;
     size_t next_section_ = 0;
@@ -269,7 +262,8 @@ private:
 
 template <typename Sink>
 fc::Status ChangeLoader<Sink>::store_initial_values(const fc::LoadedBlock& block) {
-    const uint64_t index = index_of(block.start_time(), fc::kNoTimeIndex);
+    // The values at the block's start come before the changes of its first time step.
+    const uint64_t index = samples_.index_of_time(block.start_time());
     return block.for_each_initial_value(meta_, all_signals_, [&](uint32_t signal, const fc::FstSignalValue& value) {
         auto target = sink_.target(group_of(signal), signal);
         if (!target || index >= timestamps_.size()) return;
@@ -422,22 +416,22 @@ size_t default_group_count(size_t signals, size_t workers) {
 
 Result<signal::ColumnStore, fc::ReaderError> load_fst_changes(fc::FstReader& reader,
                                                               std::span<const uint32_t> id_of_signal,
-                                                              const std::vector<uint64_t>& timestamps,
+                                                              const FstSamples& samples,
                                                               const signal::ParallelFor& parallel,
                                                               const ChangeLoadPlan& plan) {
     const std::vector<uint32_t> starts = group_starts(reader.metadata().signals.size(), plan.groups);
     if (plan.stream_columns) {
-        StreamSink streams(id_of_signal, timestamps.size());
-        ChangeLoader<StreamSink> loader(reader, timestamps, starts, plan, streams);
+        StreamSink streams(id_of_signal, samples.times().size());
+        ChangeLoader<StreamSink> loader(reader, samples, starts, plan, streams);
         if (std::optional<fc::ReaderError> error = loader.run(parallel)) return make_err(std::move(*error));
         if (!streams.out_of_order()) return streams.freeze(starts, parallel);
         // Some change lies before an earlier one of its signal (times out of order in the file):
         // decode again into builders, which sort.
     }
     BuilderSink builders(id_of_signal, starts.size() - 1);
-    ChangeLoader<BuilderSink> loader(reader, timestamps, starts, plan, builders);
+    ChangeLoader<BuilderSink> loader(reader, samples, starts, plan, builders);
     if (std::optional<fc::ReaderError> error = loader.run(parallel)) return make_err(std::move(*error));
-    return builders.freeze(timestamps.size(), parallel);
+    return builders.freeze(samples.times().size(), parallel);
 }
 
 }  // namespace quor_core::trace

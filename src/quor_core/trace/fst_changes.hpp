@@ -16,6 +16,7 @@
 
 #include "fst_container/reader.hpp"
 #include "signal/column_builder.hpp"
+#include "trace/fst_samples.hpp"
 #include "util/result.hpp"
 
 namespace quor_core::trace {
@@ -35,10 +36,9 @@ struct ChangeLoadPlan {
 };
 
 // Decodes every change of every signal from time 0 to the header's end time and freezes them
-// over the indices of timestamps (the time table collected while opening). Work runs through
-// parallel.
+// over the samples (of the time table collected while opening). Work runs through parallel.
 Result<signal::ColumnStore, fst_container::ReaderError> load_fst_changes(
-    fst_container::FstReader& reader, std::span<const uint32_t> id_of_signal, const std::vector<uint64_t>& timestamps,
+    fst_container::FstReader& reader, std::span<const uint32_t> id_of_signal, const FstSamples& samples,
     const signal::ParallelFor& parallel, const ChangeLoadPlan& plan);
 
 // The number of groups used when the plan leaves it open: a few per worker, so uneven groups

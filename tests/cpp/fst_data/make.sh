@@ -29,6 +29,12 @@ fst2vcd real_bits_lz4.fst > real_bits.expected.vcd
 iverilog -o "$tmp/small.vvp" small.v
 (cd "$tmp" && vvp -n small.vvp -fst >/dev/null && cp multi_block.fst "$OLDPWD/")
 
+# Icarus Verilog, one run to VCD and one to FST: $dumpflush in the middle of time steps.
+iverilog -o "$tmp/flush_vcd.vvp" flush.v
+iverilog -DFST -o "$tmp/flush_fst.vvp" flush.v
+(cd "$tmp" && vvp -n flush_vcd.vvp >/dev/null && vvp -n flush_fst.vvp -fst >/dev/null \
+    && cp flush.vcd flush.fst "$OLDPWD/")
+
 # GHDL: enumerations and characters as variable-length signals, std_logic.
 (cd "$tmp" && ghdl -a "$OLDPWD/ghdl_enum.vhd" && ghdl -e e && ghdl -r e --fst=ghdl_enum.fst --stop-time=10ns)
 cp "$tmp/ghdl_enum.fst" .
