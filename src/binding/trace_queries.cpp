@@ -9,6 +9,7 @@
 #include "method_tables.hpp"
 #include "module_state.hpp"
 #include "py_ref.hpp"
+#include "util/name_path.hpp"
 
 namespace quor_binding {
 
@@ -153,18 +154,19 @@ PyObject* signal_values_range(PyObject* self, PyObject* const* args, Py_ssize_t 
     return list.release();
 }
 
-// Adds name -> value for every signal whose name starts with prefix, keyed without the prefix.
-PyObject* snapshot_with_prefix(const Trace& trace, uint64_t index, std::string_view prefix) {
+// Adds name -> value for every signal inside scope (every signal when there is none), keyed
+// relative to the scope.
+PyObject* snapshot_of(const Trace& trace, uint64_t index, std::optional<std::string_view> scope) {
     PyRef dict(PyDict_New());
     if (!dict) return nullptr;
+    const size_t prefix = scope ? scope->size() + 1 : 0;
     for (const std::string& name : trace.signal_names()) {
-        if (!std::string_view(name).starts_with(prefix)) continue;
+        if (scope && !quor_core::util::inside_scope(name, *scope)) continue;
         const auto id = trace.signal_id(name);
         if (!id) continue;
         PyRef value(to_python(trace.value_ref(*id, index)));
         if (!value) return nullptr;
-        PyRef key(PyUnicode_DecodeUTF8(name.data() + prefix.size(), static_cast<Py_ssize_t>(name.size() - prefix.size()),
-                                       "replace"));
+        PyRef key(PyUnicode_DecodeUTF8(name.data() + prefix, static_cast<Py_ssize_t>(name.size() - prefix), "replace"));
         if (!key || PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) return nullptr;
     }
     return dict.release();
@@ -176,7 +178,7 @@ PyObject* snapshot(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
     if (!parse_args("PyTrace.snapshot", args, nargs, kwnames, {"index"}, a) || !arg_u64(a[0], "index", index)) {
         return nullptr;
     }
-    return snapshot_with_prefix(trace_of(self), index, "");
+    return snapshot_of(trace_of(self), index, std::nullopt);
 }
 
 PyObject* snapshot_scope(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -187,9 +189,7 @@ PyObject* snapshot_scope(PyObject* self, PyObject* const* args, Py_ssize_t nargs
         !arg_u64(a[0], "index", index) || !arg_str(a[1], "scope", scope)) {
         return nullptr;
     }
-    std::string prefix(scope);
-    prefix.push_back('.');
-    return snapshot_with_prefix(trace_of(self), index, prefix);
+    return snapshot_of(trace_of(self), index, scope);
 }
 
 }  // namespace

@@ -111,6 +111,10 @@ TEST(FindChanges, DocumentedCases) {
     std::vector<std::string> names;
     for (const auto& c : eval::changed_at_scope(t, 1, "top")) names.push_back(c.name);
     EXPECT_EQ(names, (std::vector<std::string>{"top.a", "top.sub.b"}));
+    // An escaped identifier is one element: "top.\\esc" is a signal, not a scope.
+    const auto escaped = named_trace({"top.\\esc.d", "top.\\esc"}, {SignalValue::uint(1), SignalValue::uint(1)});
+    EXPECT_TRUE(eval::changed_at_scope(escaped, 1, "top.\\esc").empty());
+    EXPECT_EQ(eval::changed_at_scope(escaped, 1, "top").size(), 2u);
     EXPECT_TRUE(eval::changed_at(t, 0).empty());
     EXPECT_EQ(eval::changed_at(t, 2).size(), 4u);  // one past the end: every value becomes Unknown
     EXPECT_TRUE(eval::changed_at(t, 3).empty());

@@ -32,6 +32,14 @@ TEST(Scope, Resolve) {
         {{"a.xclk", "b.clk", "clk"}, "", "clk", "clk"},
         {{"a.xclk", "b.clk"}, "", "clk", "b.clk"},
         {{"top.clk"}, "top", "rst", std::nullopt},
+        // Short names end at an element boundary; an escaped identifier is one element.
+        {{"top.\\esc.dotted"}, "top", "dotted", std::nullopt},
+        {{"top.\\esc.dotted"}, "", "\\esc.dotted", "top.\\esc.dotted"},
+        {{"top.u.\\esc.dotted"}, "top", "u.\\esc.dotted", "top.u.\\esc.dotted"},
+        // A name that keeps its bit range is found without it.
+        {{"top.sub.cnt [7:0]"}, "top", "cnt", "top.sub.cnt [7:0]"},
+        {{"top.sub.cnt [7:0]"}, "top", "sub.cnt", "top.sub.cnt [7:0]"},
+        {{"top.sub.xcnt [7:0]"}, "top", "cnt", std::nullopt},
     };
     for (const Case& c : cases) EXPECT_EQ(eval::resolve(names_only(c.names), c.scope, c.short_name), c.expected);
 }
@@ -44,6 +52,20 @@ TEST(Scope, LocalScopesAndSignals) {
     EXPECT_EQ(eval::local_scopes(t, "top.b"), (Names{"top.b.y"}));
     EXPECT_EQ(eval::local_signals(t, "top"), (Names{"top.clk"}));
     EXPECT_EQ(eval::local_signals(t, ""), (Names{"top", "clk"}));
+}
+
+// Escaped identifiers (Verilog "\esc.dotted", VHDL "\u.1\") are one element of a path.
+TEST(Scope, EscapedIdentifiersAreOneElement) {
+    const auto t = names_only({"top.clk", "top.\\esc.dotted", "top.\\esc", "tb.\\u.1\\.\\inner.x\\", "\\top.level"},
+                              {"top", "tb", "tb.\\u.1\\", "tb.\\u.1\\.\\deep.er\\"});
+    EXPECT_EQ(eval::local_signals(t, "top"), (Names{"top.clk", "top.\\esc.dotted", "top.\\esc"}));
+    EXPECT_EQ(eval::local_signals(t, "top.\\esc"), Names{});
+    EXPECT_EQ(eval::local_signals(t, "tb.\\u.1\\"), (Names{"tb.\\u.1\\.\\inner.x\\"}));
+    EXPECT_EQ(eval::local_signals(t, "tb.\\u"), Names{});
+    EXPECT_EQ(eval::local_signals(t, ""), (Names{"\\top.level"}));
+    EXPECT_EQ(eval::local_scopes(t, "tb"), (Names{"tb.\\u.1\\"}));
+    EXPECT_EQ(eval::local_scopes(t, "tb.\\u.1\\"), (Names{"tb.\\u.1\\.\\deep.er\\"}));
+    EXPECT_EQ(eval::local_scopes(t, ""), (Names{"top", "tb"}));
 }
 
 TEST(Names, Glob) {

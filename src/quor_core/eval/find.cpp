@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <functional>
+#include <optional>
 
 #include "eval/compiled.hpp"
 #include "eval/piece_handoff.hpp"
 #include "eval/pool.hpp"
 #include "eval/runs.hpp"
 #include "eval/set_bits.hpp"
+#include "util/name_path.hpp"
 
 namespace quor_core::eval {
 
@@ -63,14 +65,15 @@ private:
     bool completed_ = false;
 };
 
-std::vector<Change> changes_where(const trace::Trace& trace, uint64_t index, std::string_view prefix) {
+// The changes at index of the signals inside scope, or of all signals when there is none.
+std::vector<Change> changes_where(const trace::Trace& trace, uint64_t index, std::optional<std::string_view> scope) {
     if (index == 0) return {};
     const auto names = trace.signal_names();
     const std::function<std::vector<Change>(uint64_t, uint64_t)> body = [&](uint64_t first, uint64_t last) {
         std::vector<Change> out;
         for (uint64_t k = first; k <= last; ++k) {
             const std::string& name = names[k];
-            if (!std::string_view(name).starts_with(prefix)) continue;
+            if (scope && !util::inside_scope(name, *scope)) continue;
             const auto id = trace.signal_id(name);
             if (!id) continue;
             const signal::ValueRef before = trace.value_ref(*id, index - 1);
@@ -228,12 +231,12 @@ std::vector<Transition> transitions(const trace::Trace& trace, std::string_view 
     return out;
 }
 
-std::vector<Change> changed_at(const trace::Trace& trace, uint64_t index) { return changes_where(trace, index, ""); }
+std::vector<Change> changed_at(const trace::Trace& trace, uint64_t index) {
+    return changes_where(trace, index, std::nullopt);
+}
 
 std::vector<Change> changed_at_scope(const trace::Trace& trace, uint64_t index, std::string_view scope) {
-    std::string prefix(scope);
-    prefix.push_back('.');
-    return changes_where(trace, index, prefix);
+    return changes_where(trace, index, scope);
 }
 
 }  // namespace quor_core::eval

@@ -53,7 +53,7 @@ void parallel_find_into(const trace::Trace& trace, const Expr& expr, util::PodBu
 std::vector<Transition> transitions(const trace::Trace& trace, std::string_view name);
 // Signals whose values at index - 1 and index are not identical, in signal_names() order.
 std::vector<Change> changed_at(const trace::Trace& trace, uint64_t index);
-// As changed_at, for the signals whose names begin with scope followed by '.'.
+// As changed_at, for the signals inside scope (below it at any depth).
 std::vector<Change> changed_at_scope(const trace::Trace& trace, uint64_t index, std::string_view scope);
 
 }  // namespace quor_core::eval

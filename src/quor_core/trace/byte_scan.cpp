@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <set>
 
+#include "util/name_path.hpp"
+
 namespace quor_core::trace {
 
 size_t find_bytes(Bytes hay, Bytes needle, size_t from) {
@@ -73,10 +75,10 @@ std::vector<std::string> extract_identifiers_wlf(Bytes bytes) { return extract(b
 std::vector<std::string> derive_scopes(const std::vector<std::string>& names) {
     std::set<std::string> scopes;
     for (const std::string& name : names) {
-        size_t dot = name.find('.');
-        while (dot != std::string::npos) {
-            scopes.insert(name.substr(0, dot));
-            dot = name.find('.', dot + 1);
+        // Every scope on the name's path; an escaped identifier is one element, dots and all.
+        for (size_t end = util::path_element_end(name, 0); end < name.size();
+             end = util::path_element_end(name, end + 1)) {
+            scopes.insert(name.substr(0, end));
         }
     }
     return {scopes.begin(), scopes.end()};

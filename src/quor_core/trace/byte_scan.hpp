@@ -40,7 +40,8 @@ bool wlf_accepts(std::string_view s);  // also the VPD filter
 std::vector<std::string> extract_identifiers_fsdb(Bytes bytes);
 std::vector<std::string> extract_identifiers_wlf(Bytes bytes);
 
-// Every proper dotted prefix of every name, once each, in ascending byte order.
+// Every scope on the paths of the names (each proper prefix that ends at a separating '.'; an
+// escaped identifier is one element), once each, in ascending byte order.
 std::vector<std::string> derive_scopes(const std::vector<std::string>& names);
 
 // True when every dot-separated piece is non-empty and starts with a letter or '_'.

@@ -24,10 +24,12 @@ struct TraceRecord {
     std::optional<Timescale> timescale;
 };
 
+// Names are found as they are, and also without a trailing bit range that a writer kept in them
+// ("cnt [7:0]" as "cnt") when exactly one name gives that and no name is that.
 class CommonTrace : public Trace {
 public:
     CommonTrace() = default;
-    explicit CommonTrace(TraceRecord record) : r_(std::move(record)) {}
+    explicit CommonTrace(TraceRecord record) : r_(std::move(record)) { index_names_without_ranges(); }
 
     std::span<const std::string> signal_names() const override { return r_.signal_names; }
     std::span<const std::string> scopes() const override { return r_.scopes; }
@@ -51,7 +53,15 @@ public:
     const TraceRecord& record() const { return r_; }
 
 private:
+    void index_names_without_ranges();
+    // The full name a lookup name stands for: itself when known, else the one name that gives
+    // it without its bit range; null when there is none or more than one.
+    const std::string* full_name(std::string_view name) const;
+
     TraceRecord r_;
+    // Name without its bit range -> position in signal_names, or kAmbiguous; only for names
+    // that have a range.
+    NameMap without_range_;
 };
 
 }  // namespace quor_core::trace

@@ -35,6 +35,15 @@ iverilog -DFST -o "$tmp/flush_fst.vvp" flush.v
 (cd "$tmp" && vvp -n flush_vcd.vvp >/dev/null && vvp -n flush_fst.vvp -fst >/dev/null \
     && cp flush.vcd flush.fst "$OLDPWD/")
 
+# Escaped (Verilog) and extended (VHDL) identifiers holding dots, one run to VCD and one to FST.
+iverilog -o "$tmp/escaped_vcd.vvp" escaped.v
+iverilog -DFST -o "$tmp/escaped_fst.vvp" escaped.v
+(cd "$tmp" && vvp -n escaped_vcd.vvp >/dev/null && vvp -n escaped_fst.vvp -fst >/dev/null \
+    && cp escaped.vcd escaped.fst "$OLDPWD/")
+(cd "$tmp" && ghdl -a --std=08 "$OLDPWD/extended.vhd" && ghdl -e --std=08 tb \
+    && ghdl -r --std=08 tb --vcd=extended.vcd --stop-time=100ns && ghdl -r --std=08 tb --fst=extended.fst --stop-time=100ns \
+    && cp extended.vcd extended.fst "$OLDPWD/")
+
 # GHDL: enumerations and characters as variable-length signals, std_logic.
 (cd "$tmp" && ghdl -a "$OLDPWD/ghdl_enum.vhd" && ghdl -e e && ghdl -r e --fst=ghdl_enum.fst --stop-time=10ns)
 cp "$tmp/ghdl_enum.fst" .
