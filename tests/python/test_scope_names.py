@@ -1,5 +1,8 @@
 import json
 import os
+import shutil
+import subprocess
+import time
 
 import pytest
 
@@ -137,3 +140,51 @@ def test_find_names_fst_vectors(capsys, path, expr, scope, name):
     assert len(full) == 1 and t.signal_id(name) == t.signal_id(full[0])
     assert main(["value", fst, name, str(rows[0]["index"]), "--json"]) == 0
     assert str(t.signal_value(name, rows[0]["index"])) in capsys.readouterr().out
+
+
+# --- deep hierarchies -----------------------------------------------------------------------
+# Every full name repeats its scope's path, so names grow with the square of the depth. They
+# may take 256 bytes per byte of declarations plus 64 MiB; a deeper hierarchy fails at once.
+
+
+def nested_vcd(depth, name_length, signals_per_level):
+    lines = ["$timescale 1ns $end"]
+    for d in range(depth):
+        lines.append(f"$scope module {chr(97 + d % 26) * name_length} $end")
+        lines += [f"$var wire 1 {chr(33 + s)} s{s} $end" for s in range(signals_per_level)]
+    lines += ["$upscope $end"] * depth + ["$enddefinitions $end", "#0", "1!", "#1", "0!", ""]
+    return "\n".join(lines)
+
+
+def deep_files(tmp_path, depth, name_length, signals_per_level):
+    vcd = tmp_path / f"d{depth}.vcd"
+    vcd.write_text(nested_vcd(depth, name_length, signals_per_level))
+    files = [str(vcd)]
+    if shutil.which("vcd2fst"):
+        fst = tmp_path / f"d{depth}.fst"
+        subprocess.run(["vcd2fst", str(vcd), str(fst)], check=True, stdout=subprocess.DEVNULL)
+        files.append(str(fst))
+    return files
+
+
+def test_hierarchy_too_deep_fails_at_once(tmp_path):
+    files = deep_files(tmp_path, 20000, 1, 1)  # 0.5 MB of VCD; a 1.6 KB FST
+    for path in files:
+        start = time.perf_counter()
+        with pytest.raises(ValueError, match=r"^(VCD|FST) hierarchy: too deep or its names too long: after \d+ bytes"):
+            quor.open(path)
+        assert time.perf_counter() - start < 30  # a bound against hanging, not a timing test
+    with pytest.raises(ValueError, match="too deep"):
+        quor.PyTrace.from_vcd_string(nested_vcd(20000, 1, 1))
+    assert len(files) == 2 or shutil.which("vcd2fst") is None
+
+
+def test_ordinary_depth_loads(tmp_path):
+    for path in deep_files(tmp_path, 400, 24, 3):
+        t = quor.open(path)
+        assert len(t.scopes()) == 400 and len(t.signal_names()) == 1200
+        deepest = t.scopes()[-1]
+        assert deepest.count(".") == 399
+        assert t.local_signals(deepest) == [f"{deepest}.s{s}" for s in range(3)]
+        first = t.signal_names()[0]
+        assert [t.signal_value(first, i) for i in range(2)] == [1, 0]

@@ -4,13 +4,13 @@
 #include <limits>
 #include <memory>
 #include <unordered_map>
-#include <unordered_set>
+#include <optional>
 #include <variant>
 
 #include "eval/pool.hpp"
 #include "fst_container/reader.hpp"
 #include "trace/pool_parallel.hpp"
-#include "trace/scope_path.hpp"
+#include "trace/hierarchy_names.hpp"
 #include "util/os_error.hpp"
 
 namespace quor_core::trace {
@@ -51,20 +51,33 @@ class NameCollector {
 public:
     NameCollector(TraceRecord& record, HandleIds& ids) : record_(record), ids_(ids) {}
 
+    // Each entry is counted by the bytes it takes in the hierarchy at least (its tag, strings
+    // with their terminators, numbers of one byte), which sets the budget of the names.
     void operator()(const fc::FstHierarchyEntry& entry) {
         if (const auto* scope = std::get_if<fc::FstScope>(&entry)) {
-            scope_.open(scope->name);
-            if (seen_scopes_.insert(scope_.path()).second) record_.scopes.push_back(scope_.path());
+            names_.read(scope->name.size() + scope->component.size() + 4);
+            names_.open_scope(scope->name);
         } else if (std::holds_alternative<fc::FstUpScope>(entry)) {
-            scope_.close();
+            names_.read(1);
+            names_.close_scope();
         } else if (const auto* var = std::get_if<fc::FstVar>(&entry)) {
+            names_.read(var->name.size() + 5);
             add_var(*var);
+        } else {
+            names_.read(1);
         }
     }
 
+    // Whether the full names grew past their budget: the load fails with the message.
+    bool too_deep() const { return names_.over_budget(); }
+    std::string too_deep_message() const { return "FST hierarchy: " + names_.budget_message(); }
+    std::vector<std::string> take_scopes() { return names_.take_scopes(); }
+
 private:
     void add_var(const fc::FstVar& var) {
-        std::string full = scope_.name_of(var.name);
+        std::optional<std::string> name = names_.var_name(var.name);
+        if (!name) return;
+        std::string full = std::move(*name);
         // The first declaration of a name holds.
         const auto [it, inserted] = record_.name_to_id.try_emplace(full, kNoId);
         if (!inserted) return;
@@ -81,8 +94,7 @@ private:
 
     TraceRecord& record_;
     HandleIds& ids_;
-    ScopePath scope_;
-    std::unordered_set<std::string> seen_scopes_;
+    HierarchyNames names_;
     uint32_t next_id_ = 0;
 };
 
@@ -97,6 +109,8 @@ Result<FstTrace, std::string> load(std::unique_ptr<fc::ByteSource> source, Chang
     NameCollector names(record, ids);
     const fc::Status hierarchy = reader.read_hierarchy(names);
     if (!hierarchy.ok()) return make_err("FST hierarchy: " + hierarchy.error().display());
+    if (names.too_deep()) return make_err(names.too_deep_message());
+    record.scopes = names.take_scopes();
 
     FstSamples samples(meta.time_table.value_or(std::vector<uint64_t>{}), meta.data_sections);
     record.timescale = timescale_from_exponent(meta.header.timescale_exponent);

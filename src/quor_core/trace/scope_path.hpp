@@ -1,33 +1,38 @@
 #pragma once
 // The open scopes of a hierarchy being read, joined by '.'. Every name after the first follows a
 // separator, also after an empty one (["", "x"] is ".x"), and closing a scope cuts its name off
-// again, so no path is rebuilt per declaration.
+// again, so no path is rebuilt per declaration. Each scope is also known by its parent and its
+// own name, so a scope opened again (simulators reopen scopes to dump more of them) is
+// recognised without hashing its whole path, which can be long in a deep hierarchy.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
+
+#include "trace/trace.hpp"
 
 namespace quor_core::trace {
 
 class ScopePath {
 public:
-    void open(std::string_view name) {
-        lengths_.push_back(path_.size());
-        if (lengths_.size() > 1) path_ += '.';
-        path_ += name;
-    }
+    // Opens a scope inside the innermost open one; true when it was never open before.
+    bool open(std::string_view name);
     // Closing with no scope open does nothing.
     void close() {
-        if (lengths_.empty()) return;
-        path_.resize(lengths_.back());
-        lengths_.pop_back();
+        if (open_.empty()) return;
+        path_.resize(open_.back().length);
+        open_.pop_back();
     }
     const std::string& path() const { return path_; }
+    // The length of the full name of a declaration in the innermost open scope.
+    size_t name_size(std::string_view leaf) const { return open_.empty() ? leaf.size() : path_.size() + 1 + leaf.size(); }
     // The full name of a declaration in the innermost open scope.
     std::string name_of(std::string_view leaf) const {
         std::string full;
-        full.reserve(path_.size() + 1 + leaf.size());
-        if (!lengths_.empty()) {
+        full.reserve(name_size(leaf));
+        if (!open_.empty()) {
             full = path_;
             full += '.';
         }
@@ -36,8 +41,15 @@ public:
     }
 
 private:
+    struct Open {
+        size_t length;  // path_'s length before the scope
+        uint32_t node;  // the scope
+    };
     std::string path_;
-    std::vector<size_t> lengths_;  // path_'s length before each open scope
+    std::vector<Open> open_;
+    // Every scope met: the key is its parent's node (four bytes) and its name.
+    std::unordered_map<std::string, uint32_t, StringHash, std::equal_to<>> nodes_;
+    std::string key_;  // reused to build keys
 };
 
 }  // namespace quor_core::trace

@@ -98,9 +98,10 @@ public:
         // before, as the text runs on from there: a long text then makes no part per block and
         // stretch, and each part keeps a change-log chain for every signal it saw.
         const bool continues = in_samples_ && !parts_.empty();
+        if (too_deep()) return run_alongside();
         if (!in_samples_) {
             const size_t first_time = header_.read_until_first_time(lines, false);
-            if (first_time == lines.size()) return run_alongside();
+            if (first_time == lines.size() || too_deep()) return run_alongside();
             in_samples_ = true;
             lines.remove_prefix(first_time);
         }
@@ -150,6 +151,9 @@ public:
         return std::max(usual, std::min(kMost, size_t{header_.id_count()} * pieces_.block_bytes_per_signal));
     }
 
+    // Whether the names of the hierarchy grew past their budget: the load fails.
+    bool too_deep() const { return header_.too_deep(); }
+
     bool needs_reading_in_order() const {
         return std::any_of(parts_.begin(), parts_.end(), [](const VcdSampleParser& p) { return p.saw_declaration(); });
     }
@@ -157,7 +161,8 @@ public:
     // Memory the loader no longer needs (the read buffers), reused for the columns' arrays.
     void donate(std::unique_ptr<util::HugeBuffer<std::byte>> buffer) { arena_->adopt(std::move(buffer)); }
 
-    VcdTrace finish() && {
+    Result<VcdTrace, std::string> finish() && {
+        if (too_deep()) return make_err(header_.too_deep_message());
         VcdTrace trace;
         std::vector<uint64_t> shifts;
         std::vector<signal::ColumnBuilder> builders;
@@ -182,7 +187,7 @@ public:
         trace.store_ = signal::ColumnBuilder::freeze_parts(builders, shifts, samples, parallel_, std::move(arena_));
         trace.vars_ = std::move(header_.vars);
         trace.signal_names_ = std::move(header_.signal_names);
-        trace.scopes_ = std::move(header_.scopes);
+        trace.scopes_ = header_.take_scopes();
         trace.timescale_ = timescale_;
         return trace;
     }
@@ -358,7 +363,7 @@ void feed_file(int fd, uint64_t size, size_t block_bytes, VcdLoader& loader) {
             begin = 0;
             filled = carried + read;
         }
-        if (at_end && filled == begin) return finished();
+        if ((at_end && filled == begin) || loader.too_deep()) return finished();
     }
 }
 
@@ -457,7 +462,7 @@ Result<VcdTrace, std::string> VcdTrace::parse(std::string_view text, VcdPieces p
         VcdLoader loader(true, pieces);
         loader.expect_bytes(text.size());
         loader.feed_lines(text);
-        if (!loader.needs_reading_in_order()) return std::move(loader).finish();
+        if (loader.too_deep() || !loader.needs_reading_in_order()) return std::move(loader).finish();
     }
     return parse_in_order(text, pieces);
 }
@@ -496,7 +501,7 @@ Result<VcdTrace, std::string> VcdTrace::from_file(const std::string& path, VcdPi
     {
         VcdLoader loader(true, pieces);
         feed_file(fd, size, pieces.block_bytes, loader);
-        if (!loader.needs_reading_in_order()) return std::move(loader).finish();
+        if (loader.too_deep() || !loader.needs_reading_in_order()) return std::move(loader).finish();
     }
     VcdLoader loader(false, pieces);
     feed_file(fd, size, pieces.block_bytes, loader);

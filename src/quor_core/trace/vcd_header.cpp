@@ -38,9 +38,11 @@ size_t VcdHeader::read_until_first_time(std::string_view block, bool ascii) {
 }
 
 void VcdHeader::handle_keyword(std::string_view line) {
+    names_.read(line.size() + 1);
+    if (names_.over_budget()) return;
     if (line.starts_with("$scope")) return open_scope(line);
     if (line.starts_with("$upscope")) {
-        scope_.close();
+        names_.close_scope();
         return;
     }
     if (line.starts_with("$var")) return declare_var(line);
@@ -49,8 +51,7 @@ void VcdHeader::handle_keyword(std::string_view line) {
 void VcdHeader::open_scope(std::string_view line) {
     std::array<std::string_view, 3> words;
     if (util::leading_words(line, words) < words.size()) return;
-    scope_.open(words[2]);
-    if (seen_scopes_.insert(scope_.path()).second) scopes.push_back(scope_.path());
+    names_.open_scope(words[2]);
 }
 
 namespace {
@@ -73,7 +74,9 @@ void VcdHeader::declare_var(std::string_view line) {
     const uint32_t width = util::parse_u32(words[2]).value_or(1);
     const std::string_view code = words[3];
     const std::string_view reference = cut_bit_range(words[4]);
-    std::string full = scope_.name_of(reference);
+    std::optional<std::string> name = names_.var_name(reference);
+    if (!name) return;
+    std::string full = std::move(*name);
     uint32_t id = 0;
     if (const auto known = codes_.find(code)) {
         id = *known;

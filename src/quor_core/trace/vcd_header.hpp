@@ -6,11 +6,10 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "trace/common_trace.hpp"
-#include "trace/scope_path.hpp"
+#include "trace/hierarchy_names.hpp"
 #include "trace/vcd_codes.hpp"
 
 namespace quor_core::trace {
@@ -37,9 +36,14 @@ public:
     // Signals declared so far; their ids are 0 .. id_count() - 1.
     uint32_t id_count() const { return next_id_; }
 
+    // Whether the full names grew past their budget (see HierarchyNames); declarations are then
+    // ignored, and the load fails with the message.
+    bool too_deep() const { return names_.over_budget(); }
+    std::string too_deep_message() const { return "VCD hierarchy: " + names_.budget_message(); }
+    std::vector<std::string> take_scopes() { return names_.take_scopes(); }
+
     VcdVarMap vars;
     std::vector<std::string> signal_names;
-    std::vector<std::string> scopes;
 
 private:
     void open_scope(std::string_view line);
@@ -47,8 +51,7 @@ private:
 
     VcdCodeTable codes_;
     uint32_t next_id_ = 0;
-    ScopePath scope_;
-    std::unordered_set<std::string> seen_scopes_;
+    HierarchyNames names_;
 };
 
 // Trims ASCII white space inline and leaves the rare non-ASCII edge cases to the full trim.

@@ -1,0 +1,34 @@
+#include "trace/hierarchy_names.hpp"
+
+namespace quor_core::trace {
+
+bool HierarchyNames::spend(uint64_t bytes) {
+    if (over_budget_) return false;
+    names_ += bytes;
+    over_budget_ = names_ > kFreeBytes + kBytesPerInputByte * input_;
+    return !over_budget_;
+}
+
+void HierarchyNames::open_scope(std::string_view name) {
+    // The path is kept up to date even over budget, so later declarations stay in their scopes.
+    if (!path_.open(name)) return;
+    const std::string& full = path_.path();
+    if (!spend(full.size())) return;
+    if (scope_index_.find(std::string_view(full)) != scope_index_.end()) return;
+    scopes_.push_back(full);
+    scope_index_.insert(scopes_.size() - 1);
+}
+
+std::optional<std::string> HierarchyNames::var_name(std::string_view leaf) {
+    if (!spend(path_.name_size(leaf))) return std::nullopt;
+    return path_.name_of(leaf);
+}
+
+std::string HierarchyNames::budget_message() const {
+    return "too deep or its names too long: after " + std::to_string(input_) +
+           " bytes of declarations its full scope and signal names would take " + std::to_string(names_) +
+           " bytes (at most " + std::to_string(kBytesPerInputByte) + " per byte of declarations, plus " +
+           std::to_string(kFreeBytes >> 20) + " MiB)";
+}
+
+}  // namespace quor_core::trace
