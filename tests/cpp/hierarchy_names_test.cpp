@@ -31,8 +31,8 @@ Walk walk(const Names& entries, uint64_t bytes_per_entry = 16) {
             names.open_scope(e.substr(1));
         } else if (e == "-") {
             names.close_scope();
-        } else if (auto full = names.var_name(e)) {
-            out.vars.push_back(*full);
+        } else if (std::string full; names.var_name(e, full)) {
+            out.vars.push_back(full);
         }
     }
     out.over_budget = names.over_budget();

@@ -1,29 +1,41 @@
 #include "trace/common_trace.hpp"
 
+#include <utility>
+
 #include "util/name_path.hpp"
 
 namespace quor_core::trace {
 
-namespace {
-
-constexpr uint32_t kAmbiguous = UINT32_MAX;
-
-}  // namespace
-
 void CommonTrace::index_names_without_ranges() {
+    std::vector<std::pair<uint32_t, size_t>> ranged;  // position, hash of the name without its range
     for (size_t i = 0; i < r_.signal_names.size(); ++i) {
         const std::string_view name = r_.signal_names[i];
+        if (name.empty() || name.back() != ']') continue;
         const std::string_view bare = util::without_bit_range(name);
-        if (bare.size() == name.size()) continue;
-        const auto [it, inserted] = without_range_.try_emplace(std::string(bare), static_cast<uint32_t>(i));
-        if (!inserted) it->second = kAmbiguous;
+        if (bare.size() != name.size()) ranged.emplace_back(static_cast<uint32_t>(i), StringHash{}(bare));
+    }
+    if (ranged.empty()) return;
+    size_t slots = 2;
+    while (slots < 2 * ranged.size()) slots *= 2;
+    without_range_.assign(slots, 0);
+    for (const auto& [position, hash] : ranged) {
+        size_t slot = hash & (slots - 1);
+        while (without_range_[slot] != 0) slot = (slot + 1) & (slots - 1);
+        without_range_[slot] = position + 1;
     }
 }
 
 const std::string* CommonTrace::full_name(std::string_view name) const {
-    const auto it = without_range_.find(name);
-    if (it == without_range_.end() || it->second == kAmbiguous) return nullptr;
-    return &r_.signal_names[it->second];
+    if (without_range_.empty()) return nullptr;
+    const size_t mask = without_range_.size() - 1;
+    const std::string* found = nullptr;
+    for (size_t slot = StringHash{}(name) & mask; without_range_[slot] != 0; slot = (slot + 1) & mask) {
+        const std::string& full = r_.signal_names[without_range_[slot] - 1];
+        if (util::without_bit_range(full) != name) continue;
+        if (found) return nullptr;  // more than one name gives it
+        found = &full;
+    }
+    return found;
 }
 
 SignalValue CommonTrace::signal_value(std::string_view name, uint64_t index) const {

@@ -4,7 +4,6 @@
 #include <limits>
 #include <memory>
 #include <unordered_map>
-#include <optional>
 #include <variant>
 
 #include "eval/pool.hpp"
@@ -75,9 +74,8 @@ public:
 
 private:
     void add_var(const fc::FstVar& var) {
-        std::optional<std::string> name = names_.var_name(var.name);
-        if (!name) return;
-        std::string full = std::move(*name);
+        std::string full;
+        if (!names_.var_name(var.name, full)) return;
         // The first declaration of a name holds.
         const auto [it, inserted] = record_.name_to_id.try_emplace(full, kNoId);
         if (!inserted) return;

@@ -19,9 +19,10 @@ void HierarchyNames::open_scope(std::string_view name) {
     scope_index_.insert(scopes_.size() - 1);
 }
 
-std::optional<std::string> HierarchyNames::var_name(std::string_view leaf) {
-    if (!spend(path_.name_size(leaf))) return std::nullopt;
-    return path_.name_of(leaf);
+bool HierarchyNames::var_name(std::string_view leaf, std::string& full) {
+    if (!spend(path_.name_size(leaf))) return false;
+    path_.name_into(leaf, full);
+    return true;
 }
 
 std::string HierarchyNames::budget_message() const {

@@ -10,7 +10,6 @@
 // included, stay far below: their names take a few to a few tens of bytes per byte.
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -36,9 +35,9 @@ public:
     // Opens a scope, listing its full name the first time that name is met.
     void open_scope(std::string_view name);
     void close_scope() { path_.close(); }
-    // The full name of a variable declared in the innermost open scope; nothing once the names
-    // are over budget.
-    std::optional<std::string> var_name(std::string_view leaf);
+    // Makes full the full name of a variable declared in the innermost open scope; false (and
+    // nothing made) once the names are over budget.
+    bool var_name(std::string_view leaf, std::string& full);
 
     bool over_budget() const { return over_budget_; }
     // What the load reports when the names are over budget.

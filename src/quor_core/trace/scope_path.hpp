@@ -6,6 +6,7 @@
 // recognised without hashing its whole path, which can be long in a deep hierarchy.
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -28,16 +29,16 @@ public:
     const std::string& path() const { return path_; }
     // The length of the full name of a declaration in the innermost open scope.
     size_t name_size(std::string_view leaf) const { return open_.empty() ? leaf.size() : path_.size() + 1 + leaf.size(); }
-    // The full name of a declaration in the innermost open scope.
-    std::string name_of(std::string_view leaf) const {
-        std::string full;
-        full.reserve(name_size(leaf));
+    // Makes full the full name of a declaration in the innermost open scope.
+    void name_into(std::string_view leaf, std::string& full) const {
+        full.resize(name_size(leaf));
+        char* out = full.data();
         if (!open_.empty()) {
-            full = path_;
-            full += '.';
+            std::memcpy(out, path_.data(), path_.size());
+            out += path_.size();
+            *out++ = '.';
         }
-        full += leaf;
-        return full;
+        if (!leaf.empty()) std::memcpy(out, leaf.data(), leaf.size());
     }
 
 private:

@@ -74,9 +74,8 @@ void VcdHeader::declare_var(std::string_view line) {
     const uint32_t width = util::parse_u32(words[2]).value_or(1);
     const std::string_view code = words[3];
     const std::string_view reference = cut_bit_range(words[4]);
-    std::optional<std::string> name = names_.var_name(reference);
-    if (!name) return;
-    std::string full = std::move(*name);
+    std::string full;
+    if (!names_.var_name(reference, full)) return;
     uint32_t id = 0;
     if (const auto known = codes_.find(code)) {
         id = *known;
