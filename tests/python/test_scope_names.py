@@ -1,3 +1,4 @@
+import gzip
 import json
 import os
 import shutil
@@ -176,6 +177,10 @@ def test_hierarchy_too_deep_fails_at_once(tmp_path):
         assert time.perf_counter() - start < 30  # a bound against hanging, not a timing test
     with pytest.raises(ValueError, match="too deep"):
         quor.PyTrace.from_vcd_string(nested_vcd(20000, 1, 1))
+    packed = tmp_path / "deep.vcd.gz"
+    packed.write_bytes(gzip.compress(nested_vcd(20000, 1, 1).encode()))
+    with pytest.raises(ValueError, match="^VCD hierarchy: too deep"):
+        quor.PyTrace.from_vcd(str(packed))
     assert len(files) == 2 or shutil.which("vcd2fst") is None
 
 

@@ -423,6 +423,10 @@ std::optional<std::string> feed_gzip(GzipStream& in, size_t block_bytes, VcdLoad
         std::swap(current, next);
         filled = next_filled;
         more = next_more;
+        if (loader.too_deep()) {  // the load fails: inflating the rest would be wasted
+            finished();
+            return std::nullopt;
+        }
     }
 }
 
@@ -518,7 +522,7 @@ Result<VcdTrace, std::string> VcdTrace::from_gzip_file(const std::string& path, 
     {
         VcdLoader loader(true, pieces);
         if (auto why = read_from_start(loader)) return failed(*why);
-        if (!loader.needs_reading_in_order()) return std::move(loader).finish();
+        if (loader.too_deep() || !loader.needs_reading_in_order()) return std::move(loader).finish();
     }
     // A declaration among the value changes: the text is inflated and read again, in order.
     VcdLoader loader(false, pieces);
