@@ -57,6 +57,8 @@ class PyTrace:
     time (timestamps()) and a value for every signal. Signals are named by their full path,
     scopes joined by '.', e.g. "top.cpu.pc"; a name an FST writer stored with its bit range
     ("top.cnt [7:0]") is also found without it when exactly one signal has that name.
+    An escaped identifier is one element of the path, dots and all: "top.\\esc.dotted" is the
+    signal "\\esc.dotted" in the scope top.
 
     Values convert to Python as: two-state numbers to int (whole, however wide), reals to float,
     text to str, and a value with an x or z bit, or no value at all, to None. Unknown names and
@@ -89,6 +91,8 @@ class PyTrace:
             ValueError: the file cannot be loaded; the message says why:
             "Failed to open {path}: {reason}" when it cannot be opened,
             "Failed to read {path}: ..." for broken gzip data.
+            "VCD hierarchy: too deep or its names too long: ..." when the full names would take
+            more than 256 bytes per byte of declarations, plus 64 MiB.
             MemoryError: the trace does not fit in memory.
 
         Example:
@@ -122,6 +126,10 @@ class PyTrace:
     def from_fst(path: str) -> PyTrace:
         """Loads an FST file.
 
+        Each entry of the file's time tables is a sample, except that a value-change block that
+        starts at the time the block before it ended continues that sample (a writer flushed
+        mid-step): the FST and the VCD of one run have the same samples.
+
         The file is read on the calling thread with the interpreter lock released, so other Python
         threads run meanwhile.
 
@@ -136,6 +144,8 @@ class PyTrace:
             ValueError: the file cannot be loaded; the message says why:
             "Failed to open {path}: {reason}" when it cannot be opened, else
             "FST open: ", "FST hierarchy: " or "FST signals: " and what is wrong and where.
+            "FST hierarchy: too deep or its names too long: ..." when the full names would take
+            more than 256 bytes per byte of the hierarchy, plus 64 MiB.
             MemoryError: the trace does not fit in memory.
 
         Example:
@@ -536,6 +546,8 @@ class PyTrace:
         scope_name + "." + short_name when that is a signal; otherwise the first signal, in the order
         of signal_names(), whose name starts with scope_name and ends with "." + short_name (or is
         short_name).
+        short_name matches whole elements of the path, and a name kept with its bit range
+        ("top.cnt [7:0]") matches without it too.
 
         Args:
             scope_name (str): the scope; "" searches every signal.

@@ -11,6 +11,8 @@
     "time (timestamps()) and a value for every signal. Signals are named by their full path,\n" \
     "scopes joined by '.', e.g. \"top.cpu.pc\"; a name an FST writer stored with its bit range\n" \
     "(\"top.cnt [7:0]\") is also found without it when exactly one signal has that name.\n" \
+    "An escaped identifier is one element of the path, dots and all: \"top.\\esc.dotted\" is the\n" \
+    "signal \"\\esc.dotted\" in the scope top.\n" \
     "\n" \
     "Values convert to Python as: two-state numbers to int (whole, however wide), reals to float,\n" \
     "text to str, and a value with an x or z bit, or no value at all, to None. Unknown names and\n" \
@@ -41,6 +43,8 @@
     "    ValueError: the file cannot be loaded; the message says why:\n" \
     "    \"Failed to open {path}: {reason}\" when it cannot be opened,\n" \
     "    \"Failed to read {path}: ...\" for broken gzip data.\n" \
+    "    \"VCD hierarchy: too deep or its names too long: ...\" when the full names would take\n" \
+    "    more than 256 bytes per byte of declarations, plus 64 MiB.\n" \
     "    MemoryError: the trace does not fit in memory.\n" \
     "\n" \
     "Example:\n" \
@@ -72,6 +76,10 @@
 #define QUOR_DOC_TRACE_FROM_FST \
     "Loads an FST file.\n" \
     "\n" \
+    "Each entry of the file's time tables is a sample, except that a value-change block that\n" \
+    "starts at the time the block before it ended continues that sample (a writer flushed\n" \
+    "mid-step): the FST and the VCD of one run have the same samples.\n" \
+    "\n" \
     "The file is read on the calling thread with the interpreter lock released, so other Python\n" \
     "threads run meanwhile.\n" \
     "\n" \
@@ -86,6 +94,8 @@
     "    ValueError: the file cannot be loaded; the message says why:\n" \
     "    \"Failed to open {path}: {reason}\" when it cannot be opened, else\n" \
     "    \"FST open: \", \"FST hierarchy: \" or \"FST signals: \" and what is wrong and where.\n" \
+    "    \"FST hierarchy: too deep or its names too long: ...\" when the full names would take\n" \
+    "    more than 256 bytes per byte of the hierarchy, plus 64 MiB.\n" \
     "    MemoryError: the trace does not fit in memory.\n" \
     "\n" \
     "Example:\n" \
@@ -482,6 +492,8 @@
     "scope_name + \".\" + short_name when that is a signal; otherwise the first signal, in the order\n" \
     "of signal_names(), whose name starts with scope_name and ends with \".\" + short_name (or is\n" \
     "short_name).\n" \
+    "short_name matches whole elements of the path, and a name kept with its bit range\n" \
+    "(\"top.cnt [7:0]\") matches without it too.\n" \
     "\n" \
     "Args:\n" \
     "    scope_name (str): the scope; \"\" searches every signal.\n" \
