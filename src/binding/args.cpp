@@ -37,7 +37,7 @@ std::string name_list(const std::vector<const char*>& names) {
     std::string out;
     for (size_t i = 0; i < names.size(); ++i) {
         if (i > 0) out += names.size() == 2 ? " and " : i + 1 == names.size() ? ", and " : ", ";
-        out += "'" + std::string(names[i]) + "'";
+        out.append(1, '\'').append(names[i]).append(1, '\'');
     }
     return out;
 }
@@ -46,6 +46,11 @@ std::string name_list(const std::vector<const char*>& names) {
 
 bool parse_args(const char* function, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
                 std::initializer_list<const char*> names, PyObject** out) {
+    return parse_args(function, args, nargs, kwnames, names, out, names.size());
+}
+
+bool parse_args(const char* function, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                std::initializer_list<const char*> names, PyObject** out, size_t required) {
     const auto count = static_cast<Py_ssize_t>(names.size());
     if (nargs == count && kwnames == nullptr) {  // the common call: all positional
         for (Py_ssize_t i = 0; i < count; ++i) out[i] = args[i];
@@ -60,8 +65,13 @@ bool parse_args(const char* function, PyObject* const* args, Py_ssize_t nargs, P
         return false;
     }
     if (nargs > count) {
-        PyErr_Format(PyExc_TypeError, "%s() takes %zd positional argument%s but %zd %s given", function, count,
-                     count == 1 ? "" : "s", nargs, nargs == 1 ? "was" : "were");
+        if (required < names.size()) {
+            PyErr_Format(PyExc_TypeError, "%s() takes from %zu to %zd positional arguments but %zd %s given",
+                         function, required, count, nargs, nargs == 1 ? "was" : "were");
+        } else {
+            PyErr_Format(PyExc_TypeError, "%s() takes %zd positional argument%s but %zd %s given", function, count,
+                         count == 1 ? "" : "s", nargs, nargs == 1 ? "was" : "were");
+        }
         return false;
     }
     for (Py_ssize_t i = 0; i < count; ++i) out[i] = i < nargs ? args[i] : nullptr;
@@ -92,7 +102,8 @@ bool parse_args(const char* function, PyObject* const* args, Py_ssize_t nargs, P
     std::vector<const char*> missing;
     Py_ssize_t i = 0;
     for (const char* n : names) {
-        if (!out[i++]) missing.push_back(n);
+        if (static_cast<size_t>(i) < required && !out[i]) missing.push_back(n);
+        ++i;
     }
     if (!missing.empty()) {
         PyErr_Format(PyExc_TypeError, "%s() missing %zu required positional argument%s: %s", function,
@@ -108,6 +119,29 @@ bool arg_str(PyObject* obj, const char* param, std::string_view& out) {
     const char* data = PyUnicode_AsUTF8AndSize(obj, &size);
     if (!data) return prefix_error(param);
     out = std::string_view(data, static_cast<size_t>(size));
+    return true;
+}
+
+bool arg_path(PyObject* obj, const char* param, PyRef& owner, std::string_view& out) {
+    PyRef path(PyOS_FSPath(obj));
+    if (!path) return prefix_error(param);
+    if (PyUnicode_Check(path.get())) {
+        owner = PyRef(PyUnicode_EncodeFSDefault(path.get()));
+        if (!owner) return false;  // a surrogate the file system encoding cannot carry
+    } else {
+        owner = std::move(path);  // PyOS_FSPath gives str or bytes
+    }
+    PyObject* bytes = owner.get();
+    out = std::string_view(PyBytes_AS_STRING(bytes), static_cast<size_t>(PyBytes_GET_SIZE(bytes)));
+    return true;
+}
+
+bool arg_limit(PyObject* obj, const char* param, std::optional<uint64_t>& out) {
+    out.reset();
+    if (obj == nullptr || obj == Py_None) return true;
+    uint64_t v = 0;
+    if (!arg_u64(obj, param, v)) return false;
+    out = v;
     return true;
 }
 

@@ -1,8 +1,8 @@
 #pragma once
-// The steps every loading constructor shares: take one str argument, run the loader on the
-// calling thread with the GIL released (other Python threads run while a big trace loads),
-// raise ValueError with the loader's message (MemoryError when memory ran out) or wrap the
-// trace in a PyTrace.
+// The steps every loading constructor shares: take one argument (a path: str, bytes or
+// os.PathLike; or text: str), run the loader on the calling thread with the GIL released (other
+// Python threads run while a big trace loads), raise ValueError with the loader's message
+// (MemoryError when memory ran out) or wrap the trace in a PyTrace.
 
 #include <memory>
 #include <new>
@@ -15,13 +15,18 @@
 
 namespace quor_binding {
 
+enum class LoaderArg { Path, Text };
+
 template <typename Loader>
 PyObject* run_loader(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-                     const char* function, const char* param, Loader&& loader) {
+                     const char* function, const char* param, Loader&& loader,
+                     LoaderArg kind = LoaderArg::Path) {
     PyObject* arg = nullptr;
     if (!parse_args(function, args, nargs, kwnames, {param}, &arg)) return nullptr;
     std::string_view text;
-    if (!arg_str(arg, param, text)) return nullptr;
+    PyRef owner;  // the encoded path, alive until the loader returns
+    const bool converted = kind == LoaderArg::Path ? arg_path(arg, param, owner, text) : arg_str(arg, param, text);
+    if (!converted) return nullptr;
     using ResultT = decltype(loader(text));
     std::optional<ResultT> loaded;
     bool out_of_memory = false;
