@@ -1,6 +1,8 @@
 // PyTrace methods that evaluate expressions, search the trace, navigate scopes and compute
 // statistics.
 
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -73,25 +75,59 @@ bool str_only(const char* function, const char* param, PyObject* const* args, Py
     return parse_args(function, args, nargs, kwnames, {param}, a) && arg_str(a[0], param, out);
 }
 
-PyObject* find(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    const Expr* e = expr_only("PyTrace.find", self, args, nargs, kwnames);
+// Parses expr and the optional limit (None: every match).
+const Expr* expr_and_limit(const char* function, PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                           PyObject* kwnames, std::optional<uint64_t>& limit) {
+    PyObject* a[2];
+    if (!parse_args(function, args, nargs, kwnames, {"expr", "limit"}, a, 1)) return nullptr;
+    const Expr* e = expr_arg(Py_TYPE(self), a[0], "expr");
+    if (!e || !arg_limit(a[1], "limit", limit)) return nullptr;
+    return e;
+}
+
+// Takes pieces of a search's result into a list, at most limit indices; stops the search once
+// it has them, so a limited search neither searches nor keeps more than it returns.
+class LimitedIndexList {
+public:
+    explicit LimitedIndexList(std::optional<uint64_t> limit) : left_(limit) {}
+    bool take(std::span<const uint64_t> piece) {
+        if (left_ && piece.size() > *left_) piece = piece.first(*left_);
+        if (!out_.append(piece)) return false;  // making an int failed: its error is set
+        if (!left_) return true;
+        *left_ -= piece.size();
+        return *left_ > 0;
+    }
+    bool full() const { return left_ && *left_ == 0; }
+    PyObject* finish() { return out_.finish(); }
+
+private:
+    IndexListBuilder out_;
+    std::optional<uint64_t> left_;
+};
+
+template <bool Parallel>
+PyObject* find_indices(const char* function, PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                       PyObject* kwnames) {
+    std::optional<uint64_t> limit;
+    const Expr* e = expr_and_limit(function, self, args, nargs, kwnames, limit);
     if (!e) return nullptr;
-    IndexListBuilder out;
+    LimitedIndexList out(limit);
+    if (out.full()) return out.finish();
+    const auto take = [&](std::span<const uint64_t> piece) { return out.take(piece); };
+    // The parallel search hands over pieces while the workers search the rest, so this thread
+    // makes the ints meanwhile.
     const bool complete =
-        qe::find_pieces(trace_of(self), *e, [&](std::span<const uint64_t> piece) { return out.append(piece); });
-    if (!complete) return nullptr;  // making an int failed: its error is set
+        Parallel ? qe::parallel_find_pieces(trace_of(self), *e, take) : qe::find_pieces(trace_of(self), *e, take);
+    if (!complete && !out.full()) return nullptr;  // making an int failed: its error is set
     return out.finish();
 }
 
+PyObject* find(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return find_indices<false>("PyTrace.find", self, args, nargs, kwnames);
+}
+
 PyObject* parallel_find(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    const Expr* e = expr_only("PyTrace.parallel_find", self, args, nargs, kwnames);
-    if (!e) return nullptr;
-    // The workers search while this thread turns the pieces already searched into ints.
-    IndexListBuilder out;
-    const bool complete = qe::parallel_find_pieces(
-        trace_of(self), *e, [&](std::span<const uint64_t> piece) { return out.append(piece); });
-    if (!complete) return nullptr;  // making an int failed: its error is set
-    return out.finish();
+    return find_indices<true>("PyTrace.parallel_find", self, args, nargs, kwnames);
 }
 
 PyObject* parallel_count(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -286,9 +322,9 @@ PyObject* sign_extend_val(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
 }  // namespace
 
 PyMethodDef trace_analysis_methods[] = {
-    {"find", as_cfunction<find>(), kFastKw, "find($self, expr)\n--\n\n" QUOR_DOC_TRACE_FIND},
+    {"find", as_cfunction<find>(), kFastKw, "find($self, expr, limit=None)\n--\n\n" QUOR_DOC_TRACE_FIND},
     {"parallel_find", as_cfunction<parallel_find>(), kFastKw,
-     "parallel_find($self, expr)\n--\n\n" QUOR_DOC_TRACE_PARALLEL_FIND},
+     "parallel_find($self, expr, limit=None)\n--\n\n" QUOR_DOC_TRACE_PARALLEL_FIND},
     {"parallel_count", as_cfunction<parallel_count>(), kFastKw,
      "parallel_count($self, expr)\n--\n\n" QUOR_DOC_TRACE_PARALLEL_COUNT},
     {"eval_expr", as_cfunction<eval_expr>(), kFastKw, "eval_expr($self, expr, index)\n--\n\n" QUOR_DOC_TRACE_EVAL_EXPR},
