@@ -1,11 +1,14 @@
 // The class PyExpr: one immutable expression tree, built only through its builder methods.
 
+#include <algorithm>
 #include <new>
+#include <vector>
 
 #include "args.hpp"
 #include "docstrings.hpp"
 #include "method_tables.hpp"
 #include "module_state.hpp"
+#include "py_ref.hpp"
 
 namespace quor_binding {
 
@@ -39,6 +42,47 @@ PyObject* const_int(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
     uint64_t val = 0;
     if (!parse_args("PyExpr.const_int", args, nargs, kwnames, {"val"}, a) || !arg_u64(a[0], "val", val)) return nullptr;
     return wrap_expr(class_of_static(self), Expr::constant(SignalValue::uint(val)));
+}
+
+// The 64-bit words of a non-negative int, least significant first; false with a Python error
+// set when obj is no int or is negative.
+bool int_words(PyObject* obj, const char* param, std::vector<uint64_t>& words) {
+    PyRef value(PyNumber_Index(obj));
+    if (!value) {
+        if (!PyErr_ExceptionMatches(PyExc_TypeError)) return false;  // raised by the object's own __index__
+        PyErr_Clear();
+        PyErr_Format(PyExc_TypeError, "argument '%s': '%s' object cannot be interpreted as an integer", param,
+                     Py_TYPE(obj)->tp_name);
+        return false;
+    }
+    const PyRef zero(PyLong_FromLong(0));
+    const int sign = zero ? PyObject_RichCompareBool(value.get(), zero.get(), Py_LT) : -1;
+    if (sign < 0) return false;
+    if (sign == 1) {
+        PyErr_Format(PyExc_OverflowError, "argument '%s': can't convert negative int to unsigned", param);
+        return false;
+    }
+    PyRef bits(PyObject_CallMethod(value.get(), "bit_length", nullptr));
+    const size_t bit_count = bits ? PyLong_AsSize_t(bits.get()) : static_cast<size_t>(-1);
+    if (bit_count == static_cast<size_t>(-1)) return false;
+    const size_t word_count = std::max<size_t>(1, (bit_count + 63) / 64);
+    PyRef bytes(PyObject_CallMethod(value.get(), "to_bytes", "ns", static_cast<Py_ssize_t>(word_count * 8), "little"));
+    if (!bytes) return false;
+    const auto* p = reinterpret_cast<const unsigned char*>(PyBytes_AS_STRING(bytes.get()));
+    words.assign(word_count, 0);
+    for (size_t b = 0; b < word_count * 8; ++b) words[b / 8] |= uint64_t{p[b]} << (8 * (b % 8));
+    return true;
+}
+
+PyObject* const_wide(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* a[1];
+    std::vector<uint64_t> words;
+    if (!parse_args("PyExpr.const_wide", args, nargs, kwnames, {"value"}, a) || !int_words(a[0], "value", words)) {
+        return nullptr;
+    }
+    // A value that fits 64 bits is the same constant const_int makes.
+    SignalValue constant = words.size() == 1 ? SignalValue::uint(words[0]) : SignalValue::wide(std::move(words));
+    return wrap_expr(class_of_static(self), Expr::constant(std::move(constant)));
 }
 
 PyObject* const_float(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -151,6 +195,7 @@ PyMethodDef expr_methods[] = {
 PyMethodDef expr_static[] = {
     {"signal", as_cfunction<signal>(), kFastKw, "signal(id)\n--\n\n" QUOR_DOC_EXPR_SIGNAL},
     {"const_int", as_cfunction<const_int>(), kFastKw, "const_int(val)\n--\n\n" QUOR_DOC_EXPR_CONST_INT},
+    {"const_wide", as_cfunction<const_wide>(), kFastKw, "const_wide(value)\n--\n\n" QUOR_DOC_EXPR_CONST_WIDE},
     {"const_float", as_cfunction<const_float>(), kFastKw, "const_float(val)\n--\n\n" QUOR_DOC_EXPR_CONST_FLOAT},
     {"const_str", as_cfunction<const_str>(), kFastKw, "const_str(val)\n--\n\n" QUOR_DOC_EXPR_CONST_STR},
     {"always_true", as_cfunction<always_true>(), kFastKw, "always_true()\n--\n\n" QUOR_DOC_EXPR_ALWAYS_TRUE},
