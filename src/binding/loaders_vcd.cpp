@@ -2,6 +2,7 @@
 #include "docstrings.hpp"
 #include "method_tables.hpp"
 #include "trace/vcd.hpp"
+#include "trace/vcd_stream.hpp"
 
 namespace quor_binding {
 
@@ -16,7 +17,14 @@ PyObject* from_vcd(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObj
 
 PyObject* from_vcd_string(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return run_loader(cls, args, nargs, kwnames, "PyTrace.from_vcd_string", "data",
-                      [](std::string_view data) { return VcdTrace::parse(data); });
+                      [](std::string_view data) { return VcdTrace::parse(data); }, LoaderArg::Text);
+}
+
+// quor.open's loader for a pipe or device: the bytes that tell the format are the ones loaded.
+PyObject* from_stream(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return run_loader(cls, args, nargs, kwnames, "PyTrace._from_stream", "path", [](std::string_view path) {
+        return quor_core::trace::load_vcd_stream(std::string(path));
+    });
 }
 
 }  // namespace
@@ -27,6 +35,10 @@ PyMethodDef vcd_loader_static[] = {
      "from_vcd(path)\n--\n\n" QUOR_DOC_TRACE_FROM_VCD},
     {"from_vcd_string", as_cfunction<from_vcd_string>(),
      kFastKw, "from_vcd_string(data)\n--\n\n" QUOR_DOC_TRACE_FROM_VCD_STRING},
+    {"_from_stream", as_cfunction<from_stream>(), kFastKw,
+     "_from_stream(path)\n--\n\n"
+     "Loads VCD text (plain or gzip-compressed) from a pipe or device, read once; refuses\n"
+     "anything else. quor.open calls it for every path that is not a regular file."},
     {nullptr, nullptr, 0, nullptr},
 };
 
