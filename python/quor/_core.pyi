@@ -1,8 +1,11 @@
 """Type information for the extension module quor._core."""
 
+import os
 from typing import Any, Dict, Iterator, List, Optional, Sequence, Tuple, Union, final, overload
 
 Value = Union[int, float, str, None]
+# A file system path, as Python's open() takes it.
+Path = Union[str, bytes, os.PathLike[str], os.PathLike[bytes]]
 
 @final
 class PyArray:
@@ -72,7 +75,7 @@ class PyTrace:
     """
 
     @staticmethod
-    def from_vcd(path: str) -> PyTrace:
+    def from_vcd(path: Path) -> PyTrace:
         """Loads a VCD file, or VCD text from a pipe such as /dev/stdin.
 
         The file is read on the calling thread with the interpreter lock released, so other Python
@@ -123,7 +126,7 @@ class PyTrace:
             (6, 10)
         """
     @staticmethod
-    def from_fst(path: str) -> PyTrace:
+    def from_fst(path: Path) -> PyTrace:
         """Loads an FST file.
 
         Each entry of the file's time tables is a sample, except that a value-change block that
@@ -152,7 +155,7 @@ class PyTrace:
             >>> trace = PyTrace.from_fst("run.fst")
         """
     @staticmethod
-    def from_fsdb(path: str) -> PyTrace:
+    def from_fsdb(path: Path) -> PyTrace:
         """Loads an FSDB file.
 
         The file is read on the calling thread with the interpreter lock released, so other Python
@@ -172,7 +175,7 @@ class PyTrace:
             MemoryError: the trace does not fit in memory.
         """
     @staticmethod
-    def from_wlf(path: str) -> PyTrace:
+    def from_wlf(path: Path) -> PyTrace:
         """Loads a WLF file.
 
         The file is read on the calling thread with the interpreter lock released, so other Python
@@ -191,7 +194,7 @@ class PyTrace:
             MemoryError: the trace does not fit in memory.
         """
     @staticmethod
-    def from_shm(path: str) -> PyTrace:
+    def from_shm(path: Path) -> PyTrace:
         """Loads an SHM database: its directory, or one of its .dsn/.trn files.
 
         The file is read on the calling thread with the interpreter lock released, so other Python
@@ -210,7 +213,7 @@ class PyTrace:
             MemoryError: the trace does not fit in memory.
         """
     @staticmethod
-    def from_vpd(path: str) -> PyTrace:
+    def from_vpd(path: Path) -> PyTrace:
         """Loads a VPD file.
 
         The file is read on the calling thread with the interpreter lock released, so other Python
@@ -229,6 +232,10 @@ class PyTrace:
             "Not a VPD file (magic=0x...)".
             MemoryError: the trace does not fit in memory.
         """
+    @staticmethod
+    def _from_stream(path: Path) -> PyTrace:
+        """Loads VCD text (plain or gzip-compressed) from a pipe or device, read once; refuses
+        anything else. quor.open calls it for every path that is not a regular file."""
     def signal_names(self) -> List[str]:
         """The full names of all signals, in the trace's order (a new list on every call).
 
@@ -378,7 +385,7 @@ class PyTrace:
             OverflowError: index is negative or above 2**64 - 1.
             TypeError: index is not an integer, or scope is not a str.
         """
-    def find(self, expr: PyExpr) -> List[int]:
+    def find(self, expr: PyExpr, limit: Optional[int] = None) -> List[int]:
         """The indices at which expr holds (its value is true: a non-zero number, a value with a 1
         bit, a non-empty text), searched on the calling thread.
 
@@ -399,7 +406,7 @@ class PyTrace:
             >>> trace.find(trace.expr("count > 10", scope="counter_tb"))[:3]
             [25, 26, 27]
         """
-    def parallel_find(self, expr: PyExpr) -> List[int]:
+    def parallel_find(self, expr: PyExpr, limit: Optional[int] = None) -> List[int]:
         """Find matching indices using rayon parallel iteration across all CPU cores.
 
         The same list as find(), searched by the worker threads.
@@ -904,6 +911,24 @@ class PyExpr:
         Raises:
             OverflowError: val is negative or above 2**64 - 1.
             TypeError: val is not an integer.
+        """
+    @staticmethod
+    def const_wide(value: int) -> PyExpr:
+        """An integer constant of any size: a non-negative int, kept as one 64-bit number when it fits
+        and as a wide value (every bit) otherwise.
+
+        Args:
+            value (int): the number, 0 or more.
+
+        Returns:
+            PyExpr
+
+        Raises:
+            OverflowError: value is negative.
+            TypeError: value is not an integer.
+
+        Example:
+            >>> PyExpr.signal(trace.signal_id("top.wide")).eq_(PyExpr.const_wide(1 << 100))
         """
     @staticmethod
     def const_float(val: float) -> PyExpr:

@@ -4,14 +4,21 @@ from __future__ import annotations
 
 import argparse
 import json
+import math
+import os
 import sys
-from typing import Any, Dict, List, Optional, Sequence
+from typing import Any, Callable, Dict, List, Optional, Sequence
 
-from . import __version__, detect_format, open as open_trace
+from . import __version__, _open_detected
 from ._core import PyTrace
-from .exprlang import ExprError, build, resolve_name
+from ._suggest import did_you_mean
+from .exprlang import build, resolve_name
 from .progress import load_with_progress
 from .timeparse import index_for_time
+
+
+# A subcommand: reads its arguments and the loaded trace, prints its answer.
+Command = Callable[[argparse.Namespace, PyTrace], None]
 
 
 def _fmt(value: Any) -> str:
@@ -22,7 +29,7 @@ def _fmt(value: Any) -> str:
     return str(value)
 
 
-def _table(headers: Sequence[str], rows: List[Sequence[Any]]) -> None:
+def _table(headers: Sequence[str], rows: Sequence[Sequence[Any]]) -> None:
     out = sys.stdout
     cells = [[str(h) for h in headers]] + [[_fmt(c) for c in row] for row in rows]
     widths = [max(len(r[i]) for r in cells) for i in range(len(headers))]
@@ -31,27 +38,63 @@ def _table(headers: Sequence[str], rows: List[Sequence[Any]]) -> None:
         print(line.rstrip(), file=out)
 
 
-def _emit(args: argparse.Namespace, payload: Any, headers: Sequence[str], rows: List[Sequence[Any]]) -> None:
+def _json_safe(value: Any) -> Any:
+    """value with every NaN or infinity as the string "nan", "inf" or "-inf": standard JSON
+    has no such numbers, and json.dump would write NaN and Infinity, which parsers refuse."""
+    if isinstance(value, float) and not math.isfinite(value):
+        return "nan" if math.isnan(value) else ("inf" if value > 0 else "-inf")
+    if isinstance(value, dict):
+        return {k: _json_safe(v) for k, v in value.items()}
+    if isinstance(value, (list, tuple)):
+        return [_json_safe(v) for v in value]
+    return value
+
+
+def _emit(args: argparse.Namespace, payload: Any, headers: Sequence[str], rows: Sequence[Sequence[Any]]) -> None:
     if args.json:
-        json.dump(payload, sys.stdout, indent=2)
+        json.dump(_json_safe(payload), sys.stdout, indent=2, allow_nan=False)
         sys.stdout.write("\n")
     else:
         _table(headers, rows)
 
 
+def _check_scope(trace: PyTrace, scope: str) -> None:
+    """ValueError unless scope is empty (the top level) or a scope of the trace."""
+    if not scope:
+        return
+    scopes = trace.scopes()
+    if scope in scopes:
+        return
+    prefix = f"{scope}."
+    if any(n.startswith(prefix) for n in trace.signal_names()):  # a scope only signal names show
+        return
+    raise ValueError(f"unknown scope '{scope}'{did_you_mean(scope, scopes)}")
+
+
 def _signal(trace: PyTrace, name: str, scope: str) -> str:
+    _check_scope(trace, scope)
     full = resolve_name(trace, name, scope)
     if full is None:
         where = f" in scope '{scope}'" if scope else ""
-        raise ValueError(f"unknown signal '{name}'{where}")
+        known = trace.signal_names()
+        if scope:
+            prefix = f"{scope}."
+            known = [n[len(prefix):] for n in known if n.startswith(prefix)] or known
+        raise ValueError(f"unknown signal '{name}'{where}{did_you_mean(name, known)}")
     return full
+
+
+def _check_index(trace: PyTrace, index: int, what: str = "index") -> None:
+    last = trace.max_index()
+    if index > last:
+        raise ValueError(f"{what} {index} is past the end of the trace (last index {last})")
 
 
 def cmd_info(args: argparse.Namespace, trace: PyTrace) -> None:
     last = trace.max_index()
     info: Dict[str, Any] = {
         "path": args.trace,
-        "format": detect_format(args.trace).upper(),
+        "format": args.detected_format.upper(),
         "signals": len(trace.signal_names()),
         "scopes": len(trace.scopes()),
         "first_index": 0,
@@ -78,6 +121,7 @@ def cmd_signals(args: argparse.Namespace, trace: PyTrace) -> None:
 
 def cmd_scopes(args: argparse.Namespace, trace: PyTrace) -> None:
     scope = args.scope or ""
+    _check_scope(trace, scope)
     children = trace.local_scopes(scope)
     signals = trace.local_signals(scope)
     payload = {"scope": scope, "scopes": children, "signals": signals}
@@ -98,7 +142,14 @@ def _index_arg(args: argparse.Namespace, trace: PyTrace) -> None:
 def cmd_value(args: argparse.Namespace, trace: PyTrace) -> None:
     name = _signal(trace, args.signal, args.scope)
     _index_arg(args, trace)
+    _check_index(trace, args.index)
     end = args.end if args.end is not None else args.index + 1
+    if end <= args.index:
+        raise ValueError(f"the end of the range ({end}) is not after its start ({args.index})")
+    if end - 1 > trace.max_index():
+        last = trace.max_index()
+        raise ValueError(f"end {end} is past the end of the trace (last index {last}; the end is exclusive, "
+                         f"so at most {last + 1})")
     values = trace.signal_values_range(name, args.index, end)
     rows = [(args.index + k, trace.timestamp(args.index + k), v) for k, v in enumerate(values)]
     payload = [{"index": i, "time": t, "value": v} for i, t, v in rows]
@@ -106,13 +157,16 @@ def cmd_value(args: argparse.Namespace, trace: PyTrace) -> None:
 
 
 def cmd_snapshot(args: argparse.Namespace, trace: PyTrace) -> None:
+    _check_scope(trace, args.scope)
     _index_arg(args, trace)
+    _check_index(trace, args.index)
     snap = trace.snapshot_scope(args.index, args.scope) if args.scope else trace.snapshot(args.index)
     payload = {"index": args.index, "time": trace.timestamp(args.index), "values": snap}
     _emit(args, payload, ("signal", "value"), list(snap.items()))
 
 
 def cmd_find(args: argparse.Namespace, trace: PyTrace) -> None:
+    _check_scope(trace, args.scope)
     expr, used = build(args.expr, trace, args.scope)
     if args.count:
         count = trace.parallel_count(expr)
@@ -123,11 +177,12 @@ def cmd_find(args: argparse.Namespace, trace: PyTrace) -> None:
             print(count)
         return
     shown = [_signal(trace, s, args.scope) for s in args.show.split(",") if s] if args.show is not None else used
-    rows = []
-    for index, values in trace.find_with_values(expr, shown):
-        if args.limit is not None and len(rows) >= args.limit:
-            break
-        rows.append((index, trace.timestamp(index), *values))
+    rows: List[Sequence[Any]]
+    if args.limit is None:
+        rows = [(index, trace.timestamp(index), *values) for index, values in trace.find_with_values(expr, shown)]
+    else:  # the search stops at the limit instead of listing every match first
+        rows = [(index, trace.timestamp(index), *(trace.signal_value(n, index) for n in shown))
+                for index in trace.parallel_find(expr, args.limit)]
     payload = [{"index": r[0], "time": r[1], "values": dict(zip(shown, r[2:]))} for r in rows]
     _emit(args, payload, ("index", "time", *shown), rows)
 
@@ -167,7 +222,7 @@ def _parser() -> argparse.ArgumentParser:
     parser.add_argument("--version", action="version", version=f"quor {__version__}")
     sub = parser.add_subparsers(dest="command", required=True, metavar="command")
 
-    def add(name: str, func, help_text: str) -> argparse.ArgumentParser:
+    def add(name: str, func: Command, help_text: str) -> argparse.ArgumentParser:
         p = sub.add_parser(name, help=help_text, description=help_text)
         p.add_argument("trace", help="trace file (an SHM database may be a directory)")
         p.add_argument("--json", action="store_true", help="print JSON for scripts")
@@ -214,19 +269,37 @@ def _parser() -> argparse.ArgumentParser:
     return parser
 
 
+def _silence_stdout() -> None:
+    """Points standard output at /dev/null, so the interpreter's last flush of what is still
+    buffered finds no closed pipe (it would print 'Exception ignored ... BrokenPipeError')."""
+    try:
+        fd = sys.stdout.fileno()
+    except (AttributeError, OSError, ValueError):
+        return  # not a file (captured output): nothing is flushed to a pipe at exit
+    devnull = os.open(os.devnull, os.O_WRONLY)
+    try:
+        os.dup2(devnull, fd)
+    finally:
+        os.close(devnull)
+
+
+def _open_and_note_format(args: argparse.Namespace, path: str) -> PyTrace:
+    trace, args.detected_format = _open_detected(path)
+    return trace
+
+
 def main(argv: Optional[Sequence[str]] = None) -> int:
     args = _parser().parse_args(argv)
     try:
-        trace = load_with_progress(args.trace, open_trace)
+        trace = load_with_progress(args.trace, lambda path: _open_and_note_format(args, path))
         args.func(args, trace)
-    except ExprError as err:
-        print(f"quor: error: {err}", file=sys.stderr)
-        return 1
-    except (ValueError, OSError, ImportError) as err:
-        print(f"quor: error: {err}", file=sys.stderr)
-        return 1
-    except BrokenPipeError:
+        sys.stdout.flush()  # a closed pipe shows here, where it is handled, not at exit
+    except BrokenPipeError:  # the reader went away (| head): stop quietly, as cat and grep do
+        _silence_stdout()
         return 0
+    except (ValueError, OSError, ImportError) as err:  # ExprError is a ValueError
+        print(f"quor: error: {err}", file=sys.stderr)
+        return 1
     except KeyboardInterrupt:
         return 130
     except Exception as err:  # a bug of ours: still one line, never a traceback

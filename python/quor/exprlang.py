@@ -28,7 +28,7 @@ from __future__ import annotations
 
 import re
 from dataclasses import dataclass
-from typing import Callable, List, Optional, Tuple, Union
+from typing import Any, Callable, List, Optional, Tuple, Union
 
 from ._core import PyExpr, PyTrace
 from ._suggest import did_you_mean
@@ -48,7 +48,7 @@ class ExprError(ValueError):
 #   ("sig", name, pos) ("int", value) ("real", value) ("not", x) ("signed"|"isx"|"isz", x)
 #   ("rel", x, offset) ("slice", x, high, low) (op, left, right) for binary operators
 # An ("int", value) is negative only as an operand of a comparison with a ("signed", x).
-Node = Tuple
+Node = Tuple[Any, ...]
 
 
 @dataclass
@@ -175,7 +175,7 @@ _NEGATIVE_HINT = "a negative number compares only with a signed operand, as in s
 
 
 def _is_negative(node: Node) -> bool:
-    return node[0] == "int" and node[1] < 0
+    return node[0] == "int" and bool(node[1] < 0)
 
 
 class _Parser:
@@ -427,7 +427,9 @@ def build(text: str, trace: PyTrace, scope: str = "") -> Tuple[PyExpr, List[str]
             raise ExprError(f"unknown signal '{node[1]}'{where}{hint}", text, node[2])
         if full not in names:
             names.append(full)
-        return PyExpr.signal(trace.signal_id(full))
+        ident = trace.signal_id(full)
+        assert ident is not None  # resolve_name gives only names the trace knows
+        return PyExpr.signal(ident)
 
     # Post-order with an explicit stack, children left to right, so names are listed in the
     # order the text reads them and no depth of nesting can exhaust Python's recursion limit.

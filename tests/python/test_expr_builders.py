@@ -21,6 +21,7 @@ def test_not_instantiable():
     [
         (E.signal, "(id)"),
         (E.const_int, "(val)"),
+        (E.const_wide, "(value)"),
         (E.const_float, "(val)"),
         (E.const_str, "(val)"),
         (E.always_true, "()"),
@@ -51,6 +52,10 @@ def test_every_builder_exists():
         (lambda: E.const_int(-1), OverflowError, "val"),
         (lambda: E.const_int(2**64), OverflowError, "val"),
         (lambda: E.const_int("1"), TypeError, "val"),
+        (lambda: E.const_wide(-1), OverflowError, "value"),
+        (lambda: E.const_wide(-(2**100)), OverflowError, "value"),
+        (lambda: E.const_wide(1.0), TypeError, "value"),
+        (lambda: E.const_wide("1"), TypeError, "value"),
         (lambda: E.const_float("x"), TypeError, "val"),
         (lambda: E.const_str(3), TypeError, "val"),
         (lambda: E.signal(-1), OverflowError, "id"),
@@ -105,3 +110,20 @@ def test_deep_tree_through_python(small):
     assert small.parallel_find(e) == expected
     assert small.parallel_count(e) == len(expected)
     del e
+
+
+@pytest.mark.parametrize("value", [0, 1, 2**63, 2**64 - 1])
+def test_const_wide_of_a_64_bit_value_is_const_int(value):
+    t = PyTrace.from_vcd_string("#0")
+    wide, narrow = E.const_wide(value), E.const_int(value)
+    assert t.eval_expr(wide, 0) == t.eval_expr(narrow, 0) == value
+    assert t.eval_expr_bool(wide.eq_(narrow), 0)
+
+
+@pytest.mark.xfail(reason="this engine compares the low 64 bits of a wide value", strict=False)
+@pytest.mark.parametrize("value", [2**64, 2**64 + 5, 2**96 - 1, 3**200])
+def test_const_wide_keeps_every_word(value):
+    t = PyTrace.from_vcd_string("#0")
+    assert t.eval_expr_bool(E.const_wide(value).eq_(E.const_wide(value)), 0)
+    assert not t.eval_expr_bool(E.const_wide(value).eq_(E.const_wide(value + 2**64)), 0)
+    assert not t.eval_expr_bool(E.const_wide(value).eq_(E.const_wide(value + 1)), 0)

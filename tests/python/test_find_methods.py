@@ -2,6 +2,7 @@ import math
 import os
 import subprocess
 import sys
+import tracemalloc
 
 import pytest
 
@@ -120,3 +121,58 @@ def test_search_in_forked_child(small):
 def small_vcd():
     from conftest import SMALL_VCD
     return SMALL_VCD
+
+
+@pytest.fixture(scope="module")
+def toggling():
+    # 200,001 samples; clk is 1 at every odd index.
+    body = "".join(f"#{i}\n{i % 2}!\n" for i in range(200_001))
+    return PyTrace.from_vcd_string("$var wire 1 ! clk $end\n$enddefinitions $end\n" + body)
+
+
+@pytest.mark.parametrize("method", ["find", "parallel_find"])
+@pytest.mark.parametrize("limit", [None, 0, 1, 2, 65_535, 65_536, 65_537, 100_000, 100_001, 10**12])
+def test_find_limit_gives_the_first_matches(toggling, method, limit):
+    clk = E.signal(toggling.signal_id("clk"))
+    every = list(range(1, 200_001, 2))
+    found = getattr(toggling, method)(clk, limit) if limit is not None else getattr(toggling, method)(clk)
+    assert found == every[:limit]
+    assert getattr(toggling, method)(clk, limit=limit) == found
+
+
+@pytest.mark.parametrize("method", ["find", "parallel_find"])
+def test_find_limit_stops_the_search(toggling, method):
+    # The matches past the limit are never made into Python ints (tracemalloc sees every int made).
+    clk = E.signal(toggling.signal_id("clk"))
+    tracemalloc.start()
+    try:
+        getattr(toggling, method)(clk, 10)
+        limited = tracemalloc.get_traced_memory()[1]
+        tracemalloc.reset_peak()
+        getattr(toggling, method)(clk)
+        full = tracemalloc.get_traced_memory()[1]
+    finally:
+        tracemalloc.stop()
+    assert full > 100_000 * 28  # an int each
+    assert limited < 20_000
+
+
+@pytest.mark.parametrize(
+    "call, exc, text",
+    [
+        (lambda t, e: t.find(e, -1), OverflowError, "argument 'limit': can't convert negative int to unsigned"),
+        (lambda t, e: t.parallel_find(e, "3"), TypeError, "argument 'limit': 'str' object cannot be interpreted"),
+        (lambda t, e: t.find(e, 1, 2), TypeError, "PyTrace.find() takes from 1 to 2 positional arguments but 3"),
+        (lambda t, e: t.parallel_find(limit=3), TypeError,
+         "PyTrace.parallel_find() missing 1 required positional argument: 'expr'"),
+    ],
+)
+def test_find_limit_argument_errors(small, call, exc, text):
+    with pytest.raises(exc) as err:
+        call(small, E.always_true())
+    assert str(err.value).startswith(text)
+
+
+def test_find_signatures():
+    assert PyTrace.find.__text_signature__ == "($self, expr, limit=None)"
+    assert PyTrace.parallel_find.__text_signature__ == "($self, expr, limit=None)"

@@ -1,5 +1,6 @@
 """Uses every method of the quor API, so `mypy --strict` checks the type stubs against real code."""
 
+import pathlib
 from typing import Any, Dict, List, Optional, Tuple, Union
 
 import quor
@@ -10,6 +11,8 @@ Value = Union[int, float, str, None]
 
 def main(path: str) -> None:
     t: PyTrace = quor.open(path)
+    t = quor.open(pathlib.Path(path))
+    t = PyTrace.from_vcd(path.encode())
     loaders = [PyTrace.from_vcd, PyTrace.from_fst, PyTrace.from_fsdb, PyTrace.from_wlf, PyTrace.from_shm,
                PyTrace.from_vpd]
     assert all(callable(f) for f in loaders)
@@ -28,7 +31,8 @@ def main(path: str) -> None:
     e = PyExpr.signal(0).and_(PyExpr.const_int(1)).or_(PyExpr.const_float(2.0)).eq_(PyExpr.const_str("x"))
     e = e.neq(e).gt_(e).lt_(e).gte(e).lte(e).add(e).sub(e).bit_and(e).bit_or(e).bit_xor(e)
     e = e.slice(7, 0).signed().is_x().is_z().not_().rel_eval(-1).and_(PyExpr.always_true())
-    found: List[int] = t.find(e) + t.parallel_find(e)
+    e = e.or_(PyExpr.const_wide(2**100))
+    found: List[int] = t.find(e) + t.parallel_find(e) + t.find(e, 3) + t.parallel_find(e, limit=None)
     count: int = t.parallel_count(e)
     evaluated: Value = t.eval_expr(e, 0)
     truth: bool = t.eval_expr_bool(e, 0)
