@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what quor needs on a Debian machine and builds it into the virtual environment .venv.
 #   scripts/setup.sh          what building and using quor needs, nothing more
-#   scripts/setup.sh --test   also the test tools: pytest, hypothesis, numpy and mypy; GoogleTest,
+#   scripts/setup.sh --test   also the test tools: pytest, hypothesis, numpy, mypy and the optional
+#                             extras (pyarrow, pandas, duckdb, dask) for their tests; GoogleTest,
 #                             clang/libFuzzer, and the simulators and converters that write the
 #                             test fixtures
 # Each step says what it does: the build of the C++ engine alone takes a few minutes.
