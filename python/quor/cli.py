@@ -84,10 +84,10 @@ def _signal(trace: PyTrace, name: str, scope: str) -> str:
     return full
 
 
-def _check_index(trace: PyTrace, index: int, what: str = "index") -> None:
+def _check_index(trace: PyTrace, index: int) -> None:
     last = trace.max_index()
     if index > last:
-        raise ValueError(f"{what} {index} is past the end of the trace (last index {last})")
+        raise ValueError(f"index {index} is past the end of the trace (last index {last})")
 
 
 def cmd_info(args: argparse.Namespace, trace: PyTrace) -> None:

@@ -140,7 +140,7 @@ def test_open_picks_the_loader(tmp_path):
 
 
 FIXTURES = os.path.join(os.path.dirname(__file__), "..", "fixtures")
-VALUES = os.path.join(FIXTURES, "cli", "values.vcd")
+VALUES = os.path.join(FIXTURES, "cli", "icarus", "values.vcd")
 
 
 def quor_command(*args, **kwargs):

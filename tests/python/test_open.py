@@ -16,7 +16,7 @@ from quor import PyTrace
 HERE = os.path.dirname(os.path.abspath(__file__))
 EXAMPLE = os.path.join(HERE, "..", "..", "examples", "counter.vcd")
 FIXTURES = os.path.join(HERE, "..", "fixtures")
-VALUES_GZ = os.path.join(FIXTURES, "cli", "values.vcd.gz")
+VALUES_GZ = os.path.join(FIXTURES, "cli", "icarus", "values.vcd.gz")
 WRAPPED_FST = os.path.join(FIXTURES, "vcd2fst", "fsm.lz4_gzip.fst")  # vcd2fst -c
 GHDL_FST = os.path.join(FIXTURES, "ghdl", "fsm.fst")  # GHDL wraps its FST in gzip too
 PLAIN_FST = os.path.join(FIXTURES, "icarus", "soc.fst")
@@ -57,7 +57,7 @@ def test_an_fst_wrapped_in_gzip_opens_whatever_its_name(tmp_path, source):
 
 @pytest.mark.xfail(reason="PyTrace.from_vcd does not yet inflate gzip", strict=False)
 def test_a_gzip_compressed_vcd_opens(tmp_path):
-    plain = os.path.join(FIXTURES, "cli", "values.vcd")
+    plain = os.path.join(FIXTURES, "cli", "icarus", "values.vcd")
     trace = quor.open(VALUES_GZ)
     assert names(trace) == names(PyTrace.from_vcd(plain))
     assert trace.signal_values_range("top.color", 0, 5) == PyTrace.from_vcd(plain).signal_values_range(
