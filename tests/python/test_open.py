@@ -55,8 +55,7 @@ def test_an_fst_wrapped_in_gzip_opens_whatever_its_name(tmp_path, source):
     assert names(quor.open(path)) == names(PyTrace.from_fst(source))
 
 
-@pytest.mark.xfail(reason="PyTrace.from_vcd does not yet inflate gzip", strict=False)
-def test_a_gzip_compressed_vcd_opens(tmp_path):
+def test_a_gzip_compressed_vcd_opens():
     plain = os.path.join(FIXTURES, "cli", "icarus", "values.vcd")
     trace = quor.open(VALUES_GZ)
     assert names(trace) == names(PyTrace.from_vcd(plain))
@@ -183,13 +182,15 @@ def test_a_pipe_is_read_once():
         (EXAMPLE, True, None),
         (PLAIN_FST, False, "an FST file is read from a regular file only, not a pipe or device"),
         (GHDL_FST, False, "an FST file is read from a regular file only, not a pipe or device"),
-        (None, False, "it is empty"),
-        (None, True, "from a pipe or device only VCD text is read (plain or gzip-compressed), and this is not"),
+        (b"", False, "it is empty"),
+        (b"", True, "it is empty"),
+        (b"hello\n", False, "from a pipe or device only VCD text is read (plain or gzip-compressed), and this is not"),
+        (b"hello\n", True, "from a pipe or device only VCD text is read (plain or gzip-compressed), and this is not"),
     ],
 )
 def test_standard_input(source, compress, message):
-    data = b""
-    if source:
+    data = source
+    if isinstance(source, str):
         with open(source, "rb") as f:
             data = f.read()
     if compress:

@@ -459,6 +459,15 @@ std::string read_head(int fd, size_t n) {
     return head;
 }
 
+// The whole text of a pipe or device, inflated when it starts as gzip data.
+Result<std::string, std::string> stream_text(int fd, const std::string& path) {
+    const std::string head = read_head(fd, 2);
+    if (!starts_as_gzip(head)) return read_stream(fd, head);
+    auto text = read_gzip_stream(fd, head);
+    if (!text.ok()) return make_err("Failed to read " + path + ": " + text.error());
+    return text;
+}
+
 }  // namespace
 
 Result<VcdTrace, std::string> VcdTrace::parse(std::string_view text, VcdPieces pieces) {
@@ -491,10 +500,8 @@ Result<VcdTrace, std::string> VcdTrace::from_file(const std::string& path, VcdPi
     // A pipe or device can be read only once, and the text may have to be read twice (in order,
     // after a declaration among the value changes): it is read into memory first.
     if (!stated || !S_ISREG(st.st_mode)) {
-        const std::string head = read_head(fd, 2);
-        if (!starts_as_gzip(head)) return parse(read_stream(fd, head), pieces);
-        auto text = read_gzip_stream(fd, head);
-        if (!text.ok()) return make_err("Failed to read " + path + ": " + text.error());
+        auto text = stream_text(fd, path);
+        if (!text.ok()) return make_err(std::move(text).error());
         return parse(text.value(), pieces);
     }
     char head[2] = {};
@@ -510,6 +517,17 @@ Result<VcdTrace, std::string> VcdTrace::from_file(const std::string& path, VcdPi
     VcdLoader loader(false, pieces);
     feed_file(fd, size, pieces.block_bytes, loader);
     return std::move(loader).finish();
+}
+
+Result<std::string, std::string> VcdTrace::read_stream_text(const std::string& path) {
+    const auto failed = [&](const std::string& why) { return make_err("Failed to open " + path + ": " + why); };
+    if (util::has_nul(path)) return failed(util::kNulInPathText);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return failed(util::os_error_text(errno));
+    FdGuard guard{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) return failed(util::os_error_text(EISDIR));
+    return stream_text(fd, path);
 }
 
 Result<VcdTrace, std::string> VcdTrace::from_gzip_file(const std::string& path, int fd, VcdPieces pieces) {

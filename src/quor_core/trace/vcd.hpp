@@ -40,6 +40,9 @@ public:
     // Reads a VCD file, or a pipe or device; gzip-compressed text (starting with the bytes
     // 1f 8b) is inflated as it is read.
     static Result<VcdTrace, std::string> from_file(const std::string& path, VcdPieces pieces = {});
+    // The whole text that from_file reads from the pipe or device at path (inflated when it is
+    // gzip-compressed), for a caller that looks at it before parsing; the error is from_file's.
+    static Result<std::string, std::string> read_stream_text(const std::string& path);
     static Result<VcdTrace, std::string> parse(std::string_view text, VcdPieces pieces = {});
     // Reads the text in order on the calling thread (the reference the cut reading must match).
     static Result<VcdTrace, std::string> parse_in_order(std::string_view text, VcdPieces pieces = {});

@@ -14,7 +14,8 @@ namespace quor_core::trace {
 // UTF-8 byte order mark).
 bool starts_as_vcd_text(std::span<const uint8_t> data);
 
-// Reads the stream at path whole, inflates it when it is gzip-compressed and loads it as VCD.
+// Reads the stream at path whole (as VcdTrace::from_file does: inflated when it is
+// gzip-compressed) and loads it as VCD.
 // A stream has no name to tell its format by, so its own first bytes must be VCD text: an
 // empty stream, binary bytes or an FST are refused with a message saying so.
 Result<VcdTrace, std::string> load_vcd_stream(const std::string& path, VcdPieces pieces = {});
