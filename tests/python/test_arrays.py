@@ -256,8 +256,8 @@ def test_expr_resolves_names_as_the_command(counter):
 
 @pytest.mark.parametrize("text, scope, message", [
     ("count >", "counter_tb", "unexpected end of expression\n  count >\n         ^"),
-    ("en && cnt > 1", "counter_tb", "unknown signal 'cnt' in scope 'counter_tb'\n  en && cnt > 1\n        ^"),
-    ("en", None, "unknown signal 'en'\n  en\n  ^"),
+    ("en && cnt > 1", "counter_tb", "unknown signal 'cnt' in scope 'counter_tb'; did you mean count?\n  en && cnt > 1\n        ^"),
+    ("en", None, "unknown signal 'en'; did you mean counter_tb.en?\n  en\n  ^"),
     ("1 # 2", None, "unexpected character '#'\n  1 # 2\n    ^"),
 ])
 def test_expr_errors_carry_the_caret(counter, text, scope, message):
