@@ -394,7 +394,6 @@ def resolve_name(trace: PyTrace, name: str, scope: str = "") -> Optional[str]:
     return None
 
 
-
 def _constant(value: Union[int, float]) -> PyExpr:
     if isinstance(value, float):
         return PyExpr.const_float(value)
