@@ -1,5 +1,8 @@
 #include "convert.hpp"
 
+#include <cstdio>
+#include <string>
+
 namespace quor_binding {
 
 using quor_core::signal::SignalValue;
@@ -32,6 +35,17 @@ PyObject* to_python(const ValueRef& v) {
         case ValueKind::FourState: Py_RETURN_NONE;
         default: return to_python(v.heap());
     }
+}
+
+PyObject* whole_number_to_python(std::span<const uint64_t> words) {
+    while (!words.empty() && words.back() == 0) words = words.first(words.size() - 1);
+    if (words.size() <= 1) return PyLong_FromUnsignedLongLong(words.empty() ? 0 : words[0]);
+    // Hexadecimal text converts in linear time, through the public API of every version.
+    std::string hex(words.size() * 16 + 1, '\0');
+    for (size_t k = 0; k < words.size(); ++k) {
+        std::snprintf(hex.data() + k * 16, 17, "%016llx", static_cast<unsigned long long>(words[words.size() - 1 - k]));
+    }
+    return PyLong_FromString(hex.c_str(), nullptr, 16);
 }
 
 }  // namespace quor_binding

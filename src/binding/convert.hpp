@@ -5,6 +5,9 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <cstdint>
+#include <span>
+
 #include "signal/column.hpp"
 #include "signal/value.hpp"
 
@@ -12,5 +15,8 @@ namespace quor_binding {
 
 PyObject* to_python(const quor_core::signal::ValueRef& v);
 PyObject* to_python(const quor_core::signal::SignalValue& v);
+
+// An unsigned whole number given as words, least significant first, as a Python int.
+PyObject* whole_number_to_python(std::span<const uint64_t> words);
 
 }  // namespace quor_binding

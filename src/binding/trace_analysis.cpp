@@ -148,7 +148,12 @@ PyObject* eval_expr(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
     const Expr* e = nullptr;
     uint64_t index = 0;
     if (!expr_index("PyTrace.eval_expr", self, args, nargs, kwnames, e, index)) return nullptr;
-    return to_python(qe::eval(trace_of(self), *e, index));
+    const quor_core::signal::SignalValue v = qe::eval(trace_of(self), *e, index);
+    // A signed expression's number is its two's-complement reading.
+    if (v.kind() == quor_core::signal::ValueKind::Uint && qe::reads_signed(*e)) {
+        return PyLong_FromLongLong(static_cast<long long>(static_cast<int64_t>(v.as_uint())));
+    }
+    return to_python(v);
 }
 
 PyObject* eval_expr_bool(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -293,8 +298,11 @@ PyObject* signal_stats(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
     std::string_view name;
     if (!str_only("PyTrace.signal_stats", "name", args, nargs, kwnames, name)) return nullptr;
     const qe::SignalStats s = qe::compute_stats(trace_of(self), name);
-    return Py_BuildValue("(KKKKKKK)", static_cast<unsigned long long>(s.min), static_cast<unsigned long long>(s.max),
-                         static_cast<unsigned long long>(s.sum), static_cast<unsigned long long>(s.count),
+    PyRef min(whole_number_to_python(s.min));
+    PyRef max(whole_number_to_python(s.max));
+    PyRef sum(whole_number_to_python(s.sum));
+    if (!min || !max || !sum) return nullptr;
+    return Py_BuildValue("(OOOKKKK)", min.get(), max.get(), sum.get(), static_cast<unsigned long long>(s.count),
                          static_cast<unsigned long long>(s.transitions), static_cast<unsigned long long>(s.num_x),
                          static_cast<unsigned long long>(s.num_z));
 }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cmath>
 #include <random>
 
 #include "eval/bit_block.hpp"
@@ -47,7 +48,9 @@ eval_test::DenseTrace bit_trace(uint64_t samples, uint64_t short_length, uint64_
         store.set(2, i, SignalValue::uint(v2));
         if (i < short_length) store.set(3, i, SignalValue::uint(i % 3));
     }
-    return eval_test::DenseTrace({"top.s0", "top.s1", "top.s2", "top.s3", "top.s4"}, std::move(store), samples);
+    eval_test::DenseTrace trace({"top.s0", "top.s1", "top.s2", "top.s3", "top.s4"}, std::move(store), samples);
+    trace.set_widths({2, 3, 2, 2, 1});
+    return trace;
 }
 
 struct Shape {
@@ -81,6 +84,8 @@ std::vector<Shape> shapes() {
         {"arithmetic", bin(ExprKind::Eq, bin(ExprKind::Add, sig(0), num(1)), num(2)), false},
         {"shifted constant", bin(ExprKind::Eq, shifted(num(1), 5), sig(0)), false},
         {"value compared", bin(ExprKind::Eq, bin(ExprKind::Eq, sig(0), num(1)), num(1)), false},
+        {"signed", bin(ExprKind::Lt, Expr::unary(ExprKind::Signed, sig(1)), num(0)), false},
+        {"signed against negative", bin(ExprKind::Gte, num(~uint64_t{0}), Expr::unary(ExprKind::Signed, sig(3))), false},
     };
 }
 
@@ -164,17 +169,22 @@ eval_test::DenseTrace unknown_trace(uint64_t samples, uint64_t lead, uint64_t se
         store.set(2, i, SignalValue::unknown());
         SignalValue v3 = i % 97 < 5 ? SignalValue::unknown() : SignalValue::uint(i % 3);
         if (i >= 5000 && i < 5100) {
-            switch (i % 4) {
+            switch (i % 7) {
                 case 0: v3 = SignalValue::four_state({signal::kBit1, signal::kBitX}); break;
                 case 1: v3 = SignalValue::real(1.0); break;
                 case 2: v3 = SignalValue::text("a"); break;
+                case 3: v3 = SignalValue::wide({1, 0}); break;  // the number 1
+                case 4: v3 = SignalValue::wide({1, 1}); break;  // above every Uint
+                case 5: v3 = SignalValue::real(i % 2 ? 1.5 : std::nan("")); break;
                 default: break;
             }
         }
         store.set(3, i, std::move(v3));
         store.set(4, i, i < 700 ? SignalValue::unknown() : SignalValue::uint(i % 2));
     }
-    return eval_test::DenseTrace({"top.s0", "top.s1", "top.s2", "top.s3", "top.s4"}, std::move(store), samples);
+    eval_test::DenseTrace trace({"top.s0", "top.s1", "top.s2", "top.s3", "top.s4"}, std::move(store), samples);
+    trace.set_widths({2, 3, 2, 2, 1});
+    return trace;
 }
 
 TEST(FindBits, UnknownRunsAgreeWithPlainEvaluator) {

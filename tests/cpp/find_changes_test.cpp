@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <optional>
 #include <random>
 
 #include "eval/find.hpp"
@@ -18,6 +19,27 @@ using signal::SignalValue;
 using signal::ValueRef;
 
 bool same(const SignalValue& a, const SignalValue& b) { return identical(ValueRef::of(a), ValueRef::of(b)); }
+
+__extension__ typedef unsigned __int128 U128;
+
+// A number below 2^256 as two 128-bit halves, enough for the sums of the random values here.
+struct Big {
+    U128 hi = 0, lo = 0;
+    friend bool operator<(const Big& a, const Big& b) { return a.hi != b.hi ? a.hi < b.hi : a.lo < b.lo; }
+    Big& operator+=(const Big& o) {
+        const U128 before = lo;
+        lo += o.lo;
+        hi += o.hi + (lo < before ? 1 : 0);
+        return *this;
+    }
+    // Its words, without zero words above the highest set bit.
+    std::vector<uint64_t> words() const {
+        std::vector<uint64_t> out{static_cast<uint64_t>(lo), static_cast<uint64_t>(lo >> 64), static_cast<uint64_t>(hi),
+                                  static_cast<uint64_t>(hi >> 64)};
+        while (!out.empty() && out.back() == 0) out.pop_back();
+        return out;
+    }
+};
 
 // Equal for comparing results: NaN matches NaN here.
 bool same_result(const SignalValue& a, const SignalValue& b) {
@@ -37,7 +59,7 @@ TEST(FindChanges, TransitionsAndStatsMatchDefinitions) {
             const uint32_t id = *trace.signal_id(name);
             std::vector<eval::Transition> expected;
             eval::SignalStats st;
-            st.min = std::numeric_limits<uint64_t>::max();
+            Big min{~U128{0}, ~U128{0}}, max, sum;
             SignalValue prev;
             for (uint64_t i = 0; i <= trace.max_index(); ++i) {
                 const SignalValue v = trace.signal_value_by_id(id, i);
@@ -45,10 +67,18 @@ TEST(FindChanges, TransitionsAndStatsMatchDefinitions) {
                     expected.push_back({i, prev, v});
                     ++st.transitions;
                 }
-                if (v.kind() == signal::ValueKind::Uint) {
-                    st.sum += v.as_uint();
-                    st.min = std::min(st.min, v.as_uint());
-                    st.max = std::max(st.max, v.as_uint());
+                std::optional<Big> number;
+                if (v.kind() == signal::ValueKind::Uint) number = Big{0, v.as_uint()};
+                if (v.kind() == signal::ValueKind::Wide && !v.as_wide().words.empty()) {
+                    const auto& w = v.as_wide().words;
+                    ASSERT_LE(w.size(), 3u);
+                    const auto word = [&w](size_t k) -> U128 { return k < w.size() ? w[k] : 0; };
+                    number = Big{word(2), word(0) | word(1) << 64};
+                }
+                if (number) {
+                    sum += *number;
+                    min = std::min(min, *number);
+                    max = std::max(max, *number);
                     ++st.count;
                 }
                 if (v.is_unknown()) ++st.num_x;
@@ -59,7 +89,11 @@ TEST(FindChanges, TransitionsAndStatsMatchDefinitions) {
                 }
                 prev = v;
             }
-            if (st.count == 0) st.min = 0;
+            if (st.count > 0) {
+                st.min = min.words();
+                st.max = max.words();
+                st.sum = sum.words();
+            }
             const auto got = eval::transitions(trace, name);
             ASSERT_EQ(got.size(), expected.size()) << "seed " << seed << " " << name;
             for (size_t k = 0; k < got.size(); ++k) {
@@ -122,25 +156,35 @@ TEST(FindChanges, DocumentedCases) {
 
 TEST(FindChanges, StatsOfDocumentedSignals) {
     struct Case {
+        const char* what;
         std::vector<SignalValue> values;
         eval::SignalStats expected;
     };
+    using W = std::vector<uint64_t>;
     const uint64_t max = std::numeric_limits<uint64_t>::max();
+    const auto wide = SignalValue::wide;
     const Case cases[] = {
-        {{SignalValue::uint(3), SignalValue::uint(1), SignalValue::uint(2)}, {1, 3, 6, 3, 2, 0, 0}},
-        {{SignalValue::unknown(), SignalValue::unknown(), SignalValue::uint(5)}, {5, 5, 5, 1, 1, 2, 0}},
-        {{SignalValue::four_state({1, 2, 3, 3})}, {0, 0, 0, 0, 0, 1, 2}},
-        {{SignalValue::uint(max), SignalValue::uint(2)}, {2, max, 1, 2, 1, 0, 0}},
-        {{SignalValue::uint(1), SignalValue::four_state({1, 2})}, {1, 1, 1, 1, 1, 1, 0}},
+        {"plain", {SignalValue::uint(3), SignalValue::uint(1), SignalValue::uint(2)}, {{1}, {3}, {6}, 3, 2, 0, 0}},
+        {"unknowns", {SignalValue::unknown(), SignalValue::unknown(), SignalValue::uint(5)}, {{5}, {5}, {5}, 1, 1, 2, 0}},
+        {"x and z bits", {SignalValue::four_state({1, 2, 3, 3})}, {{}, {}, {}, 0, 0, 1, 2}},
+        {"sum carries past 64 bits", {SignalValue::uint(max), SignalValue::uint(2)}, {{2}, {max}, {1, 1}, 2, 1, 0, 0}},
+        {"four-state not counted", {SignalValue::uint(1), SignalValue::four_state({1, 2})}, {{1}, {1}, {1}, 1, 1, 1, 0}},
+        {"wide above every uint", {SignalValue::uint(7), wide({1, 1}), wide({0, 2})},
+         {{7}, {0, 2}, {8, 3}, 3, 2, 0, 0}},
+        {"wide below a uint", {wide({4, 0, 0}), SignalValue::uint(9)}, {{4}, {9}, {13}, 2, 1, 0, 0}},
+        {"smallest of two wides", {wide({0, 0, 5}), wide({max, max, 4}), wide({0, 0, 5})},
+         {{max, max, 4}, {0, 0, 5}, {max, max, 14}, 3, 2, 0, 0}},
+        {"wide without words has no number", {wide({}), SignalValue::uint(0)}, {{}, {}, {}, 1, 1, 0, 0}},
+        {"a run of one value", std::vector<SignalValue>(5, SignalValue::uint(max)), {{max}, {max}, {max - 4, 4}, 5, 0, 0, 0}},
     };
     for (const Case& c : cases) {
         signal::SignalStore store;
         for (uint64_t i = 0; i < c.values.size(); ++i) store.set(0, i, c.values[i]);
         const eval_test::DenseTrace t({"s"}, std::move(store), c.values.size());
-        EXPECT_EQ(eval::compute_stats(t, "s"), c.expected);
+        EXPECT_EQ(eval::compute_stats(t, "s"), c.expected) << c.what;
     }
     const eval_test::DenseTrace empty({"s"}, signal::SignalStore(), 0);
-    EXPECT_EQ(eval::compute_stats(empty, "s"), (eval::SignalStats{0, 0, 0, 0, 0, 1, 0}));
+    EXPECT_EQ(eval::compute_stats(empty, "s"), (eval::SignalStats{W{}, W{}, W{}, 0, 0, 1, 0}));
 }
 
 }  // namespace

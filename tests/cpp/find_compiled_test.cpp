@@ -64,6 +64,43 @@ TEST(FindCompiled, BlocksWithOtherKindsFallBackPerBlock) {
     }
 }
 
+// Signed operands over two-state blocks: sign extension from each signal's width and signed
+// ordering, against constants that read as negative numbers and against each other.
+eval::Expr random_signed_comparison(std::mt19937_64& rng, uint32_t signals) {
+    using eval::Expr;
+    using eval::ExprKind;
+    const auto operand = [&]() -> Expr {
+        Expr s = Expr::signal(rng() % signals);
+        switch (rng() % 5) {
+            case 0: return Expr::constant(signal::SignalValue::uint(eval_test::random_number(rng)));
+            case 1: return s;
+            case 2: s = Expr::slice(s, 1 + rng() % 2, 0); break;
+            case 3: s = Expr::rel_eval(s, rng() % 2 ? -1 : 3); break;
+            default: break;
+        }
+        Expr v = Expr::unary(ExprKind::Signed, s);
+        if (rng() % 4 == 0) v = Expr::binary(ExprKind::Sub, v, Expr::constant(signal::SignalValue::uint(1)));
+        return rng() % 4 == 0 ? Expr::rel_eval(v, 1) : v;
+    };
+    const auto kind = static_cast<ExprKind>(static_cast<unsigned>(ExprKind::Eq) + rng() % 6);
+    Expr cmp = Expr::binary(kind, operand(), operand());
+    if (rng() % 3 == 0) cmp = Expr::binary(ExprKind::And, cmp, Expr::binary(ExprKind::Lt, operand(), operand()));
+    return cmp;
+}
+
+TEST(FindCompiled, SignedBlocksAgreeWithPlainEvaluator) {
+    for (uint64_t seed = 0; seed < 80; ++seed) {
+        std::mt19937_64 rng(seed + 5000);
+        const uint32_t signals = 1 + rng() % 3;
+        const uint64_t samples = 600 + rng() % 2000;
+        const auto trace = eval_test::random_trace(rng, signals, samples, true);
+        const auto expr = random_signed_comparison(rng, signals);
+        const auto expected = plain_find(trace, expr);
+        ASSERT_EQ(eval::find(trace, expr), expected) << "seed " << seed;
+        ASSERT_EQ(eval::parallel_count(trace, expr), expected.size()) << "seed " << seed;
+    }
+}
+
 TEST(FindCompiled, LongRunsAreSteppedNotScanned) {
     // One long run per signal: the result is whole ranges, and stepping must split exactly at
     // the shifted change points and the relative-index bounds.

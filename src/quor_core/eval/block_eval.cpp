@@ -25,9 +25,19 @@ QUOR_INLINE void map1(uint64_t* __restrict a, uint64_t b, size_t n, F f) {
 
 bool is_logic(ExprKind k) { return k == ExprKind::And || k == ExprKind::Or || k == ExprKind::Eq || k == ExprKind::Neq; }
 
-// The numeric operators on two known values.
+// The numeric operators on two known values; signed_order compares as signed 64-bit numbers.
 template <typename Apply>
-QUOR_INLINE void numeric(ExprKind kind, Apply apply) {
+QUOR_INLINE void numeric(ExprKind kind, bool signed_order, Apply apply) {
+    if (signed_order) {
+        using S = int64_t;
+        switch (kind) {
+            case ExprKind::Gt: apply([](uint64_t x, uint64_t y) -> uint64_t { return S(x) > S(y); }); return;
+            case ExprKind::Lt: apply([](uint64_t x, uint64_t y) -> uint64_t { return S(x) < S(y); }); return;
+            case ExprKind::Gte: apply([](uint64_t x, uint64_t y) -> uint64_t { return S(x) >= S(y); }); return;
+            case ExprKind::Lte: apply([](uint64_t x, uint64_t y) -> uint64_t { return S(x) <= S(y); }); return;
+            default: break;
+        }
+    }
     switch (kind) {
         case ExprKind::Gt: apply([](uint64_t x, uint64_t y) -> uint64_t { return x > y; }); break;
         case ExprKind::Lt: apply([](uint64_t x, uint64_t y) -> uint64_t { return x < y; }); break;
@@ -144,7 +154,19 @@ QUOR_VECTOR_CLONES void BlockEvaluator::unary(const CompiledExpr::Instr& in, uin
             std::fill(s.known + end, s.known + n, 0);
             return;
         }
-        case ExprKind::Signed: return;
+        case ExprKind::Signed: {
+            const uint64_t width = in.info.extend_from;
+            if (width == 0 || width >= 64) return;
+            if (s.is_const) {
+                s.scalar = static_cast<uint64_t>(sign_extend(s.scalar, width));
+            } else {
+                // sign_extend without a branch: the bits above the width are set where the sign bit is.
+                const uint64_t above = ~uint64_t{0} << width;
+                const uint64_t shift = width - 1;
+                for (size_t k = 0; k < n; ++k) s.val[k] |= (uint64_t{0} - ((s.val[k] >> shift) & 1U)) & above;
+            }
+            return;
+        }
         case ExprKind::Slice:
             if (s.is_const) {
                 s.scalar = bit_slice(s.scalar, in.node->high, in.node->low);
@@ -178,12 +200,14 @@ QUOR_VECTOR_CLONES void BlockEvaluator::unary(const CompiledExpr::Instr& in, uin
     s.all_known = true;
 }
 
-QUOR_VECTOR_CLONES void BlockEvaluator::binary(ExprKind kind, size_t n, Slot& l, Slot& r) const {
+QUOR_VECTOR_CLONES void BlockEvaluator::binary(const CompiledExpr::Instr& in, size_t n, Slot& l, Slot& r) const {
+    const ExprKind kind = in.kind;
+    const bool signed_order = in.info.signs.left || in.info.signs.right;
     // A constant right operand stays a scalar; a constant on the left is filled.
     materialise(l, n);
     uint64_t* __restrict a = l.val;
     if (r.is_const && !is_logic(kind)) {
-        numeric(kind, [&](auto f) { map1(a, r.scalar, n, f); });
+        numeric(kind, signed_order, [&](auto f) { map1(a, r.scalar, n, f); });
         return;  // known flags unchanged: the constant is known
     }
     if (r.is_const && (kind == ExprKind::Eq || kind == ExprKind::Neq)) {
@@ -201,7 +225,7 @@ QUOR_VECTOR_CLONES void BlockEvaluator::binary(ExprKind kind, size_t n, Slot& l,
     const uint64_t* __restrict b = r.val;
     const bool both_known = l.all_known && r.all_known;
     if (!is_logic(kind)) {
-        numeric(kind, [&](auto f) { map2(a, b, n, f); });
+        numeric(kind, signed_order, [&](auto f) { map2(a, b, n, f); });
         if (both_known) return;
         need_known(l, n);
         need_known(r, n);
@@ -266,7 +290,7 @@ QUOR_VECTOR_CLONES bool BlockEvaluator::eval(uint64_t first, size_t n, uint8_t* 
             case ExprKind::IsX:
             case ExprKind::IsZ: unary(in, first, n, slots_[depth - 1]); break;
             default:
-                binary(in.kind, n, slots_[depth - 2], slots_[depth - 1]);
+                binary(in, n, slots_[depth - 2], slots_[depth - 1]);
                 --depth;
                 break;
         }

@@ -36,7 +36,7 @@ private:
     bool fill_mixed(const signal::Column& col, uint64_t t, size_t run, size_t begin, size_t end, size_t n,
                     Slot& s) const;
     void unary(const CompiledExpr::Instr& in, uint64_t first, size_t n, Slot& s) const;
-    void binary(ExprKind kind, size_t n, Slot& l, Slot& r) const;
+    void binary(const CompiledExpr::Instr& in, size_t n, Slot& l, Slot& r) const;
     static void materialise(Slot& s, size_t n);     // fills a constant's block
     static void need_known(Slot& s, size_t n);      // fills the flags of an all-known slot
 

@@ -67,7 +67,7 @@ CompiledExpr::CompiledExpr(const trace::Trace& trace, const Expr& expr) {
             if (node.left) work.push_back({node.left.get(), child, false});
             continue;
         }
-        Instr in{node.kind, 0, &node, ValueRef()};
+        Instr in{node.kind, 0, &node, ValueRef(), node_info(trace, node)};
         switch (node.kind) {
             case ExprKind::Signal: {
                 const signal::Column* col = nullptr;
@@ -113,7 +113,7 @@ CompiledExpr::CompiledExpr(const trace::Trace& trace, const Expr& expr) {
 
 SegmentScanner::SegmentScanner(const CompiledExpr& expr, uint64_t first, uint64_t last)
     : expr_(expr), pos_(first), stop_(Int128(last) + 1), cursors_(expr.leaves_.size()),
-      leaf_values_(expr.leaves_.size()) {
+      leaf_values_(expr.leaves_.size()), scratch_(expr.program_.size()) {
     stack_.reserve(expr.program_.size());
 }
 
@@ -144,7 +144,8 @@ bool SegmentScanner::next(uint64_t& begin, uint64_t& end, bool& matched) {
         next = std::min(next, Int128(c.run_end) - leaf.offset);
     }
     stack_.clear();
-    for (const CompiledExpr::Instr& in : expr_.program_) {
+    for (size_t pc = 0; pc < expr_.program_.size(); ++pc) {
+        const CompiledExpr::Instr& in = expr_.program_[pc];
         switch (in.kind) {
             case ExprKind::Signal: stack_.push_back(leaf_values_[in.slot]); break;
             case ExprKind::Const:
@@ -158,11 +159,11 @@ bool SegmentScanner::next(uint64_t& begin, uint64_t& end, bool& matched) {
             case ExprKind::Slice:
             case ExprKind::Signed:
             case ExprKind::IsX:
-            case ExprKind::IsZ: stack_.back() = apply_unary(*in.node, stack_.back()); break;
+            case ExprKind::IsZ: stack_.back() = apply_unary(*in.node, in.info, stack_.back(), scratch_[pc]); break;
             default: {
                 const ValueRef right = stack_.back();
                 stack_.pop_back();
-                stack_.back() = apply_binary(in.kind, stack_.back(), right);
+                stack_.back() = apply_binary(in.kind, in.info, stack_.back(), right);
                 break;
             }
         }

@@ -16,6 +16,7 @@
 
 #include "eval/bit_instr.hpp"
 #include "eval/expr.hpp"
+#include "eval/ops.hpp"
 #include "signal/column.hpp"
 #include "trace/trace.hpp"
 #include "util/pod_buffer.hpp"
@@ -60,6 +61,7 @@ private:
         uint32_t slot;     // Signal: leaf number; RelEval: reach number
         const Expr* node;  // operator nodes: kind and Slice bounds
         signal::ValueRef constant;
+        NodeInfo info;     // Signed: the width it extends from; comparisons: signed operands
     };
 
     std::vector<Instr> program_;
@@ -94,6 +96,7 @@ private:
     std::vector<Cursor> cursors_;
     std::vector<signal::ValueRef> leaf_values_;
     std::vector<signal::ValueRef> stack_;
+    std::vector<signal::SignalValue> scratch_;  // per instruction: a Wide it computed
 };
 
 }  // namespace quor_core::eval

@@ -67,11 +67,14 @@ SignalValue eval(const trace::Trace& trace, const Expr& expr, uint64_t index) {
                 } else if (is_binary(node.kind)) {
                     SignalValue right = std::move(values.back());
                     values.pop_back();
-                    const ValueRef result = apply_binary(node.kind, ValueRef::of(values.back()), ValueRef::of(right));
+                    const ValueRef result = apply_binary(node.kind, node_info(trace, node), ValueRef::of(values.back()),
+                                                         ValueRef::of(right));
                     values.back() = result.to_value();
                     frames.pop_back();
                 } else {
-                    values.back() = apply_unary(node, ValueRef::of(values.back())).to_value();
+                    SignalValue scratch;
+                    const ValueRef result = apply_unary(node, node_info(trace, node), ValueRef::of(values.back()), scratch);
+                    values.back() = result.to_value();
                     frames.pop_back();
                 }
                 break;

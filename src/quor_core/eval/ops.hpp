@@ -1,11 +1,13 @@
 #pragma once
 // The value semantics of the expression operators, shared by the plain evaluator and the
-// compiled searches. Every operator yields a Uint or Unknown, so results are plain ValueRefs.
+// compiled searches. Every operator yields a Uint or Unknown, except Signed of a Real (the real
+// itself) and Slice of bits above the lowest 64 (a Wide).
 
 #include <cstdint>
 
 #include "eval/expr.hpp"
 #include "signal/column.hpp"
+#include "trace/trace.hpp"
 
 namespace quor_core::eval {
 
@@ -21,14 +23,42 @@ int64_t sign_extend(uint64_t val, uint64_t width);
 bool has_x_bit(const ValueRef& v);  // Unknown, or a FourState with an x bit
 bool has_z_bit(const ValueRef& v);
 
-// Identical, or else both have a numeric reading and the readings agree.
-bool values_equal(const ValueRef& a, const ValueRef& b);
+// Whether an expression's number reads as signed: a Signed node, under any number of RelEval
+// nodes. Ordering comparisons with such an operand compare signed 64-bit numbers, and the
+// value converts to Python as a signed number.
+bool reads_signed(const Expr& e);
 
-// Not, Slice, Signed, IsX, IsZ applied to the child's value.
-ValueRef apply_unary(const Expr& node, const ValueRef& child);
+// The width a Signed node extends its operand from: the declared width of a signal (under any
+// RelEval nodes), the width of a Slice, else 0 (the operand's 64 bits as they are).
+uint64_t signed_width(const trace::Trace& trace, const Expr& signed_node);
+
+// Which operands of a comparison read as signed numbers.
+struct Signs {
+    bool left = false;
+    bool right = false;
+};
+Signs operand_signs(const Expr& node);
+
+// What an operator node needs besides its operands' values, found once per node.
+struct NodeInfo {
+    uint64_t extend_from = 0;  // Signed: signed_width
+    Signs signs;               // comparisons: operand_signs
+};
+NodeInfo node_info(const trace::Trace& trace, const Expr& node);
+
+// Identical; else, with a Real on either side, equal as floating-point numbers (NaN equals
+// nothing); else, with a signed operand, equal 64-bit readings; else equal whole numbers.
+bool values_equal(const ValueRef& a, const ValueRef& b, Signs signs = {});
+
+// Not, Slice, Signed, IsX, IsZ applied to the child's value. A Wide result is held in scratch.
+ValueRef apply_unary(const Expr& node, const NodeInfo& info, const ValueRef& child, signal::SignalValue& scratch);
 // The two-operand variants, And through BitXor.
-ValueRef apply_binary(ExprKind kind, const ValueRef& left, const ValueRef& right);
+ValueRef apply_binary(ExprKind kind, const NodeInfo& info, const ValueRef& left, const ValueRef& right);
 
 inline ValueRef bool_value(bool b) { return ValueRef::of_uint(b ? 1 : 0); }
+
+inline bool is_ordering(ExprKind k) {
+    return k == ExprKind::Gt || k == ExprKind::Lt || k == ExprKind::Gte || k == ExprKind::Lte;
+}
 
 }  // namespace quor_core::eval

@@ -3,10 +3,13 @@
 // loading and safe to read from many threads at once.
 
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "signal/column_store.hpp"
@@ -42,6 +45,18 @@ public:
 
     // A view of the value by id without copying its payload.
     signal::ValueRef value_ref(uint32_t id, uint64_t index) const { return store().view(id, index); }
+
+    // The declared width of the signal with this id (of its first name in signal_names()); 0 for
+    // an id that no name has. The table is built on the first call, from the names.
+    uint32_t signal_width_by_id(uint32_t id) const;
+
+private:
+    struct WidthsById {
+        std::once_flag built;
+        std::vector<std::pair<uint32_t, uint32_t>> widths;  // (id, width), ascending id
+    };
+    // Copies of a trace have the same names and widths, so they may share the table.
+    std::shared_ptr<WidthsById> widths_by_id_ = std::make_shared<WidthsById>();
 };
 
 // Hash for maps keyed by std::string that are looked up with std::string_view. Deliberately not

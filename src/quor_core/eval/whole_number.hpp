@@ -1,0 +1,66 @@
+#pragma once
+// Whole-number readings of two-state values of any width, for the comparisons, Slice and the
+// statistics: words least significant first, as a Wide value holds them.
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "signal/column.hpp"
+
+namespace quor_core::eval {
+
+// The whole number a value denotes: a Uint, every word of a Wide, every bit of a FourState
+// without x or z bits, or the decimal number of a Text. A Real's number is its truncated reading.
+class WholeNumber {
+public:
+    // Nothing for Unknown, a Wide without words, x or z bits, or a Text that is not a number.
+    static std::optional<WholeNumber> of(const signal::ValueRef& v);
+
+    // The words without the zero words above the highest set bit (none for 0).
+    std::span<const uint64_t> words() const {
+        const std::span<const uint64_t> all = owned_.empty() ? std::span<const uint64_t>(&low_, 1) : std::span(owned_);
+        return all.first(significant_);
+    }
+    bool fits_u64() const { return significant_ <= 1; }
+
+private:
+    WholeNumber(uint64_t low) : low_(low), significant_(low != 0 ? 1 : 0) {}
+    WholeNumber(std::vector<uint64_t> words);
+
+    uint64_t low_ = 0;              // the number when it is held in one word
+    std::vector<uint64_t> owned_;   // its words otherwise
+    size_t significant_ = 0;
+};
+
+// -1, 0 or 1 as a is less than, equal to or greater than b (both trimmed of high zero words).
+int compare_words(std::span<const uint64_t> a, std::span<const uint64_t> b);
+
+// The number as a double, rounded to the nearest; infinity when it is too large.
+double words_to_double(std::span<const uint64_t> words);
+
+// Bits high..low (inclusive) of the number: a Uint when they fit 64 bits, else a Wide held in
+// scratch (the result then views it). 0 when high < low or low lies above the number.
+signal::ValueRef slice_words(std::span<const uint64_t> words, uint64_t high, uint64_t low, signal::SignalValue& scratch);
+
+// The words of words with its zero words above the highest set bit removed.
+inline std::span<const uint64_t> trimmed(std::span<const uint64_t> words) {
+    size_t n = words.size();
+    while (n > 0 && words[n - 1] == 0) --n;
+    return words.first(n);
+}
+
+// An unsigned number of any size that grows as values are added, for exact sums.
+class WordSum {
+public:
+    // Adds words * times.
+    void add_product(std::span<const uint64_t> words, uint64_t times);
+    std::span<const uint64_t> words() const { return trimmed(words_); }
+
+private:
+    void add_at(size_t position, uint64_t value);  // adds value * 2^(64 * position)
+    std::vector<uint64_t> words_;
+};
+
+}  // namespace quor_core::eval
