@@ -34,6 +34,7 @@ Expr num(uint64_t v) { return Expr::constant(SignalValue::uint(v)); }
 Expr bin(ExprKind k, const Expr& l, const Expr& r) { return Expr::binary(k, l, r); }
 Expr shifted(const Expr& e, int64_t off) { return Expr::rel_eval(e, off); }
 Expr neg(const Expr& e) { return Expr::unary(ExprKind::Not, e); }
+Expr sgn(const Expr& e) { return Expr::unary(ExprKind::Signed, e); }
 
 // s0 changes every index, s1 every few (but not on 2000..6999), s2 rarely, s3 ends at `short_length`, s4 has no values.
 eval_test::DenseTrace bit_trace(uint64_t samples, uint64_t short_length, uint64_t seed) {
@@ -84,8 +85,14 @@ std::vector<Shape> shapes() {
         {"arithmetic", bin(ExprKind::Eq, bin(ExprKind::Add, sig(0), num(1)), num(2)), false},
         {"shifted constant", bin(ExprKind::Eq, shifted(num(1), 5), sig(0)), false},
         {"value compared", bin(ExprKind::Eq, bin(ExprKind::Eq, sig(0), num(1)), num(1)), false},
-        {"signed", bin(ExprKind::Lt, Expr::unary(ExprKind::Signed, sig(1)), num(0)), false},
-        {"signed against negative", bin(ExprKind::Gte, num(~uint64_t{0}), Expr::unary(ExprKind::Signed, sig(3))), false},
+        {"signed", bin(ExprKind::Lt, sgn(sig(1)), num(0)), true},
+        {"signed against negative", bin(ExprKind::Gte, num(~uint64_t{0}), sgn(sig(3))), true},
+        {"signed equality", bin(ExprKind::Eq, sgn(shifted(sig(0), -1)), num(~uint64_t{0} - 1)), true},
+        {"signed shifted", bin(ExprKind::Gt, shifted(sgn(sig(1)), 3), num(~uint64_t{0} - 2)), true},
+        {"signed twice", bin(ExprKind::Lte, sgn(sgn(sig(0))), num(~uint64_t{0})), true},
+        {"signed constant", bin(ExprKind::Lt, sig(1), sgn(num(~uint64_t{0}))), true},
+        {"signed truth", bin(ExprKind::And, sgn(sig(0)), neg(sgn(sig(3)))), true},
+        {"signed slice", bin(ExprKind::Lt, sgn(Expr::slice(sig(1), 1, 0)), num(0)), false},
     };
 }
 
@@ -124,7 +131,9 @@ Expr random_bool_expr(std::mt19937_64& rng, int depth) {
                                             ExprKind::Lt, ExprKind::Gte, ExprKind::Lte};
             Expr s = sig(rng() % 5);
             if (rng() % 3 == 0) s = shifted(s, kOffsets[rng() % 8]);
-            const Expr c = num(rng() % 5);
+            if (rng() % 3 == 0) s = sgn(s);
+            if (rng() % 5 == 0) s = shifted(s, kOffsets[rng() % 8]);
+            const Expr c = num(rng() % 4 == 0 ? ~uint64_t{0} - rng() % 4 : rng() % 5);
             return rng() % 2 ? bin(kCmp[rng() % 6], s, c) : bin(kCmp[rng() % 6], c, s);
         }
         case 1: return sig(rng() % 5);

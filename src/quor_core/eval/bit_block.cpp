@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "eval/block_range.hpp"
+#include "eval/ops.hpp"
 #include "eval/run_expand.hpp"
 
 namespace quor_core::eval {
@@ -15,6 +16,7 @@ struct Operand {
     Type type;
     uint32_t slot;      // Value: leaf number
     uint64_t constant;  // Const
+    uint8_t extend_from = 0;  // Value under signed(): the width its values are sign-extended from
 };
 
 bool is_comparison(ExprKind k) {
@@ -66,6 +68,14 @@ std::vector<BitInstr> BitBlockEvaluator::translate(const CompiledExpr& expr) {
                 if (stack.back().type == Operand::Type::Const) return {};
                 if (stack.back().type == Operand::Type::Bool) out.push_back({BitInstr::Op::Reach, in.kind, in.slot, 0});
                 break;
+            case ExprKind::Signed:
+                // A constant keeps its bits; a signal's values are extended where they are compared.
+                if (stack.back().type == Operand::Type::Bool) return {};
+                // Only a signal right below (under relative offsets) has a width to extend from.
+                if (stack.back().type == Operand::Type::Value && in.info.extend_from != 0 && in.info.extend_from < 64) {
+                    stack.back().extend_from = static_cast<uint8_t>(in.info.extend_from);
+                }
+                break;
             case ExprKind::Not:
                 truth(stack.back());
                 out.push_back({BitInstr::Op::Not, in.kind, 0, 0});
@@ -85,10 +95,13 @@ std::vector<BitInstr> BitBlockEvaluator::translate(const CompiledExpr& expr) {
                 const Operand r = stack.back();
                 stack.pop_back();
                 const Operand l = stack.back();
+                const bool signed_order = is_ordering(in.kind) && (in.info.signs.left || in.info.signs.right);
+                const uint64_t flip = signed_order ? kSignFlip : 0;
                 if (l.type == Operand::Type::Value && r.type == Operand::Type::Const) {
-                    out.push_back({BitInstr::Op::Compare, in.kind, l.slot, r.constant});
+                    out.push_back({BitInstr::Op::Compare, in.kind, l.slot, r.constant ^ flip, l.extend_from, signed_order});
                 } else if (l.type == Operand::Type::Const && r.type == Operand::Type::Value) {
-                    out.push_back({BitInstr::Op::Compare, mirrored(in.kind), r.slot, l.constant});
+                    out.push_back(
+                        {BitInstr::Op::Compare, mirrored(in.kind), r.slot, l.constant ^ flip, r.extend_from, signed_order});
                 } else {
                     return {};
                 }
@@ -132,7 +145,18 @@ bool BitBlockEvaluator::compare(const BitInstr& in, uint64_t first, size_t n, ui
     uint64_t* dst = begin == 0 ? out : shifted_.data();
     const size_t r0 = col.run_of(t0);
     const size_t r1 = col.run_of(t0 + len - 1);
-    if (col.payload_width() == 1 && in.constant <= 0xFF) {
+    if (in.extend_from != 0 || in.signed_order) {
+        // The signed() reading of each payload, in the order the test compares.
+        col.copy_payloads(r0, r1 - r0 + 1, payloads_.data());
+        const uint64_t above = in.extend_from != 0 ? ~uint64_t{0} << in.extend_from : 0;
+        const unsigned sign_bit = in.extend_from != 0 ? in.extend_from - 1U : 0;
+        const uint64_t flip = in.signed_order ? kSignFlip : 0;
+        for (size_t q = 0; q <= r1 - r0; ++q) {
+            const uint64_t v = payloads_[q];
+            payloads_[q] = (v | ((uint64_t{0} - ((v >> sign_bit) & 1U)) & above)) ^ flip;
+        }
+        pack_run_flags(payloads_.data(), r1 - r0 + 1, test, run_flags_.data(), avx2_);
+    } else if (col.payload_width() == 1 && in.constant <= 0xFF) {
         pack_run_flags_bytes(col.payload_data(r0), r1 - r0 + 1, test, run_flags_.data(), avx2_);
     } else {
         col.copy_payloads(r0, r1 - r0 + 1, payloads_.data());

@@ -21,7 +21,14 @@ struct BitInstr {
     Op op;
     ExprKind kind;      // Compare: Eq, Neq, Gt, Lt, Gte, Lte, or Signal for "nonzero"
     uint32_t slot;
-    uint64_t constant;
+    uint64_t constant;  // Compare: with signed_order, its bits with the top one flipped
+    // Compare: the width the leaf's values are sign-extended from (1..63; 0: none), and whether
+    // the order is that of signed 64-bit numbers. Both apply the leaf's signed() reading.
+    uint8_t extend_from = 0;
+    bool signed_order = false;
 };
+
+// Flips the top bit: signed 64-bit order becomes unsigned order.
+inline constexpr uint64_t kSignFlip = uint64_t{1} << 63;
 
 }  // namespace quor_core::eval
