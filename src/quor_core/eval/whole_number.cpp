@@ -29,14 +29,13 @@ std::optional<std::vector<uint64_t>> pack_bits(const std::vector<uint8_t>& bits)
 
 WholeNumber::WholeNumber(std::vector<uint64_t> words) : owned_(std::move(words)) {
     significant_ = trimmed(owned_).size();
-    if (owned_.empty()) owned_.push_back(0);  // keeps words() from reading low_ for a held number
 }
 
 std::optional<WholeNumber> WholeNumber::of(const ValueRef& v) {
     switch (v.kind()) {
         case ValueKind::Uint: return WholeNumber(v.as_uint());
         case ValueKind::Wide: {
-            const auto& w = v.heap().as_wide().words;
+            const std::span<const uint64_t> w = v.heap().as_wide().words;
             if (w.empty()) return std::nullopt;
             if (trimmed(w).size() <= 1) return WholeNumber(w[0]);
             return WholeNumber(w);

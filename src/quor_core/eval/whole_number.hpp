@@ -11,6 +11,13 @@
 
 namespace quor_core::eval {
 
+// The words of words with its zero words above the highest set bit removed.
+inline std::span<const uint64_t> trimmed(std::span<const uint64_t> words) {
+    size_t n = words.size();
+    while (n > 0 && words[n - 1] == 0) --n;
+    return words.first(n);
+}
+
 // The whole number a value denotes: a Uint, every word of a Wide, every bit of a FourState
 // without x or z bits, or the decimal number of a Text. A Real's number is its truncated reading.
 class WholeNumber {
@@ -18,19 +25,22 @@ public:
     // Nothing for Unknown, a Wide without words, x or z bits, or a Text that is not a number.
     static std::optional<WholeNumber> of(const signal::ValueRef& v);
 
-    // The words without the zero words above the highest set bit (none for 0).
+    // The words without the zero words above the highest set bit (none for 0). They view the
+    // value's own words where it has them: the value must outlive the number.
     std::span<const uint64_t> words() const {
-        const std::span<const uint64_t> all = owned_.empty() ? std::span<const uint64_t>(&low_, 1) : std::span(owned_);
-        return all.first(significant_);
+        if (!view_.empty()) return view_;
+        return owned_.empty() ? std::span<const uint64_t>(&low_, significant_) : std::span(owned_).first(significant_);
     }
     bool fits_u64() const { return significant_ <= 1; }
 
 private:
-    WholeNumber(uint64_t low) : low_(low), significant_(low != 0 ? 1 : 0) {}
-    WholeNumber(std::vector<uint64_t> words);
+    explicit WholeNumber(uint64_t low) : low_(low), significant_(low != 0 ? 1 : 0) {}
+    explicit WholeNumber(std::span<const uint64_t> view) : view_(trimmed(view)), significant_(view_.size()) {}
+    explicit WholeNumber(std::vector<uint64_t> words);
 
-    uint64_t low_ = 0;              // the number when it is held in one word
-    std::vector<uint64_t> owned_;   // its words otherwise
+    uint64_t low_ = 0;                    // the number when it is held in one word
+    std::span<const uint64_t> view_;      // a Wide value's words, when they are more than one
+    std::vector<uint64_t> owned_;         // the packed bits of a FourState value of more than 64
     size_t significant_ = 0;
 };
 
@@ -43,13 +53,6 @@ double words_to_double(std::span<const uint64_t> words);
 // Bits high..low (inclusive) of the number: a Uint when they fit 64 bits, else a Wide held in
 // scratch (the result then views it). 0 when high < low or low lies above the number.
 signal::ValueRef slice_words(std::span<const uint64_t> words, uint64_t high, uint64_t low, signal::SignalValue& scratch);
-
-// The words of words with its zero words above the highest set bit removed.
-inline std::span<const uint64_t> trimmed(std::span<const uint64_t> words) {
-    size_t n = words.size();
-    while (n > 0 && words[n - 1] == 0) --n;
-    return words.first(n);
-}
 
 // An unsigned number of any size that grows as values are added, for exact sums.
 class WordSum {
