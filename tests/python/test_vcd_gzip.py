@@ -52,7 +52,8 @@ def test_gzip_loads_like_the_plain_file(tmp_path, dump, how):
     plain = FIXTURES / dump
     packed = tmp_path / "dump.vcd.gz"
     packed.write_bytes(COMPRESSIONS[how](plain.read_bytes()))
-    assert everything(PyTrace.from_vcd(str(packed))) == everything(PyTrace.from_vcd(str(plain)))
+    # repr, so that a NaN read from both matches
+    assert repr(everything(PyTrace.from_vcd(str(packed)))) == repr(everything(PyTrace.from_vcd(str(plain))))
 
 
 def test_gzip_from_a_pipe(tmp_path):
