@@ -68,6 +68,21 @@ def test_eval_expr_of_signed_is_negative(trace):
     assert trace.eval_expr(color.signed().add(E.const_int(30)), 3) == 2**64 - 98  # arithmetic stays unsigned
 
 
+def test_expression_language(trace):
+    cases = [
+        ("signed(color) < 0", [1, 3]),
+        ("signed(color) == -30", [1]),
+        ("-100 > signed(color)", [3]),
+        ("signed(prev(temp)) <= -300", [4, 5]),
+        ("rl == 1", [4, 5]),
+        ("rl > 1", [1]),
+        ("rl != rl", [2]),
+        ("big == 18446744073709551615", [1, 2, 3, 4, 5]),
+    ]
+    for text, expected in cases:
+        assert holds(trace, trace.expr(text, "numbers")) == expected, text
+
+
 def test_reals_compare_as_reals(trace):
     rl, _ = sig(trace, "rl")
     nan = E.const_float(math.nan)
@@ -106,6 +121,9 @@ def test_wide_values_are_whole_numbers(trace):
     wide, name = sig(trace, "wide")
     cases = [
         (wide.eq_(E.const_int(5)), [0, 1]),
+        (wide.eq_(E.const_wide(2**64 + 5)), [2]),
+        (wide.lt_(E.const_wide(2**96 - 1)), [0, 1, 2, 4, 5]),
+        (trace.expr("wide[95:64] == 2", "numbers"), [4, 5]),
         (wide.neq(wide.rel_eval(-1)), [0, 2, 3, 4]),  # no sample before 0
         (wide.gt_(E.const_int(2**64 - 1)), [2, 3, 4, 5]),
         (wide.slice(95, 64).eq_(E.const_int(1)), [2]),
