@@ -120,7 +120,6 @@ def test_const_wide_of_a_64_bit_value_is_const_int(value):
     assert t.eval_expr_bool(wide.eq_(narrow), 0)
 
 
-@pytest.mark.xfail(reason="this engine compares the low 64 bits of a wide value", strict=False)
 @pytest.mark.parametrize("value", [2**64, 2**64 + 5, 2**96 - 1, 3**200])
 def test_const_wide_keeps_every_word(value):
     t = PyTrace.from_vcd_string("#0")
