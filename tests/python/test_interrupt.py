@@ -2,6 +2,7 @@
 second, also while the load waits on a FIFO whose writer is silent, and leaves the
 interpreter, the worker pool and earlier traces working. Each case runs in a child
 interpreter, which a lost signal would leave hanging."""
+import gzip
 import json
 import os
 import pathlib
@@ -18,14 +19,17 @@ from generated_traces import run_child
 
 TINY = "$var wire 1 ! a $end\n$enddefinitions $end\n#0\n1!\n#1\n0!\n#2\n1!\n"
 
-# Loads argv[1] with PyTrace.<argv[2]> once the parent is told; SIGINT comes from the parent.
+# Loads argv[1] with PyTrace.<argv[2]> (or quor.open) once the parent is told; SIGINT comes from
+# the parent.
 FIFO_CHILD = r"""
 import sys, time
+import quor
 from quor import PyExpr, PyTrace
 before = PyTrace.from_vcd_string(%r)
+load = quor.open if sys.argv[2] == "open" else getattr(PyTrace, sys.argv[2])
 print("loading", flush=True)
 try:
-    getattr(PyTrace, sys.argv[2])(sys.argv[1])
+    load(sys.argv[1])
     print("loaded", flush=True)
 except KeyboardInterrupt:
     print("interrupted", flush=True)
@@ -60,18 +64,22 @@ def interrupt_fifo_load(fifo, method):
 
 
 class Writer:
-    """Holds the FIFO open for writing: silent after its first bytes, or writing value changes
-    without end."""
+    """Holds the FIFO open for writing: silent after its first bytes (VCD declarations, or the
+    start of a gzip member), or writing value changes without end."""
 
-    def __init__(self, fifo, endless):
+    def __init__(self, fifo, kind):
         self.stop = threading.Event()
-        self.thread = threading.Thread(target=self.run, args=(fifo, endless), daemon=True)
+        self.thread = threading.Thread(target=self.run, args=(fifo, kind), daemon=True)
         self.thread.start()
 
-    def run(self, fifo, endless):
+    def run(self, fifo, kind):
+        endless = kind == "endless"
         fd = os.open(fifo, os.O_WRONLY)
         try:
-            os.write(fd, b"$var wire 1 ! a $end\n$enddefinitions $end\n")
+            if kind == "gzip":
+                os.write(fd, gzip.compress(b"$var wire 1 ! a $end\n$enddefinitions $end\n" * 100)[:40])
+            else:
+                os.write(fd, b"$var wire 1 ! a $end\n$enddefinitions $end\n")
             t = 0
             while not self.stop.is_set():
                 if not endless:
@@ -91,12 +99,12 @@ class Writer:
         self.thread.join(timeout=5)
 
 
-@pytest.mark.parametrize("writer", ["silent", "endless", "absent"])
-@pytest.mark.parametrize("method", ["from_vcd", "from_wlf", "from_fsdb"])
+@pytest.mark.parametrize("writer", ["silent", "endless", "absent", "gzip"])
+@pytest.mark.parametrize("method", ["from_vcd", "from_wlf", "from_fsdb", "open"])
 def test_ctrl_c_stops_a_load_from_a_fifo(tmp_path, method, writer):
     fifo = tmp_path / "dump.fifo"
     os.mkfifo(fifo)
-    w = Writer(fifo, writer == "endless") if writer != "absent" else None
+    w = Writer(fifo, writer) if writer != "absent" else None
     try:
         out, seconds, err = interrupt_fifo_load(fifo, method)
     finally:
