@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every fuzzer built in BUILD_DIR for SECONDS each: first over its kept
 # regression inputs (fuzz/regressions/<name>/), then fuzzing from its seed
-# corpus (fuzz/corpus/<name>/ plus, for fuzz_fst, the FST test files).
+# corpus (fuzz/corpus/<name>/ plus, for fuzz_fst and fuzz_vcd, the simulators'
+# FST and VCD files from the test fixtures).
 set -euo pipefail
 build=$(cd "${1:?usage: run_all.sh BUILD_DIR [SECONDS]}" && pwd)
 seconds=${2:-60}
@@ -19,6 +20,11 @@ for exe in "$build"/fuzz/fuzz_*; do
         mkdir -p "$work/seeds"
         cp "$root"/tests/cpp/fst_data/*.fst "$work/seeds/"
         for f in "$root"/tests/fixtures/*/*.fst; do cp "$f" "$work/seeds/$(basename "$(dirname "$f")")_$(basename "$f")"; done
+        seeds+=("$work/seeds")
+    fi
+    if [[ $name == fuzz_vcd ]]; then
+        mkdir -p "$work/seeds"
+        for f in "$root"/tests/fixtures/*/*.vcd; do cp "$f" "$work/seeds/$(basename "$(dirname "$f")")_$(basename "$f")"; done
         seeds+=("$work/seeds")
     fi
     echo "== $name for ${seconds}s"

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <new>
+#include <stdexcept>
 #include <vector>
 
 #include "args.hpp"
@@ -29,6 +30,17 @@ const Expr& expr_of(PyObject* self) { return reinterpret_cast<PyExprObject*>(sel
 
 // Leaf builders are bound to the class, so self is the PyExpr type itself.
 PyTypeObject* class_of_static(PyObject* self) { return reinterpret_cast<PyTypeObject*>(self); }
+
+// Wraps the tree make() builds; one over the node limit raises MemoryError saying so.
+template <typename Make>
+PyObject* build(PyTypeObject* type, Make&& make) {
+    try {
+        return wrap_expr(type, make());
+    } catch (const std::length_error& e) {
+        PyErr_SetString(PyExc_MemoryError, e.what());
+        return nullptr;
+    }
+}
 
 PyObject* signal(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     PyObject* a[1];
@@ -110,7 +122,7 @@ PyObject* rel_eval(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
     if (!parse_args("PyExpr.rel_eval", args, nargs, kwnames, {"offset"}, a) || !arg_i64(a[0], "offset", offset)) {
         return nullptr;
     }
-    return wrap_expr(Py_TYPE(self), Expr::rel_eval(expr_of(self), offset));
+    return build(Py_TYPE(self), [&] { return Expr::rel_eval(expr_of(self), offset); });
 }
 
 PyObject* slice(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -121,7 +133,7 @@ PyObject* slice(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObjec
         !arg_u64(a[1], "low", low)) {
         return nullptr;
     }
-    return wrap_expr(Py_TYPE(self), Expr::slice(expr_of(self), high, low));
+    return build(Py_TYPE(self), [&] { return Expr::slice(expr_of(self), high, low); });
 }
 
 constexpr const char* builder_name(ExprKind k) {
@@ -150,7 +162,7 @@ constexpr const char* builder_name(ExprKind k) {
 template <ExprKind K>
 PyObject* unary(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     if (!parse_args(builder_name(K), args, nargs, kwnames, {}, nullptr)) return nullptr;
-    return wrap_expr(Py_TYPE(self), Expr::unary(K, expr_of(self)));
+    return build(Py_TYPE(self), [&] { return Expr::unary(K, expr_of(self)); });
 }
 
 template <ExprKind K>
@@ -159,7 +171,7 @@ PyObject* binary(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
     if (!parse_args(builder_name(K), args, nargs, kwnames, {"other"}, a)) return nullptr;
     const Expr* other = expr_arg(Py_TYPE(self), a[0], "other");
     if (!other) return nullptr;
-    return wrap_expr(Py_TYPE(self), Expr::binary(K, expr_of(self), *other));
+    return build(Py_TYPE(self), [&] { return Expr::binary(K, expr_of(self), *other); });
 }
 
 }  // namespace

@@ -2,7 +2,9 @@
 // The steps every loading constructor shares: take one argument (a path: str, bytes or
 // os.PathLike; or text: str), run the loader on the calling thread with the GIL released (other
 // Python threads run while a big trace loads), raise ValueError with the loader's message
-// (MemoryError when memory ran out) or wrap the trace in a PyTrace.
+// (MemoryError when memory ran out; the signal handler's exception, KeyboardInterrupt for
+// Ctrl-C, when one raised meanwhile) or wrap the trace in a PyTrace. The loader receives an
+// interrupt that it asks every few tens of milliseconds.
 
 #include <memory>
 #include <new>
@@ -11,6 +13,7 @@
 #include <utility>
 
 #include "args.hpp"
+#include "gil.hpp"
 #include "module_state.hpp"
 
 namespace quor_binding {
@@ -27,18 +30,23 @@ PyObject* run_loader(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyO
     PyRef owner;  // the encoded path, alive until the loader returns
     const bool converted = kind == LoaderArg::Path ? arg_path(arg, param, owner, text) : arg_str(arg, param, text);
     if (!converted) return nullptr;
-    using ResultT = decltype(loader(text));
+    using ResultT = decltype(loader(text, quor_core::util::Interrupt::never()));
     std::optional<ResultT> loaded;
     bool out_of_memory = false;
-    Py_BEGIN_ALLOW_THREADS
-    try {
-        loaded.emplace(loader(text));
-    } catch (const std::bad_alloc&) {
-        out_of_memory = true;
-    } catch (const std::length_error&) {
-        out_of_memory = true;
+    {
+        GilReleased gil;
+        const quor_core::util::Interrupt interrupt = gil.interrupt();
+        try {
+            loaded.emplace(loader(text, interrupt));
+        } catch (const std::bad_alloc&) {
+            out_of_memory = true;
+        } catch (const std::length_error&) {
+            out_of_memory = true;
+        } catch (const quor_core::util::Interrupted&) {
+            // The signal handler's exception is set.
+        }
     }
-    Py_END_ALLOW_THREADS
+    if (PyErr_Occurred()) return nullptr;
     if (out_of_memory) return PyErr_NoMemory();
     ResultT& result = *loaded;
     if (!result.ok()) {

@@ -15,7 +15,9 @@ namespace {
 template <typename TraceT>
 PyObject* load(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, const char* function) {
     return run_loader(cls, args, nargs, kwnames, function, "path",
-                      [](std::string_view path) { return TraceT::from_file(std::string(path)); });
+                      [](std::string_view path, const quor_core::util::Interrupt& interrupt) {
+                          return TraceT::from_file(std::string(path), interrupt);
+                      });
 }
 
 PyObject* from_fsdb(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {

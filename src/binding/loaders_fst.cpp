@@ -13,7 +13,9 @@ namespace {
 
 PyObject* from_fst(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return run_loader(cls, args, nargs, kwnames, "PyTrace.from_fst", "path",
-                      [](std::string_view path) { return FstTrace::from_file(std::string(path)); });
+                      [](std::string_view path, const quor_core::util::Interrupt& interrupt) {
+                          return FstTrace::from_file(std::string(path), {}, interrupt);
+                      });
 }
 
 }  // namespace

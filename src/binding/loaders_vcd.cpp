@@ -7,24 +7,29 @@
 namespace quor_binding {
 
 using quor_core::trace::VcdTrace;
+using quor_core::util::Interrupt;
 
 namespace {
 
 PyObject* from_vcd(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return run_loader(cls, args, nargs, kwnames, "PyTrace.from_vcd", "path",
-                      [](std::string_view path) { return VcdTrace::from_file(std::string(path)); });
+                      [](std::string_view path, const Interrupt& interrupt) {
+                          return VcdTrace::from_file(std::string(path), {}, interrupt);
+                      });
 }
 
 PyObject* from_vcd_string(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return run_loader(cls, args, nargs, kwnames, "PyTrace.from_vcd_string", "data",
-                      [](std::string_view data) { return VcdTrace::parse(data); }, LoaderArg::Text);
+                      [](std::string_view data, const Interrupt& interrupt) { return VcdTrace::parse(data, {}, interrupt); },
+                      LoaderArg::Text);
 }
 
 // quor.open's loader for a pipe or device: the bytes that tell the format are the ones loaded.
 PyObject* from_stream(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return run_loader(cls, args, nargs, kwnames, "PyTrace._from_stream", "path", [](std::string_view path) {
-        return quor_core::trace::load_vcd_stream(std::string(path));
-    });
+    return run_loader(cls, args, nargs, kwnames, "PyTrace._from_stream", "path",
+                      [](std::string_view path, const Interrupt& interrupt) {
+                          return quor_core::trace::load_vcd_stream(std::string(path), {}, interrupt);
+                      });
 }
 
 }  // namespace

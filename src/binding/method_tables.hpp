@@ -9,6 +9,9 @@
 #include <new>
 #include <stdexcept>
 
+#include "util/exception_storage.hpp"
+#include "util/interrupt.hpp"
+
 namespace quor_binding {
 
 extern PyMethodDef trace_query_methods[];     // names, times, values, snapshots
@@ -28,15 +31,21 @@ namespace quor_binding {
 // A METH_FASTCALL | METH_KEYWORDS function as the PyCFunction that PyMethodDef stores.
 using FastMethod = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
 
-// Calls F and turns a failed allocation into MemoryError, so no C++ exception reaches Python.
+// Calls F and turns a failed allocation into MemoryError, so no C++ exception reaches Python;
+// work that a signal handler's exception stopped returns with that exception. The calling
+// thread first takes its exception storage, which it could not take once memory has run out.
 template <FastMethod F>
 PyObject* guarded(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    quor_core::util::prepare_exception_storage();
     try {
         return F(self, args, nargs, kwnames);
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();
     } catch (const std::length_error&) {
         return PyErr_NoMemory();
+    } catch (const quor_core::util::Interrupted&) {
+        if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
+        return nullptr;
     }
 }
 

@@ -7,6 +7,7 @@
 #include "method_tables.hpp"
 #include "module_state.hpp"
 #include "py_ref.hpp"
+#include "util/exception_storage.hpp"
 
 namespace quor_binding {
 
@@ -35,6 +36,7 @@ PyTypeObject* add_type(PyObject* module, PyType_Spec* type_spec) {
 }
 
 int exec_module(PyObject* module) {
+    quor_core::util::prepare_exception_storage();  // for the importing thread, while memory is there
     auto* state = static_cast<ModuleState*>(PyModule_GetState(module));
     state->trace_type = add_type(module, trace_type_spec());
     if (!state->trace_type) return -1;

@@ -8,6 +8,7 @@
 
 #include "args.hpp"
 #include "convert.hpp"
+#include "gil.hpp"
 #include "eval/compiled.hpp"
 #include "eval/evaluator.hpp"
 #include "eval/find.hpp"
@@ -113,12 +114,26 @@ PyObject* find_indices(const char* function, PyObject* self, PyObject* const* ar
     if (!e) return nullptr;
     LimitedIndexList out(limit);
     if (out.full()) return out.finish();
-    const auto take = [&](std::span<const uint64_t> piece) { return out.take(piece); };
-    // The parallel search hands over pieces while the workers search the rest, so this thread
-    // makes the ints meanwhile.
-    const bool complete =
-        Parallel ? qe::parallel_find_pieces(trace_of(self), *e, take) : qe::find_pieces(trace_of(self), *e, take);
-    if (!complete && !out.full()) return nullptr;  // making an int failed: its error is set
+    // Between pieces the signal handlers run, so Ctrl-C stops a long search.
+    bool interrupted = false;  // a handler raised: its error is set
+    const auto take = [&](std::span<const uint64_t> piece) {
+        if (!out.take(piece)) return false;
+        interrupted = PyErr_CheckSignals() != 0;
+        return !interrupted;
+    };
+    bool complete = false;
+    if constexpr (Parallel) {
+        // The workers search while this thread makes the ints of the pieces already searched,
+        // taking the interpreter lock back for each piece.
+        GilReleased gil;
+        complete = qe::parallel_find_pieces(trace_of(self), *e, [&](std::span<const uint64_t> piece) {
+            const GilReleased::Held held(gil);
+            return take(piece);
+        });
+    } else {
+        complete = qe::find_pieces(trace_of(self), *e, take);
+    }
+    if (interrupted || (!complete && !out.full())) return nullptr;  // its error is set
     return out.finish();
 }
 
@@ -133,7 +148,13 @@ PyObject* parallel_find(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
 PyObject* parallel_count(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     const Expr* e = expr_only("PyTrace.parallel_count", self, args, nargs, kwnames);
     if (!e) return nullptr;
-    return PyLong_FromUnsignedLongLong(qe::parallel_count(trace_of(self), *e));
+    uint64_t count = 0;
+    {
+        GilReleased gil;
+        const quor_core::util::Interrupt interrupt = gil.interrupt();
+        count = qe::parallel_count(trace_of(self), *e, interrupt);
+    }
+    return PyLong_FromUnsignedLongLong(count);
 }
 
 bool expr_index(const char* function, PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
@@ -244,7 +265,12 @@ PyObject* changed_at(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
     if (!parse_args("PyTrace.changed_at", args, nargs, kwnames, {"index"}, a) || !arg_u64(a[0], "index", index)) {
         return nullptr;
     }
-    return change_list(qe::changed_at(trace_of(self), index));
+    std::vector<qe::Change> changes;
+    {
+        const GilReleased gil;  // the search runs on the pool
+        changes = qe::changed_at(trace_of(self), index);
+    }
+    return change_list(changes);
 }
 
 PyObject* changed_at_scope(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -255,7 +281,12 @@ PyObject* changed_at_scope(PyObject* self, PyObject* const* args, Py_ssize_t nar
         !arg_u64(a[0], "index", index) || !arg_str(a[1], "scope", scope)) {
         return nullptr;
     }
-    return change_list(qe::changed_at_scope(trace_of(self), index, scope));
+    std::vector<qe::Change> changes;
+    {
+        const GilReleased gil;  // the search runs on the pool
+        changes = qe::changed_at_scope(trace_of(self), index, scope);
+    }
+    return change_list(changes);
 }
 
 PyObject* resolve(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {

@@ -90,8 +90,11 @@ FileSource::~FileSource() {
 }
 
 Result<FileSource> FileSource::open(const std::string& path, std::size_t buffer_size) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // A FIFO is opened without waiting for its writer (it then fails on its first read, since
+    // FST is read at offsets); reads block as usual afterwards.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return os_error(errno);
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
         const int code = errno;

@@ -1,59 +1,48 @@
 #include "eval/expr.hpp"
 
+#include <stdexcept>
 #include <utility>
-#include <vector>
 
 namespace quor_core::eval {
 
+ExprRef::ExprRef(Expr expr) : node_(new Node(std::move(expr))) {}
+
+ExprRef::ExprRef(const ExprRef& other) noexcept : node_(other.node_) {
+    if (node_) node_->refs.fetch_add(1, std::memory_order_relaxed);
+}
+
+void ExprRef::release() noexcept {
+    Node* node = std::exchange(node_, nullptr);
+    if (!node || node->refs.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
+    // The last reference: free the node and, the same way, each child whose last reference it
+    // held, listed through the dying nodes themselves (no recursion, no allocation).
+    Node* dying = node;
+    while (dying) {
+        Node* current = std::exchange(dying, dying->next_dead);
+        for (ExprRef* child : {&current->expr.left, &current->expr.right}) {
+            Node* c = std::exchange(child->node_, nullptr);
+            if (c && c->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+                c->next_dead = dying;
+                dying = c;
+            }
+        }
+        delete current;  // its children are detached: nothing recursive is left to free
+    }
+}
+
 namespace {
 
-// Copies one node's own fields, not its children.
-void copy_fields(Expr& to, const Expr& from) {
-    to.kind = from.kind;
-    to.id = from.id;
-    to.offset = from.offset;
-    to.high = from.high;
-    to.low = from.low;
-    to.value = from.value;
+uint64_t tree_nodes(uint64_t own, uint64_t left, uint64_t right) {
+    // Each count is at most kMaxNodes, so the sum cannot overflow.
+    const uint64_t total = own + left + right;
+    if (total > Expr::kMaxNodes) {
+        throw std::length_error("an expression may have at most 16,777,216 nodes (shared subtrees counted "
+                                "wherever they appear)");
+    }
+    return total;
 }
 
 }  // namespace
-
-// Copy and destruction walk the tree with an explicit stack, so a tree nested hundreds of
-// thousands of levels deep never overflows the thread's stack.
-Expr::Expr(const Expr& other) {
-    std::vector<std::pair<Expr*, const Expr*>> work{{this, &other}};
-    while (!work.empty()) {
-        auto [to, from] = work.back();
-        work.pop_back();
-        copy_fields(*to, *from);
-        if (from->left) {
-            to->left = std::make_unique<Expr>();
-            work.emplace_back(to->left.get(), from->left.get());
-        }
-        if (from->right) {
-            to->right = std::make_unique<Expr>();
-            work.emplace_back(to->right.get(), from->right.get());
-        }
-    }
-}
-
-Expr& Expr::operator=(const Expr& other) {
-    if (this != &other) *this = Expr(other);
-    return *this;
-}
-
-Expr::~Expr() {
-    std::vector<std::unique_ptr<Expr>> work;
-    if (left) work.push_back(std::move(left));
-    if (right) work.push_back(std::move(right));
-    while (!work.empty()) {
-        std::unique_ptr<Expr> node = std::move(work.back());
-        work.pop_back();
-        if (node->left) work.push_back(std::move(node->left));
-        if (node->right) work.push_back(std::move(node->right));
-    }
-}
 
 Expr Expr::signal(uint64_t id) {
     Expr e;
@@ -74,15 +63,17 @@ Expr Expr::always_true() { return Expr(); }
 Expr Expr::unary(ExprKind kind, const Expr& child) {
     Expr e;
     e.kind = kind;
-    e.left = std::make_unique<Expr>(child);
+    e.nodes_ = tree_nodes(1, child.nodes_, 0);
+    e.left = ExprRef(child);
     return e;
 }
 
 Expr Expr::binary(ExprKind kind, const Expr& left, const Expr& right) {
     Expr e;
     e.kind = kind;
-    e.left = std::make_unique<Expr>(left);
-    e.right = std::make_unique<Expr>(right);
+    e.nodes_ = tree_nodes(1, left.nodes_, right.nodes_);
+    e.left = ExprRef(left);
+    e.right = ExprRef(right);
     return e;
 }
 

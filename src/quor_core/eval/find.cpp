@@ -39,14 +39,18 @@ Range piece_range(uint64_t n, uint64_t pieces, uint64_t k) {
 // Splits the n elements 0..n-1 into consecutive pieces, runs body(first, last) for each on the
 // pool and returns the pieces' results in input order.
 template <typename T>
-std::vector<T> on_pool(uint64_t n, const std::function<T(uint64_t, uint64_t)>& body) {
+std::vector<T> on_pool(uint64_t n, const std::function<T(uint64_t, uint64_t)>& body,
+                       const util::Interrupt& interrupt = util::Interrupt::never()) {
     WorkerPool& pool = WorkerPool::instance();
     const uint64_t pieces = std::max<uint64_t>(1, std::min<uint64_t>(n, pool.size() * kPiecesPerWorker));
     std::vector<T> results(pieces);
-    pool.run(pieces, [&](size_t k) {
-        const Range r = piece_range(n, pieces, k);
-        if (r.size > 0) results[k] = body(r.first, r.first + r.size - 1);
-    });
+    pool.run(
+        pieces,
+        [&](size_t k) {
+            const Range r = piece_range(n, pieces, k);
+            if (r.size > 0) results[k] = body(r.first, r.first + r.size - 1);
+        },
+        interrupt);
     return results;
 }
 
@@ -204,13 +208,20 @@ void parallel_find_into(const trace::Trace& trace, const Expr& expr, util::PodBu
     out.shrink_to_fit();
 }
 
-uint64_t parallel_count(const trace::Trace& trace, const Expr& expr) {
+uint64_t parallel_count(const trace::Trace& trace, const Expr& expr, const util::Interrupt& interrupt) {
     const CompiledExpr compiled(trace, expr);
+    // A piece is counted a stretch at a time, the interrupt asked between stretches.
     const std::function<uint64_t(uint64_t, uint64_t)> body = [&](uint64_t first, uint64_t last) {
-        return compiled.count(first, last);
+        uint64_t count = 0;
+        for (uint64_t from = first;; from += kStreamPieceIndices) {
+            const bool at_end = last - from < kStreamPieceIndices;
+            count += compiled.count(from, at_end ? last : from + kStreamPieceIndices - 1);
+            if (at_end) return count;
+            interrupt.check();
+        }
     };
     uint64_t total = 0;
-    for (uint64_t c : on_pool(trace.max_index() + 1, body)) total += c;
+    for (uint64_t c : on_pool(trace.max_index() + 1, body, interrupt)) total += c;
     return total;
 }
 

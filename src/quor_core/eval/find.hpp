@@ -11,6 +11,7 @@
 #include "eval/expr.hpp"
 #include "signal/value.hpp"
 #include "trace/trace.hpp"
+#include "util/interrupt.hpp"
 #include "util/pod_buffer.hpp"
 
 namespace quor_core::eval {
@@ -44,7 +45,10 @@ bool find_pieces(const trace::Trace& trace, const Expr& expr, const PieceConsume
 // from take() or from a piece (a failed allocation) is rethrown, likewise only once the workers
 // are done.
 bool parallel_find_pieces(const trace::Trace& trace, const Expr& expr, const PieceConsumer& take);
-uint64_t parallel_count(const trace::Trace& trace, const Expr& expr);
+// The number of indices find would list. Stops with util::Interrupted once the interrupt says
+// so (asked every 65,536 indices of each piece).
+uint64_t parallel_count(const trace::Trace& trace, const Expr& expr,
+                        const util::Interrupt& interrupt = util::Interrupt::never());
 // find and parallel_find into a buffer that can be handed on whole (to a Python array).
 void find_into(const trace::Trace& trace, const Expr& expr, util::PodBuffer<uint64_t>& out);
 void parallel_find_into(const trace::Trace& trace, const Expr& expr, util::PodBuffer<uint64_t>& out);

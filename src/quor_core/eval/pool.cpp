@@ -3,12 +3,15 @@
 #include <exception>
 #include <utility>
 
+#include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <memory>
-#include <system_error>
 
+#include "util/exception_storage.hpp"
 #include "util/text.hpp"
 
 namespace quor_core::eval {
@@ -42,6 +45,33 @@ PoolHolder& holder() {
     return h;
 }
 
+// How often a caller waiting for its job's pieces asks the job's interrupt.
+constexpr std::chrono::milliseconds kWaitPoll{20};
+
+// Blocks the asynchronous signals on this thread for a scope (threads started meanwhile
+// inherit the mask), restoring the previous mask at its end. Faults (SIGSEGV, SIGBUS, ...)
+// stay deliverable: blocked, they would end the process without a report.
+class AsyncSignalsBlocked {
+public:
+    AsyncSignalsBlocked() {
+        sigset_t set;
+        sigemptyset(&set);
+        for (const int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGCHLD, SIGWINCH, SIGPIPE}) {
+            sigaddset(&set, s);
+        }
+        blocked_ = pthread_sigmask(SIG_BLOCK, &set, &previous_) == 0;
+    }
+    ~AsyncSignalsBlocked() {
+        if (blocked_) pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+    }
+    AsyncSignalsBlocked(const AsyncSignalsBlocked&) = delete;
+    AsyncSignalsBlocked& operator=(const AsyncSignalsBlocked&) = delete;
+
+private:
+    sigset_t previous_{};
+    bool blocked_ = false;
+};
+
 }  // namespace
 
 size_t pool_size_from(const char* rayon_num_threads, const char* rayon_rs_num_cpus, size_t available) {
@@ -56,14 +86,31 @@ size_t pool_size_from(const char* rayon_num_threads, const char* rayon_rs_num_cp
 
 WorkerPool::WorkerPool(size_t workers) {
     threads_.reserve(workers);
+    const AsyncSignalsBlocked blocked;
+    // One worker at a time, each waited for until it has its exception storage: nothing else
+    // allocates meanwhile, so the room its probe found is still there when it takes the storage.
+    std::unique_lock lock(m_);
     for (size_t i = 0; i < workers; ++i) {
+        starting_ = Start::Waiting;
+        lock.unlock();
         try {
             threads_.emplace_back([this] { work(); });
-        } catch (const std::system_error&) {
-            break;  // the process may not start more threads: work with those that exist
+        } catch (...) {
+            // No thread or no memory for one (a limit on threads or address space): work with
+            // those that exist, or on the caller alone.
+            lock.lock();
+            break;
+        }
+        lock.lock();
+        done_.wait(lock, [this] { return starting_ != Start::Waiting; });
+        if (starting_ == Start::Failed) {
+            lock.unlock();
+            threads_.back().join();
+            threads_.pop_back();
+            lock.lock();
+            break;
         }
     }
-    std::lock_guard lock(m_);
     started_ = threads_.size();
 }
 
@@ -90,28 +137,39 @@ WorkerPool& WorkerPool::instance() {
     return *h.pool;
 }
 
-void WorkerPool::run(size_t pieces, const std::function<void(size_t)>& piece) {
-    run_alongside(pieces, piece, [] {});
+void WorkerPool::run(size_t pieces, const std::function<void(size_t)>& piece, const util::Interrupt& interrupt) {
+    run_alongside(pieces, piece, [] {}, interrupt);
+}
+
+bool WorkerPool::inside_job() const {
+    const std::thread::id self = std::this_thread::get_id();
+    if (caller_.load(std::memory_order_relaxed) == self) return true;
+    return std::any_of(threads_.begin(), threads_.end(), [&](const std::thread& t) { return t.get_id() == self; });
+}
+
+void WorkerPool::run_here(size_t pieces, const std::function<void(size_t)>& piece,
+                          const std::function<void()>& alongside, const util::Interrupt& interrupt) {
+    std::exception_ptr piece_failure;
+    for (size_t k = 0; k < pieces && !interrupt.poll_if_due(); ++k) {
+        try {
+            piece(k);
+        } catch (...) {
+            if (!piece_failure) piece_failure = std::current_exception();
+        }
+    }
+    alongside();
+    if (piece_failure) std::rethrow_exception(piece_failure);
+    if (interrupt.stopped()) throw util::Interrupted();
 }
 
 void WorkerPool::run_alongside(size_t pieces, const std::function<void(size_t)>& piece,
-                               const std::function<void()>& alongside) {
-    if (threads_.empty()) {  // no worker could be started: the caller does the work first
-        std::exception_ptr piece_failure;
-        for (size_t k = 0; k < pieces; ++k) {
-            try {
-                piece(k);
-            } catch (...) {
-                if (!piece_failure) piece_failure = std::current_exception();
-            }
-        }
-        alongside();
-        if (piece_failure) std::rethrow_exception(piece_failure);
-        return;
-    }
+                               const std::function<void()>& alongside, const util::Interrupt& interrupt) {
+    if (threads_.empty() || inside_job()) return run_here(pieces, piece, alongside, interrupt);
     std::lock_guard submit(submit_);
+    caller_.store(std::this_thread::get_id(), std::memory_order_relaxed);
     std::unique_lock lock(m_);
     job_ = &piece;
+    interrupt_ = &interrupt;
     pieces_ = pieces;
     next_piece_ = 0;
     unfinished_ = pieces;
@@ -125,29 +183,54 @@ void WorkerPool::run_alongside(size_t pieces, const std::function<void(size_t)>&
         own_failure = std::current_exception();
     }
     lock.lock();
-    done_.wait(lock, [this] { return unfinished_ == 0; });
+    wait_for_pieces(lock, interrupt);
     job_ = nullptr;
+    interrupt_ = nullptr;
     std::exception_ptr piece_failure = std::exchange(failure_, nullptr);
     lock.unlock();
+    caller_.store(std::thread::id(), std::memory_order_relaxed);
     if (own_failure) std::rethrow_exception(own_failure);
     if (piece_failure) std::rethrow_exception(piece_failure);
+    if (interrupt.stopped()) throw util::Interrupted();  // pieces were skipped
 }
 
-void WorkerPool::run_sharing(size_t pieces, const std::function<void(size_t)>& piece) {
-    run_alongside(pieces, piece, [this] {
-        std::unique_lock lock(m_);
-        while (may_start_piece()) run_next_piece(lock);
-    });
+void WorkerPool::wait_for_pieces(std::unique_lock<std::mutex>& lock, const util::Interrupt& interrupt) {
+    const auto all_done = [this] { return unfinished_ == 0; };
+    if (!interrupt.can_stop()) return done_.wait(lock, all_done);
+    while (!done_.wait_for(lock, kWaitPoll, all_done)) {
+        lock.unlock();
+        const bool stop = interrupt.poll_if_due();
+        lock.lock();
+        // Pieces not yet begun are dropped; those running stop at their own checks.
+        if (stop && job_) {
+            unfinished_ -= pieces_ - next_piece_;
+            next_piece_ = pieces_;
+        }
+    }
+}
+
+void WorkerPool::run_sharing(size_t pieces, const std::function<void(size_t)>& piece,
+                             const util::Interrupt& interrupt) {
+    if (threads_.empty() || inside_job()) return run_here(pieces, piece, [] {}, interrupt);
+    run_alongside(
+        pieces, piece,
+        [this] {
+            std::unique_lock lock(m_);
+            while (may_start_piece()) run_next_piece(lock);
+        },
+        interrupt);
 }
 
 void WorkerPool::run_next_piece(std::unique_lock<std::mutex>& lock) {
     const size_t k = next_piece_++;
     const auto* job = job_;
+    const util::Interrupt* interrupt = interrupt_;
     ++running_;
     lock.unlock();
     std::exception_ptr failure;
     try {
-        (*job)(k);
+        // Once the job is to stop, the pieces left are skipped (the caller then throws).
+        if (!interrupt->poll_if_due()) (*job)(k);
     } catch (...) {
         failure = std::current_exception();
     }
@@ -158,7 +241,13 @@ void WorkerPool::run_next_piece(std::unique_lock<std::mutex>& lock) {
 }
 
 void WorkerPool::work() {
+    // Without room for its exception storage a worker could not report a failed allocation:
+    // it leaves at once, and the pool does without it.
+    const bool ready = util::try_prepare_exception_storage();
     std::unique_lock lock(m_);
+    starting_ = ready ? Start::Ready : Start::Failed;
+    done_.notify_all();
+    if (!ready) return;
     while (true) {
         wake_.wait(lock, [this] { return stop_ || may_start_piece(); });
         if (stop_) return;

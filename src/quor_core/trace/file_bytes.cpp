@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include "util/os_error.hpp"
+#include "util/polled_read.hpp"
 
 namespace quor_core::trace {
 
@@ -19,9 +20,9 @@ struct Fd {
 
 }  // namespace
 
-Result<std::vector<uint8_t>, std::string> read_file_bytes(const std::string& path) {
+Result<std::vector<uint8_t>, std::string> read_file_bytes(const std::string& path, const util::Interrupt& interrupt) {
     if (util::has_nul(path)) return make_err(std::string(util::kNulInPathText));
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = util::open_for_reading(path);
     if (fd < 0) return make_err(util::os_error_text(errno));
     const Fd guard{fd};
     struct stat st {};
@@ -35,10 +36,9 @@ Result<std::vector<uint8_t>, std::string> read_file_bytes(const std::string& pat
     for (;;) {
         const size_t old = data.size();
         data.resize(old + kChunk);
-        const ssize_t got = ::read(fd, data.data() + old, kChunk);
+        const ssize_t got = util::read_when_ready(fd, data.data() + old, kChunk, interrupt);
         if (got < 0) {
             data.resize(old);
-            if (errno == EINTR) continue;
             return make_err(util::os_error_text(errno));
         }
         data.resize(old + static_cast<size_t>(got));
@@ -47,8 +47,9 @@ Result<std::vector<uint8_t>, std::string> read_file_bytes(const std::string& pat
     return data;
 }
 
-Result<std::vector<uint8_t>, std::string> read_file_or_message(const std::string& path) {
-    auto r = read_file_bytes(path);
+Result<std::vector<uint8_t>, std::string> read_file_or_message(const std::string& path,
+                                                               const util::Interrupt& interrupt) {
+    auto r = read_file_bytes(path, interrupt);
     if (!r.ok()) return make_err("Failed to read " + path + ": " + r.error());
     return r;
 }

@@ -36,8 +36,8 @@ Result<FsdbTrace, std::string> FsdbTrace::from_bytes(Bytes file) {
     return make_err(std::string(msg));
 }
 
-Result<FsdbTrace, std::string> FsdbTrace::from_file(const std::string& path) {
-    auto bytes = read_file_or_message(path);
+Result<FsdbTrace, std::string> FsdbTrace::from_file(const std::string& path, const util::Interrupt& interrupt) {
+    auto bytes = read_file_or_message(path, interrupt);
     if (!bytes.ok()) return make_err(std::move(bytes).error());
     return from_bytes(bytes.value());
 }

@@ -8,6 +8,7 @@
 
 #include "trace/byte_order.hpp"
 #include "trace/common_trace.hpp"
+#include "util/interrupt.hpp"
 #include "util/result.hpp"
 
 namespace quor_core::trace {
@@ -37,7 +38,8 @@ TraceRecord parse_modern(Bytes file);
 class FsdbTrace : public CommonTrace {
 public:
     using CommonTrace::CommonTrace;
-    static Result<FsdbTrace, std::string> from_file(const std::string& path);
+    static Result<FsdbTrace, std::string> from_file(const std::string& path,
+                                                 const util::Interrupt& interrupt = util::Interrupt::never());
     static Result<FsdbTrace, std::string> from_bytes(Bytes file);
 };
 

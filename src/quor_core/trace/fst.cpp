@@ -96,7 +96,8 @@ private:
     uint32_t next_id_ = 0;
 };
 
-Result<FstTrace, std::string> load(std::unique_ptr<fc::ByteSource> source, ChangeLoadPlan plan) {
+Result<FstTrace, std::string> load(std::unique_ptr<fc::ByteSource> source, ChangeLoadPlan plan,
+                                   const util::Interrupt& interrupt = util::Interrupt::never()) {
     auto opened = fc::FstReader::open_internal(std::move(source), true);
     if (!opened.ok()) return make_err("FST open: " + opened.error().display());
     fc::FstReader& reader = opened.value();
@@ -113,7 +114,7 @@ Result<FstTrace, std::string> load(std::unique_ptr<fc::ByteSource> source, Chang
     FstSamples samples(meta.time_table.value_or(std::vector<uint64_t>{}), meta.data_sections);
     record.timescale = timescale_from_exponent(meta.header.timescale_exponent);
     if (plan.groups == 0) plan.groups = default_group_count(meta.signals.size(), eval::WorkerPool::instance().size());
-    auto store = load_fst_changes(reader, ids.declared(), samples, pool_parallel_for(), plan);
+    auto store = load_fst_changes(reader, ids.declared(), samples, pool_parallel_for(interrupt), plan);
     if (!store.ok()) return make_err("FST signals: " + store.error().display());
     record.store = std::move(store).value();
     record.timestamps = std::move(samples).take_times();
@@ -122,11 +123,12 @@ Result<FstTrace, std::string> load(std::unique_ptr<fc::ByteSource> source, Chang
 
 }  // namespace
 
-Result<FstTrace, std::string> FstTrace::from_file(const std::string& path, const ChangeLoadPlan& plan) {
+Result<FstTrace, std::string> FstTrace::from_file(const std::string& path, const ChangeLoadPlan& plan,
+                                                  const util::Interrupt& interrupt) {
     if (util::has_nul(path)) return make_err("Failed to open " + path + ": " + util::kNulInPathText);
     auto file = fc::FileSource::open(path, fc::FileSource::default_buffer_size);
     if (!file.ok()) return make_err("Failed to open " + path + ": " + util::os_error_text(file.error().os_error));
-    return load(std::make_unique<fc::FileSource>(std::move(file).value()), plan);
+    return load(std::make_unique<fc::FileSource>(std::move(file).value()), plan, interrupt);
 }
 
 Result<FstTrace, std::string> FstTrace::from_bytes(std::vector<uint8_t> bytes, const ChangeLoadPlan& plan) {

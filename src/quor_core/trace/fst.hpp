@@ -7,6 +7,7 @@
 
 #include "trace/common_trace.hpp"
 #include "trace/fst_changes.hpp"
+#include "util/interrupt.hpp"
 #include "util/result.hpp"
 
 namespace quor_core::trace {
@@ -17,7 +18,10 @@ public:
 
     // The loaded trace, or one of the messages "Failed to open <path>: <os error>",
     // "FST open: ...", "FST hierarchy: ..." or "FST signals: ...".
-    static Result<FstTrace, std::string> from_file(const std::string& path, const ChangeLoadPlan& plan = {});
+    // Loading stops with util::Interrupted once the interrupt says so (asked between and
+    // during the batches of value-change blocks).
+    static Result<FstTrace, std::string> from_file(const std::string& path, const ChangeLoadPlan& plan = {},
+                                                   const util::Interrupt& interrupt = util::Interrupt::never());
 
     // The same from the bytes of a whole file held in memory (fuzzing, tests); plan sets how
     // the value changes are split into work.

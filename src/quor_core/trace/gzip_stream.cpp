@@ -10,6 +10,7 @@
 #include <new>
 
 #include "util/os_error.hpp"
+#include "util/polled_read.hpp"
 
 namespace quor_core::trace {
 
@@ -20,8 +21,8 @@ constexpr int kGzipOnly = 16 + MAX_WBITS;
 
 }  // namespace
 
-GzipStream::GzipStream(int fd, std::string_view prefix)
-    : fd_(fd), zs_(std::make_unique<z_stream_s>()), in_(std::max(kInputBytes, prefix.size())) {
+GzipStream::GzipStream(int fd, std::string_view prefix, const util::Interrupt& interrupt)
+    : fd_(fd), interrupt_(&interrupt), zs_(std::make_unique<z_stream_s>()), in_(std::max(kInputBytes, prefix.size())) {
     if (!prefix.empty()) std::memcpy(in_.data(), prefix.data(), prefix.size());
     zs_->next_in = in_.data();
     zs_->avail_in = static_cast<uInt>(prefix.size());
@@ -37,15 +38,12 @@ uint64_t GzipStream::file_position() const {
 Result<bool, std::string> GzipStream::refill() {
     if (input_ended_) return false;
     before_buffer_ = file_position();
-    for (;;) {
-        const ssize_t got = ::read(fd_, in_.data(), in_.size());
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return make_err(util::os_error_text(errno));
-        zs_->next_in = in_.data();
-        zs_->avail_in = static_cast<uInt>(got);
-        input_ended_ = got == 0;
-        return got > 0;
-    }
+    const ssize_t got = util::read_when_ready(fd_, in_.data(), in_.size(), *interrupt_);
+    if (got < 0) return make_err(util::os_error_text(errno));
+    zs_->next_in = in_.data();
+    zs_->avail_in = static_cast<uInt>(got);
+    input_ended_ = got == 0;
+    return got > 0;
 }
 
 Result<size_t, std::string> GzipStream::read(char* out, size_t n) {

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "util/interrupt.hpp"
 #include "util/result.hpp"
 
 struct z_stream_s;
@@ -26,8 +27,11 @@ inline bool starts_as_gzip(std::string_view head) {
 // members' checksums and lengths are checked.
 class GzipStream {
 public:
-    // Reads fd sequentially from its current offset; prefix holds bytes already read from it.
-    explicit GzipStream(int fd, std::string_view prefix = {});
+    // Reads fd sequentially from its current offset; prefix holds bytes already read from it. A
+    // pipe is waited for no longer than the interrupt allows (util::Interrupted), which must
+    // outlive the stream.
+    explicit GzipStream(int fd, std::string_view prefix = {},
+                        const util::Interrupt& interrupt = util::Interrupt::never());
     ~GzipStream();
     GzipStream(const GzipStream&) = delete;
     GzipStream& operator=(const GzipStream&) = delete;
@@ -43,6 +47,7 @@ private:
     uint64_t file_position() const;
 
     int fd_;
+    const util::Interrupt* interrupt_;
     std::unique_ptr<z_stream_s> zs_;
     std::vector<unsigned char> in_;
     uint64_t before_buffer_ = 0;  // file bytes read before in_[0]

@@ -4,8 +4,10 @@
 
 namespace quor_core::trace {
 
-signal::ParallelFor pool_parallel_for() {
-    return [](size_t pieces, const std::function<void(size_t)>& body) { eval::WorkerPool::instance().run_sharing(pieces, body); };
+signal::ParallelFor pool_parallel_for(const util::Interrupt& interrupt) {
+    return [&interrupt](size_t pieces, const std::function<void(size_t)>& body) {
+        eval::WorkerPool::instance().run_sharing(pieces, body, interrupt);
+    };
 }
 
 }  // namespace quor_core::trace

@@ -100,19 +100,19 @@ Result<ShmTrace, std::string> ShmTrace::from_parts(const std::vector<uint8_t>* d
     return std::move(a).finish();
 }
 
-Result<ShmTrace, std::string> ShmTrace::from_file(const std::string& path) {
+Result<ShmTrace, std::string> ShmTrace::from_file(const std::string& path, const util::Interrupt& interrupt) {
     auto located = locate(path);
     if (!located.ok()) return make_err(std::move(located).error());
     const Files& files = located.value();
     ShmAssembler a;
     if (files.design) {
-        auto bytes = read_file_bytes(*files.design);
+        auto bytes = read_file_bytes(*files.design, interrupt);
         if (!bytes.ok()) return make_err("DSN: " + bytes.error());
         auto ok = a.design(bytes.value());
         if (!ok.ok()) return make_err(std::move(ok).error());
     }
     for (const std::string& trn : files.transitions) {
-        auto bytes = read_file_bytes(trn);
+        auto bytes = read_file_bytes(trn, interrupt);
         if (bytes.ok()) {
             a.transitions(bytes.value());
         } else if (files.transition_named) {

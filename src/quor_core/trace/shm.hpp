@@ -9,6 +9,7 @@
 #include "trace/byte_order.hpp"
 #include "trace/common_trace.hpp"
 #include "trace/name_table.hpp"
+#include "util/interrupt.hpp"
 #include "util/result.hpp"
 
 namespace quor_core::trace {
@@ -65,7 +66,8 @@ class ShmTrace : public CommonTrace {
 public:
     using CommonTrace::CommonTrace;
     // path: a directory, a design file (.dsn) or a transition file (.trn).
-    static Result<ShmTrace, std::string> from_file(const std::string& path);
+    static Result<ShmTrace, std::string> from_file(const std::string& path,
+                                                 const util::Interrupt& interrupt = util::Interrupt::never());
     // A design file's bytes (or none) and the transition files' bytes, in order.
     static Result<ShmTrace, std::string> from_parts(const std::vector<uint8_t>* dsn, const std::vector<std::vector<uint8_t>>& trns);
 };

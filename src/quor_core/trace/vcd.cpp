@@ -23,6 +23,7 @@
 #include "trace/vcd_samples.hpp"
 #include "util/huge_pages.hpp"
 #include "util/os_error.hpp"
+#include "util/polled_read.hpp"
 
 namespace quor_core::trace {
 
@@ -67,7 +68,8 @@ struct FdGuard {
 // order.
 class VcdLoader {
 public:
-    VcdLoader(bool in_parallel, VcdPieces pieces) : in_parallel_(in_parallel), pieces_(pieces) {
+    VcdLoader(bool in_parallel, VcdPieces pieces, const util::Interrupt& interrupt)
+        : in_parallel_(in_parallel), pieces_(pieces), interrupt_(interrupt), parallel_(pool_parallel_for(interrupt)) {
         if (in_parallel_) return;
         parts_.emplace_back(header_.codes(), &header_);
         if (pieces_.baseline_only) parts_.back().read_baseline_only();
@@ -89,9 +91,10 @@ public:
         const auto run_alongside = [&] {
             for (size_t k = 0; k < alongside_count; ++k) alongside(k);
         };
+        interrupt_.check();
         note_timescale(lines);
         if (!in_parallel_) {
-            parts_.front().feed(lines, all_ascii(lines));
+            feed_in_steps(lines);
             return run_alongside();
         }
         // The first stretch of a block goes on with the part that read the end of the block
@@ -121,7 +124,10 @@ public:
             parts_[base + k].expect_ids(header_.id_count());
         };
         for (size_t k = 0; k < pieces.size(); ++k) prepare(k, pieces[k].size());
-        const auto read = [&](size_t k, std::string_view text) { parts_[base + k].feed(text, all_ascii(text)); };
+        const auto read = [&](size_t k, std::string_view text) {
+            interrupt_.check();
+            parts_[base + k].feed(text, all_ascii(text));
+        };
         // A thread with nothing left of its own reads the tails of others.
         const auto read_others = [&] {
             while (const auto stolen = schedule.steal()) {
@@ -201,6 +207,21 @@ private:
         declarations_done_ = timescale_.has_value() || end != std::string_view::npos;
     }
 
+    // Reads lines in order, a step of whole lines at a time, asking the interrupt between steps.
+    void feed_in_steps(std::string_view lines) {
+        while (!lines.empty()) {
+            size_t stop = lines.size();
+            if (lines.size() > pieces_.step_bytes) {
+                const size_t nl = lines.find('\n', pieces_.step_bytes);
+                if (nl != std::string_view::npos) stop = nl + 1;
+            }
+            const std::string_view step = lines.substr(0, stop);
+            parts_.front().feed(step, all_ascii(step));
+            lines.remove_prefix(stop);
+            if (!lines.empty()) interrupt_.check();
+        }
+    }
+
     // Cuts lines into stretches of whole lines: one per worker (each stretch costs some memory
     // in partly filled chunks, so fewer, longer stretches are better) unless
     // told otherwise, none much shorter than the minimum.
@@ -224,13 +245,14 @@ private:
 
     bool in_parallel_;
     VcdPieces pieces_;
+    const util::Interrupt& interrupt_;
+    signal::ParallelFor parallel_;
     bool in_samples_ = false;
     bool declarations_done_ = false;
     std::optional<Timescale> timescale_;
     VcdHeader header_;
     std::vector<VcdSampleParser> parts_;
     std::shared_ptr<signal::ColumnBuilder::SharedBlocks> shared_blocks_ = std::make_shared<signal::ColumnBuilder::SharedBlocks>();
-    signal::ParallelFor parallel_ = pool_parallel_for();
     std::shared_ptr<util::Arena> arena_ = std::make_shared<util::Arena>();
 };
 
@@ -252,17 +274,13 @@ size_t read_fully(int fd, uint64_t offset, char* buf, size_t size) {
 
 // Reads what a pipe or device delivers until it ends (or fails: what came before is kept), after
 // the bytes already read from it.
-std::string read_stream(int fd, std::string_view prefix) {
+std::string read_stream(int fd, std::string_view prefix, const util::Interrupt& interrupt) {
     constexpr size_t kChunk = size_t{1} << 20;
     std::string text(prefix);
     for (;;) {
         const size_t old = text.size();
         text.resize(old + kChunk);
-        const ssize_t got = ::read(fd, text.data() + old, kChunk);
-        if (got < 0 && errno == EINTR) {
-            text.resize(old);
-            continue;
-        }
+        const ssize_t got = util::read_when_ready(fd, text.data() + old, kChunk, interrupt);
         text.resize(old + static_cast<size_t>(std::max<ssize_t>(got, 0)));
         if (got <= 0) return text;
     }
@@ -279,6 +297,7 @@ constexpr size_t kReadSlices = 4;
 // buffer after them when the rest of the file fits there (any file of up to one buffer), else
 // into a second buffer, the two taking turns.
 void feed_file(int fd, uint64_t size, size_t block_bytes, VcdLoader& loader) {
+    // feed_lines asks the loader's interrupt before each block.
     loader.expect_bytes(size);
     // Blocks of a few megabytes keep the workers busy between reads and the buffers small. A
     // file smaller than that is read into a buffer of its own size: fresh pages are costly here,
@@ -431,8 +450,8 @@ std::optional<std::string> feed_gzip(GzipStream& in, size_t block_bytes, VcdLoad
 }
 
 // Reads what a pipe or device delivers, inflated: the whole text, as for plain VCD.
-Result<std::string, std::string> read_gzip_stream(int fd, std::string_view prefix) {
-    GzipStream in(fd, prefix);
+Result<std::string, std::string> read_gzip_stream(int fd, std::string_view prefix, const util::Interrupt& interrupt) {
+    GzipStream in(fd, prefix, interrupt);
     constexpr size_t kChunk = size_t{1} << 20;
     std::string text;
     for (;;) {
@@ -446,12 +465,11 @@ Result<std::string, std::string> read_gzip_stream(int fd, std::string_view prefi
 }
 
 // Reads up to n bytes from the start of a pipe or device (fewer only where it ends).
-std::string read_head(int fd, size_t n) {
+std::string read_head(int fd, size_t n, const util::Interrupt& interrupt) {
     std::string head(n, '\0');
     size_t filled = 0;
     while (filled < n) {
-        const ssize_t got = ::read(fd, head.data() + filled, n - filled);
-        if (got < 0 && errno == EINTR) continue;
+        const ssize_t got = util::read_when_ready(fd, head.data() + filled, n - filled, interrupt);
         if (got <= 0) break;
         filled += static_cast<size_t>(got);
     }
@@ -460,38 +478,41 @@ std::string read_head(int fd, size_t n) {
 }
 
 // The whole text of a pipe or device, inflated when it starts as gzip data.
-Result<std::string, std::string> stream_text(int fd, const std::string& path) {
-    const std::string head = read_head(fd, 2);
-    if (!starts_as_gzip(head)) return read_stream(fd, head);
-    auto text = read_gzip_stream(fd, head);
+Result<std::string, std::string> stream_text(int fd, const std::string& path, const util::Interrupt& interrupt) {
+    const std::string head = read_head(fd, 2, interrupt);
+    if (!starts_as_gzip(head)) return read_stream(fd, head, interrupt);
+    auto text = read_gzip_stream(fd, head, interrupt);
     if (!text.ok()) return make_err("Failed to read " + path + ": " + text.error());
     return text;
 }
 
 }  // namespace
 
-Result<VcdTrace, std::string> VcdTrace::parse(std::string_view text, VcdPieces pieces) {
+Result<VcdTrace, std::string> VcdTrace::parse(std::string_view text, VcdPieces pieces,
+                                              const util::Interrupt& interrupt) {
     {
-        VcdLoader loader(true, pieces);
+        VcdLoader loader(true, pieces, interrupt);
         loader.expect_bytes(text.size());
         loader.feed_lines(text);
         if (loader.too_deep() || !loader.needs_reading_in_order()) return std::move(loader).finish();
     }
-    return parse_in_order(text, pieces);
+    return parse_in_order(text, pieces, interrupt);
 }
 
-Result<VcdTrace, std::string> VcdTrace::parse_in_order(std::string_view text, VcdPieces pieces) {
-    VcdLoader loader(false, pieces);
+Result<VcdTrace, std::string> VcdTrace::parse_in_order(std::string_view text, VcdPieces pieces,
+                                                       const util::Interrupt& interrupt) {
+    VcdLoader loader(false, pieces, interrupt);
     loader.feed_lines(text);
     return std::move(loader).finish();
 }
 
-Result<VcdTrace, std::string> VcdTrace::from_file(const std::string& path, VcdPieces pieces) {
+Result<VcdTrace, std::string> VcdTrace::from_file(const std::string& path, VcdPieces pieces,
+                                                  const util::Interrupt& interrupt) {
     // Starts the workers (on first use) while the file is opened and its first block read.
     eval::WorkerPool::instance();
     const auto failed = [&](const std::string& why) { return make_err("Failed to open " + path + ": " + why); };
     if (util::has_nul(path)) return failed(util::kNulInPathText);
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = util::open_for_reading(path);
     if (fd < 0) return failed(util::os_error_text(errno));
     FdGuard guard{fd};
     struct stat st {};
@@ -500,50 +521,51 @@ Result<VcdTrace, std::string> VcdTrace::from_file(const std::string& path, VcdPi
     // A pipe or device can be read only once, and the text may have to be read twice (in order,
     // after a declaration among the value changes): it is read into memory first.
     if (!stated || !S_ISREG(st.st_mode)) {
-        auto text = stream_text(fd, path);
+        auto text = stream_text(fd, path, interrupt);
         if (!text.ok()) return make_err(std::move(text).error());
-        return parse(text.value(), pieces);
+        return parse(text.value(), pieces, interrupt);
     }
     char head[2] = {};
     if (read_fully(fd, 0, head, sizeof head) == sizeof head && starts_as_gzip(std::string_view(head, 2))) {
-        return from_gzip_file(path, fd, pieces);
+        return from_gzip_file(path, fd, pieces, interrupt);
     }
     const uint64_t size = st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
     {
-        VcdLoader loader(true, pieces);
+        VcdLoader loader(true, pieces, interrupt);
         feed_file(fd, size, pieces.block_bytes, loader);
         if (loader.too_deep() || !loader.needs_reading_in_order()) return std::move(loader).finish();
     }
-    VcdLoader loader(false, pieces);
+    VcdLoader loader(false, pieces, interrupt);
     feed_file(fd, size, pieces.block_bytes, loader);
     return std::move(loader).finish();
 }
 
-Result<std::string, std::string> VcdTrace::read_stream_text(const std::string& path) {
+Result<std::string, std::string> VcdTrace::read_stream_text(const std::string& path, const util::Interrupt& interrupt) {
     const auto failed = [&](const std::string& why) { return make_err("Failed to open " + path + ": " + why); };
     if (util::has_nul(path)) return failed(util::kNulInPathText);
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = util::open_for_reading(path);
     if (fd < 0) return failed(util::os_error_text(errno));
     FdGuard guard{fd};
     struct stat st {};
     if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) return failed(util::os_error_text(EISDIR));
-    return stream_text(fd, path);
+    return stream_text(fd, path, interrupt);
 }
 
-Result<VcdTrace, std::string> VcdTrace::from_gzip_file(const std::string& path, int fd, VcdPieces pieces) {
+Result<VcdTrace, std::string> VcdTrace::from_gzip_file(const std::string& path, int fd, VcdPieces pieces,
+                                                       const util::Interrupt& interrupt) {
     const auto failed = [&](const std::string& why) { return make_err("Failed to read " + path + ": " + why); };
     const auto read_from_start = [&](VcdLoader& loader) -> std::optional<std::string> {
         if (::lseek(fd, 0, SEEK_SET) != 0) return util::os_error_text(errno);
-        GzipStream in(fd);
+        GzipStream in(fd, {}, interrupt);
         return feed_gzip(in, pieces.block_bytes, loader);
     };
     {
-        VcdLoader loader(true, pieces);
+        VcdLoader loader(true, pieces, interrupt);
         if (auto why = read_from_start(loader)) return failed(*why);
         if (loader.too_deep() || !loader.needs_reading_in_order()) return std::move(loader).finish();
     }
     // A declaration among the value changes: the text is inflated and read again, in order.
-    VcdLoader loader(false, pieces);
+    VcdLoader loader(false, pieces, interrupt);
     if (auto why = read_from_start(loader)) return failed(*why);
     return std::move(loader).finish();
 }

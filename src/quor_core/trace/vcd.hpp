@@ -13,6 +13,7 @@
 #include "trace/common_trace.hpp"
 #include "trace/trace.hpp"
 #include "trace/vcd_header.hpp"
+#include "util/interrupt.hpp"
 #include "util/result.hpp"
 
 namespace quor_core::trace {
@@ -38,14 +39,19 @@ struct VcdPieces {
 class VcdTrace final : public Trace {
 public:
     // Reads a VCD file, or a pipe or device; gzip-compressed text (starting with the bytes
-    // 1f 8b) is inflated as it is read.
-    static Result<VcdTrace, std::string> from_file(const std::string& path, VcdPieces pieces = {});
+    // 1f 8b) is inflated as it is read. Loading stops with util::Interrupted once the interrupt
+    // says so (asked every few hundred kilobytes, and while a pipe or FIFO is waited for).
+    static Result<VcdTrace, std::string> from_file(const std::string& path, VcdPieces pieces = {},
+                                                   const util::Interrupt& interrupt = util::Interrupt::never());
     // The whole text that from_file reads from the pipe or device at path (inflated when it is
     // gzip-compressed), for a caller that looks at it before parsing; the error is from_file's.
-    static Result<std::string, std::string> read_stream_text(const std::string& path);
-    static Result<VcdTrace, std::string> parse(std::string_view text, VcdPieces pieces = {});
+    static Result<std::string, std::string> read_stream_text(
+        const std::string& path, const util::Interrupt& interrupt = util::Interrupt::never());
+    static Result<VcdTrace, std::string> parse(std::string_view text, VcdPieces pieces = {},
+                                               const util::Interrupt& interrupt = util::Interrupt::never());
     // Reads the text in order on the calling thread (the reference the cut reading must match).
-    static Result<VcdTrace, std::string> parse_in_order(std::string_view text, VcdPieces pieces = {});
+    static Result<VcdTrace, std::string> parse_in_order(std::string_view text, VcdPieces pieces = {},
+                                                        const util::Interrupt& interrupt = util::Interrupt::never());
 
     std::span<const std::string> signal_names() const override { return signal_names_; }
     std::span<const std::string> scopes() const override { return scopes_; }
@@ -71,7 +77,8 @@ public:
 private:
     friend class VcdLoader;
     // from_file for a regular file of gzip data, open as fd.
-    static Result<VcdTrace, std::string> from_gzip_file(const std::string& path, int fd, VcdPieces pieces);
+    static Result<VcdTrace, std::string> from_gzip_file(const std::string& path, int fd, VcdPieces pieces,
+                                                        const util::Interrupt& interrupt);
     VcdVarMap vars_;
     signal::ColumnStore store_;
     std::vector<std::string> signal_names_;

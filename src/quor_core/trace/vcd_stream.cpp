@@ -22,8 +22,9 @@ bool starts_as_vcd_text(std::span<const uint8_t> data) {
     return i < data.size() && (data[i] == '$' || data[i] == '#');
 }
 
-Result<VcdTrace, std::string> load_vcd_stream(const std::string& path, VcdPieces pieces) {
-    auto read = VcdTrace::read_stream_text(path);
+Result<VcdTrace, std::string> load_vcd_stream(const std::string& path, VcdPieces pieces,
+                                              const util::Interrupt& interrupt) {
+    auto read = VcdTrace::read_stream_text(path, interrupt);
     if (!read.ok()) return make_err(std::move(read).error());
     const std::string text = std::move(read).value();
     const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(text.data()), text.size());
@@ -35,7 +36,7 @@ Result<VcdTrace, std::string> load_vcd_stream(const std::string& path, VcdPieces
         if (starts_as_fst(bytes)) return unknown("an FST file is read from a regular file only, not a pipe or device");
         return unknown("from a pipe or device only VCD text is read (plain or gzip-compressed), and this is not");
     }
-    return VcdTrace::parse(text, pieces);
+    return VcdTrace::parse(text, pieces, interrupt);
 }
 
 }  // namespace quor_core::trace

@@ -18,6 +18,7 @@ bool starts_as_vcd_text(std::span<const uint8_t> data);
 // gzip-compressed) and loads it as VCD.
 // A stream has no name to tell its format by, so its own first bytes must be VCD text: an
 // empty stream, binary bytes or an FST are refused with a message saying so.
-Result<VcdTrace, std::string> load_vcd_stream(const std::string& path, VcdPieces pieces = {});
+Result<VcdTrace, std::string> load_vcd_stream(const std::string& path, VcdPieces pieces = {},
+                                              const util::Interrupt& interrupt = util::Interrupt::never());
 
 }  // namespace quor_core::trace

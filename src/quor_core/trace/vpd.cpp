@@ -65,8 +65,8 @@ Result<VpdTrace, std::string> VpdTrace::from_bytes(Bytes file) {
     return VpdTrace(std::move(r));
 }
 
-Result<VpdTrace, std::string> VpdTrace::from_file(const std::string& path) {
-    auto bytes = read_file_or_message(path);
+Result<VpdTrace, std::string> VpdTrace::from_file(const std::string& path, const util::Interrupt& interrupt) {
+    auto bytes = read_file_or_message(path, interrupt);
     if (!bytes.ok()) return make_err(std::move(bytes).error());
     return from_bytes(bytes.value());
 }

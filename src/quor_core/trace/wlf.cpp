@@ -97,8 +97,8 @@ Result<WlfTrace, std::string> WlfTrace::from_bytes(Bytes file) {
     return WlfTrace(std::move(r));
 }
 
-Result<WlfTrace, std::string> WlfTrace::from_file(const std::string& path) {
-    auto bytes = read_file_or_message(path);
+Result<WlfTrace, std::string> WlfTrace::from_file(const std::string& path, const util::Interrupt& interrupt) {
+    auto bytes = read_file_or_message(path, interrupt);
     if (!bytes.ok()) return make_err(std::move(bytes).error());
     return from_bytes(bytes.value());
 }

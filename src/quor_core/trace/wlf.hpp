@@ -6,6 +6,7 @@
 
 #include "trace/byte_order.hpp"
 #include "trace/common_trace.hpp"
+#include "util/interrupt.hpp"
 #include "util/result.hpp"
 
 namespace quor_core::trace {
@@ -22,7 +23,8 @@ std::string read_lpstr(Bytes file, size_t& pos);
 class WlfTrace : public CommonTrace {
 public:
     using CommonTrace::CommonTrace;
-    static Result<WlfTrace, std::string> from_file(const std::string& path);
+    static Result<WlfTrace, std::string> from_file(const std::string& path,
+                                                 const util::Interrupt& interrupt = util::Interrupt::never());
     static Result<WlfTrace, std::string> from_bytes(Bytes file);
 };
 
