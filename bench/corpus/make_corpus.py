@@ -210,7 +210,7 @@ def main():
                         help="only this simulator (repeatable)")
     parser.add_argument("--format", choices=FORMATS, action="append", help="only this format (repeatable)")
     parser.add_argument("--list", action="store_true", help="list the cases and exit")
-    parser.add_argument("--nice", type=int, default=10, help="niceness of the builds and simulations (default 10)")
+    parser.add_argument("--nice", type=int, default=0, help="niceness of the builds and simulations (default 0)")
     args = parser.parse_args()
     known = {c.name: c for c in CASES}
     if args.list:

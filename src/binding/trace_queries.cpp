@@ -27,6 +27,20 @@ struct NamedSignal {
     quor_core::signal::ColumnHead head;  // of an empty column when there is no such signal
 };
 
+// Whether obj (an exact str) has its canonical form, which the cache compares; before Python 3.12
+// a str made through the deprecated wide-character calls may not have it yet.
+bool str_is_ready(PyObject* obj) {
+#if PY_VERSION_HEX < 0x030C0000
+    if (PyUnicode_READY(obj) < 0) {
+        PyErr_Clear();  // not cacheable; the lookup by text reports the fault
+        return false;
+    }
+#else
+    (void)obj;
+#endif
+    return true;
+}
+
 bool name_arg_signal(PyObject* self, PyObject* obj, const char* param, NamedSignal& out) {
     auto* t = reinterpret_cast<PyTraceObject*>(self);
     // Only exact str objects are cached: releasing one can never run Python code, and its hash is
@@ -34,7 +48,7 @@ bool name_arg_signal(PyObject* self, PyObject* obj, const char* param, NamedSign
     // caller has dropped would hold on to their memory for the trace's lifetime.
     constexpr Py_ssize_t kLongestCached = 512;
     Py_hash_t hash = -1;
-    if (PyUnicode_CheckExact(obj) && PyUnicode_GET_LENGTH(obj) <= kLongestCached) {
+    if (PyUnicode_CheckExact(obj) && str_is_ready(obj) && PyUnicode_GET_LENGTH(obj) <= kLongestCached) {
         hash = PyObject_Hash(obj);  // kept in the str after the first call
         if (hash == -1) PyErr_Clear();  // not cacheable; the lookup below reports any real fault
     }
