@@ -81,9 +81,14 @@ module core_datapath #(parameter integer LANES = 4) (
     wire [LANES-1:0] lane_enable_vector;
     wire [127:0] lane_result [0:LANES];
     assign lane_result[0] = core_data_in;
+    // The core's own clock and reset, buffered from the cluster's as a clock tree would: the
+    // lanes' ports alias these. (A net that reaches every lane of a large design through ports
+    // alone also makes Icarus' elaboration quadratic.)
+    wire core_clk = clk;
+    wire core_rst_n = rst_n;
 
-    always @(posedge clk or negedge rst_n) begin
-        if (!rst_n) begin
+    always @(posedge core_clk or negedge core_rst_n) begin
+        if (!core_rst_n) begin
             enable_lfsr_q <= 32'h1234_5678 ^ (core_seed * 32'h9E37_79B9);
             opcode_q <= 8'd0;
             phase_q <= 6'd0;
@@ -102,7 +107,7 @@ module core_datapath #(parameter integer LANES = 4) (
             wire [127:0] lane_q;
             assign lane_enable_vector[lane] = lane_go;
             lane_cell u_lane_cell (
-                .clk(clk), .rst_n(rst_n), .lane_enable(lane_go), .lane_seed(32'(core_seed * LANES + lane)),
+                .clk(core_clk), .rst_n(core_rst_n), .lane_enable(lane_go), .lane_seed(32'(core_seed * LANES + lane)),
                 .opcode(opcode_q),
                 .data_in(lane_result[lane]), .data_out_q(lane_q),
                 .parity_out(), .result_valid_q(lane_valid_vector[lane]));
