@@ -167,19 +167,17 @@ class Corpus:
         build_stamp = build_dir / "recipe"
         build_digest = hashlib.sha256(json.dumps([build_cmd, self.version(sim)]).encode()
                                       + (HERE / case.design).read_bytes()).hexdigest()
-        entry = self.manifest.get(target.name, {})
-        if not (build_stamp.exists() and build_stamp.read_text() == build_digest):
+        build_times = build_dir / "times.json"
+        if not (build_stamp.exists() and build_stamp.read_text() == build_digest and build_times.exists()):
             shutil.rmtree(build_dir, ignore_errors=True)
             build_dir.mkdir(parents=True)
             log.write_bytes(b"")
             print(f"  {build_key}: building ...", flush=True)
-            entry["build_s"], entry["build_cpu_s"] = run_timed(build_cmd, build_dir, log, self.niceness)
+            wall, cpu = run_timed(build_cmd, build_dir, log, self.niceness)
+            build_times.write_text(json.dumps({"build_s": wall, "build_cpu_s": cpu}))
             build_stamp.write_text(build_digest)
-            print(f"  {build_key}: built in {entry['build_s']:.1f} s ({entry['build_cpu_s']:.1f} s CPU)",
-                  flush=True)
-        else:
-            for key, value in self.build_seconds(build_key).items():
-                entry.setdefault(key, value)
+            print(f"  {build_key}: built in {wall:.1f} s ({cpu:.1f} s CPU)", flush=True)
+        entry = json.loads(build_times.read_text())  # shared by the files of one build
         print(f"  {target.name}: simulating ...", flush=True)
         entry["sim_s"], entry["sim_cpu_s"] = run_timed(sim_cmd(fmt, dump), build_dir, log, self.niceness)
         (build_dir / dump).replace(target)
@@ -194,12 +192,6 @@ class Corpus:
         print(f"  {target.name}: {target.stat().st_size / 1e6:.1f} MB in {entry['sim_s']:.1f} s "
               f"({entry['sim_cpu_s']:.1f} s CPU)", flush=True)
 
-    def build_seconds(self, build_key):
-        """The build times recorded with another file of the same build (Icarus' two formats)."""
-        for name, entry in self.manifest.items():
-            if name.startswith(build_key + ".") and "build_s" in entry:
-                return {k: entry[k] for k in ("build_s", "build_cpu_s") if k in entry}
-        return {}
 
 
 def main():

@@ -33,15 +33,20 @@ module register_bank_arbiter #(parameter integer FIELDS = 4) (
 );
     reg  [15:0] field_select_q;
     wire [FIELDS-1:0] field_zero_flags;
-    always @(posedge clk or negedge rst_n) begin
-        if (!rst_n) field_select_q <= bank_id;
+    // The bank's own clock and reset, buffered for its fields as a clock tree would: the fields'
+    // ports alias these. (A net that reaches every field through ports alone also makes Icarus'
+    // elaboration quadratic.)
+    wire bank_clk = clk;
+    wire bank_rst_n = rst_n;
+    always @(posedge bank_clk or negedge bank_rst_n) begin
+        if (!bank_rst_n) field_select_q <= bank_id;
         else field_select_q <= field_select_q + 16'd7;
     end
     genvar field;
     generate
         for (field = 0; field < FIELDS; field = field + 1) begin : g_config_field
             config_register_leaf u_config_register_leaf (
-                .clk(clk), .rst_n(rst_n), .reset_value(bank_id[7:0] + field[7:0]), .write_strobe(field_select_q[3:0] == (field % 16)),
+                .clk(bank_clk), .rst_n(bank_rst_n), .reset_value(bank_id[7:0] + field[7:0]), .write_strobe(field_select_q[3:0] == (field % 16)),
                 .write_data(bank_write_data), .register_value_q(),
                 .register_is_zero(field_zero_flags[field]));
         end
