@@ -138,7 +138,6 @@ class Corpus:
         self.out = out
         self.niceness = niceness
         self.manifest_path = out / "manifest.json"
-        self.manifest = json.loads(self.manifest_path.read_text()) if self.manifest_path.exists() else {}
         self.versions = {}
 
     def version(self, sim):
@@ -146,9 +145,13 @@ class Corpus:
             self.versions[sim] = tool_version(["iverilog", "-V"] if sim == "icarus" else ["verilator", "--version"])
         return self.versions[sim]
 
-    def save(self):
-        tmp = self.manifest_path.with_suffix(".tmp")
-        tmp.write_text(json.dumps(self.manifest, indent=1, sort_keys=True))
+    def record(self, name, entry):
+        """Writes one file's entry into the manifest, as it is on disk now (another run of this
+        script may have added entries meanwhile)."""
+        manifest = json.loads(self.manifest_path.read_text()) if self.manifest_path.exists() else {}
+        manifest[name] = entry
+        tmp = self.manifest_path.with_suffix(f".{os.getpid()}.tmp")
+        tmp.write_text(json.dumps(manifest, indent=1, sort_keys=True))
         tmp.replace(self.manifest_path)
 
     def make(self, case, sim, fmt):
@@ -187,8 +190,7 @@ class Corpus:
                       "simulator_version": self.version(sim)})
         if fmt == "vcd":
             entry["vars"] = count_vars(target)
-        self.manifest[target.name] = entry
-        self.save()
+        self.record(target.name, entry)
         print(f"  {target.name}: {target.stat().st_size / 1e6:.1f} MB in {entry['sim_s']:.1f} s "
               f"({entry['sim_cpu_s']:.1f} s CPU)", flush=True)
 
