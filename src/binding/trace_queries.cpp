@@ -9,6 +9,7 @@
 #include "method_tables.hpp"
 #include "module_state.hpp"
 #include "py_ref.hpp"
+#include "signal/column_head.hpp"
 #include "util/name_path.hpp"
 
 namespace quor_binding {
@@ -19,23 +20,62 @@ using quor_core::trace::Trace;
 
 const Trace& trace_of(PyObject* self) { return *reinterpret_cast<PyTraceObject*>(self)->trace; }
 
-// The id of the signal named by the argument obj (a str), found through the trace's name cache.
-bool name_arg_id(PyObject* self, PyObject* obj, const char* param, std::optional<uint32_t>& id) {
-    NameCache& cache = reinterpret_cast<PyTraceObject*>(self)->names;
-    // Only exact str objects are cached: releasing one can never run Python code. Long ones are
-    // not: an entry keeps its name alive, and a few thousand long texts the caller has dropped
-    // would hold on to their memory for the trace's lifetime.
+// The signal named by the argument obj (a str): its id, and the head of its column to read values
+// by. Found through the trace's name cache.
+struct NamedSignal {
+    std::optional<uint32_t> id;
+    quor_core::signal::ColumnHead head;  // of an empty column when there is no such signal
+};
+
+// Whether obj (an exact str) has its canonical form, which the cache compares; before Python 3.12
+// a str made through the deprecated wide-character calls may not have it yet.
+bool str_is_ready(PyObject* obj) {
+#if PY_VERSION_HEX < 0x030C0000
+    if (PyUnicode_READY(obj) < 0) {
+        PyErr_Clear();  // not cacheable; the lookup by text reports the fault
+        return false;
+    }
+#else
+    (void)obj;
+#endif
+    return true;
+}
+
+bool name_arg_signal(PyObject* self, PyObject* obj, const char* param, NamedSignal& out) {
+    auto* t = reinterpret_cast<PyTraceObject*>(self);
+    // Only exact str objects are cached: releasing one can never run Python code, and its hash is
+    // that of its text. Long ones are not: an entry keeps its name alive, and many long texts the
+    // caller has dropped would hold on to their memory for the trace's lifetime.
     constexpr Py_ssize_t kLongestCached = 512;
-    const bool cacheable = PyUnicode_CheckExact(obj) && PyUnicode_GET_LENGTH(obj) <= kLongestCached;
-    if (cacheable) {
-        bool known = false;
-        id = cache.find(obj, known);
-        if (known) return true;
+    Py_hash_t hash = -1;
+    if (PyUnicode_CheckExact(obj) && str_is_ready(obj) && PyUnicode_GET_LENGTH(obj) <= kLongestCached) {
+        hash = PyObject_Hash(obj);  // kept in the str after the first call
+        if (hash == -1) PyErr_Clear();  // not cacheable; the lookup below reports any real fault
+    }
+    if (hash != -1) {
+        const NameCache::Answer answer = t->names.find(obj, hash);
+        if (answer.head != nullptr) {
+            out.id = answer.id;
+            out.head = *answer.head;
+            return true;
+        }
     }
     std::string_view name;
     if (!arg_str(obj, param, name)) return false;
-    id = trace_of(self).signal_id(name);
-    if (cacheable) cache.remember(obj, id);
+    const Trace& trace = *t->trace;
+    out.id = trace.signal_id(name);
+    const quor_core::signal::Column* column = out.id ? trace.store().column(*out.id) : nullptr;
+    out.head = column ? quor_core::signal::ColumnHead(*column) : quor_core::signal::ColumnHead();
+    // The names of the whole design fit, plus as many again of other texts (unknown names, other
+    // spellings of known ones).
+    if (hash != -1) t->names.remember(obj, hash, out.id, out.head, 2 * trace.signal_names().size() + 4096);
+    return true;
+}
+
+bool name_arg_id(PyObject* self, PyObject* obj, const char* param, std::optional<uint32_t>& id) {
+    NamedSignal signal;
+    if (!name_arg_signal(self, obj, param, signal)) return false;
+    id = signal.id;
     return true;
 }
 
@@ -101,13 +141,13 @@ PyObject* signal_width(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
 bool name_index_value(const char* function, PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                       PyObject* kwnames, quor_core::signal::ValueRef& out) {
     PyObject* a[2];
-    std::optional<uint32_t> id;
+    NamedSignal signal;
     uint64_t index = 0;
-    if (!parse_args(function, args, nargs, kwnames, {"name", "index"}, a) || !name_arg_id(self, a[0], "name", id) ||
-        !arg_u64(a[1], "index", index)) {
+    if (!parse_args(function, args, nargs, kwnames, {"name", "index"}, a) ||
+        !name_arg_signal(self, a[0], "name", signal) || !arg_u64(a[1], "index", index)) {
         return false;
     }
-    out = id ? trace_of(self).value_ref(*id, index) : quor_core::signal::ValueRef();
+    out = signal.head.at(index);
     return true;
 }
 

@@ -98,6 +98,7 @@ public:
 
 private:
     friend class ColumnWriter;
+    friend class ColumnHead;
     uint64_t length_ = 0;
     RankBits run_starts_;                // empty when there is at most one run
     // Per run, payload_width_ little-endian bytes: Uint value, Real bits, or index into heap_;

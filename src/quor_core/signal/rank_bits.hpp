@@ -26,6 +26,8 @@ public:
     bool test(uint64_t i) const { return (words_[i >> 6] >> (i & 63)) & 1U; }
     // The word_count(size()) words holding the bits; bit i is bit i % 64 of word i / 64.
     const uint64_t* words() const { return words_; }
+    // The directory: the number of set bits before each block of kWordsPerBlock words.
+    const uint64_t* blocks() const { return blocks_; }
     // Number of set bits at positions 0..i inclusive; requires i < size().
     uint64_t rank1(uint64_t i) const;
     // First set bit at a position >= from, or size() when there is none.
