@@ -70,7 +70,7 @@ SignalStats compute_stats(const trace::Trace& trace, std::string_view name) {
                 break;
             }
             case ValueKind::Wide: {
-                const auto& words = v.heap().as_wide().words;
+                const std::span<const uint64_t> words = v.wide_words();
                 if (words.empty()) break;  // no number
                 sum.add_product(words, n);
                 extremes.add(words);

@@ -35,7 +35,7 @@ std::optional<WholeNumber> WholeNumber::of(const ValueRef& v) {
     switch (v.kind()) {
         case ValueKind::Uint: return WholeNumber(v.as_uint());
         case ValueKind::Wide: {
-            const std::span<const uint64_t> w = v.heap().as_wide().words;
+            const std::span<const uint64_t> w = v.wide_words();
             if (w.empty()) return std::nullopt;
             if (trimmed(w).size() <= 1) return WholeNumber(w[0]);
             return WholeNumber(w);

@@ -42,6 +42,8 @@ public:
         std::memcpy(&d, &payload_, sizeof d);
         return d;
     }
+    // The words of a Wide view, least significant first.
+    std::span<const uint64_t> wide_words() const { return heap_->as_wide().words; }
     // The heap value behind a Wide, FourState or Text view.
     const SignalValue& heap() const { return *heap_; }
 
