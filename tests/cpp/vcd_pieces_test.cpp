@@ -117,7 +117,7 @@ TEST(VcdFile, BlocksAndSlicesReadLikeTheWholeText) {
         if (time == 20000) text += "$comment " + std::string(150000, 'c') + " $end\n";
     }
     const VcdTrace want = VcdTrace::parse_in_order(text).value();
-    const std::string path = testing::TempDir() + "quor_blocks.vcd";
+    const std::string path = testing::TempDir() + "quor_blocks_" + std::to_string(getpid()) + ".vcd";
     std::ofstream(path, std::ios::binary) << text;
     // Blocks of a fixed size, and blocks that grow once the declarations are read (as for a
     // dump of many signals; here three signals ask for 3 x 100,000 bytes).
@@ -135,7 +135,7 @@ TEST(VcdFile, BlocksAndSlicesReadLikeTheWholeText) {
     }
     std::remove(path.c_str());
 
-    const std::string fifo = testing::TempDir() + "quor_blocks.fifo";
+    const std::string fifo = testing::TempDir() + "quor_blocks_" + std::to_string(getpid()) + ".fifo";
     std::remove(fifo.c_str());
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     std::thread writer([&] { std::ofstream(fifo, std::ios::binary) << text; });
