@@ -3,7 +3,8 @@
 // A run is a maximal interval of indices holding one stored value. Runs cover [0, length);
 // reads at or past length are Unknown. A bit vector marks each run's first index, so a read is
 // one rank and one array access. Two-state values and reals live inline in a payload per run;
-// only Wide, FourState and Text values are kept as SignalValue objects. Payloads are stored in
+// the words of Wide values in one array per column, the payload the position of a value's
+// words; only FourState and Text values are kept as SignalValue objects. Payloads are stored in
 // 1, 2, 4 or 8 bytes each, as few as the column's largest payload needs: most signals are a
 // bit or a few bits wide, and eight bytes a run would be most of a trace's memory.
 
@@ -32,6 +33,12 @@ public:
         std::memcpy(&bits, &v, sizeof bits);
         return ValueRef(ValueKind::Real, bits, nullptr);
     }
+    // A Wide value's words, least significant first; the words must outlive the view.
+    static ValueRef of_wide(const uint64_t* words, size_t count) {
+        ValueRef r(ValueKind::Wide, count, nullptr);
+        r.words_ = words;
+        return r;
+    }
     static ValueRef of(const SignalValue& v);
 
     ValueKind kind() const { return kind_; }
@@ -43,8 +50,8 @@ public:
         return d;
     }
     // The words of a Wide view, least significant first.
-    std::span<const uint64_t> wide_words() const { return heap_->as_wide().words; }
-    // The heap value behind a Wide, FourState or Text view.
+    std::span<const uint64_t> wide_words() const { return {words_, static_cast<size_t>(payload_)}; }
+    // The heap value behind a FourState or Text view.
     const SignalValue& heap() const { return *heap_; }
 
     SignalValue to_value() const;
@@ -56,8 +63,11 @@ public:
 private:
     ValueRef(ValueKind k, uint64_t p, const SignalValue* h) : kind_(k), payload_(p), heap_(h) {}
     ValueKind kind_ = ValueKind::Unknown;
-    uint64_t payload_ = 0;
-    const SignalValue* heap_ = nullptr;
+    uint64_t payload_ = 0;  // Uint value, Real bits, or a Wide value's word count
+    union {                 // which one is in use follows from kind_
+        const SignalValue* heap_ = nullptr;
+        const uint64_t* words_;
+    };
 };
 
 class Column {
@@ -78,7 +88,8 @@ public:
     // Every run holds a Uint, whose payload is the value itself: lets scans decode in bulk.
     bool all_uint() const { return kinds_.empty(); }
     const RankBits& run_starts() const { return run_starts_; }  // empty with at most one run
-    // The payload of a run: its Uint value, Real bits, or index into the column's heap values.
+    // The payload of a run: its Uint value, Real bits, position of its words (Wide) or index
+    // into the column's heap values.
     uint64_t run_payload(size_t run) const {
         uint64_t v = 0;
         std::memcpy(&v, payload_bytes_ + run * payload_width_, sizeof v);  // the array has slack for this
@@ -110,7 +121,9 @@ private:
     uint64_t payload_mask_ = ~uint64_t{0};  // the low payload_width_ bytes, kept for run_payload
     uint8_t payload_width_ = 8;
     std::span<const uint8_t> kinds_;     // per run ValueKind; empty when every run is Uint
-    std::vector<SignalValue> heap_;      // Wide, FourState and Text values
+    // Wide values, each its word count and then its words; in the memory of runs_memory_.
+    const uint64_t* wide_words_ = nullptr;
+    std::vector<SignalValue> heap_;      // FourState and Text values
     // Own the memory behind run_starts_ and behind payload_bytes_ and kinds_ (an arena, or arrays of
     // their own). Frozen columns never change, so copies share it.
     std::shared_ptr<const void> starts_memory_;
@@ -134,17 +147,20 @@ public:
     void reserve(size_t runs) {
         if (runs > payload_.size()) grow_to(runs);
     }
-    // Room for this many Wide, FourState and Text values.
+    // Room for this many FourState and Text values.
     void reserve_heap(size_t values) { heap_.reserve(values); }
 
     void append(uint64_t start, const ValueRef& value) {
         if (value.kind() == ValueKind::Uint || value.kind() == ValueKind::Real || value.kind() == ValueKind::Unknown) {
             return append_inline(start, value.kind(), value.as_uint());
         }
+        if (value.kind() == ValueKind::Wide) return append_wide(start, value.wide_words());
         append_general(start, value);
     }
     // Appends a Uint, Real (payload: its bits) or Unknown (payload ignored).
     void append_inline(uint64_t start, ValueKind kind, uint64_t payload);
+    // Appends a Wide value; its words are copied into the column's word array.
+    void append_wide(uint64_t start, std::span<const uint64_t> words);
     void append(uint64_t start, SignalValue&& value);
     Column finish() &&;
 
@@ -157,8 +173,8 @@ private:
     // settles the cases that need no bit: the first run, and a repeat while there is one run.
     // True when the value is fully appended.
     bool prepare_inline(ValueKind kind, uint64_t payload);
-    // Opens a run of a heap value at start; its payload is the index of the value in heap_.
-    void open_heap_run(uint64_t start, ValueKind kind);
+    // Opens a run of a Wide or heap value at start with the given payload.
+    void open_run(uint64_t start, ValueKind kind, uint64_t payload);
     void grow_to(size_t runs);
     // The kinds array exists once a run is not a Uint.
     void convert_to_kinds();
@@ -177,6 +193,8 @@ private:
     size_t runs_ = 0;
     ValueKind last_kind_ = ValueKind::Uint;  // the kind of the last run
     std::vector<SignalValue> heap_;
+    // The words of the Wide runs, each value its word count and then its words.
+    std::vector<uint64_t, util::DefaultInitAllocator<uint64_t>> words_;
     uint64_t* starts_ = nullptr;  // run-start bits and then their directory, in starts_memory_
     std::shared_ptr<const void> starts_memory_;
 };

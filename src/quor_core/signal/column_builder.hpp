@@ -73,6 +73,8 @@ public:
     // significant first): low plane set for 1 and z, high plane set for x and z. Kept in the
     // log itself, so recording one allocates nothing.
     void set_four_state(uint32_t id, uint64_t index, unsigned width, uint64_t low, uint64_t high);
+    // A Wide value, words least significant first; kept in the log itself.
+    void set_wide(uint32_t id, uint64_t index, std::span<const uint64_t> words);
     void set_uint(uint32_t id, uint64_t index, uint64_t value) {
         if (index > kMaxIndex) return;  // past any trace that fits in memory
         const unsigned bytes = uint_bytes(value);
@@ -118,12 +120,18 @@ private:
     //   11    a heap value: its kind byte, then a varint index into heap_
     //   12    a four-state value of up to 64 bits: its width byte, then its low and high
     //         planes in (width + 7) / 8 bytes each
+    //   13    a Wide value: a varint word count, then the words, eight little-endian bytes
+    //         each, least significant first
     //   15    a step back: the header's upper bits are how far back; the record follows
     static constexpr unsigned kUnknownForm = 9;
     static constexpr unsigned kRealForm = 10;
     static constexpr unsigned kHeapForm = 11;
     static constexpr unsigned kFourStateForm = 12;
+    static constexpr unsigned kWideForm = 13;
     static constexpr unsigned kBackForm = 15;
+    // Wide values of more words (a bit string of billions of characters) are kept as heap
+    // values: the record's size must fit a chunk.
+    static constexpr size_t kMaxLogWords = size_t{1} << 24;
     // Unused bytes after each chunk, so a value is always stored as a whole 64-bit word.
     static constexpr uint32_t kSlack = 8;
 
@@ -204,6 +212,10 @@ private:
     }
     // The value of a four-state record in a change log.
     static SignalValue four_state_of(const uint8_t* record);
+    // The words of a Wide record in a change log, into words.
+    static void wide_of(const uint8_t* record, std::vector<uint64_t>& words);
+    // Records a value as a heap value.
+    void set_heap(uint32_t id, uint64_t index, SignalValue value);
     Chain& chain_for(uint32_t id) {
         if (id < kDirectIds) {
             if (id >= chain_count_) [[unlikely]]
@@ -257,7 +269,7 @@ private:
     size_t block_size_ = 0;
     size_t block_used_ = 0;
     size_t next_block_bytes_ = kMinBlockBytes;
-    std::vector<SignalValue> heap_;  // Wide, FourState and Text values
+    std::vector<SignalValue> heap_;  // FourState and Text values (and Wide values too long for a record)
 };
 
 }  // namespace quor_core::signal

@@ -18,6 +18,7 @@ inline constexpr uint8_t kBit1 = 1;
 inline constexpr uint8_t kBitX = 2;
 inline constexpr uint8_t kBitZ = 3;
 
+// A two-state value of more than 64 bits: 64-bit words, least significant first.
 struct Wide {
     std::vector<uint64_t> words;
     bool operator==(const Wide&) const = default;
