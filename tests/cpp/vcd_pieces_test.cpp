@@ -166,6 +166,8 @@ struct LineCase {
 TEST(VcdFastLines, OddFormsReadLikeTheGeneralForm) {
     const SignalValue none = SignalValue::unknown();
     const auto u = [](uint64_t v) { return SignalValue::uint(v); };
+    // Both signals are 8 bits wide: shorter bit strings are extended to that.
+    const auto pb = [](const std::string& bits) { return quor_core::signal::parse_binary_str(bits, 8); };
     const LineCase cases[] = {
         {"b101 !", u(5), none},
         {"b101 ! ", u(5), none},
@@ -175,26 +177,26 @@ TEST(VcdFastLines, OddFormsReadLikeTheGeneralForm) {
         {"b101 a", none, none},
         {"b101 abc", none, none},
         {"b0000000011111111000000001111111100000000111111110000000011111111 ab", none, u(0x00FF00FF00FF00FFULL)},
-        {"b11111111111111111111111111111111111111111111111111111111111111110 !", u(0xFFFFFFFFFFFFFFFEULL), none},
+        {"b11111111111111111111111111111111111111111111111111111111111111110 !", SignalValue::wide({0xFFFFFFFFFFFFFFFEULL, 1}), none},
         {"1!", u(1), none},
         {"1ab", none, u(1)},
         {"1ab ", none, u(1)},
         {"1 ab", none, none},
         {"0!\r", u(0), none},
-        {"b1x0z !", SignalValue::four_state({1, 2, 0, 3}), none},
-        {"bX1 ab", none, SignalValue::four_state({2, 1})},
-        {"bxz ab ", none, SignalValue::four_state({2, 3})},
-        {"b1x0  !", SignalValue::four_state({1, 2, 0}), none},
-        {"bx1y !", quor_core::signal::parse_binary_str("bx1y"), none},
+        {"b1x0z !", pb("1x0z"), none},
+        {"bX1 ab", none, pb("x1")},
+        {"bxz ab ", none, pb("xz")},
+        {"b1x0  !", pb("1x0"), none},
+        {"bx1y !", pb("bx1y"), none},
         {std::string("b") + std::string(70, 'x') + " !", SignalValue::four_state(std::vector<uint8_t>(70, 2)), none},
         {"b" + std::string(63, '1') + " !", u((uint64_t{1} << 63) - 1), none},
         {"b" + std::string(64, '1') + " ab", none, u(UINT64_MAX)},
-        {"b1" + std::string(63, '0') + "x !", quor_core::signal::parse_binary_str("b1" + std::string(63, '0') + "x"), none},
+        {"b1" + std::string(63, '0') + "x !", pb("b1" + std::string(63, '0') + "x"), none},
         {"b" + std::string(16, '1') + " !", u(0xFFFF), none},
-        {"b" + std::string(62, '1') + "xZ ab", none, quor_core::signal::parse_binary_str("b" + std::string(62, '1') + "xz")},
-        {"bz" + std::string(63, '0') + " !", quor_core::signal::parse_binary_str("bz" + std::string(63, '0')), none},
+        {"b" + std::string(62, '1') + "xZ ab", none, pb("b" + std::string(62, '1') + "xz")},
+        {"bz" + std::string(63, '0') + " !", pb("bz" + std::string(63, '0')), none},
         {"x!", none, none},
-        {"Zab", none, SignalValue::four_state({3})},
+        {"Zab", none, SignalValue::four_state({3})},  // a scalar is not extended
         {"z!\r", SignalValue::four_state({3}), none},
         {"z ab", none, none},
     };

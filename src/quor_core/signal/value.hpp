@@ -2,6 +2,7 @@
 // SignalValue: the value of one signal at one sample index.
 
 #include <cstdint>
+#include <iosfwd>
 #include <optional>
 #include <string>
 #include <variant>
@@ -68,6 +69,12 @@ public:
 private:
     Storage v_;
 };
+
+// A readable form of a value for messages: "Uint 5", "Wide [7, 9]" (least significant word
+// first), "FourState 1x0z", "Real 1.5", "Text \"go\"", "Unknown".
+std::string describe(const SignalValue& v);
+// Lets test frameworks print values readably (found by argument-dependent lookup).
+void PrintTo(const SignalValue& v, std::ostream* os);
 
 // Numeric readings shared with the column store's views.
 std::optional<uint64_t> four_state_to_u64(const std::vector<uint8_t>& bits);

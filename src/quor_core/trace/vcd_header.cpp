@@ -1,5 +1,6 @@
 #include "trace/vcd_header.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -79,9 +80,11 @@ void VcdHeader::declare_var(std::string_view line) {
     uint32_t id = 0;
     if (const auto known = codes_.find(code)) {
         id = *known;
+        widths_by_id_[id] = std::max(widths_by_id_[id], width);
     } else {
         id = next_id_++;
         codes_.insert(code, id);
+        widths_by_id_.push_back(width);
     }
     VcdVar var{std::string(reference), width, id};
     // A name declared again keeps its first position and takes the latest declaration.

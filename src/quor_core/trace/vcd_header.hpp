@@ -33,6 +33,8 @@ public:
     size_t read_until_first_time(std::string_view block, bool ascii);
 
     const VcdCodeTable& codes() const { return codes_; }
+    // The declared width of each id (the largest, when declarations of one code differ).
+    const std::vector<uint32_t>& widths_by_id() const { return widths_by_id_; }
     // Signals declared so far; their ids are 0 .. id_count() - 1.
     uint32_t id_count() const { return next_id_; }
 
@@ -50,6 +52,7 @@ private:
     void declare_var(std::string_view line);
 
     VcdCodeTable codes_;
+    std::vector<uint32_t> widths_by_id_;
     uint32_t next_id_ = 0;
     HierarchyNames names_;
 };

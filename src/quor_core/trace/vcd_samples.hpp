@@ -2,6 +2,9 @@
 // VcdSampleParser: reads the value-change lines of a stretch of VCD text into a ColumnBuilder
 // and the stretch's own list of timestamps.
 //
+// Bit strings shorter than their signal's declared width are extended to it (signal::
+// extend_to_width), and a two-state value of a signal wider than 64 bits is recorded as Wide.
+//
 // A change is recorded at the number of timestamp lines seen so far in the stretch, so changes
 // before the stretch's first timestamp are recorded at 0: they belong to the last sample of the
 // text before the stretch, and freezing moves each stretch by (timestamps before it) - 1. That
@@ -23,7 +26,9 @@ public:
     // skips value lines before the first timestamp. One without a header reads a stretch that
     // starts after the declarations; it only notes whether any declaration appears in it (the
     // stretch must then be read again in order).
-    VcdSampleParser(const VcdCodeTable& codes, VcdHeader* header,
+    // widths: the declared width of each id the codes give (the header's, which a whole text's
+    // declarations may still extend).
+    VcdSampleParser(const VcdCodeTable& codes, const std::vector<uint32_t>& widths, VcdHeader* header,
                     std::shared_ptr<signal::ColumnBuilder::SharedBlocks> blocks = nullptr);
 
     // Room for the changes a stretch of this many bytes can hold.
@@ -67,14 +72,28 @@ private:
     };
     CodeRead read_code(const char* p, const char* end, const uint32_t* pairs) const;
     CodeRead read_other_code(const char* p, const char* end) const;
-    const char* read_four_state_vector(const char* p, const char* end);
+    // A vector line of more than 64 characters 0 and 1; nullptr when the line has another form.
+    template <typename Digits>
+    const char* read_wide_vector(const char* p, const char* end, const uint32_t* pairs);
+    // A vector line of up to 64 characters of nine-valued logic; nullptr for any other form.
+    const char* read_logic_vector(const char* p, const char* end);
+    // Records a two-state value of up to 64 bits, as Wide for a signal wider than 64 bits.
+    void set_two_state(uint32_t id, uint64_t value, uint32_t declared);
+    // Records a four-state value of width characters given as bit planes (low set for 1 and Z,
+    // high for X and Z; bit i for character i), extended to the declared width.
+    void set_four_state(uint32_t id, unsigned width, uint64_t low, uint64_t high, uint32_t declared,
+                        std::string_view text);
+    uint32_t declared_width(uint32_t id) const { return (*widths_)[id]; }
     void handle_line(std::string_view raw);
     void handle_vector(std::string_view line);
     void handle_real(std::string_view line);
     void set_value(std::string_view code, signal::SignalValue value);
 
     const VcdCodeTable* codes_;
+    const std::vector<uint32_t>* widths_;
     VcdHeader* header_;
+    std::vector<uint64_t> chunks_;  // a wide vector's characters, 64 at a time
+    std::vector<uint64_t> words_;   // a wide vector's words
     signal::ColumnBuilder builder_;
     std::vector<uint64_t> timestamps_;
     uint64_t samples_ = 0;  // timestamps_.size(): the index changes are recorded at
