@@ -95,6 +95,7 @@ SignalValue parse_binary_str(std::string_view text, uint32_t declared_width) {
 }
 
 SignalValue extend_to_width(SignalValue value, uint32_t declared_width) {
+    if (declared_width > kMaxExtendedWidth) return value;
     switch (value.kind()) {
         case ValueKind::Uint: {
             if (declared_width <= 64) return value;

@@ -68,9 +68,14 @@ SignalValue parse_binary_str(std::string_view text, uint32_t declared_width);
 // intend: a four-state value whose first bit is X or Z repeats that bit on the left, any other
 // is extended with 0 bits. A two-state value of a signal wider than 64 bits becomes Wide of
 // ceil(width / 64) words, so every two-state value of one signal has one form and equal numbers
-// compare identical. A value as long as the width or longer is kept whole; other kinds and a
-// width of 0 (not known) leave the value as it is.
+// compare identical. A value as long as the width or longer is kept whole; other kinds, a width
+// of 0 (not known) and one above kMaxExtendedWidth leave the value as it is.
 SignalValue extend_to_width(SignalValue value, uint32_t declared_width);
+
+// The widest declared width values are extended to. A declared width is a number read from a
+// file: a few characters ("bx") must not become gigabytes, change after change. Real signals
+// this wide are written whole anyway.
+inline constexpr uint32_t kMaxExtendedWidth = uint32_t{1} << 16;
 
 // Words of a value of the given number of bits.
 constexpr size_t words_for_bits(uint64_t bits) { return static_cast<size_t>((bits + 63) / 64); }

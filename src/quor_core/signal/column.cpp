@@ -186,7 +186,12 @@ bool ColumnWriter::extends_last_run(const ValueRef& value) const {
         case ValueKind::Wide: {
             const uint64_t* at = words_.data() + payload_[runs_ - 1];
             const auto words = value.wide_words();
-            return at[0] == words.size() && std::equal(words.begin(), words.end(), at + 1);
+            if (at[0] != words.size()) return false;
+            // Most wide values are two or three words: a loop beats a call of memcmp.
+            for (size_t i = 0; i < words.size(); ++i) {
+                if (at[1 + i] != words[i]) return false;
+            }
+            return true;
         }
         default: return heap_[payload_[runs_ - 1]] == value.heap();
     }
@@ -213,11 +218,20 @@ void ColumnWriter::append_general(uint64_t start, const ValueRef& value) {
 
 void ColumnWriter::append_wide(uint64_t start, std::span<const uint64_t> words) {
     if (start >= length_) return;
-    const ValueRef value = ValueRef::of_wide(words.data(), words.size());
-    if (extends_last_run(value)) return;
-    open_run(start, ValueKind::Wide, words_.size());
-    words_.push_back(words.size());
-    words_.insert(words_.end(), words.begin(), words.end());
+    const size_t n = words.size();
+    if (runs_ > 0 && last_kind_ == ValueKind::Wide) {
+        // Most wide values are two or three words: a loop beats a call of memcmp.
+        const uint64_t* last = words_.data() + payload_[runs_ - 1];
+        bool same = last[0] == n;
+        for (size_t i = 0; same && i < n; ++i) same = last[1 + i] == words[i];
+        if (same) return;
+    }
+    const size_t at = words_.size();
+    open_run(start, ValueKind::Wide, at);
+    words_.resize(at + 1 + n);  // not zeroed first
+    uint64_t* out = words_.data() + at;
+    out[0] = n;
+    for (size_t i = 0; i < n; ++i) out[1 + i] = words[i];
 }
 
 void ColumnWriter::append(uint64_t start, SignalValue&& value) {

@@ -82,11 +82,19 @@ SignalValue ColumnBuilder::four_state_of(const uint8_t* record) {
     return SignalValue::four_state(std::move(bits));
 }
 
-void ColumnBuilder::wide_of(const uint8_t* record, std::vector<uint64_t>& words) {
+void ColumnBuilder::append_wide_record(ColumnWriter& writer, uint64_t index, const uint8_t* record) {
     uint64_t count = 0;
     const uint8_t* p = get_varint(record, count);
-    words.resize(static_cast<size_t>(count));
-    for (size_t i = 0; i < words.size(); ++i) words[i] = load_u64(p + 8 * i);
+    constexpr size_t kOnStack = 16;
+    uint64_t few[kOnStack];
+    std::vector<uint64_t> many;
+    uint64_t* words = few;
+    if (count > kOnStack) {
+        many.resize(static_cast<size_t>(count));
+        words = many.data();
+    }
+    for (size_t i = 0; i < count; ++i) words[i] = load_u64(p + 8 * i);
+    writer.append_wide(index, std::span<const uint64_t>(words, static_cast<size_t>(count)));
 }
 
 void ColumnBuilder::set(uint32_t id, uint64_t index, SignalValue value) {
@@ -117,13 +125,10 @@ void ColumnBuilder::set_heap(uint32_t id, uint64_t index, SignalValue value) {
 void ColumnBuilder::set_wide(uint32_t id, uint64_t index, std::span<const uint64_t> words) {
     if (index > kMaxIndex) return;
     if (words.size() > kMaxLogWords) return set_heap(id, index, SignalValue::wide({words.begin(), words.end()}));
-    const unsigned count_bytes = varint_size(words.size());
-    uint8_t* p = open_record(chain_for(id), index, kWideForm, count_bytes + static_cast<unsigned>(8 * words.size()));
-    p = put_varint(p, words.size());
-    for (const uint64_t w : words) {
-        store_le(p, w);
-        p += 8;
-    }
+    const size_t n = words.size();
+    uint8_t* p = open_record(chain_for(id), index, kWideForm, varint_size(n) + static_cast<unsigned>(8 * n));
+    p = put_varint(p, n);
+    for (size_t i = 0; i < n; ++i) store_le(p + 8 * i, words[i]);
 }
 
 void ColumnBuilder::set_four_state(uint32_t id, uint64_t index, unsigned width, uint64_t low, uint64_t high) {
@@ -326,7 +331,6 @@ Column ColumnBuilder::build_in_order(Each&& each, size_t changes, size_t heap_va
     // No change is held yet: an index no change has (changes lie below length).
     constexpr uint64_t kNothingHeld = UINT64_MAX;
     Change held{kNothingHeld, ValueKind::Unknown, 0};
-    std::vector<uint64_t> wide;  // the words of a Wide record, the same array for each
     const auto write_held = [&]() __attribute__((always_inline)) {
         // Nearly every change: a two-state value after the first.
         if (held.kind == ValueKind::Uint && started) [[likely]]
@@ -339,9 +343,8 @@ Column ColumnBuilder::build_in_order(Each&& each, size_t changes, size_t heap_va
             started = true;
         }
         if (held.kind == kLogWide) {
-            wide_of(reinterpret_cast<const uint8_t*>(held.payload), wide);
             runs.sync();
-            writer.append_wide(held.index, wide);
+            append_wide_record(writer, held.index, reinterpret_cast<const uint8_t*>(held.payload));
             runs.load();
         } else if (on_heap(held.kind)) {
             runs.sync();

@@ -212,8 +212,8 @@ private:
     }
     // The value of a four-state record in a change log.
     static SignalValue four_state_of(const uint8_t* record);
-    // The words of a Wide record in a change log, into words.
-    static void wide_of(const uint8_t* record, std::vector<uint64_t>& words);
+    // Appends the Wide value of a log record; out of line, as it is rare next to two-state values.
+    [[gnu::noinline]] static void append_wide_record(ColumnWriter& writer, uint64_t index, const uint8_t* record);
     // Records a value as a heap value.
     void set_heap(uint32_t id, uint64_t index, SignalValue value);
     Chain& chain_for(uint32_t id) {

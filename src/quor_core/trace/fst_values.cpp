@@ -1,6 +1,8 @@
 #include "trace/fst_values.hpp"
 
 #include <array>
+#include <bit>
+#include <cstring>
 #include <vector>
 
 #include "fst_container/utf8.hpp"
@@ -45,21 +47,29 @@ signal::SignalValue convert_fst_text(std::string_view bytes) {
 }
 
 void words_of_packed(const fst_container::PackedBits& bits, std::vector<uint64_t>& words) {
-    // Bit k (most significant first) is bit 7 - k % 8 of byte k / 8; the last bit is bit 0.
+    // The bytes, most significant first, read as one number eight bytes at a time from the end,
+    // then shifted down past the low bits of the last byte that carry nothing.
     const uint32_t n = bits.bits;
-    words.assign(signal::words_for_bits(n), 0);
     const uint32_t bytes = (n + 7) / 8;
-    const unsigned unused = bytes * 8 - n;  // low bits of the last byte that carry nothing
-    // Whole bytes from the last, each shifted down by the unused bits.
-    for (uint32_t i = 0; i < bytes; ++i) {
-        const uint64_t byte = bits.data[bytes - 1 - i];
-        const uint64_t at = uint64_t{8} * i;  // where the byte's bit 0 would land, before the shift
-        if (at >= unused) {
-            const uint64_t bit = at - unused;
-            words[bit / 64] |= byte << (bit % 64);
-            if (bit % 64 > 56 && bit / 64 + 1 < words.size()) words[bit / 64 + 1] |= byte >> (64 - bit % 64);
-        } else {
-            words[0] |= byte >> (unused - at);
+    const unsigned unused = bytes * 8 - n;
+    const size_t full = bytes / 8;
+    const size_t rest = bytes % 8;
+    words.resize(full + (rest ? 1 : 0));
+    for (size_t j = 0; j < full; ++j) {
+        uint64_t w = 0;
+        std::memcpy(&w, bits.data + bytes - 8 * (j + 1), 8);
+        if constexpr (std::endian::native == std::endian::little) w = __builtin_bswap64(w);
+        words[j] = w;
+    }
+    if (rest) {
+        uint64_t top = 0;
+        for (size_t i = 0; i < rest; ++i) top = (top << 8) | bits.data[i];
+        words[full] = top;
+    }
+    if (unused) {
+        for (size_t j = 0; j < words.size(); ++j) {
+            const uint64_t above = j + 1 < words.size() ? words[j + 1] << (64 - unused) : 0;
+            words[j] = (words[j] >> unused) | above;
         }
     }
 }

@@ -145,7 +145,7 @@ BitRun leading_bits(const char* p) {
 
 }  // namespace
 
-VcdSampleParser::VcdSampleParser(const VcdCodeTable& codes, const std::vector<uint32_t>& widths, VcdHeader* header,
+VcdSampleParser::VcdSampleParser(const VcdCodeTable& codes, const VcdWidths& widths, VcdHeader* header,
                                  std::shared_ptr<signal::ColumnBuilder::SharedBlocks> blocks)
     : codes_(&codes),
       widths_(&widths),
@@ -219,7 +219,8 @@ VcdSampleParser::CodeRead VcdSampleParser::read_other_code(const char* p, const 
 
 template <typename Digits>
 [[gnu::always_inline]] inline const char* VcdSampleParser::read_common_line(const char* p, const char* end,
-                                                                             const uint32_t* pairs) {
+                                                                             const uint32_t* pairs,
+                                                                             const uint32_t* widths) {
     const char first = *p;
     if (first == '0' || first == '1') {
         const auto [next, id] = read_code(p + 1, end, pairs);
@@ -236,7 +237,7 @@ template <typename Digits>
         if (end - q > 64) {  // 64 characters, and the one after them, can be read
             const DigitRun run = Digits::leading_64(q);
             if (run.count == 64 && static_cast<unsigned char>(q[64] - '0') <= 1) {
-                return read_wide_vector<Digits>(p, end, pairs);
+                return read_wide_vector<Digits>(p, end, pairs, run.value);
             }
             width = run.count;
             value = run.value;
@@ -261,11 +262,11 @@ template <typename Digits>
         if (width == 0 || *q != ' ') return read_logic_vector(p, end);
         const auto [next, id] = read_code(q + 1, end, pairs);
         if (next && id != kNoId && recording()) {
-            const uint32_t declared = declared_width(id);
-            if (declared <= 64) [[likely]] {
-                builder_.set_uint_ascending(id, samples_, value);
+            // Signals of 65 bits up to the widest extended take Wide values.
+            if (widths != nullptr && VcdWidths::wide(widths[id])) [[unlikely]] {
+                set_two_state(id, value, widths[id]);
             } else {
-                set_two_state(id, value, declared);
+                builder_.set_uint_ascending(id, samples_, value);
             }
         }
         return next;
@@ -313,7 +314,33 @@ template <typename Digits>
 
 #if defined(__SSE2__)
 template <typename Digits>
-const char* VcdSampleParser::read_wide_vector(const char* p, const char* end, const uint32_t* pairs) {
+[[gnu::always_inline]] inline const char* VcdSampleParser::read_wide_vector(const char* p, const char* end,
+                                                                             const uint32_t* pairs, uint64_t first) {
+    // Vectors of 65 to 128 bits, the common wide ones, are read here without a loop.
+    const char* q = p + 1 + 64;
+    if (end - q <= 64) return nullptr;  // near the end of the text: the general reader takes it
+    const DigitRun second = Digits::leading_64(q);  // at least one character: the caller saw a digit
+    if (second.count == 64 && static_cast<unsigned char>(q[64] - '0') <= 1) return read_long_vector<Digits>(p, end, pairs);
+    q += second.count;
+    if (*q != ' ') return nullptr;  // x, z or anything else: the general reader
+    const auto [next, id] = read_code(q + 1, end, pairs);
+    if (next && id != kNoId && recording()) {
+        const unsigned r = second.count;
+        const uint64_t words[2] = {r == 64 ? second.value : second.value | first << r, r == 64 ? first : first >> (64 - r)};
+        const size_t declared_words = signal::words_for_bits(declared_width(id));
+        if (declared_words <= 2) {
+            builder_.set_wide(id, samples_, words);
+        } else {
+            words_.assign(declared_words, 0);
+            std::copy(std::begin(words), std::end(words), words_.begin());
+            builder_.set_wide(id, samples_, words_);
+        }
+    }
+    return next;
+}
+
+template <typename Digits>
+const char* VcdSampleParser::read_long_vector(const char* p, const char* end, const uint32_t* pairs) {
     const char* q = p + 1;
     chunks_.clear();
     uint64_t count = 0;
@@ -419,8 +446,9 @@ template <typename Digits>
     const char* p = block.data();
     const char* const end = p + block.size();
     const uint32_t* const pairs = codes_->pairs_table();
+    const uint32_t* widths = wide_lookup();
     while (p < end) {
-        if (const char* next = read_common_line<Digits>(p, end, pairs)) {
+        if (const char* next = read_common_line<Digits>(p, end, pairs, widths)) {
             p = next;
             continue;
         }
@@ -430,6 +458,7 @@ template <typename Digits>
         p = nl ? line_end + 1 : end;
         if (!ascii && !util::is_valid_utf8(line)) continue;
         handle_line(line);
+        widths = wide_lookup();  // a declaration may have changed them
     }
 }
 
