@@ -139,6 +139,12 @@ void ColumnWriter::grow_to(size_t runs) {
     if (has_kinds_) kinds_.resize(size);
 }
 
+void ColumnWriter::grow_words(size_t needed, size_t n) {
+    // A column of Wide values holds about as many as it has runs: room for all at the first.
+    const size_t first = words_.empty() ? std::max(payload_.size(), runs_ + 1) * (1 + n) : 0;
+    words_.resize(std::max({needed, words_.size() * 2, first}));
+}
+
 uint64_t* ColumnWriter::allocate_words(size_t n, std::shared_ptr<const void>& owner, bool from_arena) const {
     if (arena_ && from_arena) {
         owner = arena_;
@@ -197,41 +203,10 @@ bool ColumnWriter::extends_last_run(const ValueRef& value) const {
     }
 }
 
-void ColumnWriter::open_run(uint64_t start, ValueKind kind, uint64_t payload) {
-    if (runs_ > 0) {
-        if (starts_ == nullptr) make_starts();
-        starts_[start >> 6] |= uint64_t{1} << (start & 63);
-    }
-    if (!has_kinds_) convert_to_kinds();
-    if (runs_ == payload_.size()) grow_to(runs_ + 1);
-    payload_[runs_] = payload;
-    kinds_[runs_] = static_cast<uint8_t>(kind);
-    last_kind_ = kind;
-    ++runs_;
-}
-
 void ColumnWriter::append_general(uint64_t start, const ValueRef& value) {
     if (start >= length_ || extends_last_run(value)) return;
     open_run(start, value.kind(), heap_.size());
     heap_.push_back(value.heap());
-}
-
-void ColumnWriter::append_wide(uint64_t start, std::span<const uint64_t> words) {
-    if (start >= length_) return;
-    const size_t n = words.size();
-    if (runs_ > 0 && last_kind_ == ValueKind::Wide) {
-        // Most wide values are two or three words: a loop beats a call of memcmp.
-        const uint64_t* last = words_.data() + payload_[runs_ - 1];
-        bool same = last[0] == n;
-        for (size_t i = 0; same && i < n; ++i) same = last[1 + i] == words[i];
-        if (same) return;
-    }
-    const size_t at = words_.size();
-    open_run(start, ValueKind::Wide, at);
-    words_.resize(at + 1 + n);  // not zeroed first
-    uint64_t* out = words_.data() + at;
-    out[0] = n;
-    for (size_t i = 0; i < n; ++i) out[1 + i] = words[i];
 }
 
 void ColumnWriter::append(uint64_t start, SignalValue&& value) {
@@ -270,13 +245,14 @@ Column ColumnWriter::finish() && {
     const size_t payload_bytes = runs * width + kSlack;
     const size_t kind_bytes = has_kinds_ ? runs : 0;
     // The Wide values' words first, then the payload bytes and the kinds.
-    const size_t wide_words = words_.size();
+    const size_t wide_words = words_used_;
     uint64_t* words =
         allocate_words(wide_words + (payload_bytes + kind_bytes + 7) / 8, col.runs_memory_, payloads_from_arena_);
     if (wide_words > 0) {
-        std::copy(words_.begin(), words_.end(), words);
+        std::copy(words_.begin(), words_.begin() + static_cast<std::ptrdiff_t>(wide_words), words);
         col.wide_words_ = words;
         words_ = {};
+        words_used_ = 0;
     }
     auto* bytes = reinterpret_cast<uint8_t*>(words + wide_words);
     switch (width) {

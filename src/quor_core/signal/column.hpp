@@ -8,6 +8,7 @@
 // 1, 2, 4 or 8 bytes each, as few as the column's largest payload needs: most signals are a
 // bit or a few bits wide, and eight bytes a run would be most of a trace's memory.
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -160,7 +161,29 @@ public:
     // Appends a Uint, Real (payload: its bits) or Unknown (payload ignored).
     void append_inline(uint64_t start, ValueKind kind, uint64_t payload);
     // Appends a Wide value; its words are copied into the column's word array.
-    void append_wide(uint64_t start, std::span<const uint64_t> words);
+    void append_wide(uint64_t start, std::span<const uint64_t> words) {
+        if (start >= length_) return;
+        const size_t n = words.size();
+        if (runs_ > 0 && last_kind_ == ValueKind::Wide) {
+            // Most wide values are two or three words: a loop beats a call of memcmp.
+            const uint64_t* last = words_.data() + payload_[runs_ - 1];
+            bool same = last[0] == n;
+            for (size_t i = 0; same && i < n; ++i) same = last[1 + i] == words[i];
+            if (same) return;
+        }
+        const size_t at = words_used_;
+        if (at + 1 + n > words_.size()) grow_words(at + 1 + n, n);
+        open_run(start, ValueKind::Wide, at);
+        words_used_ = at + 1 + n;
+        uint64_t* out = words_.data() + at;
+        out[0] = n;
+        if (n == 2) {  // the most common wide value, copied without a call of memcpy
+            out[1] = words[0];
+            out[2] = words[1];
+            return;
+        }
+        for (size_t i = 0; i < n; ++i) out[1 + i] = words[i];
+    }
     void append(uint64_t start, SignalValue&& value);
     Column finish() &&;
 
@@ -174,8 +197,21 @@ private:
     // True when the value is fully appended.
     bool prepare_inline(ValueKind kind, uint64_t payload);
     // Opens a run of a Wide or heap value at start with the given payload.
-    void open_run(uint64_t start, ValueKind kind, uint64_t payload);
+    void open_run(uint64_t start, ValueKind kind, uint64_t payload) {
+        if (runs_ > 0) {
+            if (starts_ == nullptr) make_starts();
+            starts_[start >> 6] |= uint64_t{1} << (start & 63);
+        }
+        if (!has_kinds_) convert_to_kinds();
+        if (runs_ == payload_.size()) grow_to(runs_ + 1);
+        payload_[runs_] = payload;
+        kinds_[runs_] = static_cast<uint8_t>(kind);
+        last_kind_ = kind;
+        ++runs_;
+    }
     void grow_to(size_t runs);
+    // Room for at least needed words; values of n words are coming.
+    void grow_words(size_t needed, size_t n);
     // The kinds array exists once a run is not a Uint.
     void convert_to_kinds();
     void make_starts();
@@ -193,8 +229,10 @@ private:
     size_t runs_ = 0;
     ValueKind last_kind_ = ValueKind::Uint;  // the kind of the last run
     std::vector<SignalValue> heap_;
-    // The words of the Wide runs, each value its word count and then its words.
+    // The words of the Wide runs, each value its word count and then its words: the first
+    // words_used_ entries, the rest room (not zeroed).
     std::vector<uint64_t, util::DefaultInitAllocator<uint64_t>> words_;
+    size_t words_used_ = 0;
     uint64_t* starts_ = nullptr;  // run-start bits and then their directory, in starts_memory_
     std::shared_ptr<const void> starts_memory_;
 };
@@ -243,11 +281,11 @@ public:
         runs_ += !same;
         last_kind_ = ValueKind::Uint;
     }
-    void sync() {
+    [[gnu::always_inline]] void sync() {
         w_.runs_ = runs_;
         w_.last_kind_ = last_kind_;
     }
-    void load() {
+    [[gnu::always_inline]] void load() {
         payloads_ = w_.payload_.data();
         capacity_ = w_.payload_.size();
         kinds_ = w_.has_kinds_ ? w_.kinds_.data() : nullptr;

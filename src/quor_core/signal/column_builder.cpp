@@ -93,7 +93,12 @@ void ColumnBuilder::append_wide_record(ColumnWriter& writer, uint64_t index, con
         many.resize(static_cast<size_t>(count));
         words = many.data();
     }
-    for (size_t i = 0; i < count; ++i) words[i] = load_u64(p + 8 * i);
+    if (count == 2) {  // the most common wide value, read without a call of memcpy
+        words[0] = load_u64(p);
+        words[1] = load_u64(p + 8);
+    } else {
+        for (size_t i = 0; i < count; ++i) words[i] = load_u64(p + 8 * i);
+    }
     writer.append_wide(index, std::span<const uint64_t>(words, static_cast<size_t>(count)));
 }
 
@@ -120,15 +125,6 @@ void ColumnBuilder::set_heap(uint32_t id, uint64_t index, SignalValue value) {
     *p = static_cast<uint8_t>(value.kind());
     put_varint(p + 1, at);
     heap_.push_back(std::move(value));
-}
-
-void ColumnBuilder::set_wide(uint32_t id, uint64_t index, std::span<const uint64_t> words) {
-    if (index > kMaxIndex) return;
-    if (words.size() > kMaxLogWords) return set_heap(id, index, SignalValue::wide({words.begin(), words.end()}));
-    const size_t n = words.size();
-    uint8_t* p = open_record(chain_for(id), index, kWideForm, varint_size(n) + static_cast<unsigned>(8 * n));
-    p = put_varint(p, n);
-    for (size_t i = 0; i < n; ++i) store_le(p + 8 * i, words[i]);
 }
 
 void ColumnBuilder::set_four_state(uint32_t id, uint64_t index, unsigned width, uint64_t low, uint64_t high) {

@@ -74,7 +74,20 @@ public:
     // log itself, so recording one allocates nothing.
     void set_four_state(uint32_t id, uint64_t index, unsigned width, uint64_t low, uint64_t high);
     // A Wide value, words least significant first; kept in the log itself.
-    void set_wide(uint32_t id, uint64_t index, std::span<const uint64_t> words);
+    void set_wide(uint32_t id, uint64_t index, std::span<const uint64_t> words) {
+        if (index > kMaxIndex) return;
+        const size_t n = words.size();
+        if (n > kMaxLogWords) [[unlikely]]
+            return set_heap(id, index, SignalValue::wide({words.begin(), words.end()}));
+        uint8_t* p = open_record(chain_for(id), index, kWideForm, varint_size(n) + static_cast<unsigned>(8 * n));
+        p = put_varint(p, n);
+        if (n == 2) {  // the most common wide value, stored without a call of memcpy
+            store_le(p, words[0]);
+            store_le(p + 8, words[1]);
+            return;
+        }
+        for (size_t i = 0; i < n; ++i) store_le(p + 8 * i, words[i]);
+    }
     void set_uint(uint32_t id, uint64_t index, uint64_t value) {
         if (index > kMaxIndex) return;  // past any trace that fits in memory
         const unsigned bytes = uint_bytes(value);
