@@ -78,10 +78,7 @@ ValueRef Column::run_value(size_t run) const {
             return ValueRef::of_real(d);
         }
         case ValueKind::Unknown: return ValueRef();
-        case ValueKind::Wide: {
-            const uint64_t at = run_payload(run);
-            return ValueRef::of_wide(wide_words_ + at + 1, static_cast<size_t>(wide_words_[at]));
-        }
+        case ValueKind::Wide: return wide_value(payload_bytes_, run_payload(run));
         default: return ValueRef::of(heap_[run_payload(run)]);
     }
 }
@@ -236,21 +233,26 @@ Column ColumnWriter::finish() && {
         col.starts_memory_ = std::move(starts_memory_);
         starts_ = nullptr;
     }
-    // Payloads, narrowed to the bytes the largest needs, and kinds move into one array.
+    // Payloads, narrowed to the bytes the largest needs, and kinds move into one array, after
+    // the words of the Wide values: a Wide run's payload becomes how many words before the
+    // payloads its value starts, so a reader finds it from the payloads' address alone.
     const size_t runs = runs_;
+    const size_t wide_words = words_used_;
+    if (wide_words > 0) {
+        for (size_t i = 0; i < runs; ++i) {
+            if (kinds_[i] == static_cast<uint8_t>(ValueKind::Wide)) payload_[i] = wide_words - payload_[i];
+        }
+    }
     uint64_t any_bits = 0;
     for (size_t i = 0; i < runs; ++i) any_bits |= payload_[i];
     const unsigned width = payload_width_for(any_bits);
     constexpr size_t kSlack = sizeof(uint64_t) - 1;  // so the last payload reads as a whole word
     const size_t payload_bytes = runs * width + kSlack;
     const size_t kind_bytes = has_kinds_ ? runs : 0;
-    // The Wide values' words first, then the payload bytes and the kinds.
-    const size_t wide_words = words_used_;
     uint64_t* words =
         allocate_words(wide_words + (payload_bytes + kind_bytes + 7) / 8, col.runs_memory_, payloads_from_arena_);
     if (wide_words > 0) {
         std::copy(words_.begin(), words_.begin() + static_cast<std::ptrdiff_t>(wide_words), words);
-        col.wide_words_ = words;
         words_ = {};
         words_used_ = 0;
     }

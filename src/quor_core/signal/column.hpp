@@ -89,8 +89,8 @@ public:
     // Every run holds a Uint, whose payload is the value itself: lets scans decode in bulk.
     bool all_uint() const { return kinds_.empty(); }
     const RankBits& run_starts() const { return run_starts_; }  // empty with at most one run
-    // The payload of a run: its Uint value, Real bits, position of its words (Wide) or index
-    // into the column's heap values.
+    // The payload of a run: its Uint value, Real bits, where its words lie (Wide, see
+    // wide_value) or index into the column's heap values.
     uint64_t run_payload(size_t run) const {
         uint64_t v = 0;
         std::memcpy(&v, payload_bytes_ + run * payload_width_, sizeof v);  // the array has slack for this
@@ -109,21 +109,26 @@ public:
         if (index >= length_) return ValueRef();
         return run_value(run_of(index));
     }
+    // The Wide value of a run whose payload is back, given the column's payload bytes: the words
+    // of the Wide values lie just before them, each value its word count and then its words.
+    static ValueRef wide_value(const uint8_t* payload_bytes, uint64_t back) {
+        const uint64_t* value = reinterpret_cast<const uint64_t*>(payload_bytes) - back;
+        return ValueRef::of_wide(value + 1, static_cast<size_t>(value[0]));
+    }
 
 private:
     friend class ColumnWriter;
     friend class ColumnHead;
     uint64_t length_ = 0;
     RankBits run_starts_;                // empty when there is at most one run
-    // Per run, payload_width_ little-endian bytes: Uint value, Real bits, or index into heap_;
-    // then at least seven bytes of slack, so every payload can be read as a whole word.
+    // Per run, payload_width_ little-endian bytes: Uint value, Real bits, index into heap_, or
+    // for a Wide value how many words before these bytes it starts (see wide_value); then at
+    // least seven bytes of slack, so every payload can be read as a whole word.
     const uint8_t* payload_bytes_ = nullptr;
     size_t runs_ = 0;
     uint64_t payload_mask_ = ~uint64_t{0};  // the low payload_width_ bytes, kept for run_payload
     uint8_t payload_width_ = 8;
     std::span<const uint8_t> kinds_;     // per run ValueKind; empty when every run is Uint
-    // Wide values, each its word count and then its words; in the memory of runs_memory_.
-    const uint64_t* wide_words_ = nullptr;
     std::vector<SignalValue> heap_;      // FourState and Text values
     // Own the memory behind run_starts_ and behind payload_bytes_ and kinds_ (an arena, or arrays of
     // their own). Frozen columns never change, so copies share it.
