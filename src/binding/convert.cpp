@@ -1,6 +1,5 @@
 #include "convert.hpp"
 
-#include <cstdio>
 #include <string>
 
 namespace quor_binding {
@@ -12,10 +11,7 @@ using quor_core::signal::ValueRef;
 PyObject* to_python(const SignalValue& v) {
     switch (v.kind()) {
         case ValueKind::Uint: return PyLong_FromUnsignedLongLong(v.as_uint());
-        case ValueKind::Wide: {
-            const auto& w = v.as_wide().words;
-            return PyLong_FromUnsignedLongLong(w.empty() ? 0 : w[0]);
-        }
+        case ValueKind::Wide: return whole_number_to_python(v.as_wide().words);
         case ValueKind::Real: return PyFloat_FromDouble(v.as_real());
         case ValueKind::Text: {
             const auto& s = v.as_text();
@@ -31,6 +27,7 @@ PyObject* to_python(const ValueRef& v) {
     switch (v.kind()) {
         case ValueKind::Uint: return PyLong_FromUnsignedLongLong(v.as_uint());
         case ValueKind::Real: return PyFloat_FromDouble(v.as_real());
+        case ValueKind::Wide: return whole_number_to_python(v.wide_words());
         case ValueKind::Unknown:
         case ValueKind::FourState: Py_RETURN_NONE;
         default: return to_python(v.heap());
@@ -41,9 +38,11 @@ PyObject* whole_number_to_python(std::span<const uint64_t> words) {
     while (!words.empty() && words.back() == 0) words = words.first(words.size() - 1);
     if (words.size() <= 1) return PyLong_FromUnsignedLongLong(words.empty() ? 0 : words[0]);
     // Hexadecimal text converts in linear time, through the public API of every version.
-    std::string hex(words.size() * 16 + 1, '\0');
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string hex(words.size() * 16, '0');
     for (size_t k = 0; k < words.size(); ++k) {
-        std::snprintf(hex.data() + k * 16, 17, "%016llx", static_cast<unsigned long long>(words[words.size() - 1 - k]));
+        const uint64_t w = words[words.size() - 1 - k];
+        for (unsigned d = 0; d < 16; ++d) hex[k * 16 + d] = kDigits[(w >> (60 - 4 * d)) & 0xF];
     }
     return PyLong_FromString(hex.c_str(), nullptr, 16);
 }

@@ -1,6 +1,6 @@
 #pragma once
-// The one conversion of a stored value into a Python object: Uint and Wide to int (Wide by its
-// first word), Real to float, Text to str, FourState and Unknown to None.
+// The one conversion of a stored value into a Python object: Uint and Wide to int (Wide whole),
+// Real to float, Text to str, FourState and Unknown to None.
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>

@@ -162,26 +162,10 @@ struct SignalRuns {
     }
 };
 
-// The whole number of a Wide value (its words, least significant first).
-PyObject* wide_int(const std::vector<uint64_t>& words) {
-    PyRef number(PyLong_FromLong(0));
-    PyRef shift(PyLong_FromLong(64));
-    if (!number || !shift) return nullptr;
-    for (size_t k = words.size(); k-- > 0;) {
-        PyRef moved(PyNumber_Lshift(number.get(), shift.get()));
-        PyRef word(moved ? PyLong_FromUnsignedLongLong(words[k]) : nullptr);
-        if (!word) return nullptr;
-        number = PyRef(PyNumber_Or(moved.get(), word.get()));
-        if (!number) return nullptr;
-    }
-    return number.release();
-}
-
-// A run's value for the list form of signal_runs: as everywhere, but a wide value whole and a
-// four-state value as its bits, so that runs of different x and z patterns stay apart.
+// A run's value for the list form of signal_runs: as everywhere, but a four-state value as its
+// bits, so that runs of different x and z patterns stay apart.
 PyObject* run_value_object(const qs::ValueRef& v, uint32_t width) {
     if (v.kind() == qs::ValueKind::FourState) return py_text(*qs::bit_text(v, width));
-    if (v.kind() == qs::ValueKind::Wide) return wide_int(v.heap().as_wide().words);
     return to_python(v);
 }
 

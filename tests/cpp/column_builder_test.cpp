@@ -150,6 +150,31 @@ TEST(ColumnBuilder, LogKeepsEveryValueWidthAndIndexGap) {
     }
 }
 
+// Wide values are kept in the log as their words: every word count, values alike but for their
+// upper words, records that step back, and values repeated (one run) or not.
+TEST(ColumnBuilder, LogKeepsWideValuesWhole) {
+    const std::vector<std::vector<uint64_t>> values = {
+        {5, 0}, {5, 1}, {5, 1}, {UINT64_MAX, UINT64_MAX}, {0}, {1, 2, 3}, std::vector<uint64_t>(40, 9), {5, 1}, {},
+    };
+    for (const FillRule rule : {FillRule::CarryThenSet, FillRule::SetThenFill}) {
+        ColumnBuilder b(rule);
+        for (size_t i = 0; i < values.size(); ++i) b.set_wide(2, i, values[i]);
+        b.set_wide(2, values.size() + 3, values[1]);
+        b.set_wide(2, values.size() + 1, values[3]);  // a step back
+        b.set(2, values.size() + 2, SignalValue::wide(values[5]));
+        const ColumnStore s = std::move(b).freeze(values.size() + 4);
+        for (size_t i = 0; i < values.size(); ++i) EXPECT_EQ(s.get(2, i), SignalValue::wide(values[i])) << i;
+        EXPECT_EQ(s.get(2, values.size()), SignalValue::wide(values.back()));
+        EXPECT_EQ(s.get(2, values.size() + 1), SignalValue::wide(values[3]));
+        EXPECT_EQ(s.get(2, values.size() + 2), SignalValue::wide(values[5]));
+        EXPECT_EQ(s.get(2, values.size() + 3), SignalValue::wide(values[1]));
+        const Column& column = *s.column(2);
+        EXPECT_EQ(column.run_count(), values.size() + 2);  // values[1] and [2] are one run
+        EXPECT_EQ(column.at(1).wide_words().size(), 2u);
+        EXPECT_EQ(column.at(6).wide_words()[39], 9u);
+    }
+}
+
 // Parts frozen together read like one builder that received every part's changes in turn, at
 // their moved indices: in order, out of order within a part, and with parts whose moved indices
 // overlap or go back.

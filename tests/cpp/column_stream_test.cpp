@@ -32,6 +32,8 @@ TEST(ColumnStream, ReadsLikeSetThenForwardFill) {
             if (index < length) reference.set(0, index, value);
             if (value.kind() == ValueKind::Uint && rng() % 2) {
                 stream.set_uint(index, value.as_uint());
+            } else if (value.kind() == ValueKind::Wide && rng() % 2) {
+                stream.set_wide(index, value.as_wide().words);
             } else {
                 stream.set(index, std::move(value));
             }

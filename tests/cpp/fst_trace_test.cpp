@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -23,14 +24,49 @@ using Buf = std::vector<std::uint8_t>;
 namespace {
 
 TEST(FstConvert, BitStrings) {
-    EXPECT_EQ(convert_fst_bits(""), SignalValue::unknown());
-    EXPECT_EQ(convert_fst_bits("0101"), SignalValue::uint(5));
-    EXPECT_EQ(convert_fst_bits("01x1"), SignalValue::four_state({0, 1, 2, 1}));
-    EXPECT_EQ(convert_fst_bits("1z-Zuwhl"), SignalValue::four_state({1, 3, 2, 3, 2, 2, 2, 2}));
-    EXPECT_EQ(convert_fst_bits("0H1"), SignalValue::text("0H1"));
-    EXPECT_EQ(convert_fst_bits("UUUU"), SignalValue::text("UUUU"));
-    // Only the last 64 characters count.
-    EXPECT_EQ(convert_fst_bits("1" + std::string(64, '0') + "1"), SignalValue::uint(1));
+    const struct {
+        std::string bits;
+        SignalValue expected;
+    } cases[] = {
+        {"", SignalValue::unknown()},
+        {"0101", SignalValue::uint(5)},
+        {"01x1", SignalValue::four_state({0, 1, 2, 1})},
+        // Nine-valued logic in both cases: L and H are 0 and 1, U, W and - unknown.
+        {"1z-Zuwhl", SignalValue::four_state({1, 3, 2, 3, 2, 2, 1, 0})},
+        {"0H1", SignalValue::uint(3)},
+        {"LHlh", SignalValue::uint(5)},
+        {"UUUU", SignalValue::four_state({2, 2, 2, 2})},
+        {"LH-U0101", SignalValue::four_state({0, 1, 2, 2, 0, 1, 0, 1})},
+        {"W", SignalValue::four_state({2})},
+        {"0a1", SignalValue::text("0a1")},
+        {"idle", SignalValue::text("idle")},
+        // Every character counts.
+        {"1" + std::string(64, '0') + "1", SignalValue::wide({1, 2})},
+        {std::string(70, '1'), SignalValue::wide({UINT64_MAX, 63})},
+        {std::string(64, '1'), SignalValue::uint(UINT64_MAX)},
+        {std::string(65, 'x'), SignalValue::four_state(std::vector<uint8_t>(65, 2))},
+    };
+    for (const auto& c : cases) EXPECT_EQ(convert_fst_bits(c.bits), c.expected) << c.bits;
+}
+
+// Packed two-state bits of every width up to three words read as the characters they stand for.
+TEST(FstConvert, PackedBitsReadLikeTheirCharacters) {
+    std::mt19937_64 rng(3);
+    for (uint32_t width = 1; width <= 192; ++width) {
+        std::vector<uint8_t> packed((width + 7) / 8 + 8);
+        for (auto& b : packed) b = static_cast<uint8_t>(rng());
+        std::string chars(width, '0');
+        for (uint32_t k = 0; k < width; ++k) chars[k] = (packed[k / 8] >> (7 - k % 8)) & 1 ? '1' : '0';
+        const fst_container::PackedBits bits{packed.data(), width, packed.data() + packed.size()};
+        const SignalValue want = convert_fst_bits(chars);
+        if (width <= 64) {
+            EXPECT_EQ(SignalValue::uint(bits.low_word()), want) << width;
+        } else {
+            std::vector<uint64_t> words;
+            quor_core::trace::words_of_packed(bits, words);
+            EXPECT_EQ(SignalValue::wide(words), want) << width;
+        }
+    }
 }
 
 TEST(FstConvert, VariableLengthValuesStayText) {

@@ -30,7 +30,9 @@ std::string random_vcd(uint32_t seed, bool declaration_midway) {
     const auto pick = [&](size_t n) { return static_cast<size_t>(rng() % n); };
     std::string text = "$timescale 1ns $end\n$scope module top $end\n";
     for (size_t i = 0; i < std::size(kCodes); ++i) {
-        text += "$var wire " + std::to_string(i % 3 == 0 ? 1 : 8) + " " + kCodes[i] + " s" + std::to_string(i) + " $end\n";
+        // Scalars, 8-bit vectors, and two signals wider than 64 bits ("abc" and "long2").
+        const int width = i == 5 ? 96 : i == 7 ? 130 : i % 3 == 0 ? 1 : 8;
+        text += "$var wire " + std::to_string(width) + " " + kCodes[i] + " s" + std::to_string(i) + " $end\n";
     }
     text += "$var wire 1 ! alias_of_s0 $end\n$upscope $end\n$enddefinitions $end\n";
     text += "1!\nb101 aa\n";  // before the first timestamp: belongs to no sample
@@ -55,6 +57,21 @@ std::string random_vcd(uint32_t seed, bool declaration_midway) {
             case 15:
                 if (declaration_midway && n > lines / 2) text += "$var wire 1 new late $end\n1new\n";
                 break;
+            case 16: {  // wide two-state vectors, sometimes with an x or a nine-valued letter
+                std::string bits;
+                for (size_t b = 65 + pick(140); b > 0; --b) bits += "01"[pick(2)];
+                if (pick(4) == 0) bits[pick(bits.size())] = "xzUHL-"[pick(6)];
+                text += "b" + bits + " " + code + "\n";
+                break;
+            }
+            case 17: text += std::string("b") + "xz0"[pick(3)] + "01"[pick(2)] + " " + code + "\n"; break;  // short
+            case 18: text += std::string(1, "ULHWuh-"[pick(7)]) + code + "\n"; break;
+            case 19: {  // nine-valued vectors of up to 64 letters
+                std::string bits;
+                for (size_t b = 1 + pick(64); b > 0; --b) bits += "01LHlhUWXZ-"[pick(11)];
+                text += "b" + bits + " " + code + "\n";
+                break;
+            }
             default: {
                 if (pick(2)) {
                     text += std::string(1, "01"[pick(2)]) + code + "\n";
@@ -153,6 +170,10 @@ TEST(VcdPieces, DeclarationAmongChangesIsHonoured) {
     EXPECT_EQ(t.signal_value("b", 2), SignalValue::uint(1));
     EXPECT_EQ(t.signal_value("b", 3), SignalValue::uint(0));
     EXPECT_EQ(t.signal_value("a", 3), SignalValue::uint(1));
+    // The first signal wider than 64 bits, declared among the changes: its values are Wide.
+    const VcdTrace w = VcdTrace::parse(text + "$var wire 100 # w $end\n#4\nb1 #\nb101 !\n").value();
+    EXPECT_EQ(w.signal_value("w", 4), SignalValue::wide({1, 0}));
+    EXPECT_EQ(w.signal_value("a", 4), SignalValue::uint(5));
 }
 
 // Each line, placed after "#5" in a text declaring a (8 bits, code "!") and b (code "ab"), and
@@ -166,6 +187,8 @@ struct LineCase {
 TEST(VcdFastLines, OddFormsReadLikeTheGeneralForm) {
     const SignalValue none = SignalValue::unknown();
     const auto u = [](uint64_t v) { return SignalValue::uint(v); };
+    // Both signals are 8 bits wide: shorter bit strings are extended to that.
+    const auto pb = [](const std::string& bits) { return quor_core::signal::parse_binary_str(bits, 8); };
     const LineCase cases[] = {
         {"b101 !", u(5), none},
         {"b101 ! ", u(5), none},
@@ -175,26 +198,26 @@ TEST(VcdFastLines, OddFormsReadLikeTheGeneralForm) {
         {"b101 a", none, none},
         {"b101 abc", none, none},
         {"b0000000011111111000000001111111100000000111111110000000011111111 ab", none, u(0x00FF00FF00FF00FFULL)},
-        {"b11111111111111111111111111111111111111111111111111111111111111110 !", u(0xFFFFFFFFFFFFFFFEULL), none},
+        {"b11111111111111111111111111111111111111111111111111111111111111110 !", SignalValue::wide({0xFFFFFFFFFFFFFFFEULL, 1}), none},
         {"1!", u(1), none},
         {"1ab", none, u(1)},
         {"1ab ", none, u(1)},
         {"1 ab", none, none},
         {"0!\r", u(0), none},
-        {"b1x0z !", SignalValue::four_state({1, 2, 0, 3}), none},
-        {"bX1 ab", none, SignalValue::four_state({2, 1})},
-        {"bxz ab ", none, SignalValue::four_state({2, 3})},
-        {"b1x0  !", SignalValue::four_state({1, 2, 0}), none},
-        {"bx1y !", quor_core::signal::parse_binary_str("bx1y"), none},
+        {"b1x0z !", pb("1x0z"), none},
+        {"bX1 ab", none, pb("x1")},
+        {"bxz ab ", none, pb("xz")},
+        {"b1x0  !", pb("1x0"), none},
+        {"bx1y !", pb("bx1y"), none},
         {std::string("b") + std::string(70, 'x') + " !", SignalValue::four_state(std::vector<uint8_t>(70, 2)), none},
         {"b" + std::string(63, '1') + " !", u((uint64_t{1} << 63) - 1), none},
         {"b" + std::string(64, '1') + " ab", none, u(UINT64_MAX)},
-        {"b1" + std::string(63, '0') + "x !", quor_core::signal::parse_binary_str("b1" + std::string(63, '0') + "x"), none},
+        {"b1" + std::string(63, '0') + "x !", pb("b1" + std::string(63, '0') + "x"), none},
         {"b" + std::string(16, '1') + " !", u(0xFFFF), none},
-        {"b" + std::string(62, '1') + "xZ ab", none, quor_core::signal::parse_binary_str("b" + std::string(62, '1') + "xz")},
-        {"bz" + std::string(63, '0') + " !", quor_core::signal::parse_binary_str("bz" + std::string(63, '0')), none},
+        {"b" + std::string(62, '1') + "xZ ab", none, pb("b" + std::string(62, '1') + "xz")},
+        {"bz" + std::string(63, '0') + " !", pb("bz" + std::string(63, '0')), none},
         {"x!", none, none},
-        {"Zab", none, SignalValue::four_state({3})},
+        {"Zab", none, SignalValue::four_state({3})},  // a scalar is not extended
         {"z!\r", SignalValue::four_state({3}), none},
         {"z ab", none, none},
     };
@@ -209,6 +232,54 @@ TEST(VcdFastLines, OddFormsReadLikeTheGeneralForm) {
                 const VcdTrace t = VcdTrace::parse(text, pieces).value();
                 EXPECT_EQ(t.signal_value("a", 0), c.a) << '"' << c.line << '"' << (baseline_only ? " (baseline)" : "");
                 EXPECT_EQ(t.signal_value("b", 0), c.b) << '"' << c.line << '"' << (baseline_only ? " (baseline)" : "");
+            }
+        }
+    }
+}
+
+// Lines for a signal of 96 bits (code "w"), at the end of the text (the general reader) and
+// far from it (the fast one), and the value each leaves.
+TEST(VcdFastLines, WideAndNineValuedForms) {
+    const auto ones = [](size_t n) { return std::string(n, '1'); };
+    const struct {
+        std::string line;
+        SignalValue value;
+    } cases[] = {
+        {"b1 w", SignalValue::wide({1, 0})},
+        {"b" + ones(64) + " w", SignalValue::wide({UINT64_MAX, 0})},
+        {"b1" + std::string(64, '0') + " w", SignalValue::wide({0, 1})},
+        {"b" + ones(96) + " w", SignalValue::wide({UINT64_MAX, 0xFFFFFFFF})},
+        {"b" + ones(128) + " w", SignalValue::wide({UINT64_MAX, UINT64_MAX})},
+        {"b1" + std::string(128, '0') + " w", SignalValue::wide({0, 0, 1})},  // longer than declared
+        {"b" + ones(200) + " w", SignalValue::wide({UINT64_MAX, UINT64_MAX, UINT64_MAX, 0xFF})},
+        {"bx w", SignalValue::four_state(std::vector<uint8_t>(96, 2))},
+        {"bz1 w", quor_core::signal::parse_binary_str("bz1", 96)},
+        {"b1x w", quor_core::signal::parse_binary_str("b1x", 96)},
+        {"b" + ones(90) + "x w", quor_core::signal::parse_binary_str(ones(90) + "x", 96)},
+        {"bH" + std::string(65, 'L') + " w", SignalValue::wide({0, 2})},
+        {"bLH w", SignalValue::wide({1, 0})},
+        {"bU" + ones(95) + " w", quor_core::signal::parse_binary_str("U" + ones(95))},
+        {"b" + ones(64) + "- w", quor_core::signal::parse_binary_str(ones(64) + "-", 96)},
+        {"b" + ones(127) + "x w", quor_core::signal::parse_binary_str(ones(127) + "x")},
+        {"b" + ones(70) + "2 w", quor_core::signal::parse_binary_str(ones(70) + "0", 96)},  // not a bit: 0
+        {"H!", SignalValue::uint(1)},
+        {"l!", SignalValue::uint(0)},
+        {"U!", SignalValue::unknown()},
+        {"-!", SignalValue::unknown()},
+        {"bHL !", SignalValue::uint(2)},
+        {"bhUz !", quor_core::signal::parse_binary_str("hUz", 8)},
+    };
+    for (const auto& c : cases) {
+        for (const bool padded : {false, true}) {
+            for (const bool baseline_only : {false, true}) {
+                std::string text = "$var wire 8 ! a $end\n$var wire 96 w b $end\n#5\n" + c.line + "\n";
+                if (padded) text += std::string(200, '\n') + "#6\n";
+                VcdPieces pieces;
+                pieces.baseline_only = baseline_only;
+                const VcdTrace t = VcdTrace::parse(text, pieces).value();
+                const char* name = c.line.back() == 'w' ? "b" : "a";
+                EXPECT_EQ(t.signal_value(name, 0), c.value)
+                    << '"' << c.line << '"' << (padded ? " (padded)" : "") << (baseline_only ? " (baseline)" : "");
             }
         }
     }

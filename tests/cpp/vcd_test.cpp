@@ -74,8 +74,8 @@ TEST(VcdValues, ChangesAreCarriedForward) {
         {"top.cpu.clk", 2, SignalValue::unknown()},
         {"top.cpu.clk", 3, SignalValue::four_state({3})},
         {"top.cpu.clk", 4, SignalValue::unknown()},
-        {"top.cpu.data", 0, SignalValue::four_state({1, 0, 2, 1})},
-        {"top.cpu.data", 2, SignalValue::four_state({1, 0, 2, 1})},
+        {"top.cpu.data", 0, SignalValue::four_state({0, 0, 0, 0, 1, 0, 2, 1})},  // extended to 8 bits
+        {"top.cpu.data", 2, SignalValue::four_state({0, 0, 0, 0, 1, 0, 2, 1})},
         {"top.cpu.data", 3, SignalValue::uint(0)},  // the later change at one index wins
         {"top.cpu.bus", 3, SignalValue::uint(10)},
         {"top.cpu.val", 0, SignalValue::real(1500.0)},

@@ -259,7 +259,6 @@ def test_find_with_signed_and_real_comparisons(capsys, expr, expected):
     assert [r["index"] for r in run_json(capsys, "find", VALUES, expr)] == expected
 
 
-@pytest.mark.xfail(reason="the VCD loader reads a vector's low 64 bits only", strict=False)
 @pytest.mark.parametrize(
     "expr, expected",
     [

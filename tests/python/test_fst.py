@@ -185,7 +185,7 @@ def test_variable_length_signals_are_text():
     # Enumeration literals stay text, even those made of bit characters.
     assert values(t, "st") == ["idle", "load", "run", "idle"]
     assert values(t, "c") == ["'a'", "'z'", "'z'", "'z'"]
-    assert values(t, "sl") == [None, 1, None, None]  # u, 1, z, l
+    assert values(t, "sl") == [None, 1, None, 0]  # u, 1, z, l (a weak 0)
     assert values(t, "v[7:0]")[1] == 165
 
 

@@ -3,10 +3,10 @@ checks quor's answers against the facts recorded in tests/fixtures/expected
 (derived by tests/python/vcd_reference.py, a reader independent of quor).
 
 Value conventions checked here: scalar x/z and vectors with any x/z bit read
-as None; two-state vectors read as an int of their last 64 bits (the 96-bit
-signals therefore give their low 64 bits); reals read as float. Values written
-with VHDL's other letters (U, W, H, L, -) are checked on their own: they must
-read as None too, never as a number or as the previous value.
+as None; two-state vectors read as the int of all their bits (the 96-bit
+signals whole); reals read as float. Values written with VHDL's other letters
+(U, W, H, L, -) are checked on their own: U, W and - are unknown bits as X is,
+L and H are 0 and 1.
 """
 import functools
 import json
@@ -105,9 +105,8 @@ NINE_VALUED = [pytest.param(str(p), id=p.stem) for p in EXPECTED if expected(str
 @pytest.mark.parametrize("path", NINE_VALUED)
 def test_nine_valued_letters_follow_the_bit_rules(path):
     """GHDL writes std_logic's U, W, H, L and - into VCD (`U#`, `bUUUUUUU0`).
-    In a vector only x and z make the value unknown, so these letters count as
-    0 bits; a scalar line that starts with one of them is not a value change
-    and is skipped, so the signal keeps its previous value."""
+    U, W and - make a value unknown (None), as X does; L and H are a 0 and a 1
+    bit, in a vector and as a scalar."""
     trace, facts = trace_and_facts(path)
     assert value_mismatches(trace, facts, nine_valued=True) == []
 

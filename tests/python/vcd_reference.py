@@ -16,19 +16,19 @@ Reading rules (the ones quor's VCD loader follows):
 - values are carried forward; the value at an index is the last change at or
   before it.
 
-Python-level values:
-- scalar 0/1 -> int; x/z -> None; a scalar or vector bit written with one of
-  the nine-valued letters u, w, h, l, - (any case) reads as unknown -> None;
-- vector of 0/1 only -> int of its last 64 bits; any other bit -> None;
-  empty bit string -> None;
+Python-level values (bits in nine-valued logic, any case: 0 and L are 0, 1 and
+H are 1, X, U, W and - are unknown, Z is high impedance):
+- scalar 0/L -> 0, 1/H -> 1; x/z/u/w/- -> None;
+- vector: an unknown or high-impedance bit anywhere -> None; otherwise the int
+  of all its characters (1 and H are ones, anything else a zero bit), however
+  many there are; empty bit string -> None;
 - real -> float, 0.0 when the text is not a number;
 - lines starting with any other character (such as `s` string values) are ignored.
 """
 from bisect import bisect_right
 from dataclasses import dataclass, field
 
-MASK64 = (1 << 64) - 1
-UNKNOWN_SCALARS = set("xXzZ")
+UNKNOWN_SCALARS = set("xXzZuUwW-")
 NINE_VALUED_LETTERS = set("uUwWhHlL-")
 
 
@@ -56,10 +56,10 @@ def parse_u32(text, default):
 
 
 def vector_value(bits):
-    """x or z anywhere reads as None; otherwise only '1' is a one bit (U, W, H, L, - are 0)."""
-    if not bits or any(c in "xXzZ" for c in bits):
+    """An unknown or high-impedance bit anywhere reads as None; otherwise 1 and H are one bits."""
+    if not bits or any(c in UNKNOWN_SCALARS for c in bits):
         return None
-    return int("".join("1" if c == "1" else "0" for c in bits), 2) & MASK64
+    return int("".join("1" if c in "1hH" else "0" for c in bits), 2)
 
 
 def real_value(text):
@@ -170,8 +170,8 @@ def read_vcd(path):
                 started = True
             elif started:
                 first = line[0]
-                if first in "01":
-                    store(line[1:], int(first), first)
+                if first in "01lLhH":
+                    store(line[1:], int(first in "1hH"), first)
                 elif first in UNKNOWN_SCALARS:
                     store(line[1:], None, first)
                 elif first in "bBrR":

@@ -33,7 +33,7 @@ std::optional<std::string> bit_text(const ValueRef& value, uint32_t width) {
             return extended(word_bits(&v, 1), width, '0');
         }
         case ValueKind::Wide: {
-            const auto& words = value.heap().as_wide().words;
+            const auto words = value.wide_words();
             return extended(word_bits(words.data(), words.size()), width, '0');
         }
         case ValueKind::FourState: {

@@ -1,6 +1,7 @@
 #include "signal/bitpack.hpp"
 
-#include <vector>
+#include <algorithm>
+#include <type_traits>
 
 namespace quor_core::signal {
 
@@ -32,44 +33,50 @@ char32_t next_code_point(std::string_view text, size_t& pos) {
     return cp;
 }
 
+void words_from_chunks(std::span<const uint64_t> chunks, uint64_t count, std::vector<uint64_t>& words) {
+    words.assign(words_for_bits(count), 0);
+    if (chunks.empty() || count == 0) return;
+    const size_t m = chunks.size();
+    // Chunk k's lowest bit lands at count - 64 (k + 1); the last chunk's at 0.
+    for (size_t k = 0; k < m; ++k) {
+        const uint64_t low_bit = k + 1 == m ? 0 : count - 64 * (k + 1);
+        const size_t w = static_cast<size_t>(low_bit / 64);
+        const unsigned s = static_cast<unsigned>(low_bit % 64);
+        words[w] |= chunks[k] << s;
+        if (s != 0 && w + 1 < words.size()) words[w + 1] |= chunks[k] >> (64 - s);
+    }
+}
+
 namespace {
 
 bool is_ascii(std::string_view s) {
-    for (char c : s) {
-        if (static_cast<unsigned char>(c) >= 0x80) return false;
-    }
-    return true;
+    return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
-bool selects_four_state(char c) { return c == 'x' || c == 'X' || c == 'z' || c == 'Z'; }
-
-SignalValue parse_ascii(std::string_view s) {
-    uint64_t acc = 0;
-    for (char c : s) {
-        if (selects_four_state(c)) {
-            std::vector<uint8_t> bits(s.size());
-            for (size_t i = 0; i < s.size(); ++i) bits[i] = bit_code(static_cast<unsigned char>(s[i]));
-            return SignalValue::four_state(std::move(bits));
-        }
-        acc = (acc << 1) | static_cast<uint64_t>(c == '1');
-    }
-    return SignalValue::uint(acc);
-}
-
-SignalValue parse_unicode(std::string_view s) {
-    std::vector<char32_t> chars;
-    for (size_t pos = 0; pos < s.size();) chars.push_back(next_code_point(s, pos));
-    bool four = false;
-    for (char32_t c : chars) four = four || c == U'x' || c == U'X' || c == U'z' || c == U'Z';
+// The value of characters already split into code points (or bytes of ASCII text).
+template <typename Char>
+SignalValue pack(std::span<const Char> chars) {
+    const auto code = [](Char c) { return static_cast<char32_t>(static_cast<std::make_unsigned_t<Char>>(c)); };
+    const bool four = std::any_of(chars.begin(), chars.end(), [&](Char c) { return is_four_state_char(code(c)); });
+    const size_t n = chars.size();
     if (four) {
-        std::vector<uint8_t> bits;
-        bits.reserve(chars.size());
-        for (char32_t c : chars) bits.push_back(bit_code(c));
+        std::vector<uint8_t> bits(n);
+        for (size_t i = 0; i < n; ++i) bits[i] = bit_code(code(chars[i]));
         return SignalValue::four_state(std::move(bits));
     }
-    uint64_t acc = 0;
-    for (char32_t c : chars) acc = (acc << 1) | static_cast<uint64_t>(c == U'1');
-    return SignalValue::uint(acc);
+    const auto one = [&](size_t i) { return static_cast<uint64_t>(classify_bit_char(code(chars[i])) == BitChar::One); };
+    if (n <= 64) {
+        uint64_t acc = 0;
+        for (size_t i = 0; i < n; ++i) acc = (acc << 1) | one(i);
+        return SignalValue::uint(acc);
+    }
+    // The last character is bit 0.
+    std::vector<uint64_t> words(words_for_bits(n), 0);
+    for (size_t i = 0; i < n; ++i) {
+        const size_t bit = n - 1 - i;
+        words[bit / 64] |= one(i) << (bit % 64);
+    }
+    return SignalValue::wide(std::move(words));
 }
 
 }  // namespace
@@ -77,7 +84,43 @@ SignalValue parse_unicode(std::string_view s) {
 SignalValue parse_binary_str(std::string_view text) {
     if (!text.empty() && (text[0] == 'b' || text[0] == 'B')) text.remove_prefix(1);
     if (text.empty()) return SignalValue::unknown();
-    return is_ascii(text) ? parse_ascii(text) : parse_unicode(text);
+    if (is_ascii(text)) return pack(std::span<const char>(text.data(), text.size()));
+    std::vector<char32_t> chars;
+    for (size_t pos = 0; pos < text.size();) chars.push_back(next_code_point(text, pos));
+    return pack(std::span<const char32_t>(chars));
+}
+
+SignalValue parse_binary_str(std::string_view text, uint32_t declared_width) {
+    return extend_to_width(parse_binary_str(text), declared_width);
+}
+
+SignalValue extend_to_width(SignalValue value, uint32_t declared_width) {
+    if (declared_width > kMaxExtendedWidth) return value;
+    switch (value.kind()) {
+        case ValueKind::Uint: {
+            if (declared_width <= 64) return value;
+            std::vector<uint64_t> words(words_for_bits(declared_width), 0);
+            words[0] = value.as_uint();
+            return SignalValue::wide(std::move(words));
+        }
+        case ValueKind::Wide: {
+            const size_t want = words_for_bits(declared_width);
+            if (value.as_wide().words.size() >= want) return value;
+            std::vector<uint64_t> words = value.as_wide().words;
+            words.resize(want, 0);
+            return SignalValue::wide(std::move(words));
+        }
+        case ValueKind::FourState: {
+            const std::vector<uint8_t>& bits = value.as_four_state().bits;
+            if (bits.empty() || bits.size() >= declared_width) return value;
+            const uint8_t first = bits.front();
+            const uint8_t fill = first == kBitX || first == kBitZ ? first : kBit0;
+            std::vector<uint8_t> extended(declared_width - bits.size(), fill);
+            extended.insert(extended.end(), bits.begin(), bits.end());
+            return SignalValue::four_state(std::move(extended));
+        }
+        default: return value;
+    }
 }
 
 }  // namespace quor_core::signal

@@ -10,6 +10,7 @@ ValueRef ValueRef::of(const SignalValue& v) {
         case ValueKind::Uint: return of_uint(v.as_uint());
         case ValueKind::Real: return of_real(v.as_real());
         case ValueKind::Unknown: return ValueRef();
+        case ValueKind::Wide: return of_wide(v.as_wide().words.data(), v.as_wide().words.size());
         default: return ValueRef(v.kind(), 0, &v);
     }
 }
@@ -19,6 +20,7 @@ SignalValue ValueRef::to_value() const {
         case ValueKind::Uint: return SignalValue::uint(payload_);
         case ValueKind::Real: return SignalValue::real(as_real());
         case ValueKind::Unknown: return SignalValue::unknown();
+        case ValueKind::Wide: return SignalValue::wide(std::vector<uint64_t>(words_, words_ + payload_));
         default: return *heap_;
     }
 }
@@ -28,6 +30,7 @@ std::optional<uint64_t> ValueRef::to_u64() const {
         case ValueKind::Uint: return payload_;
         case ValueKind::Real: return real_to_u64(as_real());
         case ValueKind::Unknown: return std::nullopt;
+        case ValueKind::Wide: return payload_ == 0 ? std::nullopt : std::optional<uint64_t>(words_[0]);
         default: return heap_->to_u64();
     }
 }
@@ -38,7 +41,7 @@ bool ValueRef::truthy() const {
         case ValueKind::Real: return as_real() != 0.0;  // NaN is truthy, -0.0 is not
         case ValueKind::Unknown: return false;
         case ValueKind::Wide: {
-            const auto& w = heap_->as_wide().words;
+            const auto w = wide_words();
             return std::any_of(w.begin(), w.end(), [](uint64_t x) { return x != 0; });
         }
         case ValueKind::FourState: {
@@ -56,6 +59,10 @@ bool identical(const ValueRef& a, const ValueRef& b) {
         case ValueKind::Uint: return a.payload_ == b.payload_;
         case ValueKind::Real: return a.as_real() == b.as_real();
         case ValueKind::Unknown: return true;
+        case ValueKind::Wide: {
+            const auto x = a.wide_words(), y = b.wide_words();
+            return std::equal(x.begin(), x.end(), y.begin(), y.end());
+        }
         default: return *a.heap_ == *b.heap_;
     }
 }
@@ -71,6 +78,7 @@ ValueRef Column::run_value(size_t run) const {
             return ValueRef::of_real(d);
         }
         case ValueKind::Unknown: return ValueRef();
+        case ValueKind::Wide: return wide_value(payload_bytes_, run_payload(run));
         default: return ValueRef::of(heap_[run_payload(run)]);
     }
 }
@@ -128,6 +136,12 @@ void ColumnWriter::grow_to(size_t runs) {
     if (has_kinds_) kinds_.resize(size);
 }
 
+void ColumnWriter::grow_words(size_t needed, size_t n) {
+    // A column of Wide values holds about as many as it has runs: room for all at the first.
+    const size_t first = words_.empty() ? std::max(payload_.size(), runs_ + 1) * (1 + n) : 0;
+    words_.resize(std::max({needed, words_.size() * 2, first}));
+}
+
 uint64_t* ColumnWriter::allocate_words(size_t n, std::shared_ptr<const void>& owner, bool from_arena) const {
     if (arena_ && from_arena) {
         owner = arena_;
@@ -172,26 +186,23 @@ bool ColumnWriter::extends_last_run(const ValueRef& value) const {
         case ValueKind::Uint:
         case ValueKind::Real: return payload_[runs_ - 1] == value.as_uint();  // reals by bits: NaN runs merge
         case ValueKind::Unknown: return true;
+        case ValueKind::Wide: {
+            const uint64_t* at = words_.data() + payload_[runs_ - 1];
+            const auto words = value.wide_words();
+            if (at[0] != words.size()) return false;
+            // Most wide values are two or three words: a loop beats a call of memcmp.
+            for (size_t i = 0; i < words.size(); ++i) {
+                if (at[1 + i] != words[i]) return false;
+            }
+            return true;
+        }
         default: return heap_[payload_[runs_ - 1]] == value.heap();
     }
 }
 
-void ColumnWriter::open_heap_run(uint64_t start, ValueKind kind) {
-    if (runs_ > 0) {
-        if (starts_ == nullptr) make_starts();
-        starts_[start >> 6] |= uint64_t{1} << (start & 63);
-    }
-    if (!has_kinds_) convert_to_kinds();
-    if (runs_ == payload_.size()) grow_to(runs_ + 1);
-    payload_[runs_] = heap_.size();
-    kinds_[runs_] = static_cast<uint8_t>(kind);
-    last_kind_ = kind;
-    ++runs_;
-}
-
 void ColumnWriter::append_general(uint64_t start, const ValueRef& value) {
     if (start >= length_ || extends_last_run(value)) return;
-    open_heap_run(start, value.kind());
+    open_run(start, value.kind(), heap_.size());
     heap_.push_back(value.heap());
 }
 
@@ -201,10 +212,11 @@ void ColumnWriter::append(uint64_t start, SignalValue&& value) {
     switch (value.kind()) {
         case ValueKind::Uint:
         case ValueKind::Real:
-        case ValueKind::Unknown: append(start, ref); return;
+        case ValueKind::Unknown:
+        case ValueKind::Wide: append(start, ref); return;
         default:
             if (extends_last_run(ref)) return;
-            open_heap_run(start, value.kind());
+            open_run(start, value.kind(), heap_.size());
             heap_.push_back(std::move(value));
             return;
     }
@@ -221,16 +233,30 @@ Column ColumnWriter::finish() && {
         col.starts_memory_ = std::move(starts_memory_);
         starts_ = nullptr;
     }
-    // Payloads, narrowed to the bytes the largest needs, and kinds move into one array.
+    // Payloads, narrowed to the bytes the largest needs, and kinds move into one array, after
+    // the words of the Wide values: a Wide run's payload becomes how many words before the
+    // payloads its value starts, so a reader finds it from the payloads' address alone.
     const size_t runs = runs_;
+    const size_t wide_words = words_used_;
+    if (wide_words > 0) {
+        for (size_t i = 0; i < runs; ++i) {
+            if (kinds_[i] == static_cast<uint8_t>(ValueKind::Wide)) payload_[i] = wide_words - payload_[i];
+        }
+    }
     uint64_t any_bits = 0;
     for (size_t i = 0; i < runs; ++i) any_bits |= payload_[i];
     const unsigned width = payload_width_for(any_bits);
     constexpr size_t kSlack = sizeof(uint64_t) - 1;  // so the last payload reads as a whole word
     const size_t payload_bytes = runs * width + kSlack;
     const size_t kind_bytes = has_kinds_ ? runs : 0;
-    uint64_t* words = allocate_words((payload_bytes + kind_bytes + 7) / 8, col.runs_memory_, payloads_from_arena_);
-    auto* bytes = reinterpret_cast<uint8_t*>(words);
+    uint64_t* words =
+        allocate_words(wide_words + (payload_bytes + kind_bytes + 7) / 8, col.runs_memory_, payloads_from_arena_);
+    if (wide_words > 0) {
+        std::copy(words_.begin(), words_.begin() + static_cast<std::ptrdiff_t>(wide_words), words);
+        words_ = {};
+        words_used_ = 0;
+    }
+    auto* bytes = reinterpret_cast<uint8_t*>(words + wide_words);
     switch (width) {
         case 1: narrow_payloads<1>(payload_.data(), runs, bytes); break;
         case 2: narrow_payloads<2>(payload_.data(), runs, bytes); break;

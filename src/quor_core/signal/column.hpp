@@ -3,10 +3,12 @@
 // A run is a maximal interval of indices holding one stored value. Runs cover [0, length);
 // reads at or past length are Unknown. A bit vector marks each run's first index, so a read is
 // one rank and one array access. Two-state values and reals live inline in a payload per run;
-// only Wide, FourState and Text values are kept as SignalValue objects. Payloads are stored in
+// the words of Wide values in one array per column, the payload the position of a value's
+// words; only FourState and Text values are kept as SignalValue objects. Payloads are stored in
 // 1, 2, 4 or 8 bytes each, as few as the column's largest payload needs: most signals are a
 // bit or a few bits wide, and eight bytes a run would be most of a trace's memory.
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -32,6 +34,12 @@ public:
         std::memcpy(&bits, &v, sizeof bits);
         return ValueRef(ValueKind::Real, bits, nullptr);
     }
+    // A Wide value's words, least significant first; the words must outlive the view.
+    static ValueRef of_wide(const uint64_t* words, size_t count) {
+        ValueRef r(ValueKind::Wide, count, nullptr);
+        r.words_ = words;
+        return r;
+    }
     static ValueRef of(const SignalValue& v);
 
     ValueKind kind() const { return kind_; }
@@ -43,8 +51,8 @@ public:
         return d;
     }
     // The words of a Wide view, least significant first.
-    std::span<const uint64_t> wide_words() const { return heap_->as_wide().words; }
-    // The heap value behind a Wide, FourState or Text view.
+    std::span<const uint64_t> wide_words() const { return {words_, static_cast<size_t>(payload_)}; }
+    // The heap value behind a FourState or Text view.
     const SignalValue& heap() const { return *heap_; }
 
     SignalValue to_value() const;
@@ -56,8 +64,11 @@ public:
 private:
     ValueRef(ValueKind k, uint64_t p, const SignalValue* h) : kind_(k), payload_(p), heap_(h) {}
     ValueKind kind_ = ValueKind::Unknown;
-    uint64_t payload_ = 0;
-    const SignalValue* heap_ = nullptr;
+    uint64_t payload_ = 0;  // Uint value, Real bits, or a Wide value's word count
+    union {                 // which one is in use follows from kind_
+        const SignalValue* heap_ = nullptr;
+        const uint64_t* words_;
+    };
 };
 
 class Column {
@@ -78,7 +89,8 @@ public:
     // Every run holds a Uint, whose payload is the value itself: lets scans decode in bulk.
     bool all_uint() const { return kinds_.empty(); }
     const RankBits& run_starts() const { return run_starts_; }  // empty with at most one run
-    // The payload of a run: its Uint value, Real bits, or index into the column's heap values.
+    // The payload of a run: its Uint value, Real bits, where its words lie (Wide, see
+    // wide_value) or index into the column's heap values.
     uint64_t run_payload(size_t run) const {
         uint64_t v = 0;
         std::memcpy(&v, payload_bytes_ + run * payload_width_, sizeof v);  // the array has slack for this
@@ -97,20 +109,27 @@ public:
         if (index >= length_) return ValueRef();
         return run_value(run_of(index));
     }
+    // The Wide value of a run whose payload is back, given the column's payload bytes: the words
+    // of the Wide values lie just before them, each value its word count and then its words.
+    static ValueRef wide_value(const uint8_t* payload_bytes, uint64_t back) {
+        const uint64_t* value = reinterpret_cast<const uint64_t*>(payload_bytes) - back;
+        return ValueRef::of_wide(value + 1, static_cast<size_t>(value[0]));
+    }
 
 private:
     friend class ColumnWriter;
     friend class ColumnHead;
     uint64_t length_ = 0;
     RankBits run_starts_;                // empty when there is at most one run
-    // Per run, payload_width_ little-endian bytes: Uint value, Real bits, or index into heap_;
-    // then at least seven bytes of slack, so every payload can be read as a whole word.
+    // Per run, payload_width_ little-endian bytes: Uint value, Real bits, index into heap_, or
+    // for a Wide value how many words before these bytes it starts (see wide_value); then at
+    // least seven bytes of slack, so every payload can be read as a whole word.
     const uint8_t* payload_bytes_ = nullptr;
     size_t runs_ = 0;
     uint64_t payload_mask_ = ~uint64_t{0};  // the low payload_width_ bytes, kept for run_payload
     uint8_t payload_width_ = 8;
     std::span<const uint8_t> kinds_;     // per run ValueKind; empty when every run is Uint
-    std::vector<SignalValue> heap_;      // Wide, FourState and Text values
+    std::vector<SignalValue> heap_;      // FourState and Text values
     // Own the memory behind run_starts_ and behind payload_bytes_ and kinds_ (an arena, or arrays of
     // their own). Frozen columns never change, so copies share it.
     std::shared_ptr<const void> starts_memory_;
@@ -134,17 +153,42 @@ public:
     void reserve(size_t runs) {
         if (runs > payload_.size()) grow_to(runs);
     }
-    // Room for this many Wide, FourState and Text values.
+    // Room for this many FourState and Text values.
     void reserve_heap(size_t values) { heap_.reserve(values); }
 
     void append(uint64_t start, const ValueRef& value) {
         if (value.kind() == ValueKind::Uint || value.kind() == ValueKind::Real || value.kind() == ValueKind::Unknown) {
             return append_inline(start, value.kind(), value.as_uint());
         }
+        if (value.kind() == ValueKind::Wide) return append_wide(start, value.wide_words());
         append_general(start, value);
     }
     // Appends a Uint, Real (payload: its bits) or Unknown (payload ignored).
     void append_inline(uint64_t start, ValueKind kind, uint64_t payload);
+    // Appends a Wide value; its words are copied into the column's word array.
+    void append_wide(uint64_t start, std::span<const uint64_t> words) {
+        if (start >= length_) return;
+        const size_t n = words.size();
+        if (runs_ > 0 && last_kind_ == ValueKind::Wide) {
+            // Most wide values are two or three words: a loop beats a call of memcmp.
+            const uint64_t* last = words_.data() + payload_[runs_ - 1];
+            bool same = last[0] == n;
+            for (size_t i = 0; same && i < n; ++i) same = last[1 + i] == words[i];
+            if (same) return;
+        }
+        const size_t at = words_used_;
+        if (at + 1 + n > words_.size()) grow_words(at + 1 + n, n);
+        open_run(start, ValueKind::Wide, at);
+        words_used_ = at + 1 + n;
+        uint64_t* out = words_.data() + at;
+        out[0] = n;
+        if (n == 2) {  // the most common wide value, copied without a call of memcpy
+            out[1] = words[0];
+            out[2] = words[1];
+            return;
+        }
+        for (size_t i = 0; i < n; ++i) out[1 + i] = words[i];
+    }
     void append(uint64_t start, SignalValue&& value);
     Column finish() &&;
 
@@ -157,9 +201,22 @@ private:
     // settles the cases that need no bit: the first run, and a repeat while there is one run.
     // True when the value is fully appended.
     bool prepare_inline(ValueKind kind, uint64_t payload);
-    // Opens a run of a heap value at start; its payload is the index of the value in heap_.
-    void open_heap_run(uint64_t start, ValueKind kind);
+    // Opens a run of a Wide or heap value at start with the given payload.
+    void open_run(uint64_t start, ValueKind kind, uint64_t payload) {
+        if (runs_ > 0) {
+            if (starts_ == nullptr) make_starts();
+            starts_[start >> 6] |= uint64_t{1} << (start & 63);
+        }
+        if (!has_kinds_) convert_to_kinds();
+        if (runs_ == payload_.size()) grow_to(runs_ + 1);
+        payload_[runs_] = payload;
+        kinds_[runs_] = static_cast<uint8_t>(kind);
+        last_kind_ = kind;
+        ++runs_;
+    }
     void grow_to(size_t runs);
+    // Room for at least needed words; values of n words are coming.
+    void grow_words(size_t needed, size_t n);
     // The kinds array exists once a run is not a Uint.
     void convert_to_kinds();
     void make_starts();
@@ -177,6 +234,10 @@ private:
     size_t runs_ = 0;
     ValueKind last_kind_ = ValueKind::Uint;  // the kind of the last run
     std::vector<SignalValue> heap_;
+    // The words of the Wide runs, each value its word count and then its words: the first
+    // words_used_ entries, the rest room (not zeroed).
+    std::vector<uint64_t, util::DefaultInitAllocator<uint64_t>> words_;
+    size_t words_used_ = 0;
     uint64_t* starts_ = nullptr;  // run-start bits and then their directory, in starts_memory_
     std::shared_ptr<const void> starts_memory_;
 };
@@ -225,11 +286,11 @@ public:
         runs_ += !same;
         last_kind_ = ValueKind::Uint;
     }
-    void sync() {
+    [[gnu::always_inline]] void sync() {
         w_.runs_ = runs_;
         w_.last_kind_ = last_kind_;
     }
-    void load() {
+    [[gnu::always_inline]] void load() {
         payloads_ = w_.payload_.data();
         capacity_ = w_.payload_.size();
         kinds_ = w_.has_kinds_ ? w_.kinds_.data() : nullptr;

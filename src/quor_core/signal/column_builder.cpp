@@ -8,11 +8,13 @@ namespace quor_core::signal {
 
 namespace {
 
-// The kind of a change that is a four-state record in a change log: its payload is the record's
-// address. Never stored in a column; freezing makes it a FourState value.
+// The kinds of changes that are four-state and Wide records in a change log: the payload is the
+// record's address. Never stored in a column; freezing makes them FourState and Wide values.
 constexpr auto kLogFourState = static_cast<ValueKind>(6);
+constexpr auto kLogWide = static_cast<ValueKind>(7);
 
-// Kept as SignalValue objects in a column: Wide, FourState (from a heap or a log record), Text.
+// Taken from the builder's heap or a four-state log record: FourState, Text, and Wide values too
+// long for a log record.
 bool on_heap(ValueKind k) {
     constexpr unsigned kHeapKinds = 1u << static_cast<unsigned>(ValueKind::Wide) |
                                     1u << static_cast<unsigned>(ValueKind::FourState) |
@@ -80,6 +82,26 @@ SignalValue ColumnBuilder::four_state_of(const uint8_t* record) {
     return SignalValue::four_state(std::move(bits));
 }
 
+void ColumnBuilder::append_wide_record(ColumnWriter& writer, uint64_t index, const uint8_t* record) {
+    uint64_t count = 0;
+    const uint8_t* p = get_varint(record, count);
+    constexpr size_t kOnStack = 16;
+    uint64_t few[kOnStack];
+    std::vector<uint64_t> many;
+    uint64_t* words = few;
+    if (count > kOnStack) {
+        many.resize(static_cast<size_t>(count));
+        words = many.data();
+    }
+    if (count == 2) {  // the most common wide value, read without a call of memcpy
+        words[0] = load_u64(p);
+        words[1] = load_u64(p + 8);
+    } else {
+        for (size_t i = 0; i < count; ++i) words[i] = load_u64(p + 8 * i);
+    }
+    writer.append_wide(index, std::span<const uint64_t>(words, static_cast<size_t>(count)));
+}
+
 void ColumnBuilder::set(uint32_t id, uint64_t index, SignalValue value) {
     if (index > kMaxIndex) return;
     switch (value.kind()) {
@@ -90,15 +112,19 @@ void ColumnBuilder::set(uint32_t id, uint64_t index, SignalValue value) {
             return;
         }
         case ValueKind::Unknown: open_record(chain_for(id), index, kUnknownForm, 0); return;
-        default: {
-            const uint64_t at = heap_.size();
-            uint8_t* p = open_record(heap_chain_for(id), index, kHeapForm, 1 + varint_size(at));
-            *p = static_cast<uint8_t>(value.kind());
-            put_varint(p + 1, at);
-            heap_.push_back(std::move(value));
-            return;
-        }
+        case ValueKind::Wide:
+            if (value.as_wide().words.size() <= kMaxLogWords) return set_wide(id, index, value.as_wide().words);
+            return set_heap(id, index, std::move(value));
+        default: return set_heap(id, index, std::move(value));
     }
+}
+
+void ColumnBuilder::set_heap(uint32_t id, uint64_t index, SignalValue value) {
+    const uint64_t at = heap_.size();
+    uint8_t* p = open_record(heap_chain_for(id), index, kHeapForm, 1 + varint_size(at));
+    *p = static_cast<uint8_t>(value.kind());
+    put_varint(p + 1, at);
+    heap_.push_back(std::move(value));
 }
 
 void ColumnBuilder::set_four_state(uint32_t id, uint64_t index, unsigned width, uint64_t low, uint64_t high) {
@@ -154,13 +180,14 @@ void ColumnBuilder::new_chunk(Chain& c, unsigned need) {
     const uint32_t cap = std::max<uint32_t>(need, last_cap == 0 ? kFirstChunk : std::min(last_cap * 2, max_chunk));
     const size_t room = size_t{cap} + kSlack;
     if (block_ == nullptr || block_used_ + room > block_size_) {
+        // A chunk for a record longer than a block (a very wide value) gets a block of its own size.
         if (shared_) {
-            block_size_ = kSharedTake;
+            block_size_ = std::max(kSharedTake, room);
             block_ = shared_->take(block_size_);
         } else {
-            blocks_.push_back(std::make_unique<util::HugeBuffer<uint8_t>>(next_block_bytes_));
+            block_size_ = std::max(next_block_bytes_, room);
+            blocks_.push_back(std::make_unique<util::HugeBuffer<uint8_t>>(block_size_));
             block_ = blocks_.back()->data();
-            block_size_ = next_block_bytes_;
             next_block_bytes_ = std::min(next_block_bytes_ * 2, kMaxBlockBytes);
         }
         block_used_ = 0;
@@ -253,6 +280,12 @@ template <typename F>
                 change.kind = kLogFourState;
                 change.payload = reinterpret_cast<uintptr_t>(p);
                 p += 1 + 2 * ((p[0] + 7u) / 8);
+            } else if (form == kWideForm) {
+                change.kind = kLogWide;
+                change.payload = reinterpret_cast<uintptr_t>(p);
+                uint64_t count = 0;
+                p = get_varint(p, count);
+                p += 8 * count;
             } else {
                 change.kind = static_cast<ValueKind>(*p++);
                 uint64_t at = 0;
@@ -305,7 +338,11 @@ Column ColumnBuilder::build_in_order(Each&& each, size_t changes, size_t heap_va
             if (held.index > 0) runs.append(0, ValueKind::Unknown, 0);
             started = true;
         }
-        if (on_heap(held.kind)) {
+        if (held.kind == kLogWide) {
+            runs.sync();
+            append_wide_record(writer, held.index, reinterpret_cast<const uint8_t*>(held.payload));
+            runs.load();
+        } else if (on_heap(held.kind)) {
             runs.sync();
             writer.append(held.index, held.kind == kLogFourState ? four_state_of(reinterpret_cast<const uint8_t*>(held.payload))
                                                                   : std::move(heap[held.payload]));

@@ -73,6 +73,21 @@ public:
     // significant first): low plane set for 1 and z, high plane set for x and z. Kept in the
     // log itself, so recording one allocates nothing.
     void set_four_state(uint32_t id, uint64_t index, unsigned width, uint64_t low, uint64_t high);
+    // A Wide value, words least significant first; kept in the log itself.
+    void set_wide(uint32_t id, uint64_t index, std::span<const uint64_t> words) {
+        if (index > kMaxIndex) return;
+        const size_t n = words.size();
+        if (n > kMaxLogWords) [[unlikely]]
+            return set_heap(id, index, SignalValue::wide({words.begin(), words.end()}));
+        uint8_t* p = open_record(chain_for(id), index, kWideForm, varint_size(n) + static_cast<unsigned>(8 * n));
+        p = put_varint(p, n);
+        if (n == 2) {  // the most common wide value, stored without a call of memcpy
+            store_le(p, words[0]);
+            store_le(p + 8, words[1]);
+            return;
+        }
+        for (size_t i = 0; i < n; ++i) store_le(p + 8 * i, words[i]);
+    }
     void set_uint(uint32_t id, uint64_t index, uint64_t value) {
         if (index > kMaxIndex) return;  // past any trace that fits in memory
         const unsigned bytes = uint_bytes(value);
@@ -118,12 +133,18 @@ private:
     //   11    a heap value: its kind byte, then a varint index into heap_
     //   12    a four-state value of up to 64 bits: its width byte, then its low and high
     //         planes in (width + 7) / 8 bytes each
+    //   13    a Wide value: a varint word count, then the words, eight little-endian bytes
+    //         each, least significant first
     //   15    a step back: the header's upper bits are how far back; the record follows
     static constexpr unsigned kUnknownForm = 9;
     static constexpr unsigned kRealForm = 10;
     static constexpr unsigned kHeapForm = 11;
     static constexpr unsigned kFourStateForm = 12;
+    static constexpr unsigned kWideForm = 13;
     static constexpr unsigned kBackForm = 15;
+    // Wide values of more words (a bit string of billions of characters) are kept as heap
+    // values: the record's size must fit a chunk.
+    static constexpr size_t kMaxLogWords = size_t{1} << 24;
     // Unused bytes after each chunk, so a value is always stored as a whole 64-bit word.
     static constexpr uint32_t kSlack = 8;
 
@@ -204,6 +225,10 @@ private:
     }
     // The value of a four-state record in a change log.
     static SignalValue four_state_of(const uint8_t* record);
+    // Appends the Wide value of a log record; out of line, as it is rare next to two-state values.
+    [[gnu::noinline]] static void append_wide_record(ColumnWriter& writer, uint64_t index, const uint8_t* record);
+    // Records a value as a heap value.
+    void set_heap(uint32_t id, uint64_t index, SignalValue value);
     Chain& chain_for(uint32_t id) {
         if (id < kDirectIds) {
             if (id >= chain_count_) [[unlikely]]
@@ -257,7 +282,7 @@ private:
     size_t block_size_ = 0;
     size_t block_used_ = 0;
     size_t next_block_bytes_ = kMinBlockBytes;
-    std::vector<SignalValue> heap_;  // Wide, FourState and Text values
+    std::vector<SignalValue> heap_;  // FourState and Text values (and Wide values too long for a record)
 };
 
 }  // namespace quor_core::signal

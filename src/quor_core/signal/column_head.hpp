@@ -55,6 +55,7 @@ public:
                 return ValueRef::of_real(d);
             }
             case ValueKind::Unknown: return ValueRef();
+            case ValueKind::Wide: return Column::wide_value(payloads_, payload);
             default: return ValueRef::of(heap_[payload]);
         }
     }

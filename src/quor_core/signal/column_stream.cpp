@@ -11,6 +11,7 @@ void ColumnStream::set(uint64_t index, SignalValue value) {
         case ValueKind::Uint: pending_payload_ = value.as_uint(); break;
         case ValueKind::Real: pending_payload_ = ValueRef::of_real(value.as_real()).as_uint(); break;
         case ValueKind::Unknown: break;
+        case ValueKind::Wide: pending_words_.assign(value.as_wide().words.begin(), value.as_wide().words.end()); break;
         default: pending_heap_ = std::move(value); break;
     }
 }
@@ -35,6 +36,8 @@ void ColumnStream::write_other() {
         double d = 0;
         std::memcpy(&d, &pending_payload_, sizeof d);
         writer_.append(pending_index_, ValueRef::of_real(d));
+    } else if (pending_kind_ == ValueKind::Wide) {
+        writer_.append_wide(pending_index_, pending_words_);
     } else {
         writer_.append(pending_index_, std::move(pending_heap_));
     }

@@ -8,6 +8,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
+#include <vector>
 
 #include "signal/column.hpp"
 #include "signal/value.hpp"
@@ -25,6 +27,12 @@ public:
         if (!accept(index)) return;
         pending_kind_ = ValueKind::Uint;
         pending_payload_ = value;
+    }
+    // A Wide value, words least significant first; they are copied.
+    void set_wide(uint64_t index, std::span<const uint64_t> words) {
+        if (!accept(index)) return;
+        pending_kind_ = ValueKind::Wide;
+        pending_words_.assign(words.begin(), words.end());
     }
     void set(uint64_t index, SignalValue value);
 
@@ -67,8 +75,9 @@ private:
     uint64_t last_uint_ = 0;
     ValueKind pending_kind_ = ValueKind::Unknown;
     uint64_t pending_index_ = 0;
-    uint64_t pending_payload_ = 0;  // Uint value or Real bits
-    SignalValue pending_heap_;      // a Wide, FourState or Text value
+    uint64_t pending_payload_ = 0;         // Uint value or Real bits
+    std::vector<uint64_t> pending_words_;  // a Wide value (the same array for every one)
+    SignalValue pending_heap_;             // a FourState or Text value
 };
 
 }  // namespace quor_core::signal

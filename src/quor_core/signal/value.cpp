@@ -1,6 +1,9 @@
 #include "signal/value.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <ostream>
 
 namespace quor_core::signal {
 
@@ -35,6 +38,34 @@ std::optional<uint64_t> text_to_u64(const std::string& text) {
     }
     return acc;
 }
+
+std::string describe(const SignalValue& v) {
+    switch (v.kind()) {
+        case ValueKind::Uint: return "Uint " + std::to_string(v.as_uint());
+        case ValueKind::Wide: {
+            std::string s = "Wide [";
+            for (size_t i = 0; i < v.as_wide().words.size(); ++i) {
+                s += (i ? ", " : "") + std::to_string(v.as_wide().words[i]);
+            }
+            return s + "]";
+        }
+        case ValueKind::FourState: {
+            std::string s = "FourState ";
+            for (const uint8_t b : v.as_four_state().bits) s += "01xz?"[std::min<uint8_t>(b, 4)];
+            return s;
+        }
+        case ValueKind::Real: {
+            char buf[32];
+            std::snprintf(buf, sizeof buf, "%.17g", v.as_real());
+            return std::string("Real ") + buf;
+        }
+        case ValueKind::Text: return "Text \"" + v.as_text() + "\"";
+        case ValueKind::Unknown: return "Unknown";
+    }
+    return "?";
+}
+
+void PrintTo(const SignalValue& v, std::ostream* os) { *os << describe(v); }
 
 std::optional<uint64_t> SignalValue::to_u64() const {
     switch (kind()) {

@@ -2,6 +2,7 @@
 // SignalValue: the value of one signal at one sample index.
 
 #include <cstdint>
+#include <iosfwd>
 #include <optional>
 #include <string>
 #include <variant>
@@ -18,6 +19,7 @@ inline constexpr uint8_t kBit1 = 1;
 inline constexpr uint8_t kBitX = 2;
 inline constexpr uint8_t kBitZ = 3;
 
+// A two-state value of more than 64 bits: 64-bit words, least significant first.
 struct Wide {
     std::vector<uint64_t> words;
     bool operator==(const Wide&) const = default;
@@ -67,6 +69,12 @@ public:
 private:
     Storage v_;
 };
+
+// A readable form of a value for messages: "Uint 5", "Wide [7, 9]" (least significant word
+// first), "FourState 1x0z", "Real 1.5", "Text \"go\"", "Unknown".
+std::string describe(const SignalValue& v);
+// Lets test frameworks print values readably (found by argument-dependent lookup).
+void PrintTo(const SignalValue& v, std::ostream* os);
 
 // Numeric readings shared with the column store's views.
 std::optional<uint64_t> four_state_to_u64(const std::vector<uint8_t>& bits);

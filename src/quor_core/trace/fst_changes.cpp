@@ -15,12 +15,15 @@ namespace {
 
 namespace fc = fst_container;
 
-// Stores bit-vector characters as convert_fst_bits reads them; a two-state value as a plain Uint.
+// Stores bit-vector characters as convert_fst_bits reads them; a two-state value as a plain Uint
+// or as the words of a Wide value.
 template <typename Target>
 void store_chars(Target& target, uint64_t index, std::string_view chars) {
     signal::SignalValue value = convert_fst_bits(chars);
     if (value.kind() == signal::ValueKind::Uint) {
         target.set_uint(index, value.as_uint());
+    } else if (value.kind() == signal::ValueKind::Wide) {
+        target.set_wide(index, value.as_wide().words);
     } else {
         target.set(index, std::move(value));
     }
@@ -52,7 +55,7 @@ Iterator window_limit(Iterator first, Iterator end, uint64_t window_bytes) {
 }
 
 // Receives the decoded changes of one signal at a time and stores them at their sample indices
-// in a Target (set_uint(index, value), set(index, SignalValue)).
+// in a Target (set_uint(index, value), set_wide(index, words), set(index, SignalValue)).
 template <typename Target>
 class SignalRecorder {
 public:
@@ -67,7 +70,13 @@ public:
 
     void packed(uint64_t slot, fc::PackedBits bits) {
         const uint64_t index = index_of(slot);
-        if (index < limit_) target_.set_uint(index, bits.low_word());
+        if (index >= limit_) return;
+        if (bits.bits <= 64) [[likely]] {
+            target_.set_uint(index, bits.low_word());
+        } else {
+            words_of_packed(bits, words_);
+            target_.set_wide(index, words_);
+        }
     }
     void chars(uint64_t slot, std::string_view chars) {
         const uint64_t index = index_of(slot);
@@ -86,6 +95,7 @@ private:
     uint64_t index_of(uint64_t slot) const { return slot < straight_ ? first_ + slot : rest_[slot - straight_]; }
 
     Target target_{};
+    std::vector<uint64_t> words_;  // a Wide value's words, the same array for each
     uint64_t first_ = 0;
     uint64_t straight_ = 0;
     const uint64_t* rest_ = nullptr;
@@ -99,6 +109,7 @@ public:
     struct Target {
         signal::ColumnStream* stream = nullptr;
         void set_uint(uint64_t index, uint64_t value) { stream->set_uint(index, value); }
+        void set_wide(uint64_t index, std::span<const uint64_t> words) { stream->set_wide(index, words); }
         void set(uint64_t index, signal::SignalValue value) { stream->set(index, std::move(value)); }
     };
 
@@ -164,6 +175,7 @@ public:
         signal::ColumnBuilder* builder = nullptr;
         uint32_t id = 0;
         void set_uint(uint64_t index, uint64_t value) { builder->set_uint(id, index, value); }
+        void set_wide(uint64_t index, std::span<const uint64_t> words) { builder->set_wide(id, index, words); }
         void set(uint64_t index, signal::SignalValue value) { builder->set(id, index, std::move(value)); }
     };
 

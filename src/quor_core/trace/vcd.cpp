@@ -71,7 +71,7 @@ public:
     VcdLoader(bool in_parallel, VcdPieces pieces, const util::Interrupt& interrupt)
         : in_parallel_(in_parallel), pieces_(pieces), interrupt_(interrupt), parallel_(pool_parallel_for(interrupt)) {
         if (in_parallel_) return;
-        parts_.emplace_back(header_.codes(), &header_);
+        parts_.emplace_back(header_.codes(), header_.widths(), &header_);
         if (pieces_.baseline_only) parts_.back().read_baseline_only();
     }
     VcdLoader(const VcdLoader&) = delete;
@@ -116,7 +116,7 @@ public:
         // A part per stretch, made before the workers start, also for those stealing may make.
         const size_t base = parts_.size() - (continues ? 1 : 0);
         for (size_t k = continues ? 1 : 0; k < pieces.size() + 4 * workers; ++k) {
-            parts_.emplace_back(header_.codes(), nullptr, shared_blocks_);
+            parts_.emplace_back(header_.codes(), header_.widths(), nullptr, shared_blocks_);
             if (pieces_.baseline_only) parts_.back().read_baseline_only();
         }
         const auto prepare = [&](size_t k, size_t bytes) {

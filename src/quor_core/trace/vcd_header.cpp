@@ -1,5 +1,6 @@
 #include "trace/vcd_header.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -68,6 +69,12 @@ std::string_view cut_bit_range(std::string_view ref) {
 
 }  // namespace
 
+void VcdWidths::declare(uint32_t id, uint32_t width) {
+    if (id >= by_id.size()) by_id.resize(size_t{id} + 1, 0);
+    by_id[id] = std::max(by_id[id], width);
+    any_wide = any_wide || wide(by_id[id]);
+}
+
 void VcdHeader::declare_var(std::string_view line) {
     std::array<std::string_view, 5> words;
     if (util::leading_words(line, words) < words.size()) return;
@@ -79,9 +86,11 @@ void VcdHeader::declare_var(std::string_view line) {
     uint32_t id = 0;
     if (const auto known = codes_.find(code)) {
         id = *known;
+        widths_.declare(id, width);
     } else {
         id = next_id_++;
         codes_.insert(code, id);
+        widths_.declare(id, width);
     }
     VcdVar var{std::string(reference), width, id};
     // A name declared again keeps its first position and takes the latest declaration.

@@ -8,11 +8,26 @@
 #include <unordered_map>
 #include <vector>
 
+#include "signal/bitpack.hpp"
 #include "trace/common_trace.hpp"
 #include "trace/hierarchy_names.hpp"
 #include "trace/vcd_codes.hpp"
 
 namespace quor_core::trace {
+
+// The declared width of each signal id (the largest, when declarations of one code differ).
+struct VcdWidths {
+    std::vector<uint32_t> by_id;
+    // Some signal's values are extended to more than 64 bits: the value reader looks widths up
+    // only then.
+    bool any_wide = false;
+
+    void declare(uint32_t id, uint32_t width);
+    // The width values of id are extended to; 0 for none (above signal::kMaxExtendedWidth).
+    uint32_t extended(uint32_t id) const { return by_id[id] <= signal::kMaxExtendedWidth ? by_id[id] : 0; }
+    // Whether id takes Wide values: it is declared wider than 64 bits, up to the widest extended.
+    static bool wide(uint32_t width) { return width - 65u < signal::kMaxExtendedWidth - 64u; }
+};
 
 struct VcdVar {
     std::string reference;  // the declared name without a trailing bit range
@@ -33,6 +48,7 @@ public:
     size_t read_until_first_time(std::string_view block, bool ascii);
 
     const VcdCodeTable& codes() const { return codes_; }
+    const VcdWidths& widths() const { return widths_; }
     // Signals declared so far; their ids are 0 .. id_count() - 1.
     uint32_t id_count() const { return next_id_; }
 
@@ -50,6 +66,7 @@ private:
     void declare_var(std::string_view line);
 
     VcdCodeTable codes_;
+    VcdWidths widths_;
     uint32_t next_id_ = 0;
     HierarchyNames names_;
 };

@@ -22,17 +22,30 @@ constexpr uint32_t kNoId = VcdCodeTable::kEmpty;
 
 // Classes of the characters of a vector change, for the two-state fast path.
 constexpr uint8_t kOne = 1;
-constexpr uint8_t kSlow = 2;  // x, X, z, Z or a byte of a multi-byte character
+constexpr uint8_t kSlow = 2;  // a nine-valued character other than 0 and 1, or a byte of a multi-byte character
 
 constexpr std::array<uint8_t, 256> make_bit_classes() {
     std::array<uint8_t, 256> t{};
+    for (size_t c = 0; c < 256; ++c) {
+        const signal::BitChar k = signal::classify_bit_char(static_cast<char32_t>(c));
+        if (c >= 0x80 || (k != signal::BitChar::Other && c != '0' && c != '1')) t[c] = kSlow;
+    }
     t['1'] = kOne;
-    for (const char c : {'x', 'X', 'z', 'Z'}) t[static_cast<unsigned char>(c)] = kSlow;
-    for (size_t i = 0x80; i < 256; ++i) t[i] = kSlow;
     return t;
 }
 
 constexpr std::array<uint8_t, 256> kBitClass = make_bit_classes();
+
+// The nine-valued class of each byte (signal::BitChar), for the vector reader's byte-wise loop.
+constexpr std::array<signal::BitChar, 256> make_logic_classes() {
+    std::array<signal::BitChar, 256> t{};
+    for (size_t c = 0; c < 256; ++c) t[c] = signal::classify_bit_char(static_cast<char32_t>(c));
+    return t;
+}
+
+constexpr std::array<signal::BitChar, 256> kLogicClass = make_logic_classes();
+
+constexpr uint64_t low_bits(unsigned n) { return n >= 64 ? ~uint64_t{0} : (uint64_t{1} << n) - 1; }
 
 constexpr uint64_t kEveryByte = 0x0101010101010101ULL;
 
@@ -132,9 +145,10 @@ BitRun leading_bits(const char* p) {
 
 }  // namespace
 
-VcdSampleParser::VcdSampleParser(const VcdCodeTable& codes, VcdHeader* header,
+VcdSampleParser::VcdSampleParser(const VcdCodeTable& codes, const VcdWidths& widths, VcdHeader* header,
                                  std::shared_ptr<signal::ColumnBuilder::SharedBlocks> blocks)
     : codes_(&codes),
+      widths_(&widths),
       header_(header),
       builder_(signal::FillRule::CarryThenSet, std::move(blocks)),
       recording_(header == nullptr) {}
@@ -205,7 +219,8 @@ VcdSampleParser::CodeRead VcdSampleParser::read_other_code(const char* p, const 
 
 template <typename Digits>
 [[gnu::always_inline]] inline const char* VcdSampleParser::read_common_line(const char* p, const char* end,
-                                                                             const uint32_t* pairs) {
+                                                                             const uint32_t* pairs,
+                                                                             const uint32_t* widths) {
     const char first = *p;
     if (first == '0' || first == '1') {
         const auto [next, id] = read_code(p + 1, end, pairs);
@@ -221,7 +236,9 @@ template <typename Digits>
 #if defined(__SSE2__)
         if (end - q > 64) {  // 64 characters, and the one after them, can be read
             const DigitRun run = Digits::leading_64(q);
-            if (run.count == 64 && static_cast<unsigned char>(q[64] - '0') <= 1) return nullptr;  // wider than 64 bits
+            if (run.count == 64 && static_cast<unsigned char>(q[64] - '0') <= 1) {
+                return read_wide_vector<Digits>(p, end, pairs, run.value);
+            }
             width = run.count;
             value = run.value;
             q += run.count;
@@ -242,10 +259,15 @@ template <typename Digits>
             }
             if (width > 0) value = reverse_bits(reversed) >> (64 - width);
         }
-        if (width == 0 || *q != ' ') return read_four_state_vector(p, end);
+        if (width == 0 || *q != ' ') return read_logic_vector(p, end);
         const auto [next, id] = read_code(q + 1, end, pairs);
         if (next && id != kNoId && recording()) {
-            builder_.set_uint_ascending(id, samples_, value);
+            // Signals of 65 bits up to the widest extended take Wide values.
+            if (widths != nullptr && VcdWidths::wide(widths[id])) [[unlikely]] {
+                set_two_state(id, value, widths[id]);
+            } else {
+                builder_.set_uint_ascending(id, samples_, value);
+            }
         }
         return next;
     }
@@ -290,75 +312,133 @@ template <typename Digits>
     return nullptr;
 }
 
-// A vector line "b<bits> <code>" whose bits hold x or z as well as 0 and 1; nullptr when the
-// line has any other form (left to the general reader).
-const char* VcdSampleParser::read_four_state_vector(const char* p, const char* end) {
+#if defined(__SSE2__)
+template <typename Digits>
+[[gnu::always_inline]] inline const char* VcdSampleParser::read_wide_vector(const char* p, const char* end,
+                                                                             const uint32_t* pairs, uint64_t first) {
+    // Vectors of 65 to 128 bits, the common wide ones, are read here without a loop.
+    const char* q = p + 1 + 64;
+    if (end - q <= 64) return nullptr;  // near the end of the text: the general reader takes it
+    const DigitRun second = Digits::leading_64(q);  // at least one character: the caller saw a digit
+    if (second.count == 64 && static_cast<unsigned char>(q[64] - '0') <= 1) return read_long_vector<Digits>(p, end, pairs);
+    q += second.count;
+    if (*q != ' ') return nullptr;  // x, z or anything else: the general reader
+    const auto [next, id] = read_code(q + 1, end, pairs);
+    if (next && id != kNoId && recording()) {
+        const unsigned r = second.count;
+        const uint64_t words[2] = {r == 64 ? second.value : second.value | first << r, r == 64 ? first : first >> (64 - r)};
+        const size_t declared_words = signal::words_for_bits(declared_width(id));
+        if (declared_words <= 2) {
+            builder_.set_wide(id, samples_, words);
+        } else {
+            words_.assign(declared_words, 0);
+            std::copy(std::begin(words), std::end(words), words_.begin());
+            builder_.set_wide(id, samples_, words_);
+        }
+    }
+    return next;
+}
+
+template <typename Digits>
+const char* VcdSampleParser::read_long_vector(const char* p, const char* end, const uint32_t* pairs) {
     const char* q = p + 1;
-    bool four_state = false;
-    // Planes of up to 64 characters: low set for 1 and z, high set for x and z.
+    chunks_.clear();
+    uint64_t count = 0;
+    for (;;) {
+        if (end - q <= 64) return nullptr;  // near the end of the text: the general reader takes it
+        const DigitRun run = Digits::leading_64(q);
+        if (run.count == 0) break;
+        chunks_.push_back(run.value);
+        count += run.count;
+        q += run.count;
+        if (run.count < 64) break;
+    }
+    if (*q != ' ') return nullptr;  // x, z or anything else: the general reader
+    const auto [next, id] = read_code(q + 1, end, pairs);
+    if (next && id != kNoId && recording()) {
+        signal::words_from_chunks(chunks_, count, words_);
+        const size_t declared_words = signal::words_for_bits(declared_width(id));
+        if (words_.size() < declared_words) words_.resize(declared_words, 0);
+        builder_.set_wide(id, samples_, words_);
+    }
+    return next;
+}
+#endif
+
+// A vector line "b<bits> <code>" whose bits are characters of nine-valued logic, at most 64 of
+// them: they are read as bit planes. nullptr when the line has any other form (left to the
+// general reader).
+const char* VcdSampleParser::read_logic_vector(const char* p, const char* end) {
+    const char* q = p + 1;
+    unsigned width = 0;
+    // Bit i for character i: low set for 1 and z, high set for x and z.
     uint64_t low = 0;
     uint64_t high = 0;
 #if defined(__SSE2__)
     if (end - q > 64) {  // 64 characters, and the one after them, can be read
-        uint64_t ones = 0, xs = 0, zs = 0, digits = 0;
+        uint64_t ones = 0, xs = 0, zs = 0, bits = 0;
         for (unsigned k = 0; k < 4; ++k) {
             const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 16 * k));
-            const __m128i lower = _mm_or_si128(v, _mm_set1_epi8(0x20));  // X -> x, Z -> z
-            const __m128i one = _mm_cmpeq_epi8(v, _mm_set1_epi8('1'));
-            const __m128i x = _mm_cmpeq_epi8(lower, _mm_set1_epi8('x'));
-            const __m128i z = _mm_cmpeq_epi8(lower, _mm_set1_epi8('z'));
-            const __m128i digit = _mm_or_si128(_mm_or_si128(one, _mm_cmpeq_epi8(v, _mm_set1_epi8('0'))), _mm_or_si128(x, z));
+            const __m128i lower = _mm_or_si128(v, _mm_set1_epi8(0x20));  // letters to lower case
+            const auto is = [&](__m128i in, char c) { return _mm_cmpeq_epi8(in, _mm_set1_epi8(c)); };
+            const __m128i one = _mm_or_si128(is(v, '1'), is(lower, 'h'));
+            const __m128i zero = _mm_or_si128(is(v, '0'), is(lower, 'l'));
+            const __m128i x = _mm_or_si128(_mm_or_si128(is(lower, 'x'), is(lower, 'u')), _mm_or_si128(is(lower, 'w'), is(v, '-')));
+            const __m128i z = is(lower, 'z');
+            const __m128i bit = _mm_or_si128(_mm_or_si128(one, zero), _mm_or_si128(x, z));
             const auto mask = [](__m128i m) { return static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(m))); };
             ones |= mask(one) << (16 * k);
             xs |= mask(x) << (16 * k);
             zs |= mask(z) << (16 * k);
-            digits |= mask(digit) << (16 * k);
+            bits |= mask(bit) << (16 * k);
         }
-        const unsigned width = digits == UINT64_MAX ? 64 : static_cast<unsigned>(std::countr_zero(~digits));
-        const uint64_t keep = width == 64 ? UINT64_MAX : (uint64_t{1} << width) - 1;
-        if (width > 0 && width < 64 && ((xs | zs) & keep) != 0 && q[width] == ' ') {
-            const auto [next, id] = read_code(q + width + 1, end, codes_->pairs_table());
-            if (next && id != kNoId && recording()) {
-                builder_.set_four_state(id, samples_, width, (ones | zs) & keep, (xs | zs) & keep);
-            }
-            return next;
-        }
-        // 64 characters or more, or no x or z, or another form: read below.
-    }
+        width = bits == UINT64_MAX ? 64 : static_cast<unsigned>(std::countr_zero(~bits));
+        const uint64_t keep = low_bits(width);
+        low = (ones | zs) & keep;
+        high = (xs | zs) & keep;
+        q += width;
+    } else
 #endif
-    for (; q < end; ++q) {
-        const char c = *q;
-        const auto i = static_cast<unsigned>(q - (p + 1));
-        const uint64_t bit = i < 64 ? uint64_t{1} << i : 0;
-        if (c == '0') continue;
-        if (c == '1') {
-            low |= bit;
-            continue;
+    {
+        for (; q < end; ++q) {
+            const signal::BitChar c = kLogicClass[static_cast<unsigned char>(*q)];
+            if (c == signal::BitChar::Other) break;
+            if (width == 64) return nullptr;  // more than 64 bits
+            const uint64_t bit = uint64_t{1} << width++;
+            if (c == signal::BitChar::One || c == signal::BitChar::Z) low |= bit;
+            if (c == signal::BitChar::X || c == signal::BitChar::Z) high |= bit;
         }
-        if (c == 'x' || c == 'X') {
-            high |= bit;
-            four_state = true;
-            continue;
-        }
-        if (c == 'z' || c == 'Z') {
-            low |= bit;
-            high |= bit;
-            four_state = true;
-            continue;
-        }
-        break;
     }
-    if (!four_state || q == end || *q != ' ') return nullptr;
+    if (width == 0 || q == end || *q != ' ') return nullptr;
     const auto [next, id] = read_code(q + 1, end, codes_->pairs_table());
     if (next && id != kNoId && recording()) {
-        const auto width = static_cast<unsigned>(q - (p + 1));
-        if (width <= 64) {
-            builder_.set_four_state(id, samples_, width, low, high);
+        const uint32_t declared = declared_width(id);
+        if (high == 0) {
+            set_two_state(id, reverse_bits(low) >> (64 - width), declared);
         } else {
-            builder_.set(id, samples_, signal::parse_binary_str(std::string_view(p, static_cast<size_t>(q - p))));
+            set_four_state(id, width, low, high, declared, std::string_view(p + 1, width));
         }
     }
     return next;
+}
+
+void VcdSampleParser::set_two_state(uint32_t id, uint64_t value, uint32_t declared) {
+    if (declared <= 64) return builder_.set_uint(id, samples_, value);
+    words_.assign(signal::words_for_bits(declared), 0);
+    words_[0] = value;
+    builder_.set_wide(id, samples_, words_);
+}
+
+void VcdSampleParser::set_four_state(uint32_t id, unsigned width, uint64_t low, uint64_t high, uint32_t declared,
+                                     std::string_view text) {
+    if (declared <= width) return builder_.set_four_state(id, samples_, width, low, high);
+    if (declared > 64) return builder_.set(id, samples_, signal::parse_binary_str(text, declared));
+    // The first character's X or Z repeats on the left; anything else is extended with 0.
+    const unsigned pad = declared - width;
+    const uint64_t fill = low_bits(pad);
+    const bool first_high = high & 1;
+    const bool first_z = first_high && (low & 1);
+    builder_.set_four_state(id, samples_, declared, low << pad | (first_z ? fill : 0), high << pad | (first_high ? fill : 0));
 }
 
 template <typename Digits>
@@ -366,8 +446,9 @@ template <typename Digits>
     const char* p = block.data();
     const char* const end = p + block.size();
     const uint32_t* const pairs = codes_->pairs_table();
+    const uint32_t* widths = wide_lookup();
     while (p < end) {
-        if (const char* next = read_common_line<Digits>(p, end, pairs)) {
+        if (const char* next = read_common_line<Digits>(p, end, pairs, widths)) {
             p = next;
             continue;
         }
@@ -377,6 +458,7 @@ template <typename Digits>
         p = nl ? line_end + 1 : end;
         if (!ascii && !util::is_valid_utf8(line)) continue;
         handle_line(line);
+        widths = wide_lookup();  // a declaration may have changed them
     }
 }
 
@@ -417,8 +499,20 @@ void VcdSampleParser::handle_line(std::string_view raw) {
         case '1':
             if (const auto id = codes_->find(line.substr(1))) builder_.set_uint(*id, samples_, first == '1' ? 1 : 0);
             return;
+        // Scalars of nine-valued logic: L and H are a weak 0 and 1; U, W and - are unknown, as X.
+        case 'l':
+        case 'L':
+        case 'h':
+        case 'H':
+            if (const auto id = codes_->find(line.substr(1))) builder_.set_uint(*id, samples_, (first | 0x20) == 'h');
+            return;
         case 'x':
-        case 'X': return set_value(line.substr(1), SignalValue::unknown());
+        case 'X':
+        case 'u':
+        case 'U':
+        case 'w':
+        case 'W':
+        case '-': return set_value(line.substr(1), SignalValue::unknown());
         case 'z':
         case 'Z': return set_value(line.substr(1), SignalValue::four_state({signal::kBitZ}));
         case 'b':
@@ -438,20 +532,21 @@ void VcdSampleParser::handle_vector(std::string_view line) {
     if (space == std::string_view::npos) return;
     const auto id = codes_->find(util::trim(line.substr(space + 1)));
     if (!id) return;
-    // Plain two-state ASCII bit strings become integers here; anything else takes the general parser.
+    // Plain two-state ASCII bit strings of up to 64 bits become integers here; anything else
+    // takes the general parser.
+    const uint32_t declared = declared_width(*id);
     const std::string_view bits = line.substr(1, space - 1);
-    uint64_t acc = 0;
-    uint8_t flags = 0;
-    for (const char c : bits) {
-        const uint8_t f = kBitClass[static_cast<unsigned char>(c)];
-        acc = (acc << 1) | (f & kOne);
-        flags |= f;
+    if (bits.size() <= 64 && declared <= 64) {
+        uint64_t acc = 0;
+        uint8_t flags = 0;
+        for (const char c : bits) {
+            const uint8_t f = kBitClass[static_cast<unsigned char>(c)];
+            acc = (acc << 1) | (f & kOne);
+            flags |= f;
+        }
+        if ((flags & kSlow) == 0 && !bits.empty()) return builder_.set_uint(*id, samples_, acc);
     }
-    if ((flags & kSlow) == 0 && !bits.empty()) {
-        builder_.set_uint(*id, samples_, acc);
-    } else {
-        builder_.set(*id, samples_, signal::parse_binary_str(line.substr(0, space)));
-    }
+    builder_.set(*id, samples_, signal::parse_binary_str(line.substr(0, space), declared));
 }
 
 void VcdSampleParser::handle_real(std::string_view line) {

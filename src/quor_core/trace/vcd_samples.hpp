@@ -2,6 +2,9 @@
 // VcdSampleParser: reads the value-change lines of a stretch of VCD text into a ColumnBuilder
 // and the stretch's own list of timestamps.
 //
+// Bit strings shorter than their signal's declared width are extended to it (signal::
+// extend_to_width), and a two-state value of a signal wider than 64 bits is recorded as Wide.
+//
 // A change is recorded at the number of timestamp lines seen so far in the stretch, so changes
 // before the stretch's first timestamp are recorded at 0: they belong to the last sample of the
 // text before the stretch, and freezing moves each stretch by (timestamps before it) - 1. That
@@ -12,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "signal/bitpack.hpp"
 #include "signal/column_builder.hpp"
 #include "trace/vcd_header.hpp"
 
@@ -23,7 +27,9 @@ public:
     // skips value lines before the first timestamp. One without a header reads a stretch that
     // starts after the declarations; it only notes whether any declaration appears in it (the
     // stretch must then be read again in order).
-    VcdSampleParser(const VcdCodeTable& codes, VcdHeader* header,
+    // widths: the declared width of each id the codes give (the header's, which a whole text's
+    // declarations may still extend).
+    VcdSampleParser(const VcdCodeTable& codes, const VcdWidths& widths, VcdHeader* header,
                     std::shared_ptr<signal::ColumnBuilder::SharedBlocks> blocks = nullptr);
 
     // Room for the changes a stretch of this many bytes can hold.
@@ -54,8 +60,10 @@ private:
     }
     // Reads one line in its most common exact form ("#123", "1!", "b0101 !", each ending in a
     // line feed) and returns the start of the next line; nullptr when the line is anything else.
+    // widths: the declared width by id (widths_), passed down like pairs; nullptr while no
+    // signal takes Wide values.
     template <typename Digits>
-    const char* read_common_line(const char* p, const char* end, const uint32_t* pairs);
+    const char* read_common_line(const char* p, const char* end, const uint32_t* pairs, const uint32_t* widths);
     template <typename Digits>
     void feed_with(std::string_view block, bool ascii);
     void feed_avx2(std::string_view block, bool ascii);
@@ -67,14 +75,35 @@ private:
     };
     CodeRead read_code(const char* p, const char* end, const uint32_t* pairs) const;
     CodeRead read_other_code(const char* p, const char* end) const;
-    const char* read_four_state_vector(const char* p, const char* end);
+    // A vector line of more than 64 characters 0 and 1, the first 64 of them worth first;
+    // nullptr when the line has another form.
+    template <typename Digits>
+    const char* read_wide_vector(const char* p, const char* end, const uint32_t* pairs, uint64_t first);
+    // The same for more than 128 characters.
+    template <typename Digits>
+    const char* read_long_vector(const char* p, const char* end, const uint32_t* pairs);
+    // A vector line of up to 64 characters of nine-valued logic; nullptr for any other form.
+    const char* read_logic_vector(const char* p, const char* end);
+    // Records a two-state value of up to 64 bits, as Wide for a signal wider than 64 bits.
+    void set_two_state(uint32_t id, uint64_t value, uint32_t declared);
+    // Records a four-state value of width characters given as bit planes (low set for 1 and Z,
+    // high for X and Z; bit i for character i), extended to the declared width.
+    void set_four_state(uint32_t id, unsigned width, uint64_t low, uint64_t high, uint32_t declared,
+                        std::string_view text);
+    // The width values of id are extended to; 0 for none.
+    uint32_t declared_width(uint32_t id) const { return widths_->extended(id); }
+    // What read_common_line is given as widths.
+    const uint32_t* wide_lookup() const { return widths_->any_wide ? widths_->by_id.data() : nullptr; }
     void handle_line(std::string_view raw);
     void handle_vector(std::string_view line);
     void handle_real(std::string_view line);
     void set_value(std::string_view code, signal::SignalValue value);
 
     const VcdCodeTable* codes_;
+    const VcdWidths* widths_;
     VcdHeader* header_;
+    std::vector<uint64_t> chunks_;  // a wide vector's characters, 64 at a time
+    std::vector<uint64_t> words_;   // a wide vector's words
     signal::ColumnBuilder builder_;
     std::vector<uint64_t> timestamps_;
     uint64_t samples_ = 0;  // timestamps_.size(): the index changes are recorded at
