@@ -779,7 +779,7 @@ class PyTrace:
             indices, starting at 0. values is a 'Q' array when the signal is at most 64 bits wide
             and every run holds a two-state number, a 'd' array when every run holds a real, and otherwise a list with an
             int (two-state, any width), float, str (text), the bits as a str such as '1x0z' (a value
-            with an x or z bit) or None (no value) per run. An unknown name gives two empty arrays.
+            with an x or z bit) or None (no value; a single unknown bit is no value) per run. An unknown name gives two empty arrays.
 
         Raises:
             TypeError: name is not a str.

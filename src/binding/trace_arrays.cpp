@@ -279,7 +279,7 @@ PyMethodDef trace_array_methods[] = {
      "    indices, starting at 0. values is a 'Q' array when the signal is at most 64 bits wide\n"
      "    and every run holds a two-state number, a 'd' array when every run holds a real, and otherwise a list with an\n"
      "    int (two-state, any width), float, str (text), the bits as a str such as '1x0z' (a value\n"
-     "    with an x or z bit) or None (no value) per run. An unknown name gives two empty arrays.\n\n"
+     "    with an x or z bit) or None (no value; a single unknown bit is no value) per run. An unknown name gives two empty arrays.\n\n"
      "Raises:\n    TypeError: name is not a str.\n\n"
      "Example:\n    >>> starts, values = trace.signal_runs(\"counter_tb.state\")\n"
      "    >>> starts[:4].tolist(), values[:4]\n    ([0, 1, 11, 19], ['xx', 0, 1, 2])\n"},

@@ -106,10 +106,12 @@ Reference reference_load(const Buf& file) {
     return ref;
 }
 
+// The plain reading keeps a one-bit x as the bit; a trace's columns keep it as no value.
 bool same_reading(const SignalValue& a, const SignalValue& b) {
     if (a.kind() == ValueKind::Real && b.kind() == ValueKind::Real && std::isnan(a.as_real())) {
         return std::isnan(b.as_real());
     }
+    if (b == SignalValue::four_state({quor_core::signal::kBitX})) return a.is_unknown();
     return a == b;
 }
 

@@ -30,6 +30,7 @@ def by_leaf(trace):
 @pytest.mark.parametrize("vcd,fst", [
     ("wide.vcd", "wide.fst"),
     ("wide.vcd", "wide.vcd2fst.fst"),
+    ("dumpctl.vcd", "dumpctl.fst"),
     ("logic9.vcd", "logic9.fst"),
 ])
 def test_vcd_and_fst_read_alike_at_every_index(vcd, fst):
@@ -46,6 +47,10 @@ def test_vcd_and_fst_read_alike_at_every_index(vcd, fst):
             assert a.signal_value_raw(name, i) == b.signal_value_raw(other, i), (key, i)
         assert a.signal_stats(name) == b.signal_stats(other), key
         assert a.transitions(name) == b.transitions(other), key
+        # Runs too: a std_logic scalar at U is no value through either format, not the bit 'x'.
+        starts_a, values_a = a.signal_runs(name)
+        starts_b, values_b = b.signal_runs(other)
+        assert (list(starts_a), list(values_a)) == (list(starts_b), list(values_b)), key
 
 
 @pytest.fixture(scope="module", params=["wide.vcd", "wide.fst", "wide.vcd2fst.fst"])
@@ -159,16 +164,26 @@ def test_written_values(width, written, expected):
     assert t.signal_width("s") == width
 
 
-@pytest.mark.parametrize("first,second,x_bits", [
-    ("bx", "bxxxxxxxx", 8),
-    ("bz", "bzzzzzzzz", 0),
-    ("b0x", "b0000000x", 1),
-    ("b1", "b00000001", 0),
+@pytest.mark.parametrize("width,first,second,x_bits", [
+    (8, "bx", "bxxxxxxxx", 8),
+    (8, "bz", "bzzzzzzzz", 0),
+    (8, "b0x", "b0000000x", 1),
+    (8, "b1", "b00000001", 0),
+    # One bit: the scalar and the vector spelling of x are one value (no value), and of z too.
+    (1, "x", "bx", 1),
+    (1, "X", "bU", 1),
+    (1, "U", "b-", 1),
+    (1, "z", "bZ", 0),
+    (1, "1", "bH", 0),
 ])
-def test_spellings_of_one_value_are_one_value(first, second, x_bits):
-    t = vcd("$var wire 8 ! s $end\n", f"#0\n{first} !\n#1\n{second} !\n#2\n{first} !\n")
+def test_spellings_of_one_value_are_one_value(width, first, second, x_bits):
+    def line(written):
+        return f"{written} !" if written[0] in "bB" else f"{written}!"
+    t = vcd(f"$var wire {width} ! s $end\n", f"#0\n{line(first)}\n#1\n{line(second)}\n#2\n{line(first)}\n")
     assert t.transitions("s") == []
     assert t.signal_stats("s")[5] == 3 * x_bits
+    runs = t.signal_runs("s")
+    assert list(runs[0]) == [0]
 
 
 def test_a_million_characters_load_in_linear_time():

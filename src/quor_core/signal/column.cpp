@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <vector>
 
 namespace quor_core::signal {
 
@@ -200,7 +201,20 @@ bool ColumnWriter::extends_last_run(const ValueRef& value) const {
     }
 }
 
+namespace {
+
+// A single unknown bit (a one-bit x, U, W or -) is kept as no value, as the VCD scalar x is, so a
+// one-bit signal reads the same whichever format carried it.
+bool is_lone_x(const SignalValue& value) {
+    if (value.kind() != ValueKind::FourState) return false;
+    const std::vector<uint8_t>& bits = value.as_four_state().bits;
+    return bits.size() == 1 && bits[0] == kBitX;
+}
+
+}  // namespace
+
 void ColumnWriter::append_general(uint64_t start, const ValueRef& value) {
+    if (is_lone_x(value.heap())) return append_inline(start, ValueKind::Unknown, 0);
     if (start >= length_ || extends_last_run(value)) return;
     open_run(start, value.kind(), heap_.size());
     heap_.push_back(value.heap());
@@ -215,6 +229,7 @@ void ColumnWriter::append(uint64_t start, SignalValue&& value) {
         case ValueKind::Unknown:
         case ValueKind::Wide: append(start, ref); return;
         default:
+            if (is_lone_x(value)) return append_inline(start, ValueKind::Unknown, 0);
             if (extends_last_run(ref)) return;
             open_run(start, value.kind(), heap_.size());
             heap_.push_back(std::move(value));
