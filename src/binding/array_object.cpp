@@ -34,8 +34,8 @@ template <typename... Args>
 PyObject* slot_guarded(PyObject* (*slot)(Args...), Args... args) {
     try {
         return slot(args...);
-    } catch (...) {
-        set_error_from_exception();
+    } catch (const std::exception& e) {
+        set_error_from_exception(e);
         return nullptr;
     }
 }

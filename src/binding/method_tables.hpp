@@ -32,23 +32,18 @@ namespace quor_binding {
 // A METH_FASTCALL | METH_KEYWORDS function as the PyCFunction that PyMethodDef stores.
 using FastMethod = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
 
-// Sets the Python exception for the C++ exception being handled (call it only inside a catch
-// block): MemoryError for a failed allocation, the signal handler's exception (KeyboardInterrupt
-// for Ctrl-C) for stopped work, and RuntimeError naming any other failure, so that no C++
-// exception ever leaves a function Python called, which would end the interpreter.
-inline void set_error_from_exception() {
-    try {
-        throw;
-    } catch (const std::bad_alloc&) {
+// Sets the Python exception for a C++ exception: MemoryError for a failed allocation, the
+// signal handler's exception (KeyboardInterrupt for Ctrl-C) for stopped work, and RuntimeError
+// naming any other failure, so that no C++ exception ever leaves a function Python called,
+// which would end the interpreter. Only std::exception is caught: the unwinding that ends a
+// thread (pthread_exit, which the interpreter uses for daemon threads at exit) must pass.
+inline void set_error_from_exception(const std::exception& e) {
+    if (dynamic_cast<const std::bad_alloc*>(&e) || dynamic_cast<const std::length_error*>(&e)) {
         PyErr_NoMemory();
-    } catch (const std::length_error&) {
-        PyErr_NoMemory();
-    } catch (const quor_core::util::Interrupted&) {
+    } else if (dynamic_cast<const quor_core::util::Interrupted*>(&e)) {
         if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
-    } catch (const std::exception& e) {
+    } else {
         PyErr_Format(PyExc_RuntimeError, "quor internal error: %s", e.what());
-    } catch (...) {
-        PyErr_SetString(PyExc_RuntimeError, "quor internal error: an unknown exception");
     }
 }
 
@@ -60,8 +55,8 @@ PyObject* guarded(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObj
     quor_core::util::prepare_exception_storage();
     try {
         return F(self, args, nargs, kwnames);
-    } catch (...) {
-        set_error_from_exception();
+    } catch (const std::exception& e) {
+        set_error_from_exception(e);
         return nullptr;
     }
 }
