@@ -198,7 +198,12 @@ def test_ctrl_c_ends_the_command_loading_with_a_progress_bar(tmp_path, writer):
     try:
         child = subprocess.Popen([sys.executable, "-m", "quor", "info", str(fifo)], env=child_env(),
                                  stdout=subprocess.PIPE, stderr=terminal_side)
-        time.sleep(0.5)
+        opened = f"/proc/{child.pid}/fd"
+        deadline = time.monotonic() + 30
+        while time.monotonic() < deadline and not any(
+                os.path.realpath(os.path.join(opened, fd)) == os.path.realpath(fifo) for fd in os.listdir(opened)):
+            time.sleep(0.02)  # until the load reads the FIFO
+        time.sleep(0.2)
         child.send_signal(signal.SIGINT)
         out, _ = child.communicate(timeout=10)
     finally:
