@@ -139,7 +139,8 @@ def detect_format(path: PathArg) -> str:
     if by_name == "vcd" and found not in (None, "vcd"):
         # A name that promises VCD text on other bytes is a mistake somewhere (a renamed or
         # overwritten file): refused, as any other bytes under that name are.
-        raise _refuse(path, f"it is named .vcd, but its first bytes are not VCD text (they are those of {found.upper()})")
+        why = f"it is named .vcd, but its first bytes are not VCD text (they are those of {found.upper()})"
+        raise _refuse(path, why)
     if found is not None:
         return found
     if by_name == "vcd" and is_vcd_text(head) is False:

@@ -34,9 +34,8 @@ PyTraceObject* trace_object(PyObject* self) { return reinterpret_cast<PyTraceObj
 const Trace& trace_of(PyObject* self) { return *trace_object(self)->trace; }
 
 // Runs work with the interpreter lock released, so other Python threads go on meanwhile; false
-// when memory ran out.
-// Any other exception leaves with the lock taken back, for the method's guard to turn into a
-// Python exception.
+// when memory ran out. Any other exception leaves with the lock taken back, for the method's
+// guard to turn into a Python exception.
 template <typename Work>
 bool without_gil(Work&& work) {
     bool out_of_memory = false;

@@ -202,7 +202,8 @@ def test_typos_and_indices_past_the_end_are_errors(capsys, args, message):
     "options_first, options_last",
     [
         (["snapshot", EXAMPLE, "--scope", "counter_tb", "20"], ["snapshot", EXAMPLE, "20", "--scope", "counter_tb"]),
-        (["value", EXAMPLE, "count", "--scope", "counter_tb", "20"], ["value", EXAMPLE, "count", "20", "--scope", "counter_tb"]),
+        (["value", EXAMPLE, "count", "--scope", "counter_tb", "20"],
+         ["value", EXAMPLE, "count", "20", "--scope", "counter_tb"]),
         (["scopes", EXAMPLE, "--json", "counter_tb"], ["scopes", EXAMPLE, "counter_tb", "--json"]),
     ],
 )
