@@ -95,7 +95,9 @@ def detect_format(path: PathArg) -> str:
     """The format of the trace at path, as quor.open() tells it: from the file's first bytes,
     else (where they are blank) from its extension; a directory is an SHM database.
 
-    A gzip file is a compressed VCD (.vcd.gz); an FST wrapped whole in gzip is an FST. A pipe
+    A gzip file is a compressed VCD (.vcd.gz); an FST wrapped whole in gzip is an FST. A file
+    named .vcd must hold VCD text (plain or gzip-compressed): any other bytes, those of an FST
+    included, are refused (PyTrace.from_fst and the other loaders read such a file). A pipe
     or device is not read (its bytes would be gone): it is taken for VCD, the one format read
     from a stream.
 
@@ -109,7 +111,7 @@ def detect_format(path: PathArg) -> str:
         TypeError: path is not a str, bytes or os.PathLike.
         ValueError: the file cannot be opened ("Failed to open {path}: ..."), or no format fits
         ("Cannot tell the format of {path}: ...": also an empty file, and a file named .vcd
-        whose first bytes are not VCD text).
+        whose first bytes are not VCD text, an FST's among them).
 
     Example:
         >>> quor.detect_format("examples/counter.vcd")
@@ -133,9 +135,14 @@ def detect_format(path: PathArg) -> str:
             return "vcd"
         raise _refuse(path, "it is compressed with gzip, and what it holds is not VCD text")
     found = _from_magic(head)
+    by_name = _EXTENSIONS.get(os.path.splitext(_shown(path))[1].lower())
+    if by_name == "vcd" and found not in (None, "vcd"):
+        # A name that promises VCD text on other bytes is a mistake somewhere (a renamed or
+        # overwritten file): refused, as any other bytes under that name are.
+        why = f"it is named .vcd, but its first bytes are not VCD text (they are those of {found.upper()})"
+        raise _refuse(path, why)
     if found is not None:
         return found
-    by_name = _EXTENSIONS.get(os.path.splitext(_shown(path))[1].lower())
     if by_name == "vcd" and is_vcd_text(head) is False:
         raise _refuse(path, "it is named .vcd, but its first bytes are not VCD text")
     if by_name is None:

@@ -217,10 +217,29 @@ def cmd_export(args: argparse.Namespace, trace: PyTrace) -> None:
           [("path", args.out), ("signals", signals), ("rows", rows)])
 
 
+class _SubcommandParser(argparse.ArgumentParser):
+    """A subcommand's parser that takes its options anywhere among its arguments.
+
+    Plain argparse fills an optional argument (`snapshot TRACE [index]`) with nothing as soon
+    as an option follows the trace, and then refuses the index that comes after the option:
+    `quor snapshot t.vcd --scope top 3` failed with "unrecognized arguments: 3"."""
+
+    _intermixed = False
+
+    def parse_known_args(self, args: Any = None, namespace: Any = None) -> Any:
+        if self._intermixed:  # the two passes of the intermixed parse itself
+            return super().parse_known_args(args, namespace)
+        self._intermixed = True
+        try:
+            return self.parse_known_intermixed_args(args, namespace)
+        finally:
+            self._intermixed = False
+
+
 def _parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(prog="quor", description="Query waveform traces (VCD, FST, FSDB, WLF, SHM, VPD).")
     parser.add_argument("--version", action="version", version=f"quor {__version__}")
-    sub = parser.add_subparsers(dest="command", required=True, metavar="command")
+    sub = parser.add_subparsers(dest="command", required=True, metavar="command", parser_class=_SubcommandParser)
 
     def add(name: str, func: Command, help_text: str) -> argparse.ArgumentParser:
         p = sub.add_parser(name, help=help_text, description=help_text)
@@ -299,6 +318,9 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
         return 0
     except (ValueError, OSError, ImportError) as err:  # ExprError is a ValueError
         print(f"quor: error: {err}", file=sys.stderr)
+        return 1
+    except MemoryError:  # a load or search under a memory limit: the process itself is fine
+        print("quor: error: out of memory", file=sys.stderr)
         return 1
     except KeyboardInterrupt:
         return 130

@@ -101,29 +101,28 @@ def _size_of(path: str) -> Optional[int]:
 def load_with_progress(path: str, load: Callable[[str], T], stream: Optional[TextIO] = None) -> T:
     """load(path), with a bar of the bytes read so far while a load takes more than a second.
 
-    The loaders release the interpreter lock, so the load runs on a thread of its own while this
-    one draws the bar; without a terminal on stream it is a plain call.
+    The load runs on the calling thread, where Ctrl-C reaches it (the loaders ask for signals
+    as they go, and only the main thread receives them); the loaders release the interpreter
+    lock, so a thread of its own draws the bar meanwhile. Without a terminal on stream it is a
+    plain call.
     """
     bar = Progress(f"loading {os.path.basename(path)}", _size_of(path), stream, unit=" bytes")
     if not bar.active:
         return load(path)
-    outcome: dict = {}
-
-    def run() -> None:
-        try:
-            outcome["trace"] = load(path)
-        except BaseException as err:  # handed to the caller's thread below
-            outcome["error"] = err
-
+    finished = threading.Event()
     first = _bytes_read()
-    worker = threading.Thread(target=run, name="quor-load", daemon=True)
-    worker.start()
-    with bar:
-        while worker.is_alive():
-            worker.join(_REDRAW_SECONDS)
+
+    def draw() -> None:
+        while not finished.wait(_REDRAW_SECONDS):
             now = _bytes_read()
             if now is not None and first is not None:
                 bar.update(now - first)
-    if "error" in outcome:
-        raise outcome["error"]
-    return outcome["trace"]
+
+    drawer = threading.Thread(target=draw, name="quor-progress", daemon=True)
+    drawer.start()
+    with bar:
+        try:
+            return load(path)
+        finally:
+            finished.set()
+            drawer.join()

@@ -29,6 +29,17 @@ ArrayObject* as_array(PyObject* self) { return reinterpret_cast<ArrayObject*>(se
 
 Py_ssize_t length_of(PyObject* self) { return as_array(self)->shape[0]; }
 
+// Calls a slot function with every C++ exception turned into a Python one.
+template <typename... Args>
+PyObject* slot_guarded(PyObject* (*slot)(Args...), Args... args) {
+    try {
+        return slot(args...);
+    } catch (const std::exception& e) {
+        set_error_from_exception(e);
+        return nullptr;
+    }
+}
+
 bool format_is_real(const ArrayObject* a) { return a->format[0] == 'd'; }
 bool is_real(PyObject* self) { return format_is_real(as_array(self)); }
 
@@ -86,13 +97,7 @@ PyObject* slice_of(PyObject* self, PyObject* key) {
 }
 
 PyObject* subscript(PyObject* self, PyObject* key) {
-    if (PySlice_Check(key)) {
-        try {
-            return slice_of(self, key);
-        } catch (const std::bad_alloc&) {
-            return PyErr_NoMemory();
-        }
-    }
+    if (PySlice_Check(key)) return slot_guarded(slice_of, self, key);
     const Py_ssize_t k = PyNumber_AsSsize_t(key, PyExc_IndexError);
     if (k == -1 && PyErr_Occurred()) {
         if (PyErr_ExceptionMatches(PyExc_TypeError)) {
@@ -116,7 +121,7 @@ PyObject* tolist(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
     return list.release();
 }
 
-PyObject* repr(PyObject* self) {
+PyObject* repr_of(PyObject* self) {
     // PyArray('Q', [1, 5, 9]); the middle of a long array is left out.
     constexpr Py_ssize_t kShownAtEnds = 3;
     const Py_ssize_t n = length_of(self);
@@ -138,6 +143,8 @@ PyObject* repr(PyObject* self) {
     text += ")";
     return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
 }
+
+PyObject* repr(PyObject* self) { return slot_guarded(repr_of, self); }
 
 PyObject* get_typecode(PyObject* self, void*) { return PyUnicode_FromString(as_array(self)->format); }
 

@@ -6,6 +6,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <exception>
 #include <new>
 #include <stdexcept>
 
@@ -31,20 +32,31 @@ namespace quor_binding {
 // A METH_FASTCALL | METH_KEYWORDS function as the PyCFunction that PyMethodDef stores.
 using FastMethod = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
 
-// Calls F and turns a failed allocation into MemoryError, so no C++ exception reaches Python;
-// work that a signal handler's exception stopped returns with that exception. The calling
-// thread first takes its exception storage, which it could not take once memory has run out.
+// Sets the Python exception for a C++ exception: MemoryError for a failed allocation, the
+// signal handler's exception (KeyboardInterrupt for Ctrl-C) for stopped work, and RuntimeError
+// naming any other failure, so that no C++ exception ever leaves a function Python called,
+// which would end the interpreter. Only std::exception is caught: the unwinding that ends a
+// thread (pthread_exit, which the interpreter uses for daemon threads at exit) must pass.
+inline void set_error_from_exception(const std::exception& e) {
+    if (dynamic_cast<const std::bad_alloc*>(&e) || dynamic_cast<const std::length_error*>(&e)) {
+        PyErr_NoMemory();
+    } else if (dynamic_cast<const quor_core::util::Interrupted*>(&e)) {
+        if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
+    } else {
+        PyErr_Format(PyExc_RuntimeError, "quor internal error: %s", e.what());
+    }
+}
+
+// Calls F with every C++ exception turned into a Python one (set_error_from_exception). The
+// calling thread first takes its exception storage, which it could not take once memory has
+// run out.
 template <FastMethod F>
 PyObject* guarded(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     quor_core::util::prepare_exception_storage();
     try {
         return F(self, args, nargs, kwnames);
-    } catch (const std::bad_alloc&) {
-        return PyErr_NoMemory();
-    } catch (const std::length_error&) {
-        return PyErr_NoMemory();
-    } catch (const quor_core::util::Interrupted&) {
-        if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
+    } catch (const std::exception& e) {
+        set_error_from_exception(e);
         return nullptr;
     }
 }

@@ -13,6 +13,7 @@
 #include "array_object.hpp"
 #include "convert.hpp"
 #include "eval/find.hpp"
+#include "gil.hpp"
 #include "method_tables.hpp"
 #include "module_state.hpp"
 #include "py_ref.hpp"
@@ -33,19 +34,21 @@ PyTraceObject* trace_object(PyObject* self) { return reinterpret_cast<PyTraceObj
 const Trace& trace_of(PyObject* self) { return *trace_object(self)->trace; }
 
 // Runs work with the interpreter lock released, so other Python threads go on meanwhile; false
-// when memory ran out.
+// when memory ran out. Any other exception leaves with the lock taken back, for the method's
+// guard to turn into a Python exception.
 template <typename Work>
 bool without_gil(Work&& work) {
     bool out_of_memory = false;
-    Py_BEGIN_ALLOW_THREADS
-    try {
-        work();
-    } catch (const std::bad_alloc&) {
-        out_of_memory = true;
-    } catch (const std::length_error&) {
-        out_of_memory = true;
+    {
+        const GilReleased gil;
+        try {
+            work();
+        } catch (const std::bad_alloc&) {
+            out_of_memory = true;
+        } catch (const std::length_error&) {
+            out_of_memory = true;
+        }
     }
-    Py_END_ALLOW_THREADS
     return !out_of_memory;
 }
 

@@ -180,6 +180,8 @@ def test_a_closed_pipe_ends_quietly(long_trace, reader, command):
         (["scopes", EXAMPLE, "nosuch"], "unknown scope 'nosuch'"),
         (["scopes", EXAMPLE, "counter_tbb"], "unknown scope 'counter_tbb'; did you mean counter_tb?"),
         (["snapshot", EXAMPLE, "3", "--scope", "nosuch"], "unknown scope 'nosuch'"),
+        (["snapshot", EXAMPLE, "--scope", "nosuch", "3"], "unknown scope 'nosuch'"),
+        (["scopes", EXAMPLE, "--json", "nosuch"], "unknown scope 'nosuch'"),
         (["find", EXAMPLE, "count > 1", "--scope", "countr_tb"], "unknown scope 'countr_tb'; did you mean counter_tb?"),
         (["stats", EXAMPLE, "counter_tb.cont"], "unknown signal 'counter_tb.cont'; did you mean counter_tb.count?"),
         (["transitions", EXAMPLE, "state"], "unknown signal 'state'; did you mean counter_tb.state?"),
@@ -194,6 +196,29 @@ def test_typos_and_indices_past_the_end_are_errors(capsys, args, message):
     assert (code, out) == (1, "")
     assert err.startswith("quor: error: " + message)
     assert len(err.splitlines()) == 1 or args[0] == "find"  # find adds the caret lines
+
+
+@pytest.mark.parametrize(
+    "options_first, options_last",
+    [
+        (["snapshot", EXAMPLE, "--scope", "counter_tb", "20"], ["snapshot", EXAMPLE, "20", "--scope", "counter_tb"]),
+        (["value", EXAMPLE, "count", "--scope", "counter_tb", "20"],
+         ["value", EXAMPLE, "count", "20", "--scope", "counter_tb"]),
+        (["scopes", EXAMPLE, "--json", "counter_tb"], ["scopes", EXAMPLE, "counter_tb", "--json"]),
+    ],
+)
+def test_options_go_anywhere_among_the_arguments(capsys, options_first, options_last):
+    code, out, err = run(capsys, *options_last)
+    assert (code, err) == (0, "") and out
+    assert run(capsys, *options_first) == (0, out, "")
+
+
+def test_running_out_of_memory_is_one_clear_message(capsys, monkeypatch):
+    def no_memory(path):
+        raise MemoryError()
+
+    monkeypatch.setattr("quor.cli._open_detected", no_memory)
+    assert run(capsys, "info", EXAMPLE) == (1, "", "quor: error: out of memory\n")
 
 
 def test_the_python_api_still_answers_past_the_end(trace):

@@ -183,3 +183,31 @@ def test_ctrl_c_is_handled_while_the_call_runs(long_dump, kind):
         pytest.skip("the call ended before the signal came")
     # Signal at 0.05 s, asked for every 0.04 s; the uninterrupted calls take 0.8 to 3 s here.
     assert result["handled_after"] < 0.5
+
+
+@pytest.mark.parametrize("writer", ["silent", "endless"])
+def test_ctrl_c_ends_the_command_loading_with_a_progress_bar(tmp_path, writer):
+    # Standard error on a terminal turns the progress bar on; the load must still be where
+    # Ctrl-C reaches it, not on a thread the interpreter abandons at exit (which aborted).
+    import pty
+
+    fifo = tmp_path / "dump.fifo"
+    os.mkfifo(fifo)
+    w = Writer(fifo, writer)
+    terminal, terminal_side = pty.openpty()
+    try:
+        child = subprocess.Popen([sys.executable, "-m", "quor", "info", str(fifo)], env=child_env(),
+                                 stdout=subprocess.PIPE, stderr=terminal_side)
+        opened = f"/proc/{child.pid}/fd"
+        deadline = time.monotonic() + 30
+        while time.monotonic() < deadline and not any(
+                os.path.realpath(os.path.join(opened, fd)) == os.path.realpath(fifo) for fd in os.listdir(opened)):
+            time.sleep(0.02)  # until the load reads the FIFO
+        time.sleep(0.2)
+        child.send_signal(signal.SIGINT)
+        out, _ = child.communicate(timeout=10)
+    finally:
+        w.close()
+        os.close(terminal)
+        os.close(terminal_side)
+    assert (child.returncode, out) == (130, b"")

@@ -39,8 +39,6 @@ def names(trace):
         (WRAPPED_FST, "wrapped.fst", "fst"),
         (WRAPPED_FST, "wrapped", "fst"),
         (WRAPPED_FST, "wrapped.dat", "fst"),
-        (GHDL_FST, "ghdl.vcd", "fst"),  # the bytes decide, whatever the name
-        (PLAIN_FST, "plain.vcd", "fst"),
         (VALUES_GZ, "values.vcd.gz", "vcd"),
         (VALUES_GZ, "values", "vcd"),
     ],
@@ -81,6 +79,20 @@ def test_what_is_no_trace_is_refused(tmp_path, name, data, message):
         with pytest.raises(ValueError) as err:
             call(str(path))
         assert str(err.value) == f"Cannot tell the format of {path}: {message}"
+
+
+@pytest.mark.parametrize("source", [PLAIN_FST, GHDL_FST, WRAPPED_FST])
+def test_an_fst_named_vcd_is_refused(tmp_path, source):
+    path = copy_as(tmp_path, source, "renamed.vcd")
+    for call in (quor.open, quor.detect_format):
+        with pytest.raises(ValueError) as err:
+            call(path)
+        assert str(err.value) == (f"Cannot tell the format of {path}: it is named .vcd, but its first bytes are "
+                                  "not VCD text (they are those of FST)")
+    assert names(PyTrace.from_fst(path)) == names(PyTrace.from_fst(source))
+    command = subprocess.run([sys.executable, "-m", "quor", "info", path], capture_output=True, text=True)
+    assert (command.returncode, command.stdout) == (1, "")
+    assert command.stderr.startswith(f"quor: error: Cannot tell the format of {path}: it is named .vcd")
 
 
 def test_from_vcd_keeps_its_tolerance(tmp_path):
