@@ -65,9 +65,9 @@ def open(path: PathArg) -> PyTrace:  # noqa: A001 - the natural name for a file 
 
     The bytes decide, whatever the name, except that a file named .vcd must hold VCD text
     (plain or gzip-compressed): an FST wrapped whole in gzip (as GHDL and vcd2fst -c write it)
-    is an FST, any other gzip file a compressed VCD, and an FST or any other bytes named .vcd
-    are refused (PyTrace.from_fst reads such an FST). A pipe or device (/dev/stdin) is read
-    once, as VCD text, plain or gzip-compressed.
+    is an FST under any name, any other gzip file a compressed VCD, and a plain FST or any
+    other bytes named .vcd are refused (PyTrace.from_fst reads such an FST). A pipe or device
+    (/dev/stdin) is read once, as VCD text, plain or gzip-compressed.
 
     Args:
         path (str | bytes | os.PathLike): the trace file, or the directory of an SHM database.
@@ -80,7 +80,7 @@ def open(path: PathArg) -> PyTrace:  # noqa: A001 - the natural name for a file 
         descriptor); nothing is opened.
         ValueError: the file cannot be opened ("Failed to open {path}: ..."), its format is
         none of the known ones ("Cannot tell the format of {path}: ...": also an empty file, and
-        a file named .vcd whose first bytes are not VCD text, an FST's among them), or it
+        a file named .vcd whose first bytes are not VCD text, a plain FST's among them), or it
         cannot be loaded (the loader's message, as the PyTrace.from_* loaders raise it).
 
     Example:

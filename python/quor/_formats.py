@@ -53,9 +53,14 @@ def is_vcd_text(head: bytes) -> Optional[bool]:
     return text[:1] in (b"$", b"#")
 
 
+def _is_wrapped_fst(head: bytes) -> bool:
+    # block type, section length (0 while the file is still being wrapped), length, gzip data
+    return head[:1] == bytes([_FST_GZIP_WRAPPER]) and (head[17:19] == _GZIP_MAGIC or head[1:9] == bytes(8))
+
+
 def _from_magic(head: bytes) -> Optional[str]:
-    if head[:1] == bytes([_FST_GZIP_WRAPPER]) and (head[17:19] == _GZIP_MAGIC or head[1:9] == bytes(8)):
-        return "fst"  # block type, section length (0 while the file is still being wrapped), length, gzip data
+    if _is_wrapped_fst(head):
+        return "fst"
     if len(head) >= 9 and head[0] == 0 and int.from_bytes(head[1:9], "big") == 329:
         return "fst"  # the header block opens every other FST file
     if head[4:8] in (b"\xfd\xe0\x99\xc1", b"\x1c\x3e\xd9\x48"):
@@ -95,9 +100,9 @@ def detect_format(path: PathArg) -> str:
     """The format of the trace at path, as quor.open() tells it: from the file's first bytes,
     else (where they are blank) from its extension; a directory is an SHM database.
 
-    A gzip file is a compressed VCD (.vcd.gz); an FST wrapped whole in gzip is an FST. A file
-    named .vcd must hold VCD text (plain or gzip-compressed): any other bytes, those of an FST
-    included, are refused (PyTrace.from_fst and the other loaders read such a file). A pipe
+    A gzip file is a compressed VCD (.vcd.gz); an FST wrapped whole in gzip is an FST, whatever
+    its name. Any other file named .vcd must hold VCD text (plain or gzip-compressed): other
+    bytes, those of a plain FST included, are refused (PyTrace.from_fst and the other loaders read such a file). A pipe
     or device is not read (its bytes would be gone): it is taken for VCD, the one format read
     from a stream.
 
@@ -111,7 +116,7 @@ def detect_format(path: PathArg) -> str:
         TypeError: path is not a str, bytes or os.PathLike.
         ValueError: the file cannot be opened ("Failed to open {path}: ..."), or no format fits
         ("Cannot tell the format of {path}: ...": also an empty file, and a file named .vcd
-        whose first bytes are not VCD text, an FST's among them).
+        whose first bytes are not VCD text, a plain FST's among them).
 
     Example:
         >>> quor.detect_format("examples/counter.vcd")
@@ -136,7 +141,7 @@ def detect_format(path: PathArg) -> str:
         raise _refuse(path, "it is compressed with gzip, and what it holds is not VCD text")
     found = _from_magic(head)
     by_name = _EXTENSIONS.get(os.path.splitext(_shown(path))[1].lower())
-    if by_name == "vcd" and found not in (None, "vcd"):
+    if by_name == "vcd" and found not in (None, "vcd") and not _is_wrapped_fst(head):
         # A name that promises VCD text on other bytes is a mistake somewhere (a renamed or
         # overwritten file): refused, as any other bytes under that name are.
         why = f"it is named .vcd, but its first bytes are not VCD text (they are those of {found.upper()})"
