@@ -777,9 +777,10 @@ class PyTrace:
         Returns:
             tuple[PyArray, PyArray | list]: (starts, values). starts is a 'Q' array of ascending
             indices, starting at 0. values is a 'Q' array when the signal is at most 64 bits wide
-            and every run holds a two-state number, a 'd' array when every run holds a real, and otherwise a list with an
-            int (two-state, any width), float, str (text), the bits as a str such as '1x0z' (a value
-            with an x or z bit) or None (no value; a single unknown bit is no value) per run. An unknown name gives two empty arrays.
+            and every run holds a two-state number, a 'd' array when every run holds a real, and
+            otherwise a list of the runs' values converted as signal_value converts them: int
+            (two-state, any width), float, str (text) or None (no value, or a value with an x or z
+            bit; to_arrow() gives such bits as text). An unknown name gives two empty arrays.
 
         Raises:
             TypeError: name is not a str.
@@ -787,7 +788,7 @@ class PyTrace:
         Example:
             >>> starts, values = trace.signal_runs("counter_tb.state")
             >>> starts[:4].tolist(), values[:4]
-            ([0, 1, 11, 19], ['xx', 0, 1, 2])
+            ([0, 1, 11, 19], [None, 0, 1, 2])
         """
     def expr(self, text: str, scope: Optional[str] = None) -> PyExpr:
         """Parses an expression of the `quor find` language into a PyExpr over this trace.

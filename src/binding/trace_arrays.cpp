@@ -165,13 +165,6 @@ struct SignalRuns {
     }
 };
 
-// A run's value for the list form of signal_runs: as everywhere, but a four-state value as its
-// bits, so that runs of different x and z patterns stay apart.
-PyObject* run_value_object(const qs::ValueRef& v, uint32_t width) {
-    if (v.kind() == qs::ValueKind::FourState) return py_text(*qs::bit_text(v, width));
-    return to_python(v);
-}
-
 PyObject* signal_runs(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     PyObject* a[1];
     std::string_view name;
@@ -198,7 +191,7 @@ PyObject* signal_runs(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
         values = PyRef(PyList_New(static_cast<Py_ssize_t>(runs.count())));
         if (!values) return nullptr;
         for (size_t k = 0; k < runs.count(); ++k) {
-            PyObject* v = run_value_object(runs.value(k), width);
+            PyObject* v = to_python(runs.value(k));
             if (!v) return nullptr;
             PyList_SET_ITEM(values.get(), static_cast<Py_ssize_t>(k), v);
         }
@@ -280,12 +273,13 @@ PyMethodDef trace_array_methods[] = {
      "Args:\n    name (str): the full signal name.\n\n"
      "Returns:\n    tuple[PyArray, PyArray | list]: (starts, values). starts is a 'Q' array of ascending\n"
      "    indices, starting at 0. values is a 'Q' array when the signal is at most 64 bits wide\n"
-     "    and every run holds a two-state number, a 'd' array when every run holds a real, and otherwise a list with an\n"
-     "    int (two-state, any width), float, str (text), the bits as a str such as '1x0z' (a value\n"
-     "    with an x or z bit) or None (no value; a single unknown bit is no value) per run. An unknown name gives two empty arrays.\n\n"
+     "    and every run holds a two-state number, a 'd' array when every run holds a real, and\n"
+     "    otherwise a list of the runs' values converted as signal_value converts them: int\n"
+     "    (two-state, any width), float, str (text) or None (no value, or a value with an x or z\n"
+     "    bit; to_arrow() gives such bits as text). An unknown name gives two empty arrays.\n\n"
      "Raises:\n    TypeError: name is not a str.\n\n"
      "Example:\n    >>> starts, values = trace.signal_runs(\"counter_tb.state\")\n"
-     "    >>> starts[:4].tolist(), values[:4]\n    ([0, 1, 11, 19], ['xx', 0, 1, 2])\n"},
+     "    >>> starts[:4].tolist(), values[:4]\n    ([0, 1, 11, 19], [None, 0, 1, 2])\n"},
     {"expr", as_cfunction<python_method<kExprModule, kExprFunction>>(), kFastKw,
      "expr($self, text, scope=None)\n--\n\n"
      "Parses an expression of the `quor find` language into a PyExpr over this trace.\n\n"
