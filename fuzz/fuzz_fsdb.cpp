@@ -1,7 +1,7 @@
 // Loads arbitrary bytes as a FSDB file.
 
 #include "fuzz_input_file.hpp"
-#include "trace/fsdb.hpp"
+#include "formats/fsdb/fsdb.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string path = fuzz_dir().write("input.fsdb", data, size);

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "trace/fst.hpp"
+#include "formats/fst/fst.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     auto trace = quor_core::trace::FstTrace::from_bytes(std::vector<std::uint8_t>(data, data + size));

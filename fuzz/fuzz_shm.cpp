@@ -4,7 +4,7 @@
 #include <algorithm>
 
 #include "fuzz_input_file.hpp"
-#include "trace/shm.hpp"
+#include "formats/shm/shm.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) return 0;

@@ -1,7 +1,7 @@
 // Loads arbitrary bytes as a VPD file.
 
 #include "fuzz_input_file.hpp"
-#include "trace/vpd.hpp"
+#include "formats/vpd/vpd.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string path = fuzz_dir().write("input.vpd", data, size);

@@ -1,7 +1,7 @@
 // Loads arbitrary bytes as a WLF file.
 
 #include "fuzz_input_file.hpp"
-#include "trace/wlf.hpp"
+#include "formats/wlf/wlf.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string path = fuzz_dir().write("input.wlf", data, size);

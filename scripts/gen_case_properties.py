@@ -1,4 +1,4 @@
-"""Writes src/quor_core/eval/case_properties_table.cpp: the code points that are cased and
+"""Writes src/quor_core/names/case_properties_table.cpp: the code points that are cased and
 those that are case-ignorable, as the lower-casing of a capital sigma uses them (it becomes the
 final form when a cased letter comes before it and none after it, case-ignorable ones skipped).
 
@@ -12,7 +12,7 @@ import pathlib
 import sys
 import unicodedata
 
-OUT = pathlib.Path(__file__).resolve().parent.parent / "src/quor_core/eval/case_properties_table.cpp"
+OUT = pathlib.Path(__file__).resolve().parent.parent / "src/quor_core/names/case_properties_table.cpp"
 
 
 def final_sigma(text):
@@ -55,7 +55,7 @@ def main():
 // ranges, ascending, of the code points that are cased (and not case-ignorable) and of those that
 // are case-ignorable.
 
-#include "eval/lowercase.hpp"
+#include "names/lowercase.hpp"
 
 namespace quor_core::eval {{
 

@@ -3,10 +3,10 @@
 #include "loader_util.hpp"
 #include "docstrings.hpp"
 #include "method_tables.hpp"
-#include "trace/fsdb.hpp"
-#include "trace/shm.hpp"
-#include "trace/vpd.hpp"
-#include "trace/wlf.hpp"
+#include "formats/fsdb/fsdb.hpp"
+#include "formats/shm/shm.hpp"
+#include "formats/vpd/vpd.hpp"
+#include "formats/wlf/wlf.hpp"
 
 namespace quor_binding {
 

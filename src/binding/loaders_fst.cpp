@@ -3,7 +3,7 @@
 #include "loader_util.hpp"
 #include "docstrings.hpp"
 #include "method_tables.hpp"
-#include "trace/fst.hpp"
+#include "formats/fst/fst.hpp"
 
 namespace quor_binding {
 

@@ -1,8 +1,8 @@
 #include "loader_util.hpp"
 #include "docstrings.hpp"
 #include "method_tables.hpp"
-#include "trace/vcd.hpp"
-#include "trace/vcd_stream.hpp"
+#include "formats/vcd/vcd.hpp"
+#include "formats/vcd/vcd_stream.hpp"
 
 namespace quor_binding {
 

@@ -12,11 +12,11 @@
 #include "args.hpp"
 #include "array_object.hpp"
 #include "convert.hpp"
-#include "eval/find.hpp"
 #include "gil.hpp"
 #include "method_tables.hpp"
 #include "module_state.hpp"
 #include "py_ref.hpp"
+#include "query/find.hpp"
 #include "signal/bit_text.hpp"
 #include "signal/column_runs.hpp"
 

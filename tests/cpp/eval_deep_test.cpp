@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "eval/evaluator.hpp"
-#include "eval/find.hpp"
+#include "query/find.hpp"
 #include "eval_test_trace.hpp"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <limits>
 
 #include "eval/evaluator.hpp"
-#include "eval/find.hpp"
+#include "query/find.hpp"
 #include "eval/whole_number.hpp"
 #include "eval_test_trace.hpp"
 

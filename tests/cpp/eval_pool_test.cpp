@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "eval/pool.hpp"
+#include "parallel/pool.hpp"
 
 namespace {
 

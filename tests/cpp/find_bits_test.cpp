@@ -11,7 +11,7 @@
 
 #include "eval/bit_block.hpp"
 #include "eval/evaluator.hpp"
-#include "eval/find.hpp"
+#include "query/find.hpp"
 #include "eval_test_trace.hpp"
 
 namespace {

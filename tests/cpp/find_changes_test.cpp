@@ -8,8 +8,8 @@
 #include <optional>
 #include <random>
 
-#include "eval/find.hpp"
-#include "eval/stats.hpp"
+#include "query/find.hpp"
+#include "query/stats.hpp"
 #include "eval_test_trace.hpp"
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include <random>
 
-#include "eval/find.hpp"
+#include "query/find.hpp"
 #include "eval_test_trace.hpp"
 
 namespace {

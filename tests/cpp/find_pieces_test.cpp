@@ -6,7 +6,7 @@
 #include <random>
 #include <stdexcept>
 
-#include "eval/find.hpp"
+#include "query/find.hpp"
 #include "eval_test_trace.hpp"
 
 namespace {

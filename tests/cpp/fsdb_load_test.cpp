@@ -4,7 +4,7 @@
 
 
 #include "format_fixtures.hpp"
-#include "trace/fsdb.hpp"
+#include "formats/fsdb/fsdb.hpp"
 
 using namespace quor_core::trace;
 using fixtures::Buf;

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "format_fixtures.hpp"
-#include "trace/byte_scan.hpp"
-#include "trace/zlib_inflate.hpp"
+#include "bytes/byte_scan.hpp"
+#include "bytes/zlib_inflate.hpp"
 
 using namespace quor_core::trace;
 using fixtures::Buf;

@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "format_fixtures.hpp"
-#include "trace/fsdb.hpp"
-#include "trace/fsdb_sections.hpp"
-#include "trace/fsdb_timeline.hpp"
+#include "formats/fsdb/fsdb.hpp"
+#include "formats/fsdb/fsdb_sections.hpp"
+#include "formats/fsdb/fsdb_timeline.hpp"
 
 using namespace quor_core::trace;
 using namespace quor_core::trace::fsdb;

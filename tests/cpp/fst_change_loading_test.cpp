@@ -24,8 +24,8 @@
 #include "fst_container/reader.hpp"
 #include "fst_test_writer.hpp"
 #include "signal/store.hpp"
-#include "trace/fst.hpp"
-#include "trace/fst_values.hpp"
+#include "formats/fst/fst.hpp"
+#include "formats/fst/fst_values.hpp"
 
 namespace {
 

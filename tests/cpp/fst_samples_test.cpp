@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "trace/fst_samples.hpp"
+#include "formats/fst/fst_samples.hpp"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "fst_test_writer.hpp"
-#include "trace/fst.hpp"
-#include "trace/fst_values.hpp"
+#include "formats/fst/fst.hpp"
+#include "formats/fst/fst_values.hpp"
 
 using namespace quor_core;
 using quor_core::signal::SignalValue;

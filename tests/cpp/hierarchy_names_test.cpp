@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "trace/hierarchy_names.hpp"
-#include "trace/vcd.hpp"
+#include "formats/vcd/vcd.hpp"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "trace/byte_scan.hpp"
+#include "bytes/byte_scan.hpp"
 #include "trace/common_trace.hpp"
 #include "util/name_path.hpp"
 

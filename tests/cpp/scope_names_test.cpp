@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "eval/lowercase.hpp"
-#include "eval/names.hpp"
-#include "eval/scope.hpp"
+#include "names/lowercase.hpp"
+#include "names/names.hpp"
+#include "query/scope.hpp"
 #include "eval_test_trace.hpp"
 
 namespace {

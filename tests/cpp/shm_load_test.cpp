@@ -4,7 +4,7 @@
 
 
 #include "format_fixtures.hpp"
-#include "trace/shm.hpp"
+#include "formats/shm/shm.hpp"
 
 using namespace quor_core::trace;
 using fixtures::Buf;

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "trace/stretch_schedule.hpp"
+#include "parallel/stretch_schedule.hpp"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "trace/timescale.hpp"
-#include "trace/vcd.hpp"
+#include "formats/vcd/vcd.hpp"
 
 namespace {
 

@@ -15,8 +15,8 @@
 #include <thread>
 #include <vector>
 
-#include "trace/gzip_stream.hpp"
-#include "trace/vcd.hpp"
+#include "bytes/gzip_stream.hpp"
+#include "formats/vcd/vcd.hpp"
 
 namespace {
 

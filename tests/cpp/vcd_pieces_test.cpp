@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "signal/bitpack.hpp"
-#include "trace/vcd.hpp"
+#include "formats/vcd/vcd.hpp"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "trace/vcd_stream.hpp"
+#include "formats/vcd/vcd_stream.hpp"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <string>
 
-#include "trace/vcd.hpp"
+#include "formats/vcd/vcd.hpp"
 
 namespace {
 

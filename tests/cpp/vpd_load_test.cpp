@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "format_fixtures.hpp"
-#include "trace/vpd.hpp"
+#include "formats/vpd/vpd.hpp"
 
 using namespace quor_core::trace;
 using fixtures::Buf;

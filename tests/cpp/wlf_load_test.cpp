@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "format_fixtures.hpp"
-#include "trace/wlf.hpp"
+#include "formats/wlf/wlf.hpp"
 
 using namespace quor_core::trace;
 using fixtures::Buf;

@@ -1,4 +1,4 @@
-#include "trace/byte_scan.hpp"
+#include "bytes/byte_scan.hpp"
 
 #include <algorithm>
 #include <set>

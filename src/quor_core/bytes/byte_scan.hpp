@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "trace/byte_order.hpp"
+#include "bytes/byte_order.hpp"
 
 namespace quor_core::trace {
 

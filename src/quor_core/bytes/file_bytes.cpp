@@ -1,4 +1,4 @@
-#include "trace/file_bytes.hpp"
+#include "bytes/file_bytes.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>

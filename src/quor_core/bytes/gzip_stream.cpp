@@ -1,4 +1,4 @@
-#include "trace/gzip_stream.hpp"
+#include "bytes/gzip_stream.hpp"
 
 #include <unistd.h>
 #include <zlib.h>

@@ -1,4 +1,4 @@
-#include "trace/zlib_inflate.hpp"
+#include "bytes/zlib_inflate.hpp"
 
 #include <algorithm>
 #include <climits>

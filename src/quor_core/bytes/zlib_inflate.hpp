@@ -8,7 +8,7 @@
 
 #include <zlib.h>
 
-#include "trace/byte_order.hpp"
+#include "bytes/byte_order.hpp"
 
 namespace quor_core::trace {
 

@@ -2,7 +2,7 @@
 // ranges, ascending, of the code points that are cased (and not case-ignorable) and of those that
 // are case-ignorable.
 
-#include "eval/lowercase.hpp"
+#include "names/lowercase.hpp"
 
 namespace quor_core::eval {
 

@@ -1,4 +1,4 @@
-#include "eval/lowercase.hpp"
+#include "names/lowercase.hpp"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
 // Generated from the Unicode lower-case mapping (UnicodeData and SpecialCasing); one entry per
 // code point whose lower case is a single different code point.
 
-#include "eval/lowercase.hpp"
+#include "names/lowercase.hpp"
 
 namespace quor_core::eval {
 

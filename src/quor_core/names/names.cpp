@@ -1,6 +1,6 @@
-#include "eval/names.hpp"
+#include "names/names.hpp"
 
-#include "eval/lowercase.hpp"
+#include "names/lowercase.hpp"
 
 namespace quor_core::eval {
 

@@ -1,4 +1,4 @@
-#include "eval/pool.hpp"
+#include "parallel/pool.hpp"
 
 #include <exception>
 #include <utility>

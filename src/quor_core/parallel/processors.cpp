@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "eval/pool.hpp"
+#include "parallel/pool.hpp"
 #include "util/text.hpp"
 
 namespace quor_core::eval {

@@ -1,4 +1,4 @@
-#include "trace/stretch_schedule.hpp"
+#include "parallel/stretch_schedule.hpp"
 
 #include <algorithm>
 #include <cstring>

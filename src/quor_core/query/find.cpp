@@ -1,12 +1,12 @@
-#include "eval/find.hpp"
+#include "query/find.hpp"
 
 #include <algorithm>
 #include <functional>
 #include <optional>
 
 #include "eval/compiled.hpp"
-#include "eval/piece_handoff.hpp"
-#include "eval/pool.hpp"
+#include "parallel/piece_handoff.hpp"
+#include "parallel/pool.hpp"
 #include "eval/runs.hpp"
 #include "eval/set_bits.hpp"
 #include "util/name_path.hpp"

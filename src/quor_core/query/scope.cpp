@@ -1,4 +1,4 @@
-#include "eval/scope.hpp"
+#include "query/scope.hpp"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "eval/stats.hpp"
+#include "query/stats.hpp"
 
 #include <algorithm>
 #include <limits>

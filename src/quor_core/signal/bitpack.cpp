@@ -3,35 +3,9 @@
 #include <algorithm>
 #include <type_traits>
 
-namespace quor_core::signal {
+#include "util/text.hpp"
 
-char32_t next_code_point(std::string_view text, size_t& pos) {
-    const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(pos);
-    if (lead < 0x80) {
-        ++pos;
-        return lead;
-    }
-    size_t len = 0;
-    char32_t cp = 0;
-    if ((lead & 0xE0) == 0xC0) { len = 2; cp = lead & 0x1F; }
-    else if ((lead & 0xF0) == 0xE0) { len = 3; cp = lead & 0x0F; }
-    else if ((lead & 0xF8) == 0xF0) { len = 4; cp = lead & 0x07; }
-    if (len == 0 || pos + len > text.size()) {
-        ++pos;
-        return 0xFFFD;
-    }
-    for (size_t k = 1; k < len; ++k) {
-        const unsigned char c = byte(pos + k);
-        if ((c & 0xC0) != 0x80) {
-            ++pos;
-            return 0xFFFD;
-        }
-        cp = (cp << 6) | (c & 0x3F);
-    }
-    pos += len;
-    return cp;
-}
+namespace quor_core::signal {
 
 void words_from_chunks(std::span<const uint64_t> chunks, uint64_t count, std::vector<uint64_t>& words) {
     words.assign(words_for_bits(count), 0);
@@ -86,7 +60,7 @@ SignalValue parse_binary_str(std::string_view text) {
     if (text.empty()) return SignalValue::unknown();
     if (is_ascii(text)) return pack(std::span<const char>(text.data(), text.size()));
     std::vector<char32_t> chars;
-    for (size_t pos = 0; pos < text.size();) chars.push_back(next_code_point(text, pos));
+    for (size_t pos = 0; pos < text.size();) chars.push_back(util::next_code_point(text, pos));
     return pack(std::span<const char32_t>(chars));
 }
 

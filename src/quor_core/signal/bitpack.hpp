@@ -86,7 +86,4 @@ constexpr size_t words_for_bits(uint64_t bits) { return static_cast<size_t>((bit
 // 64 characters at a time.
 void words_from_chunks(std::span<const uint64_t> chunks, uint64_t count, std::vector<uint64_t>& words);
 
-// Decodes one UTF-8 scalar at text[pos], advancing pos. Invalid bytes decode as U+FFFD, one byte each.
-char32_t next_code_point(std::string_view text, size_t& pos);
-
 }  // namespace quor_core::signal

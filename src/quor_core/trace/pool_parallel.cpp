@@ -1,6 +1,6 @@
 #include "trace/pool_parallel.hpp"
 
-#include "eval/pool.hpp"
+#include "parallel/pool.hpp"
 
 namespace quor_core::trace {
 

@@ -5,9 +5,35 @@
 #include <limits>
 #include <string>
 
-#include "signal/bitpack.hpp"
-
 namespace quor_core::util {
+
+char32_t next_code_point(std::string_view text, size_t& pos) {
+    const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(pos);
+    if (lead < 0x80) {
+        ++pos;
+        return lead;
+    }
+    size_t len = 0;
+    char32_t cp = 0;
+    if ((lead & 0xE0) == 0xC0) { len = 2; cp = lead & 0x1F; }
+    else if ((lead & 0xF0) == 0xE0) { len = 3; cp = lead & 0x0F; }
+    else if ((lead & 0xF8) == 0xF0) { len = 4; cp = lead & 0x07; }
+    if (len == 0 || pos + len > text.size()) {
+        ++pos;
+        return 0xFFFD;
+    }
+    for (size_t k = 1; k < len; ++k) {
+        const unsigned char c = byte(pos + k);
+        if ((c & 0xC0) != 0x80) {
+            ++pos;
+            return 0xFFFD;
+        }
+        cp = (cp << 6) | (c & 0x3F);
+    }
+    pos += len;
+    return cp;
+}
 
 bool is_unicode_space(char32_t c) {
     if (c < 0x80) return c == ' ' || (c >= 0x09 && c <= 0x0D);
@@ -24,7 +50,7 @@ size_t space_at(std::string_view s, size_t pos) {
     const auto c = static_cast<unsigned char>(s[pos]);
     if (c < 0x80) return ascii_space(c) ? 1 : 0;
     size_t p = pos;
-    const char32_t cp = signal::next_code_point(s, p);
+    const char32_t cp = next_code_point(s, p);
     return cp != 0xFFFD && is_unicode_space(cp) ? p - pos : 0;
 }
 
@@ -35,7 +61,7 @@ size_t space_before(std::string_view s, size_t end) {
     size_t start = end - 1;
     while (start > 0 && end - start < 4 && (static_cast<unsigned char>(s[start]) & 0xC0) == 0x80) --start;
     size_t p = start;
-    const char32_t cp = signal::next_code_point(s, p);
+    const char32_t cp = next_code_point(s, p);
     return p == end && cp != 0xFFFD && is_unicode_space(cp) ? end - start : 0;
 }
 

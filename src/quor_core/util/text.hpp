@@ -32,6 +32,9 @@ std::optional<double> parse_f64(std::string_view s);
 
 bool is_valid_utf8(std::string_view s);
 
+// Decodes one UTF-8 scalar at text[pos], advancing pos. Invalid bytes decode as U+FFFD, one byte each.
+char32_t next_code_point(std::string_view text, size_t& pos);
+
 // Appends the UTF-8 encoding of a code point.
 void append_utf8(std::string& out, char32_t c);
 

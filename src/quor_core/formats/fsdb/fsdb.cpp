@@ -1,9 +1,9 @@
-#include "trace/fsdb.hpp"
+#include "formats/fsdb/fsdb.hpp"
 
 #include <cstdio>
 
-#include "trace/byte_scan.hpp"
-#include "trace/file_bytes.hpp"
+#include "bytes/byte_scan.hpp"
+#include "bytes/file_bytes.hpp"
 #include "trace/name_table.hpp"
 
 namespace quor_core::trace {

@@ -7,12 +7,12 @@
 #include <set>
 #include <string_view>
 
-#include "trace/byte_scan.hpp"
-#include "trace/fsdb.hpp"
-#include "trace/fsdb_sections.hpp"
-#include "trace/fsdb_timeline.hpp"
+#include "bytes/byte_scan.hpp"
+#include "formats/fsdb/fsdb.hpp"
+#include "formats/fsdb/fsdb_sections.hpp"
+#include "formats/fsdb/fsdb_timeline.hpp"
 #include "trace/name_table.hpp"
-#include "trace/zlib_inflate.hpp"
+#include "bytes/zlib_inflate.hpp"
 
 namespace quor_core::trace::fsdb {
 

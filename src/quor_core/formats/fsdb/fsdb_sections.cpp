@@ -1,4 +1,4 @@
-#include "trace/fsdb_sections.hpp"
+#include "formats/fsdb/fsdb_sections.hpp"
 
 #include <algorithm>
 

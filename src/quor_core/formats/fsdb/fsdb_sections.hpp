@@ -6,7 +6,7 @@
 #include <optional>
 #include <vector>
 
-#include "trace/byte_order.hpp"
+#include "bytes/byte_order.hpp"
 
 namespace quor_core::trace::fsdb {
 

@@ -1,4 +1,4 @@
-#include "trace/fsdb_timeline.hpp"
+#include "formats/fsdb/fsdb_timeline.hpp"
 
 #include <algorithm>
 

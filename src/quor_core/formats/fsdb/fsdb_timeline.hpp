@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "signal/column_store.hpp"
-#include "trace/fsdb_sections.hpp"
+#include "formats/fsdb/fsdb_sections.hpp"
 
 namespace quor_core::trace::fsdb {
 

@@ -1,4 +1,4 @@
-#include "trace/fst.hpp"
+#include "formats/fst/fst.hpp"
 
 #include <algorithm>
 #include <limits>
@@ -6,7 +6,7 @@
 #include <unordered_map>
 #include <variant>
 
-#include "eval/pool.hpp"
+#include "parallel/pool.hpp"
 #include "fst_container/reader.hpp"
 #include "trace/pool_parallel.hpp"
 #include "trace/hierarchy_names.hpp"

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "trace/common_trace.hpp"
-#include "trace/fst_changes.hpp"
+#include "formats/fst/fst_changes.hpp"
 #include "util/interrupt.hpp"
 #include "util/result.hpp"
 

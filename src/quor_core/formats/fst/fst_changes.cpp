@@ -1,4 +1,4 @@
-#include "trace/fst_changes.hpp"
+#include "formats/fst/fst_changes.hpp"
 
 #include <algorithm>
 #include <memory>
@@ -7,7 +7,7 @@
 
 #include "fst_container/change_decoding.hpp"
 #include "signal/column_stream.hpp"
-#include "trace/fst_values.hpp"
+#include "formats/fst/fst_values.hpp"
 #include "trace/time_index.hpp"
 
 namespace quor_core::trace {

@@ -16,7 +16,7 @@
 
 #include "fst_container/reader.hpp"
 #include "signal/column_builder.hpp"
-#include "trace/fst_samples.hpp"
+#include "formats/fst/fst_samples.hpp"
 #include "util/result.hpp"
 
 namespace quor_core::trace {

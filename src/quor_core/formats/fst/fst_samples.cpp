@@ -1,4 +1,4 @@
-#include "trace/fst_samples.hpp"
+#include "formats/fst/fst_samples.hpp"
 
 #include <algorithm>
 

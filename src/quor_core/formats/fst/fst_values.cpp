@@ -1,4 +1,4 @@
-#include "trace/fst_values.hpp"
+#include "formats/fst/fst_values.hpp"
 
 #include <array>
 #include <bit>

@@ -1,10 +1,10 @@
-#include "trace/shm.hpp"
+#include "formats/shm/shm.hpp"
 
 #include <algorithm>
 #include <filesystem>
 #include <optional>
 
-#include "trace/file_bytes.hpp"
+#include "bytes/file_bytes.hpp"
 #include "util/os_error.hpp"
 
 namespace quor_core::trace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "trace/byte_order.hpp"
+#include "bytes/byte_order.hpp"
 #include "trace/common_trace.hpp"
 #include "trace/name_table.hpp"
 #include "util/interrupt.hpp"

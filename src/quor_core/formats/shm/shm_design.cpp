@@ -4,7 +4,7 @@
 #include <optional>
 #include <string_view>
 
-#include "trace/shm.hpp"
+#include "formats/shm/shm.hpp"
 #include "util/text.hpp"
 
 namespace quor_core::trace::shm {

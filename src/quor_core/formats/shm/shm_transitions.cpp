@@ -5,7 +5,7 @@
 
 #include "signal/column_builder.hpp"
 #include "trace/column_budget.hpp"
-#include "trace/shm.hpp"
+#include "formats/shm/shm.hpp"
 #include "trace/pool_parallel.hpp"
 
 namespace quor_core::trace::shm {

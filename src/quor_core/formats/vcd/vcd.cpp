@@ -1,4 +1,4 @@
-#include "trace/vcd.hpp"
+#include "formats/vcd/vcd.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -16,11 +16,11 @@
 #include <emmintrin.h>
 #endif
 
-#include "eval/pool.hpp"
-#include "trace/gzip_stream.hpp"
+#include "parallel/pool.hpp"
+#include "bytes/gzip_stream.hpp"
 #include "trace/pool_parallel.hpp"
-#include "trace/stretch_schedule.hpp"
-#include "trace/vcd_samples.hpp"
+#include "parallel/stretch_schedule.hpp"
+#include "formats/vcd/vcd_samples.hpp"
 #include "util/huge_pages.hpp"
 #include "util/os_error.hpp"
 #include "util/polled_read.hpp"

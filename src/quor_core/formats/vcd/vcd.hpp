@@ -12,7 +12,7 @@
 #include "signal/column_store.hpp"
 #include "trace/common_trace.hpp"
 #include "trace/trace.hpp"
-#include "trace/vcd_header.hpp"
+#include "formats/vcd/vcd_header.hpp"
 #include "util/interrupt.hpp"
 #include "util/result.hpp"
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "trace/common_trace.hpp"
-#include "trace/vcd_packed_codes.hpp"
+#include "formats/vcd/vcd_packed_codes.hpp"
 
 namespace quor_core::trace {
 

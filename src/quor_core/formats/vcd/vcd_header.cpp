@@ -1,4 +1,4 @@
-#include "trace/vcd_header.hpp"
+#include "formats/vcd/vcd_header.hpp"
 
 #include <algorithm>
 #include <array>

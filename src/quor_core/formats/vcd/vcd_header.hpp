@@ -11,7 +11,7 @@
 #include "signal/bitpack.hpp"
 #include "trace/common_trace.hpp"
 #include "trace/hierarchy_names.hpp"
-#include "trace/vcd_codes.hpp"
+#include "formats/vcd/vcd_codes.hpp"
 
 namespace quor_core::trace {
 

@@ -1,4 +1,4 @@
-#include "trace/vcd_samples.hpp"
+#include "formats/vcd/vcd_samples.hpp"
 
 #include <array>
 #include <bit>

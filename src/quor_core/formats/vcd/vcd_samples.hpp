@@ -17,7 +17,7 @@
 
 #include "signal/bitpack.hpp"
 #include "signal/column_builder.hpp"
-#include "trace/vcd_header.hpp"
+#include "formats/vcd/vcd_header.hpp"
 
 namespace quor_core::trace {
 

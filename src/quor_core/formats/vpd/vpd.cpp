@@ -1,11 +1,11 @@
-#include "trace/vpd.hpp"
+#include "formats/vpd/vpd.hpp"
 
 #include <algorithm>
 #include <cstdio>
 #include <string_view>
 
-#include "trace/byte_scan.hpp"
-#include "trace/file_bytes.hpp"
+#include "bytes/byte_scan.hpp"
+#include "bytes/file_bytes.hpp"
 #include "trace/name_table.hpp"
 
 namespace quor_core::trace {

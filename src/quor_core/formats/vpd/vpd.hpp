@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "trace/byte_order.hpp"
+#include "bytes/byte_order.hpp"
 #include "trace/common_trace.hpp"
 #include "util/interrupt.hpp"
 #include "util/result.hpp"

@@ -1,10 +1,10 @@
-#include "trace/wlf.hpp"
+#include "formats/wlf/wlf.hpp"
 
 #include <algorithm>
 
 #include "signal/column_builder.hpp"
-#include "trace/byte_scan.hpp"
-#include "trace/file_bytes.hpp"
+#include "bytes/byte_scan.hpp"
+#include "bytes/file_bytes.hpp"
 #include "trace/name_table.hpp"
 #include "trace/pool_parallel.hpp"
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "trace/byte_order.hpp"
+#include "bytes/byte_order.hpp"
 #include "trace/common_trace.hpp"
 #include "util/interrupt.hpp"
 #include "util/result.hpp"

@@ -5,7 +5,7 @@
 #include <span>
 #include <string>
 
-#include "trace/vcd.hpp"
+#include "formats/vcd/vcd.hpp"
 #include "util/result.hpp"
 
 namespace quor_core::trace {

@@ -1,4 +1,4 @@
-#include "trace/vcd_stream.hpp"
+#include "formats/vcd/vcd_stream.hpp"
 
 #include <string_view>
 #include <utility>

@@ -1,0 +1,2 @@
+#pragma once
+#include "formats/fst/fst_values.hpp"

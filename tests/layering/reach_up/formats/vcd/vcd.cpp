@@ -1,0 +1,2 @@
+#include "formats/fst/fst.hpp"
+#include "trace/trace.hpp"
