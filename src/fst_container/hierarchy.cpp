@@ -2,7 +2,7 @@
 
 #include <charconv>
 
-#include "compression.hpp"
+#include "compression/compression.hpp"
 #include "reader.hpp"
 
 namespace fst_container {

@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "compression.hpp"
+#include "compression/compression.hpp"
 #include "utf8.hpp"
 
 namespace fst_container {

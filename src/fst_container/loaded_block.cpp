@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "change_decoding.hpp"
-#include "compression.hpp"
-#include "fastlz.hpp"
+#include "compression/compression.hpp"
+#include "compression/fastlz.hpp"
 #include "reader.hpp"
 #include "value_changes.hpp"
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "compression.hpp"
+#include "compression/compression.hpp"
 #include "reader.hpp"
 
 namespace fst_container {

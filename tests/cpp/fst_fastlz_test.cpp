@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "fst_container/fastlz.hpp"
+#include "fst_container/compression/fastlz.hpp"
 
 using namespace fst_container;
 using Buf = std::vector<std::uint8_t>;

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "fst_container/compression.hpp"
+#include "fst_container/compression/compression.hpp"
 #include "fst_container/io.hpp"
 #include "fst_test_writer.hpp"
 

@@ -1,4 +1,4 @@
-#include "compression.hpp"
+#include "fst_container/compression/compression.hpp"
 
 #include <lz4.h>
 #include <zlib.h>

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "io.hpp"
-#include "result.hpp"
+#include "fst_container/io.hpp"
+#include "fst_container/result.hpp"
 
 namespace fst_container {
 

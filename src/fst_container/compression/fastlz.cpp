@@ -1,9 +1,9 @@
-#include "fastlz.hpp"
+#include "fst_container/compression/fastlz.hpp"
 
 #include <algorithm>
 #include <cstring>
 
-#include "compression.hpp"
+#include "fst_container/compression/compression.hpp"
 
 namespace fst_container::fastlz {
 namespace {

@@ -6,8 +6,8 @@
 #include <span>
 #include <vector>
 
-#include "io.hpp"
-#include "result.hpp"
+#include "fst_container/io.hpp"
+#include "fst_container/result.hpp"
 
 namespace fst_container::fastlz {
 
