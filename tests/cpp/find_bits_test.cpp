@@ -9,7 +9,7 @@
 #include <cmath>
 #include <random>
 
-#include "eval/bit_block.hpp"
+#include "eval/bits/bit_block.hpp"
 #include "eval/evaluator.hpp"
 #include "query/find.hpp"
 #include "eval_test_trace.hpp"

@@ -6,7 +6,7 @@
 #include <random>
 #include <vector>
 
-#include "eval/run_expand.hpp"
+#include "eval/bits/run_expand.hpp"
 #include "signal/column.hpp"
 
 namespace {

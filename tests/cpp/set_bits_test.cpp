@@ -6,7 +6,7 @@
 #include <random>
 #include <vector>
 
-#include "eval/set_bits.hpp"
+#include "eval/bits/set_bits.hpp"
 
 namespace {
 

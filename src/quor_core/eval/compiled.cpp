@@ -7,10 +7,10 @@
 #include <numeric>
 #include <optional>
 
-#include "eval/bit_block.hpp"
+#include "eval/bits/bit_block.hpp"
 #include "eval/block_eval.hpp"
 #include "eval/ops.hpp"
-#include "eval/set_bits.hpp"
+#include "eval/bits/set_bits.hpp"
 
 namespace quor_core::eval {
 

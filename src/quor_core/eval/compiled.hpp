@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "eval/bit_instr.hpp"
+#include "eval/bits/bit_instr.hpp"
 #include "eval/expr.hpp"
 #include "eval/ops.hpp"
 #include "signal/column.hpp"

@@ -8,7 +8,7 @@
 #include "parallel/piece_handoff.hpp"
 #include "parallel/pool.hpp"
 #include "eval/runs.hpp"
-#include "eval/set_bits.hpp"
+#include "eval/bits/set_bits.hpp"
 #include "util/name_path.hpp"
 
 namespace quor_core::eval {

@@ -1,10 +1,10 @@
-#include "eval/bit_block.hpp"
+#include "eval/bits/bit_block.hpp"
 
 #include <algorithm>
 
 #include "eval/block_range.hpp"
 #include "eval/ops.hpp"
-#include "eval/run_expand.hpp"
+#include "eval/bits/run_expand.hpp"
 
 namespace quor_core::eval {
 

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "eval/bit_instr.hpp"
+#include "eval/bits/bit_instr.hpp"
 #include "eval/compiled.hpp"
 
 namespace quor_core::eval {

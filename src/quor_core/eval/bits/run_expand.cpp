@@ -1,4 +1,4 @@
-#include "eval/run_expand.hpp"
+#include "eval/bits/run_expand.hpp"
 
 #include <algorithm>
 #include <bit>

@@ -1,4 +1,4 @@
-#include "eval/set_bits.hpp"
+#include "eval/bits/set_bits.hpp"
 
 #include <bit>
 
