@@ -15,7 +15,7 @@
 #include <string_view>
 
 #include "fuzz_input_file.hpp"
-#include "trace/vcd.hpp"
+#include "formats/vcd/vcd.hpp"
 
 namespace {
 

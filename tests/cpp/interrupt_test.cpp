@@ -17,10 +17,10 @@
 #include <thread>
 #include <vector>
 
-#include "eval/pool.hpp"
-#include "trace/file_bytes.hpp"
-#include "trace/fst.hpp"
-#include "trace/vcd.hpp"
+#include "parallel/pool.hpp"
+#include "bytes/file_bytes.hpp"
+#include "formats/fst/fst.hpp"
+#include "formats/vcd/vcd.hpp"
 #include "util/interrupt.hpp"
 #include "util/polled_read.hpp"
 
