@@ -9,7 +9,7 @@
 #include <span>
 
 #include "signal/column.hpp"
-#include "signal/value.hpp"
+#include "signal/values/value.hpp"
 
 namespace quor_binding {
 

@@ -5,7 +5,7 @@
 #include <random>
 #include <string>
 
-#include "signal/bit_text.hpp"
+#include "signal/values/bit_text.hpp"
 #include "signal/column_runs.hpp"
 #include "signal/column_store.hpp"
 #include "signal/store.hpp"

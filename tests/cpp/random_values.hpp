@@ -6,7 +6,7 @@
 #include <random>
 #include <vector>
 
-#include "signal/value.hpp"
+#include "signal/values/value.hpp"
 
 namespace quor_test {
 

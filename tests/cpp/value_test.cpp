@@ -6,7 +6,7 @@
 #include <random>
 #include <string>
 
-#include "signal/bitpack.hpp"
+#include "signal/values/bitpack.hpp"
 #include "signal/column.hpp"
 
 namespace {

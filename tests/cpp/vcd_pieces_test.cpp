@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "signal/bitpack.hpp"
+#include "signal/values/bitpack.hpp"
 #include "formats/vcd/vcd.hpp"
 
 namespace {

@@ -17,7 +17,7 @@
 #include "module_state.hpp"
 #include "py_ref.hpp"
 #include "query/find.hpp"
-#include "signal/bit_text.hpp"
+#include "signal/values/bit_text.hpp"
 #include "signal/column_runs.hpp"
 
 namespace quor_binding {

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "eval/expr.hpp"
-#include "signal/value.hpp"
+#include "signal/values/value.hpp"
 #include "trace/trace.hpp"
 
 namespace quor_core::eval {

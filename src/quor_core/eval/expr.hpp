@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <utility>
 
-#include "signal/value.hpp"
+#include "signal/values/value.hpp"
 
 namespace quor_core::eval {
 

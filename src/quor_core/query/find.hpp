@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "eval/expr.hpp"
-#include "signal/value.hpp"
+#include "signal/values/value.hpp"
 #include "trace/trace.hpp"
 #include "util/interrupt.hpp"
 #include "util/pod_buffer.hpp"

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "signal/rank_bits.hpp"
-#include "signal/value.hpp"
+#include "signal/values/value.hpp"
 #include "util/arena.hpp"
 #include "util/default_init.hpp"
 

@@ -26,7 +26,7 @@
 #include <vector>
 
 #include "signal/column_store.hpp"
-#include "signal/value.hpp"
+#include "signal/values/value.hpp"
 #include "util/arena.hpp"
 #include "util/huge_pages.hpp"
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "signal/column.hpp"
-#include "signal/value.hpp"
+#include "signal/values/value.hpp"
 
 namespace quor_core::signal {
 

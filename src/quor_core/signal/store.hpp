@@ -6,7 +6,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "signal/value.hpp"
+#include "signal/values/value.hpp"
 
 namespace quor_core::signal {
 

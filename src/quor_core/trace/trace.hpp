@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "signal/column_store.hpp"
-#include "signal/value.hpp"
+#include "signal/values/value.hpp"
 #include "trace/timescale.hpp"
 
 namespace quor_core::trace {

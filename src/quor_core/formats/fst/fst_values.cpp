@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "fst_container/utf8.hpp"
-#include "signal/bitpack.hpp"
+#include "signal/values/bitpack.hpp"
 
 namespace quor_core::trace {
 namespace {

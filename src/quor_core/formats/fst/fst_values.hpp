@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "fst_container/change_decoding.hpp"
-#include "signal/value.hpp"
+#include "signal/values/value.hpp"
 
 namespace quor_core::trace {
 

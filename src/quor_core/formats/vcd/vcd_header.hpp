@@ -8,7 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "signal/bitpack.hpp"
+#include "signal/values/bitpack.hpp"
 #include "trace/common_trace.hpp"
 #include "trace/hierarchy_names.hpp"
 #include "formats/vcd/vcd_codes.hpp"

@@ -4,7 +4,7 @@
 #include <bit>
 #include <cstring>
 
-#include "signal/bitpack.hpp"
+#include "signal/values/bitpack.hpp"
 #include "util/text.hpp"
 
 #if defined(__SSE2__)

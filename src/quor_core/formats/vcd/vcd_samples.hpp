@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "signal/bitpack.hpp"
+#include "signal/values/bitpack.hpp"
 #include "signal/column_builder.hpp"
 #include "formats/vcd/vcd_header.hpp"
 

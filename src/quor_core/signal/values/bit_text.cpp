@@ -1,4 +1,4 @@
-#include "signal/bit_text.hpp"
+#include "signal/values/bit_text.hpp"
 
 #include <bit>
 

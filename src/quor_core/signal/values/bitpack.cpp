@@ -1,4 +1,4 @@
-#include "signal/bitpack.hpp"
+#include "signal/values/bitpack.hpp"
 
 #include <algorithm>
 #include <type_traits>

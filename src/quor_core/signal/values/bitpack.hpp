@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "signal/value.hpp"
+#include "signal/values/value.hpp"
 
 namespace quor_core::signal {
 

@@ -1,4 +1,4 @@
-#include "signal/value.hpp"
+#include "signal/values/value.hpp"
 
 #include <algorithm>
 #include <cmath>

@@ -1,2 +1,2 @@
 #pragma once
-#include "signal/value.hpp"
+#include "signal/values/value.hpp"
