@@ -152,8 +152,17 @@ def _tokenize(text: str) -> List[_Token]:
             continue
         if _is_name_start(c):
             start = i
-            while i < n and _is_name_char(text[i]):
-                i += 1
+            escaped = False  # inside an escaped element (one that begins with a backslash)
+            while i < n:
+                if _is_name_char(text[i]):
+                    if text[i] == "\\" and (i == start or text[i - 1] == "."):
+                        escaped = True
+                    i += 1
+                elif escaped and text[i] == " " and text.startswith(".", i + 1):
+                    i += 1  # a space ends an escaped element, and the name goes on: top.\u.1 .q
+                    escaped = False
+                else:
+                    break
             tokens.append(_Token("name", text[start:i], start))
             continue
         for op in _OPERATORS:
