@@ -29,7 +29,7 @@ from __future__ import annotations
 
 import re
 from dataclasses import dataclass
-from typing import Any, Callable, List, Optional, Tuple, Union
+from typing import Any, Callable, List, Optional, Set, Tuple, Union
 
 from ._core import PyExpr, PyTrace
 from ._suggest import did_you_mean
@@ -433,6 +433,13 @@ _UNARY_BUILDERS = {"not": "not_", "signed": "signed", "isx": "is_x", "isz": "is_
 
 def build(text: str, trace: PyTrace, scope: str = "") -> Tuple[PyExpr, List[str]]:
     """Parses text against the trace; returns the expression and the full names it reads."""
+    expr, names, _ = build_with_signed(text, trace, scope)
+    return expr, names
+
+
+def build_with_signed(text: str, trace: PyTrace, scope: str = "") -> Tuple[PyExpr, List[str], Set[str]]:
+    """As build, and also the full names the expression reads through signed() (directly, or
+    at a neighbouring sample)."""
     def is_wide(name: str) -> bool:
         full = resolve_name(trace, name, scope)
         return full is not None and trace.signal_width(full) > 64
@@ -461,6 +468,7 @@ def build(text: str, trace: PyTrace, scope: str = "") -> Tuple[PyExpr, List[str]
     # Post-order with an explicit stack, children left to right, so names are listed in the
     # order the text reads them and no depth of nesting can exhaust Python's recursion limit.
     built: List[PyExpr] = []
+    signed: Set[str] = set()
     work: List[Tuple[Node, bool]] = [(tree, False)]
     while work:
         node, children_done = work.pop()
@@ -468,6 +476,13 @@ def build(text: str, trace: PyTrace, scope: str = "") -> Tuple[PyExpr, List[str]
         if kind in ("int", "real", "sig"):
             built.append(leaf(node))
         elif not children_done:
+            if kind == "signed":
+                operand = node[1]
+                while operand[0] == "rel":
+                    operand = operand[1]
+                full = resolve_name(trace, operand[1], scope) if operand[0] == "sig" else None
+                if full is not None:
+                    signed.add(full)
             work.append((node, True))
             if kind in _BUILDERS:
                 work.append((node[2], False))
@@ -481,7 +496,7 @@ def build(text: str, trace: PyTrace, scope: str = "") -> Tuple[PyExpr, List[str]
         else:
             right = built.pop()
             built.append(getattr(built.pop(), _BUILDERS[kind])(right))
-    return built[0], names
+    return built[0], names, signed
 
 
 def trace_expr(trace: PyTrace, text: str, scope: Optional[str] = None) -> PyExpr:
