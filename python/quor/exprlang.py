@@ -18,7 +18,8 @@ Integers are decimal, 0x hexadecimal, 0b binary or Verilog based literals (8'hff
 4'b1010, 'd5, 'o17, 8'sh80), of any size, with _ between digits; reals are 1.5, 2e-3 or
 1.5e3. A negative integer compares only with a signed() operand, whose side it joins as a
 signed number: of 64 bits, unless the signed operand is wider (a signal or slice of more than
-64 bits), when it may be of any size. A name is a full signal name, or a short name resolved within a scope. A
+64 bits), when it may be of any size. A name is a full signal name, or a short name resolved
+within a scope; an escaped element ends at a space before the next dot (top.\\u.1 .q). A
 bracket group after a name is part of the name when the trace knows a signal of that name (an
 array element such as mem[3]); otherwise it selects bits.
 

@@ -117,6 +117,8 @@ TEST(EvalNumbers, SignedWideOperandsAreWholeNumbers) {
         {"a sign bit far above the value", sgn(Expr::slice(sig(1), uint64_t{1} << 40, 0)),
          {U(5), W({5, 1}), W({0xF000000000000000, 5}), W({kMax, 0xFFFFFFFF})}},
         {"arithmetic keeps the low 64 bits", bin(ExprKind::Add, wide, u(1)), {U(6), U(6), U(0xF000000000000001), U(0)}},
+        {"no value equals no value", bin(ExprKind::Eq, Expr::rel_eval(wide, 3), c(kUnknown)), {U(0), U(1), U(1), U(1)}},
+        {"no value differs from a number", bin(ExprKind::Neq, Expr::rel_eval(wide, 1), u(5)), {U(1), U(1), U(1), U(1)}},
     };
     for (const Case& k : cases) check(k);
 }

@@ -185,8 +185,8 @@ bool values_equal(const ValueRef& a, const ValueRef& b, Signs signs) {
         return a.as_uint() == b.as_uint() && (!signs.whole || signs.left == signs.right || a.as_uint() >> 63 == 0);
     }
     if (signs.whole && !any_real(a, b)) {
-        const auto c = compare_numbers(a, b, signs);
-        return c && *c == 0;
+        if (const auto c = compare_numbers(a, b, signs)) return *c == 0;
+        return identical(a, b);  // without a number on a side: no value equals no value
     }
     if (identical(a, b)) return true;
     if (any_real(a, b)) {
