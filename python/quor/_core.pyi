@@ -1017,7 +1017,7 @@ class PyExpr:
         """
     def eq_(self, other: PyExpr) -> PyExpr:
         """Equality: 1 where the values are equal, else 0 (never no value). Numbers compare whole,
-        a real with a number as reals, a signed() operand as a signed 64-bit number; a text
+        a real with a number as reals, a signed() operand as a signed number (see signed()); a text
         equals a number when it reads as that decimal number; two values without a value are
         equal.
 
@@ -1047,7 +1047,7 @@ class PyExpr:
         """
     def gt_(self, other: PyExpr) -> PyExpr:
         """Greater than: 1 where this expression is above other, else 0.
-        Numbers compare whole, whatever their width; as signed 64-bit numbers when an operand is
+        Numbers compare whole, whatever their width; as signed numbers (see signed()) when an operand is
         a signed() expression; as reals when an operand is a real. No value when an operand has
         none.
 
@@ -1062,7 +1062,7 @@ class PyExpr:
         """
     def lt_(self, other: PyExpr) -> PyExpr:
         """Less than: 1 where this expression is below other, else 0.
-        Numbers compare whole, whatever their width; as signed 64-bit numbers when an operand is
+        Numbers compare whole, whatever their width; as signed numbers (see signed()) when an operand is
         a signed() expression; as reals when an operand is a real. No value when an operand has
         none.
 
@@ -1080,7 +1080,7 @@ class PyExpr:
         """
     def gte(self, other: PyExpr) -> PyExpr:
         """Greater than or equal: 1 where this expression is not below other, else 0.
-        Numbers compare whole, whatever their width; as signed 64-bit numbers when an operand is
+        Numbers compare whole, whatever their width; as signed numbers (see signed()) when an operand is
         a signed() expression; as reals when an operand is a real. No value when an operand has
         none.
 
@@ -1095,7 +1095,7 @@ class PyExpr:
         """
     def lte(self, other: PyExpr) -> PyExpr:
         """Less than or equal: 1 where this expression is not above other, else 0.
-        Numbers compare whole, whatever their width; as signed 64-bit numbers when an operand is
+        Numbers compare whole, whatever their width; as signed numbers (see signed()) when an operand is
         a signed() expression; as reals when an operand is a real. No value when an operand has
         none.
 
@@ -1190,7 +1190,10 @@ class PyExpr:
     def signed(self) -> PyExpr:
         """This expression read as a two's-complement number: a signal is sign-extended from its
         declared width, a slice from its width. Comparisons with it are signed, and eval_expr() gives
-        it as a negative int where the sign bit is set. A real stays a real.
+        it as a negative int where the sign bit is set. A real stays a real. Of at most 64 bits, a
+        comparison with it reads both sides as signed 64-bit numbers. Of more, it is the whole number
+        and a comparison with it compares whole numbers: the other side as signed when it is signed()
+        too, else unsigned; signed() of a const_wide reads all its words as two's complement.
 
         Returns:
             PyExpr: no value where the operand has none.

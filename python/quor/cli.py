@@ -7,12 +7,12 @@ import json
 import math
 import os
 import sys
-from typing import Any, Callable, Dict, List, Optional, Sequence
+from typing import Any, Callable, Dict, List, Optional, Sequence, Set
 
 from . import __version__, _open_detected
-from ._core import PyTrace
+from ._core import PyExpr, PyTrace
 from ._suggest import did_you_mean
-from .exprlang import build, resolve_name
+from .exprlang import build_with_signed, resolve_name
 from .progress import load_with_progress
 from .timeparse import index_for_time
 
@@ -165,9 +165,23 @@ def cmd_snapshot(args: argparse.Namespace, trace: PyTrace) -> None:
     _emit(args, payload, ("signal", "value"), list(snap.items()))
 
 
+def _signed_columns(trace: PyTrace, rows: List[Sequence[Any]], shown: Sequence[str], signed: Set[str]) -> None:
+    """Puts the numbers of the shown signals that the expression reads through signed() into
+    rows (index, time, values...) as signed() reads them: negative where the sign bit is set."""
+    readings = {k: PyExpr.signal(trace.signal_id(n)).signed() for k, n in enumerate(shown) if n in signed}
+    if not readings:
+        return
+    for r, row in enumerate(rows):
+        values = list(row)
+        for k, reading in readings.items():
+            if isinstance(values[2 + k], int):
+                values[2 + k] = trace.eval_expr(reading, values[0])
+        rows[r] = values
+
+
 def cmd_find(args: argparse.Namespace, trace: PyTrace) -> None:
     _check_scope(trace, args.scope)
-    expr, used = build(args.expr, trace, args.scope)
+    expr, used, signed = build_with_signed(args.expr, trace, args.scope)
     if args.count:
         count = trace.parallel_count(expr)
         if args.json:
@@ -183,6 +197,7 @@ def cmd_find(args: argparse.Namespace, trace: PyTrace) -> None:
     else:  # the search stops at the limit instead of listing every match first
         rows = [(index, trace.timestamp(index), *(trace.signal_value(n, index) for n in shown))
                 for index in trace.parallel_find(expr, args.limit)]
+    _signed_columns(trace, rows, shown, signed)
     payload = [{"index": r[0], "time": r[1], "values": dict(zip(shown, r[2:]))} for r in rows]
     _emit(args, payload, ("index", "time", *shown), rows)
 

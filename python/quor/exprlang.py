@@ -17,7 +17,9 @@
 Integers are decimal, 0x hexadecimal, 0b binary or Verilog based literals (8'hff, 'h10,
 4'b1010, 'd5, 'o17, 8'sh80), of any size, with _ between digits; reals are 1.5, 2e-3 or
 1.5e3. A negative integer compares only with a signed() operand, whose side it joins as a
-signed 64-bit number. A name is a full signal name, or a short name resolved within a scope. A
+signed number: of 64 bits, unless the signed operand is wider (a signal or slice of more than
+64 bits), when it may be of any size. A name is a full signal name, or a short name resolved
+within a scope; an escaped element ends at a space before the next dot (top.\\u.1 .q). A
 bracket group after a name is part of the name when the trace knows a signal of that name (an
 array element such as mem[3]); otherwise it selects bits.
 
@@ -28,7 +30,7 @@ from __future__ import annotations
 
 import re
 from dataclasses import dataclass
-from typing import Any, Callable, List, Optional, Tuple, Union
+from typing import Any, Callable, List, Optional, Set, Tuple, Union
 
 from ._core import PyExpr, PyTrace
 from ._suggest import did_you_mean
@@ -151,8 +153,17 @@ def _tokenize(text: str) -> List[_Token]:
             continue
         if _is_name_start(c):
             start = i
-            while i < n and _is_name_char(text[i]):
-                i += 1
+            escaped = False  # inside an escaped element (one that begins with a backslash)
+            while i < n:
+                if _is_name_char(text[i]):
+                    if text[i] == "\\" and (i == start or text[i - 1] == "."):
+                        escaped = True
+                    i += 1
+                elif escaped and text[i] == " " and text.startswith(".", i + 1):
+                    i += 1  # a space ends an escaped element, and the name goes on: top.\u.1 .q
+                    escaped = False
+                else:
+                    break
             tokens.append(_Token("name", text[start:i], start))
             continue
         for op in _OPERATORS:
@@ -182,11 +193,12 @@ class _Parser:
     """Operator precedence parsing with explicit stacks: operands with the position where each
     starts, and pending operators (binary, '!', and open parentheses with their function)."""
 
-    def __init__(self, text: str, is_signal: Callable[[str], bool]):
+    def __init__(self, text: str, is_signal: Callable[[str], bool], is_wide: Callable[[str], bool]):
         self.text = text
         self.tokens = _tokenize(text)
         self.i = 0
         self.is_signal = is_signal
+        self.is_wide = is_wide
         self.operands: List[Tuple[Node, int]] = []
         # ("bin", op, pos) | ("not", "", pos) | ("open", function or "", pos)
         self.pending: List[Tuple[str, str, int]] = []
@@ -314,10 +326,18 @@ class _Parser:
             if number[0] != "int":
                 continue
             if other[0] == "signed":
-                if not _SIGNED_MIN <= number[1] < _SIGNED_LIMIT:
+                if not self.reads_wide(other[1]) and not _SIGNED_MIN <= number[1] < _SIGNED_LIMIT:
                     raise ExprError("number out of the signed 64-bit range", self.text, pos)
             elif number[1] < 0:
                 raise ExprError(_NEGATIVE_HINT, self.text, pos)
+
+    def reads_wide(self, node: Node) -> bool:
+        """Whether signed() of node reads more than 64 bits: a wide signal or slice."""
+        while node[0] == "rel":
+            node = node[1]
+        if node[0] == "sig":
+            return self.is_wide(node[1])
+        return node[0] == "slice" and node[2] - node[3] >= 64
 
     def integer(self, what: str, limit: int) -> int:
         tok = self.peek()
@@ -371,9 +391,11 @@ class _Parser:
             self.i = k + 1
 
 
-def parse(text: str, is_signal: Callable[[str], bool] = lambda name: False) -> Node:
-    """The syntax tree of text. is_signal tells whether a name with a bracket group is a signal."""
-    return _Parser(text, is_signal).parse()
+def parse(text: str, is_signal: Callable[[str], bool] = lambda name: False,
+          is_wide: Callable[[str], bool] = lambda name: False) -> Node:
+    """The syntax tree of text. is_signal tells whether a name with a bracket group is a signal,
+    is_wide whether a name is a signal of more than 64 bits."""
+    return _Parser(text, is_signal, is_wide).parse()
 
 
 _BUILDERS = {
@@ -397,8 +419,11 @@ def resolve_name(trace: PyTrace, name: str, scope: str = "") -> Optional[str]:
 def _constant(value: Union[int, float]) -> PyExpr:
     if isinstance(value, float):
         return PyExpr.const_float(value)
-    if value < 0:  # beside a signed operand: its two's complement, which reads back as value
-        return PyExpr.const_int(value + 2**64)
+    if value < 0:  # beside a signed operand: signed() of its two's complement in whole words
+        if value >= _SIGNED_MIN:
+            return PyExpr.const_int(value + 2**64).signed()
+        words = ((-value - 1).bit_length() + 64) // 64
+        return PyExpr.const_wide(value + 2 ** (64 * words)).signed()
     if value < 2**64:
         return PyExpr.const_int(value)
     return PyExpr.const_wide(value)
@@ -409,7 +434,18 @@ _UNARY_BUILDERS = {"not": "not_", "signed": "signed", "isx": "is_x", "isz": "is_
 
 def build(text: str, trace: PyTrace, scope: str = "") -> Tuple[PyExpr, List[str]]:
     """Parses text against the trace; returns the expression and the full names it reads."""
-    tree = parse(text, lambda name: resolve_name(trace, name, scope) is not None)
+    expr, names, _ = build_with_signed(text, trace, scope)
+    return expr, names
+
+
+def build_with_signed(text: str, trace: PyTrace, scope: str = "") -> Tuple[PyExpr, List[str], Set[str]]:
+    """As build, and also the full names the expression reads through signed() (directly, or
+    at a neighbouring sample)."""
+    def is_wide(name: str) -> bool:
+        full = resolve_name(trace, name, scope)
+        return full is not None and trace.signal_width(full) > 64
+
+    tree = parse(text, lambda name: resolve_name(trace, name, scope) is not None, is_wide)
     names: List[str] = []
 
     def leaf(node: Node) -> PyExpr:
@@ -433,6 +469,7 @@ def build(text: str, trace: PyTrace, scope: str = "") -> Tuple[PyExpr, List[str]
     # Post-order with an explicit stack, children left to right, so names are listed in the
     # order the text reads them and no depth of nesting can exhaust Python's recursion limit.
     built: List[PyExpr] = []
+    signed: Set[str] = set()
     work: List[Tuple[Node, bool]] = [(tree, False)]
     while work:
         node, children_done = work.pop()
@@ -440,6 +477,13 @@ def build(text: str, trace: PyTrace, scope: str = "") -> Tuple[PyExpr, List[str]
         if kind in ("int", "real", "sig"):
             built.append(leaf(node))
         elif not children_done:
+            if kind == "signed":
+                operand = node[1]
+                while operand[0] == "rel":
+                    operand = operand[1]
+                full = resolve_name(trace, operand[1], scope) if operand[0] == "sig" else None
+                if full is not None:
+                    signed.add(full)
             work.append((node, True))
             if kind in _BUILDERS:
                 work.append((node[2], False))
@@ -453,7 +497,7 @@ def build(text: str, trace: PyTrace, scope: str = "") -> Tuple[PyExpr, List[str]
         else:
             right = built.pop()
             built.append(getattr(built.pop(), _BUILDERS[kind])(right))
-    return built[0], names
+    return built[0], names, signed
 
 
 def trace_expr(trace: PyTrace, text: str, scope: Optional[str] = None) -> PyExpr:

@@ -1,6 +1,7 @@
 #include "convert.hpp"
 
 #include <string>
+#include <vector>
 
 namespace quor_binding {
 
@@ -34,17 +35,47 @@ PyObject* to_python(const ValueRef& v) {
     }
 }
 
+namespace {
+
+// The number of the words (trimmed, more than one) in hexadecimal, after the sign given.
+PyObject* hex_to_python(std::span<const uint64_t> words, const char* sign) {
+    // Hexadecimal text converts in linear time, through the public API of every version.
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string hex(sign);
+    const size_t start = hex.size();
+    hex.resize(start + words.size() * 16, '0');
+    for (size_t k = 0; k < words.size(); ++k) {
+        const uint64_t w = words[words.size() - 1 - k];
+        for (unsigned d = 0; d < 16; ++d) hex[start + k * 16 + d] = kDigits[(w >> (60 - 4 * d)) & 0xF];
+    }
+    return PyLong_FromString(hex.c_str(), nullptr, 16);
+}
+
+}  // namespace
+
 PyObject* whole_number_to_python(std::span<const uint64_t> words) {
     while (!words.empty() && words.back() == 0) words = words.first(words.size() - 1);
     if (words.size() <= 1) return PyLong_FromUnsignedLongLong(words.empty() ? 0 : words[0]);
-    // Hexadecimal text converts in linear time, through the public API of every version.
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string hex(words.size() * 16, '0');
+    return hex_to_python(words, "");
+}
+
+PyObject* signed_number_to_python(std::span<const uint64_t> words) {
+    if (words.empty() || words.back() >> 63 == 0) return whole_number_to_python(words);
+    // The magnitude: the words inverted, plus one.
+    std::vector<uint64_t> magnitude(words.size());
+    uint64_t carry = 1;
     for (size_t k = 0; k < words.size(); ++k) {
-        const uint64_t w = words[words.size() - 1 - k];
-        for (unsigned d = 0; d < 16; ++d) hex[k * 16 + d] = kDigits[(w >> (60 - 4 * d)) & 0xF];
+        magnitude[k] = ~words[k] + carry;
+        carry = carry != 0 && magnitude[k] == 0 ? 1 : 0;
     }
-    return PyLong_FromString(hex.c_str(), nullptr, 16);
+    while (magnitude.size() > 1 && magnitude.back() == 0) magnitude.pop_back();
+    if (magnitude.size() == 1) {
+        // -2^63 and above fit a long long; -2^64 + 1 .. -2^63 - 1 only as text.
+        if (magnitude[0] <= uint64_t{1} << 63) {
+            return PyLong_FromLongLong(static_cast<long long>(uint64_t{0} - magnitude[0]));
+        }
+    }
+    return hex_to_python(magnitude, "-");
 }
 
 }  // namespace quor_binding

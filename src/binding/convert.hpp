@@ -18,5 +18,7 @@ PyObject* to_python(const quor_core::signal::SignalValue& v);
 
 // An unsigned whole number given as words, least significant first, as a Python int.
 PyObject* whole_number_to_python(std::span<const uint64_t> words);
+// The two's complement of all the words, least significant first, as a Python int.
+PyObject* signed_number_to_python(std::span<const uint64_t> words);
 
 }  // namespace quor_binding

@@ -772,7 +772,7 @@
 
 #define QUOR_DOC_EXPR_EQ \
     "Equality: 1 where the values are equal, else 0 (never no value). Numbers compare whole,\n" \
-    "a real with a number as reals, a signed() operand as a signed 64-bit number; a text\n" \
+    "a real with a number as reals, a signed() operand as a signed number (see signed()); a text\n" \
     "equals a number when it reads as that decimal number; two values without a value are\n" \
     "equal.\n" \
     "\n" \
@@ -802,7 +802,7 @@
 
 #define QUOR_DOC_EXPR_GT \
     "Greater than: 1 where this expression is above other, else 0.\n" \
-    "Numbers compare whole, whatever their width; as signed 64-bit numbers when an operand is\n" \
+    "Numbers compare whole, whatever their width; as signed numbers (see signed()) when an operand is\n" \
     "a signed() expression; as reals when an operand is a real. No value when an operand has\n" \
     "none.\n" \
     "\n" \
@@ -817,7 +817,7 @@
 
 #define QUOR_DOC_EXPR_LT \
     "Less than: 1 where this expression is below other, else 0.\n" \
-    "Numbers compare whole, whatever their width; as signed 64-bit numbers when an operand is\n" \
+    "Numbers compare whole, whatever their width; as signed numbers (see signed()) when an operand is\n" \
     "a signed() expression; as reals when an operand is a real. No value when an operand has\n" \
     "none.\n" \
     "\n" \
@@ -835,7 +835,7 @@
 
 #define QUOR_DOC_EXPR_GTE \
     "Greater than or equal: 1 where this expression is not below other, else 0.\n" \
-    "Numbers compare whole, whatever their width; as signed 64-bit numbers when an operand is\n" \
+    "Numbers compare whole, whatever their width; as signed numbers (see signed()) when an operand is\n" \
     "a signed() expression; as reals when an operand is a real. No value when an operand has\n" \
     "none.\n" \
     "\n" \
@@ -850,7 +850,7 @@
 
 #define QUOR_DOC_EXPR_LTE \
     "Less than or equal: 1 where this expression is not above other, else 0.\n" \
-    "Numbers compare whole, whatever their width; as signed 64-bit numbers when an operand is\n" \
+    "Numbers compare whole, whatever their width; as signed numbers (see signed()) when an operand is\n" \
     "a signed() expression; as reals when an operand is a real. No value when an operand has\n" \
     "none.\n" \
     "\n" \
@@ -945,7 +945,10 @@
 #define QUOR_DOC_EXPR_SIGNED \
     "This expression read as a two's-complement number: a signal is sign-extended from its\n" \
     "declared width, a slice from its width. Comparisons with it are signed, and eval_expr() gives\n" \
-    "it as a negative int where the sign bit is set. A real stays a real.\n" \
+    "it as a negative int where the sign bit is set. A real stays a real. Of at most 64 bits, a\n" \
+    "comparison with it reads both sides as signed 64-bit numbers. Of more, it is the whole number\n" \
+    "and a comparison with it compares whole numbers: the other side as signed when it is signed()\n" \
+    "too, else unsigned; signed() of a const_wide reads all its words as two's complement.\n" \
     "\n" \
     "Returns:\n" \
     "    PyExpr: no value where the operand has none.\n" \

@@ -93,7 +93,32 @@ TEST(EvalNumbers, WideOperandsAreWholeNumbers) {
         {"addition keeps the low 64 bits", bin(ExprKind::Add, sig(1), u(1)),
          {U(6), U(6), U(0xF000000000000001), U(0)}},
         {"bitwise keeps the low 64 bits", bin(ExprKind::BitAnd, sig(1), u(0xFF)), {U(5), U(5), U(0), U(0xFF)}},
-        {"signed reads the low 64 bits", sgn(sig(1)), {U(5), U(5), U(0xF000000000000000), U(kMax)}},
+    };
+    for (const Case& k : cases) check(k);
+}
+
+TEST(EvalNumbers, SignedWideOperandsAreWholeNumbers) {
+    const Expr wide = sgn(sig(1));
+    const Expr minus_one = sgn(c(W({kMax, kMax})));
+    const Case cases[] = {
+        {"extends from the declared width", wide, {U(5), W({5, 1}), W({0xF000000000000000, 5}), W({kMax, kMax})}},
+        {"below zero", bin(ExprKind::Lt, wide, u(0)), {U(0), U(0), U(0), U(1)}},
+        {"an unsigned operand keeps its number", bin(ExprKind::Gt, wide, u(kMax)), {U(0), U(1), U(1), U(0)}},
+        {"not equal to the same bits unsigned", bin(ExprKind::Eq, wide, c(W({kMax, kMax}))), {U(0), U(0), U(0), U(0)}},
+        {"a wide constant under signed", bin(ExprKind::Eq, wide, minus_one), {U(0), U(0), U(0), U(1)}},
+        {"against a signed narrow operand", bin(ExprKind::Lt, wide, sgn(sig(0))), {U(0), U(0), U(0), U(1)}},
+        {"against an unsigned 64-bit signal", bin(ExprKind::Lt, wide, sig(3)), {U(1), U(0), U(0), U(1)}},
+        {"on the right", bin(ExprKind::Gte, sig(3), wide), {U(1), U(0), U(0), U(1)}},
+        {"against a real", bin(ExprKind::Lt, wide, c(R(-0.5))), {U(0), U(0), U(0), U(1)}},
+        {"under a relative offset", bin(ExprKind::Lt, Expr::rel_eval(wide, 1), u(1)), {U(0), U(0), U(1), kUnknown}},
+        {"sliced above the width", Expr::slice(wide, 127, 96), {U(0), U(0), U(0), U(0xFFFFFFFF)}},
+        {"a slice extends from its own width", bin(ExprKind::Lt, sgn(Expr::slice(sig(1), 64, 0)), u(0)),
+         {U(0), U(1), U(1), U(1)}},
+        {"a sign bit far above the value", sgn(Expr::slice(sig(1), uint64_t{1} << 40, 0)),
+         {U(5), W({5, 1}), W({0xF000000000000000, 5}), W({kMax, 0xFFFFFFFF})}},
+        {"arithmetic keeps the low 64 bits", bin(ExprKind::Add, wide, u(1)), {U(6), U(6), U(0xF000000000000001), U(0)}},
+        {"no value equals no value", bin(ExprKind::Eq, Expr::rel_eval(wide, 3), c(kUnknown)), {U(0), U(1), U(1), U(1)}},
+        {"no value differs from a number", bin(ExprKind::Neq, Expr::rel_eval(wide, 1), u(5)), {U(1), U(1), U(1), U(1)}},
     };
     for (const Case& k : cases) check(k);
 }

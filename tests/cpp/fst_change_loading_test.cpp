@@ -26,6 +26,7 @@
 #include "signal/store.hpp"
 #include "formats/fst/fst.hpp"
 #include "formats/fst/fst_values.hpp"
+#include "util/name_path.hpp"
 
 namespace {
 
@@ -75,7 +76,10 @@ Reference reference_load(const Buf& file) {
         if (std::holds_alternative<fc::FstUpScope>(e) && !scopes.empty()) scopes.pop_back();
         if (const auto* v = std::get_if<fc::FstVar>(&e)) {
             std::string full;
-            for (const auto& s : scopes) full += s + ".";
+            for (const auto& s : scopes) {
+                quor_core::util::append_path_element(full, s);
+                full += '.';
+            }
             ref.signal_of_name.emplace(full + v->name, v->handle.index());
         }
     });

@@ -51,9 +51,12 @@ TEST(HierarchyNames, ScopesListedOnceInOrderOfFirstAppearance) {
         {"nested", {"+top", "a", "+sub", "b", "-", "c", "-", "d"}, {"top.a", "top.sub.b", "top.c", "d"}, {"top", "top.sub"}},
         {"reopened", {"+top", "+u", "x", "-", "-", "+top", "+u", "y"}, {"top.u.x", "top.u.y"}, {"top", "top.u"}},
         {"same name, other parent", {"+a", "+b", "-", "-", "+b"}, {}, {"a", "a.b", "b"}},
-        // An instance name holding a dot (as Icarus writes an escaped one) gives the same text
-        // as a scope inside a scope: listed once.
-        {"same text, two paths", {"+top", "+u", "+a", "-", "-", "+u.a", "x"}, {"top.u.a.x"}, {"top", "top.u", "top.u.a"}},
+        // An instance name holding a dot (as Icarus writes an escaped one) is one element,
+        // escaped, so it is not taken for the scope a inside u.
+        {"a dot in a scope name", {"+top", "+u", "+a", "-", "-", "+u.a", "x"}, {"top.\\u.a .x"},
+         {"top", "top.u", "top.u.a", "top.\\u.a "}},
+        {"escaped scope names", {"+\\e.1", "+\\v.2\\", "+\\w.3 ", "x"}, {"\\e.1 .\\v.2\\.\\w.3 .x"},
+         {"\\e.1 ", "\\e.1 .\\v.2\\", "\\e.1 .\\v.2\\.\\w.3 "}},
         {"close at the top", {"-", "+t", "-", "-", "v"}, {"v"}, {"t"}},
         {"empty names", {"+", "+x", "v"}, {".x.v"}, {"", ".x"}},
     };

@@ -8,6 +8,7 @@
 
 #include "bytes/byte_scan.hpp"
 #include "trace/common_trace.hpp"
+#include "trace/hierarchy_names.hpp"
 #include "util/name_path.hpp"
 
 namespace {
@@ -91,6 +92,43 @@ TEST(NamePath, WithoutBitRange) {
 TEST(NamePath, DerivedScopesKeepEscapedElementsWhole) {
     EXPECT_EQ(trace::derive_scopes({"top.\\esc.dotted", "top.u.\\a.b\\.c", "x"}),
               (std::vector<std::string>{"top", "top.u", "top.u.\\a.b\\"}));
+}
+
+TEST(NamePath, DerivedScopesOfOneVeryDeepName) {
+    // 100,000 elements: all their scopes would take 10 GB; they are listed down to the budget.
+    std::string deep;
+    for (int k = 0; k < 100000; ++k) deep += k == 0 ? "a" : ".a";
+    const std::vector<std::string> scopes = trace::derive_scopes({deep, "top.x"});
+    uint64_t bytes = 0;
+    for (const std::string& s : scopes) bytes += s.size();
+    EXPECT_LE(bytes, trace::HierarchyNames::kFreeBytes + trace::HierarchyNames::kBytesPerInputByte * (deep.size() + 5));
+    ASSERT_GE(scopes.size(), 1000U);
+    EXPECT_EQ(scopes[0], "a");
+    EXPECT_EQ(scopes[1], "a.a");
+    // Reopened paths are listed once, in byte order, whatever the order of the names.
+    EXPECT_EQ(trace::derive_scopes({"t.b.x", "t.a.y", "t.b.z", "s.q"}), (std::vector<std::string>{"s", "t", "t.a", "t.b"}));
+}
+
+TEST(NamePath, ScopeNamesJoinAsOneElement) {
+    const struct {
+        const char* element;
+        const char* joined;
+    } cases[] = {
+        {"u", "top.u"},
+        {"u.1", "top.\\u.1 "},          // as Icarus writes the instance \u.1
+        {"\\u.1", "top.\\u.1 "},        // escaped without its ending space
+        {"\\u.1 ", "top.\\u.1 "},       // already whole
+        {"\\u.1\\", "top.\\u.1\\"},     // VHDL extended identifier
+        {"\\esc", "top.\\esc "},        // "\esc.x" would read as one element
+        {"a\\b", "top.a\\b"},          // a backslash inside a plain element escapes nothing
+        {"", "top."},
+    };
+    for (const auto& c : cases) {
+        std::string path = "top.";
+        util::append_path_element(path, c.element);
+        EXPECT_EQ(path, c.joined) << c.element;
+        EXPECT_EQ(util::path_element_end(path + ".x", 4), path.size()) << c.element;
+    }
 }
 
 // A lookup by a name without its bit range finds the one name that gives it; an exact name wins.

@@ -284,6 +284,33 @@ def test_find_with_signed_and_real_comparisons(capsys, expr, expected):
     assert [r["index"] for r in run_json(capsys, "find", VALUES, expr)] == expected
 
 
+SIGNED = os.path.join(FIXTURES, "signed", "wide_signed.vcd")
+
+
+@pytest.mark.parametrize(
+    "path, expr, show, expected",
+    [
+        # A column the expression reads through signed() prints as signed() reads it.
+        (VALUES, "signed(top.color) < -30", None, {"top.color": [-40, -128]}),
+        (VALUES, "signed(prev(top.color)) < 0 && top.count > 0", None, {"top.color": [-30, 127],
+                                                                       "top.count": [255, 10]}),
+        (VALUES, "top.color > 200", None, {"top.color": [216, 226]}),  # unsigned where it is read unsigned
+        (SIGNED, "signed(s96) < -30", "s96,u64", {"wide_signed.s96": [-(2**95), -(2**64) - 5],
+                                                  "wide_signed.u64": [0, 5]}),
+        (SIGNED, "signed(s65) == -1", "s8,s65", {"wide_signed.s8": [255], "wide_signed.s65": [-1]}),
+    ],
+)
+def test_find_prints_signed_columns_signed(capsys, path, expr, show, expected):
+    args = ["find", path, expr, "--scope", "wide_signed" if path == SIGNED else "top"]
+    args += ["--show", show] if show else []
+    rows = run_json(capsys, *args)
+    assert {name: [r["values"][name] for r in rows] for name in expected} == expected
+    code, out, _ = run(capsys, *args, "--limit", "1")  # the table, stopping at the first match
+    header, first = out.splitlines()[:2]
+    assert code == 0 and header.split()[2:] == list(expected)
+    assert first.split()[2:] == [str(v[0]) for v in expected.values()]
+
+
 @pytest.mark.parametrize(
     "expr, expected",
     [

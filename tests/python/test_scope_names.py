@@ -43,14 +43,14 @@ def test_non_str_arguments(small, method):
 # --- escaped identifiers and names that keep their bit range ----------------------------------
 # Icarus (escaped.v) and GHDL (extended.vhd) traces of one run each to VCD and to FST: an
 # escaped identifier is one element of a path, dots and all. (Icarus drops the backslash of an
-# escaped instance name, so its scope "top.inst.a" reads as "a" inside "top.inst".)
+# escaped instance name; its scope "inst.a" is one element all the same, "top.\inst.a ".)
 FST_DATA = os.path.join(os.path.dirname(__file__), "..", "cpp", "fst_data")
 # (file, scope, its signals, its child scopes, a name that only looks like a scope)
 ESCAPED = [
     ("escaped.vcd", "top", ["top.\\bus.v", "top.clk", "top.cnt", "top.esc", "top.\\esc.dotted"],
-     ["top.inst"], "top.\\esc"),
+     ["top.inst", "top.\\inst.a "], "top.\\esc"),
     ("escaped.fst", "top", ["top.\\bus.v [7:0]", "top.clk", "top.cnt [7:0]", "top.esc", "top.\\esc.dotted"],
-     ["top.inst"], "top.\\esc"),
+     ["top.inst", "top.\\inst.a "], "top.\\esc"),
     ("extended.vcd", "tb.\\u.1\\", ["tb.\\u.1\\.clk", "tb.\\u.1\\.\\inner.x\\", "tb.\\u.1\\.plain"], [], "tb.\\u"),
     ("extended.fst", "\\u.1\\", ["\\u.1\\.clk", "\\u.1\\.\\inner.x\\", "\\u.1\\.plain[3:0]"], [], "\\u"),
 ]
@@ -193,3 +193,35 @@ def test_ordinary_depth_loads(tmp_path):
         assert t.local_signals(deepest) == [f"{deepest}.s{s}" for s in range(3)]
         first = t.signal_names()[0]
         assert [t.signal_value(first, i) for i in range(2)] == [1, 0]
+
+
+# --- scopes whose names hold dots -------------------------------------------------------------
+# Icarus writes the instance \u.1 as the scope "u.1" (tests/fixtures/scopes/dotted.v); a scope
+# name is one element, so it joins its path escaped: top.\u.1 .q, beside the plain top.u.q.
+DOTTED_SCOPES = ["top", "top.\\m.2 ", "top.\\m.2 .\\in.ner ", "top.u", "top.\\u.1 "]
+
+
+@pytest.mark.parametrize("path", ["scopes/dotted.vcd", "scopes/dotted.fst"])
+def test_dotted_scope_names_are_one_element(path, capsys):
+    from quor.cli import main
+
+    t = quor.open(os.path.join(FIXTURES, path))
+    assert t.scopes() == DOTTED_SCOPES
+    expected_children = {"": ["top"], "top": ["top.\\m.2 ", "top.u", "top.\\u.1 "],
+                         "top.\\m.2 ": ["top.\\m.2 .\\in.ner "]}
+    reached = []
+    for scope in [""] + t.scopes():
+        children = t.local_scopes(scope)
+        assert children == expected_children.get(scope, []), scope
+        assert set(children) <= set(t.scopes())
+        reached += t.local_signals(scope)
+        assert main(["scopes", os.path.join(FIXTURES, path), scope, "--json"]) == 0
+        listed = json.loads(capsys.readouterr().out)
+        assert (listed["scopes"], listed["signals"]) == (children, t.local_signals(scope))
+    assert sorted(reached) == sorted(t.signal_names())  # every signal lies in exactly one scope
+    assert [s.split(" [")[0] for s in t.local_signals("top.\\u.1 ")] == ["top.\\u.1 .clk", "top.\\u.1 .q"]
+    assert t.local_signals("top") == ["top.clk", "top.\\sig.dot"]
+    # The escaped name reads in expressions too, as in Verilog: a space ends the escaped element.
+    assert t.find(t.expr("top.\\u.1 .q == 2")) == t.find(t.expr("q == 2", "top.\\u.1 "))
+    assert t.find(t.expr("top.\\u.1 .q == 2")) != []
+    assert sorted(t.snapshot_scope(0, "top.u")) == sorted(n[len("top.u."):] for n in t.local_signals("top.u"))

@@ -5,7 +5,9 @@ speed: every change is kept in a list and looked up by bisection.
 Reading rules (the ones quor's VCD loader follows):
 - the text is read line by line; each trimmed line is classified on its own
   (keyword blocks are not tracked, only the line holding the keyword is skipped);
-- `$scope <type> <name>` pushes <name>, `$upscope` pops;
+- `$scope <type> <name>` pushes <name>, `$upscope` pops; a name holding a dot is
+  one path element, written escaped: `u.1` joins as `\\u.1 ` (`top.\\u.1 .q`),
+  and an escaped one ends with a space or a backslash (`\\u.1\\` stays);
 - `$var <type> <width> <code> <reference> ...` declares <scope path>.<reference>;
   a trailing bit-range group holding a colon is cut from the reference
   (`data[7:0]` -> `data`, `mem[3][7:0]` -> `mem[3]`, `mem[3]` stays); a later
@@ -30,6 +32,13 @@ from dataclasses import dataclass, field
 
 UNKNOWN_SCALARS = set("xXzZuUwW-")
 NINE_VALUED_LETTERS = set("uUwWhHlL-")
+
+
+def path_element(name):
+    """A scope name as one element of a dotted path."""
+    if name.startswith("\\"):
+        return name if len(name) >= 2 and name[-1] in " \\" else name + " "
+    return name if "." not in name else f"\\{name} "
 
 
 def cut_bit_range(reference):
@@ -140,7 +149,7 @@ def read_vcd(path):
             if line.startswith("$scope"):
                 tokens = line.split()
                 if len(tokens) >= 3:
-                    stack.append(tokens[2])
+                    stack.append(path_element(tokens[2]))
                     scope = ".".join(stack)
                     if scope not in seen_scopes:
                         seen_scopes.add(scope)

@@ -174,6 +174,9 @@ PyObject* eval_expr(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
     if (v.kind() == quor_core::signal::ValueKind::Uint && qe::reads_signed(*e)) {
         return PyLong_FromLongLong(static_cast<long long>(static_cast<int64_t>(v.as_uint())));
     }
+    if (v.kind() == quor_core::signal::ValueKind::Wide && qe::reads_signed(*e)) {
+        return signed_number_to_python(v.as_wide().words);
+    }
     return to_python(v);
 }
 

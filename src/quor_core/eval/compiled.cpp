@@ -97,10 +97,13 @@ CompiledExpr::CompiledExpr(const trace::Trace& trace, const Expr& expr) {
                 ++depth;
                 break;
             case ExprKind::AlwaysTrue: ++depth; break;
+            case ExprKind::Signed:
+                // The blocks hold 64-bit numbers; signed() of a wider value may be any number.
+                if (in.info.extend_from > 64) blockable_ = false;
+                break;
             case ExprKind::RelEval:
             case ExprKind::Not:
             case ExprKind::Slice:
-            case ExprKind::Signed:
             case ExprKind::IsX:
             case ExprKind::IsZ: break;
             default: --depth; break;

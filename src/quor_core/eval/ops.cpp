@@ -9,6 +9,8 @@ namespace quor_core::eval {
 
 using signal::ValueKind;
 
+__extension__ typedef __int128 Int128;
+
 uint64_t bit_slice(uint64_t val, uint64_t high, uint64_t low) {
     if (high < low) return 0;
     if (low >= 64) return 0;
@@ -48,9 +50,15 @@ bool ordered(ExprKind kind, T a, T b) {
 }
 
 // The number of an operand compared with a real: a Real as it is, a signed operand's signed
-// 64-bit reading, else the whole number.
+// reading, else the whole number.
 std::optional<double> as_double(const ValueRef& v, bool is_signed) {
     if (v.kind() == ValueKind::Real) return v.as_real();
+    if (is_signed && v.kind() == ValueKind::Wide) {
+        const auto n = SignedNumber::of(v, true);
+        if (!n) return std::nullopt;
+        const double d = words_to_double(n->magnitude());
+        return n->negative() ? -d : d;
+    }
     if (is_signed) {
         const auto r = v.to_u64();
         if (!r) return std::nullopt;
@@ -64,10 +72,26 @@ std::optional<double> as_double(const ValueRef& v, bool is_signed) {
 
 bool any_real(const ValueRef& a, const ValueRef& b) { return a.kind() == ValueKind::Real || b.kind() == ValueKind::Real; }
 
+// A Uint operand's number: a signed 64-bit one under a signed reading.
+Int128 uint_number(const ValueRef& v, bool is_signed) {
+    return is_signed ? Int128(static_cast<int64_t>(v.as_uint())) : Int128(v.as_uint());
+}
+
+// -1, 0 or 1 as a's number is below, equal to or above b's, each read as signed or not; nothing
+// when either has none.
+std::optional<int> compare_numbers(const ValueRef& a, const ValueRef& b, Signs signs) {
+    const auto x = SignedNumber::of(a, signs.left);
+    if (!x) return std::nullopt;
+    const auto y = SignedNumber::of(b, signs.right);
+    if (!y) return std::nullopt;
+    return compare_signed(*x, *y);
+}
+
 // Gt, Lt, Gte, Lte: 1 or 0, or Unknown when an operand has no number.
 ValueRef compare_order(ExprKind kind, const ValueRef& a, const ValueRef& b, Signs signs) {
     const bool is_signed = signs.left || signs.right;
     if (a.kind() == ValueKind::Uint && b.kind() == ValueKind::Uint) {
+        if (signs.whole) return bool_value(ordered(kind, uint_number(a, signs.left), uint_number(b, signs.right)));
         if (is_signed) {
             return bool_value(ordered(kind, static_cast<int64_t>(a.as_uint()), static_cast<int64_t>(b.as_uint())));
         }
@@ -78,6 +102,11 @@ ValueRef compare_order(ExprKind kind, const ValueRef& a, const ValueRef& b, Sign
         const auto y = as_double(b, signs.right);
         if (!x || !y) return ValueRef();
         return bool_value(ordered(kind, *x, *y));  // false when either is NaN
+    }
+    if (signs.whole) {
+        const auto c = compare_numbers(a, b, signs);
+        if (!c) return ValueRef();
+        return bool_value(ordered(kind, *c, 0));
     }
     if (is_signed) {
         const auto x = a.to_u64();
@@ -115,7 +144,12 @@ uint64_t signed_width(const trace::Trace& trace, const Expr& signed_node) {
             if (operand.id > std::numeric_limits<uint32_t>::max()) return 0;
             return trace.signal_width_by_id(static_cast<uint32_t>(operand.id));
         case ExprKind::Slice:
-            return operand.high >= operand.low && operand.high - operand.low < 64 ? operand.high - operand.low + 1 : 0;
+            if (operand.high < operand.low) return 0;
+            // [2^64 - 1 : 0] is one bit wider than a count can say; its top bit is never set.
+            return operand.high - operand.low == std::numeric_limits<uint64_t>::max() ? operand.high - operand.low
+                                                                                       : operand.high - operand.low + 1;
+        case ExprKind::Const:
+            return operand.value.kind() == ValueKind::Wide ? 64 * uint64_t{operand.value.as_wide().words.size()} : 0;
         default: return 0;
     }
 }
@@ -133,13 +167,27 @@ NodeInfo node_info(const trace::Trace& trace, const Expr& node) {
         case ExprKind::Gt:
         case ExprKind::Lt:
         case ExprKind::Gte:
-        case ExprKind::Lte: return {0, operand_signs(node)};
+        case ExprKind::Lte: {
+            Signs signs = operand_signs(node);
+            const auto wide = [&trace](const Expr& operand) {
+                return signed_width(trace, below_rel_evals(operand)) > 64;
+            };
+            signs.whole = (signs.left && wide(*node.left)) || (signs.right && wide(*node.right));
+            return {0, signs};
+        }
         default: return {};
     }
 }
 
 bool values_equal(const ValueRef& a, const ValueRef& b, Signs signs) {
-    if (a.kind() == ValueKind::Uint && b.kind() == ValueKind::Uint) return a.as_uint() == b.as_uint();
+    if (a.kind() == ValueKind::Uint && b.kind() == ValueKind::Uint) {
+        // A signed and an unsigned number with the same 64 bits differ when the top bit is set.
+        return a.as_uint() == b.as_uint() && (!signs.whole || signs.left == signs.right || a.as_uint() >> 63 == 0);
+    }
+    if (signs.whole && !any_real(a, b)) {
+        if (const auto c = compare_numbers(a, b, signs)) return *c == 0;
+        return identical(a, b);  // without a number on a side: no value equals no value
+    }
     if (identical(a, b)) return true;
     if (any_real(a, b)) {
         const auto x = as_double(a, signs.left);
@@ -167,6 +215,7 @@ ValueRef apply_unary(const Expr& node, const NodeInfo& info, const ValueRef& chi
             return slice_of(child, node.high, node.low, scratch);
         case ExprKind::Signed: {
             if (child.kind() == ValueKind::Real) return child;  // a real is signed already
+            if (info.extend_from > 64) return sign_extend_wide(child, info.extend_from, scratch);
             const auto v = child.to_u64();
             if (!v) return ValueRef();
             return ValueRef::of_uint(static_cast<uint64_t>(sign_extend(*v, info.extend_from)));

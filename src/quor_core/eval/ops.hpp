@@ -24,18 +24,23 @@ bool has_x_bit(const ValueRef& v);  // Unknown, or a FourState with an x bit
 bool has_z_bit(const ValueRef& v);
 
 // Whether an expression's number reads as signed: a Signed node, under any number of RelEval
-// nodes. Ordering comparisons with such an operand compare signed 64-bit numbers, and the
-// value converts to Python as a signed number.
+// nodes. Its value is then a two's complement: a Uint a signed 64-bit number, a Wide (signed()
+// of more than 64 bits) a number of all its words. Ordering comparisons with such an operand
+// compare signed numbers, and the value converts to Python as a signed number.
 bool reads_signed(const Expr& e);
 
 // The width a Signed node extends its operand from: the declared width of a signal (under any
-// RelEval nodes), the width of a Slice, else 0 (the operand's 64 bits as they are).
+// RelEval nodes), the width of a Slice, 64 bits a word of a wide constant, else 0 (the
+// operand's 64 bits as they are).
 uint64_t signed_width(const trace::Trace& trace, const Expr& signed_node);
 
-// Which operands of a comparison read as signed numbers.
+// Which operands of a comparison read as signed numbers. With a signed operand of more than 64
+// bits (whole), the comparison compares the whole numbers, signed operands as signed and the
+// others as unsigned; else a signed operand makes both sides signed 64-bit numbers.
 struct Signs {
     bool left = false;
     bool right = false;
+    bool whole = false;
 };
 Signs operand_signs(const Expr& node);
 
@@ -47,7 +52,8 @@ struct NodeInfo {
 NodeInfo node_info(const trace::Trace& trace, const Expr& node);
 
 // Identical; else, with a Real on either side, equal as floating-point numbers (NaN equals
-// nothing); else, with a signed operand, equal 64-bit readings; else equal whole numbers.
+// nothing); else, with a signed operand, equal 64-bit readings (equal numbers when signs.whole);
+// else equal whole numbers.
 bool values_equal(const ValueRef& a, const ValueRef& b, Signs signs = {});
 
 // Not, Slice, Signed, IsX, IsZ applied to the child's value. A Wide result is held in scratch.

@@ -62,6 +62,55 @@ int compare_words(std::span<const uint64_t> a, std::span<const uint64_t> b) {
     return 0;
 }
 
+std::optional<SignedNumber> SignedNumber::of(const ValueRef& v, bool twos_complement) {
+    if (twos_complement && v.kind() == ValueKind::Uint) {
+        const uint64_t u = v.as_uint();
+        const bool negative = u >> 63 != 0;
+        return SignedNumber(negative, WholeNumber(negative ? uint64_t{0} - u : u));
+    }
+    if (twos_complement && v.kind() == ValueKind::Wide) {
+        const std::span<const uint64_t> w = v.wide_words();
+        if (w.empty()) return std::nullopt;
+        if (w.back() >> 63 == 0) return SignedNumber(false, w.size() == 1 ? WholeNumber(w[0]) : WholeNumber(w));
+        // The magnitude of a negative two's complement: its words inverted, plus one.
+        std::vector<uint64_t> m(w.size());
+        uint64_t carry = 1;
+        for (size_t k = 0; k < w.size(); ++k) {
+            m[k] = ~w[k] + carry;
+            carry = carry != 0 && m[k] == 0 ? 1 : 0;
+        }
+        return SignedNumber(true, WholeNumber(std::move(m)));
+    }
+    auto whole = WholeNumber::of(v);
+    if (!whole) return std::nullopt;
+    return SignedNumber(false, std::move(*whole));
+}
+
+int compare_signed(const SignedNumber& a, const SignedNumber& b) {
+    if (a.negative() != b.negative()) return a.negative() ? -1 : 1;
+    const int c = compare_words(a.magnitude(), b.magnitude());
+    return a.negative() ? -c : c;
+}
+
+ValueRef sign_extend_wide(const ValueRef& v, uint64_t width, SignalValue& scratch) {
+    const auto whole = WholeNumber::of(v);
+    if (!whole) return ValueRef();
+    const std::span<const uint64_t> words = whole->words();
+    const uint64_t sign = width - 1;
+    const bool negative = sign / 64 < words.size() && ((words[sign / 64] >> (sign % 64)) & 1U) != 0;
+    std::vector<uint64_t> out;
+    if (negative) {
+        out.assign(words.begin(), words.begin() + static_cast<ptrdiff_t>(sign / 64 + 1));
+        if (sign % 64 != 63) out.back() |= ~uint64_t{0} << (sign % 64 + 1);
+    } else {
+        if (words.empty() || (words.size() == 1 && words[0] >> 63 == 0)) return ValueRef::of_uint(words.empty() ? 0 : words[0]);
+        out.assign(words.begin(), words.end());
+        if (out.back() >> 63 != 0) out.push_back(0);
+    }
+    scratch = SignalValue::wide(std::move(out));
+    return ValueRef::of(scratch);
+}
+
 double words_to_double(std::span<const uint64_t> words) {
     words = trimmed(words);
     if (words.empty()) return 0.0;

@@ -34,6 +34,7 @@ public:
     bool fits_u64() const { return significant_ <= 1; }
 
 private:
+    friend class SignedNumber;
     explicit WholeNumber(uint64_t low) : low_(low), significant_(low != 0 ? 1 : 0) {}
     explicit WholeNumber(std::span<const uint64_t> view) : view_(trimmed(view)), significant_(view_.size()) {}
     explicit WholeNumber(std::vector<uint64_t> words);
@@ -46,6 +47,35 @@ private:
 
 // -1, 0 or 1 as a is less than, equal to or greater than b (both trimmed of high zero words).
 int compare_words(std::span<const uint64_t> a, std::span<const uint64_t> b);
+
+// An integer with a sign, as a comparison reads an operand: the whole number of an unsigned
+// value, or a signed() result read as two's complement: a Uint as a signed 64-bit number, a
+// Wide over all of its words.
+class SignedNumber {
+public:
+    // Nothing where WholeNumber::of gives nothing.
+    static std::optional<SignedNumber> of(const signal::ValueRef& v, bool twos_complement);
+
+    bool negative() const { return negative_; }
+    // The words of the magnitude, trimmed; they may view the value's words (see WholeNumber).
+    std::span<const uint64_t> magnitude() const { return magnitude_.words(); }
+
+private:
+    SignedNumber(bool negative, WholeNumber magnitude) : negative_(negative), magnitude_(std::move(magnitude)) {}
+    bool negative_;
+    WholeNumber magnitude_;
+};
+
+// -1, 0 or 1 as a is less than, equal to or greater than b.
+int compare_signed(const SignedNumber& a, const SignedNumber& b);
+
+// Sign-extends a value from bit width - 1, for signed() of a width above 64: the two's
+// complement in ceil(width / 64) words when that bit is set (the bits above it all set); else
+// the whole number as it is, a Uint when it is below 2^63 and otherwise a Wide with a zero word
+// on top, so that read as two's complement it stays positive. A Wide result is held in scratch;
+// nothing when the value has no whole number. Allocates no more words than the value has, plus
+// one, however large the width.
+signal::ValueRef sign_extend_wide(const signal::ValueRef& v, uint64_t width, signal::SignalValue& scratch);
 
 // The number as a double, rounded to the nearest; infinity when it is too large.
 double words_to_double(std::span<const uint64_t> words);

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "util/name_path.hpp"
+
 namespace quor_core::trace {
 
 bool ScopePath::open(std::string_view name) {
@@ -12,7 +14,7 @@ bool ScopePath::open(std::string_view name) {
     const auto [it, added] = nodes_.try_emplace(key_, static_cast<uint32_t>(nodes_.size() + 1));
     open_.push_back({path_.size(), it->second});
     if (open_.size() > 1) path_ += '.';
-    path_ += name;
+    util::append_path_element(path_, name);
     return added;
 }
 

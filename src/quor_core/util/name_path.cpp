@@ -44,6 +44,21 @@ std::string_view child_scope_of(std::string_view name, std::string_view scope) {
     return name.substr(0, path_element_end(name, scope.size() + 1));
 }
 
+void append_path_element(std::string& path, std::string_view element) {
+    const bool escaped = !element.empty() && element[0] == '\\';
+    // An escaped identifier ends at a '.' after white space or a closing backslash.
+    const bool whole = escaped ? element.size() >= 2 && (is_space(element.back()) || element.back() == '\\') &&
+                                     path_element_end(element, 0) == element.size()
+                               : element.find('.') == std::string_view::npos;
+    if (whole) {
+        path += element;
+        return;
+    }
+    if (!escaped) path += '\\';
+    path += element;
+    path += ' ';
+}
+
 std::string_view without_bit_range(std::string_view name) {
     if (name.empty() || name.back() != ']') return name;
     const size_t open = name.rfind('[');

@@ -6,6 +6,7 @@
 // scope "top.\esc".
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace quor_core::util {
@@ -25,6 +26,13 @@ bool directly_in_scope(std::string_view name, std::string_view scope);
 // The scope below scope (a name inside it) that holds the name: scope, '.', and the name's next
 // element.
 std::string_view child_scope_of(std::string_view name, std::string_view scope);
+
+// Appends element to path as one path element: as it is when it reads back as one there (a
+// name without a '.', or an escaped identifier that ends before a following '.'), else escaped:
+// a backslash before it unless it begins with one, and a space after it ("u.1" joins as
+// "\u.1 "). Scope names come from the writer's scope records, which hold one element however
+// many dots it has: Icarus writes the instance "\u.1 " as the scope "u.1".
+void append_path_element(std::string& path, std::string_view element);
 
 // The name without a trailing bit range ("cnt [7:0]" and "q[7:0]" give "cnt" and "q"; an
 // element index such as "mem[3]" is kept), or the name itself when it has none.
