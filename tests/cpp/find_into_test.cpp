@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <random>
 
 #include "query/find.hpp"
@@ -41,6 +42,27 @@ TEST(FindInto, GivesTheIndicesOfFind) {
             ASSERT_EQ(got->size(), want.size()) << c.samples;
             EXPECT_TRUE(std::equal(want.begin(), want.end(), got->data())) << c.samples;
         }
+    }
+}
+
+// Asked to stop, both searches stop early with Interrupted; never asked, they finish.
+TEST(FindInto, StopsWhenInterrupted) {
+    using namespace std::chrono_literals;
+    signal::SignalStore store;
+    const uint64_t samples = 400000;
+    for (uint64_t i = 0; i < samples; i += 3) store.set(0, i, signal::SignalValue::uint(i % 2));
+    const eval_test::DenseTrace t({"s"}, std::move(store), samples);
+    const Expr e = Expr::signal(0);
+    for (const bool parallel : {false, true}) {
+        int asked = 0;
+        const util::Interrupt stop([&] { return ++asked == 1; }, 0ns);
+        util::PodBuffer<uint64_t> out;
+        const auto search = parallel ? eval::parallel_find_into : eval::find_into;
+        EXPECT_THROW(search(t, e, out, stop), util::Interrupted) << parallel;
+        EXPECT_EQ(asked, 1) << parallel;
+        util::PodBuffer<uint64_t> all;
+        search(t, e, all, util::Interrupt::never());
+        EXPECT_EQ(all.size(), eval::find(t, e).size()) << parallel;
     }
 }
 

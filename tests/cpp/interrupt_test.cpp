@@ -98,6 +98,23 @@ TEST(PoolInterrupt, StopsSkipsAndStaysUsable) {
     }
 }
 
+// The caller is asked at least once during every job, even one whose pieces all run on the
+// workers and end before the caller would next look.
+TEST(PoolInterrupt, CallerIsAskedDuringEveryJob) {
+    WorkerPool pool(2);
+    for (const int mode : {0, 1, 2}) {  // run, run_sharing, run_alongside
+        StopAfter stop(1);
+        const auto piece = [](size_t) {};
+        const auto job = [&] {
+            if (mode == 0) pool.run(2, piece, stop.get());
+            if (mode == 1) pool.run_sharing(2, piece, stop.get());
+            if (mode == 2) pool.run_alongside(2, piece, [] {}, stop.get());
+        };
+        EXPECT_THROW(job(), Interrupted) << "mode " << mode;
+        EXPECT_EQ(stop.asked(), 1) << "mode " << mode;
+    }
+}
+
 // A piece (or the caller while it waits) that submits a job of its own gets it run on its own
 // thread; waiting for the pool there would wait for itself.
 TEST(Pool, AJobFromInsideAJobRunsOnItsThread) {

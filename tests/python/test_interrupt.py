@@ -173,7 +173,8 @@ def long_dump(tmp_path_factory):
     return write_long_dump(tmp_path_factory.mktemp("sigint") / "long.vcd", 2_000_000)
 
 
-@pytest.mark.parametrize("kind", ["vcd_file", "vcd_text", "parallel_count", "parallel_find", "find"])
+@pytest.mark.parametrize("kind", ["vcd_file", "vcd_text", "parallel_count", "parallel_find", "find", "find_array",
+                                  "parallel_find_array"])
 def test_ctrl_c_is_handled_while_the_call_runs(long_dump, kind):
     child = run_child(MID_CALL_CHILD, kind, long_dump, env={"RAYON_NUM_THREADS": "2"})
     assert child.returncode == 0, child.stderr[-2000:]

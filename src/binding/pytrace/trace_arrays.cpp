@@ -4,9 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 #include <optional>
-#include <stdexcept>
 #include <vector>
 
 #include "args.hpp"
@@ -33,30 +31,11 @@ using quor_core::util::PodBuffer;
 PyTraceObject* trace_object(PyObject* self) { return reinterpret_cast<PyTraceObject*>(self); }
 const Trace& trace_of(PyObject* self) { return *trace_object(self)->trace; }
 
-// Runs work with the interpreter lock released, so other Python threads go on meanwhile; false
-// when memory ran out. Any other exception leaves with the lock taken back, for the method's
-// guard to turn into a Python exception.
-template <typename Work>
-bool without_gil(Work&& work) {
-    bool out_of_memory = false;
-    {
-        const GilReleased gil;
-        try {
-            work();
-        } catch (const std::bad_alloc&) {
-            out_of_memory = true;
-        } catch (const std::length_error&) {
-            out_of_memory = true;
-        }
-    }
-    return !out_of_memory;
-}
-
 PyObject* py_text(const std::string& s) {
     return PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), "replace");
 }
 
-template <void (*Search)(const Trace&, const Expr&, PodBuffer<uint64_t>&)>
+template <void (*Search)(const Trace&, const Expr&, PodBuffer<uint64_t>&, const quor_core::util::Interrupt&)>
 PyObject* find_as_array(const char* function, PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                         PyObject* kwnames) {
     PyObject* a[1];
@@ -64,8 +43,14 @@ PyObject* find_as_array(const char* function, PyObject* self, PyObject* const* a
     const Expr* e = expr_arg(Py_TYPE(self), a[0], "expr");
     if (!e) return nullptr;
     PodBuffer<uint64_t> found;
-    // The PyExpr argument and the trace stay alive for the call, and neither ever changes.
-    if (!without_gil([&] { Search(trace_of(self), *e, found); })) return PyErr_NoMemory();
+    {
+        // The PyExpr argument and the trace stay alive for the call, and neither ever changes, so
+        // other Python threads go on meanwhile. A signal handler's exception (Ctrl-C) stops the
+        // search and is what the call raises.
+        GilReleased gil;
+        const quor_core::util::Interrupt interrupt = gil.interrupt();
+        Search(trace_of(self), *e, found, interrupt);
+    }
     return array_from(Py_TYPE(self), std::move(found));
 }
 

@@ -197,7 +197,10 @@ void WorkerPool::run_alongside(size_t pieces, const std::function<void(size_t)>&
 void WorkerPool::wait_for_pieces(std::unique_lock<std::mutex>& lock, const util::Interrupt& interrupt) {
     const auto all_done = [this] { return unfinished_ == 0; };
     if (!interrupt.can_stop()) return done_.wait(lock, all_done);
-    while (!done_.wait_for(lock, kWaitPoll, all_done)) {
+    // The caller is asked before the first wait too: when the workers took every piece and
+    // finish within one wait, it would otherwise never be asked during the job, and a load made
+    // of such short jobs would never see a Ctrl-C.
+    do {
         lock.unlock();
         const bool stop = interrupt.poll_if_due();
         lock.lock();
@@ -206,7 +209,7 @@ void WorkerPool::wait_for_pieces(std::unique_lock<std::mutex>& lock, const util:
             unfinished_ -= pieces_ - next_piece_;
             next_piece_ = pieces_;
         }
-    }
+    } while (!done_.wait_for(lock, kWaitPoll, all_done));
 }
 
 void WorkerPool::run_sharing(size_t pieces, const std::function<void(size_t)>& piece,

@@ -76,7 +76,7 @@ private:
     // This thread is a worker, or the caller of the job being run.
     bool inside_job() const;
     // Waits, lock holding m_, until every piece of the job has finished, asking the interrupt
-    // meanwhile.
+    // once at the start and again every wait period.
     void wait_for_pieces(std::unique_lock<std::mutex>& lock, const util::Interrupt& interrupt);
     // Runs the job's next piece with m_ released; lock holds m_ before and after.
     void run_next_piece(std::unique_lock<std::mutex>& lock);

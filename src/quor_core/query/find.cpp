@@ -159,10 +159,19 @@ bool parallel_find_pieces(const trace::Trace& trace, const Expr& expr, const Pie
     return taken_all;
 }
 
-void find_into(const trace::Trace& trace, const Expr& expr, util::PodBuffer<uint64_t>& out) {
+void find_into(const trace::Trace& trace, const Expr& expr, util::PodBuffer<uint64_t>& out,
+               const util::Interrupt& interrupt) {
     // Room for every index: only the pages written are backed, the rest goes in shrink_to_fit().
     out.try_reserve(out.size() + trace.max_index() + 1);
-    CompiledExpr(trace, expr).find(0, trace.max_index(), out);
+    const CompiledExpr compiled(trace, expr);
+    const uint64_t last = trace.max_index();
+    // A stretch at a time, the interrupt asked between stretches.
+    for (uint64_t first = 0;; first += kStreamPieceIndices) {
+        const bool at_end = last - first < kStreamPieceIndices;
+        compiled.find(first, at_end ? last : first + kStreamPieceIndices - 1, out);
+        if (at_end) break;
+        interrupt.check();
+    }
     out.shrink_to_fit();
 }
 
@@ -170,7 +179,8 @@ void find_into(const trace::Trace& trace, const Expr& expr, util::PodBuffer<uint
 // in a bitmap of the trace's indices (an eighth of a byte per index) and counts them; then, with
 // every piece's place in the result known, each writes its indices there. The result is written
 // once, by all workers at once (fresh memory costs most here), and never copied.
-void parallel_find_into(const trace::Trace& trace, const Expr& expr, util::PodBuffer<uint64_t>& out) {
+void parallel_find_into(const trace::Trace& trace, const Expr& expr, util::PodBuffer<uint64_t>& out,
+                        const util::Interrupt& interrupt) {
     const CompiledExpr compiled(trace, expr);
     WorkerPool& pool = WorkerPool::instance();
     const uint64_t n = trace.max_index() + 1;
@@ -186,7 +196,7 @@ void parallel_find_into(const trace::Trace& trace, const Expr& expr, util::PodBu
         std::fill_n(marks.data() + r.first, r.size, 0);
         const uint64_t last = std::min(n, (r.first + r.size) * 64) - 1;
         counts[k] = compiled.mark(r.first * 64, last, marks.data());
-    });
+    }, interrupt);
     std::vector<uint64_t> offsets(pieces + 1, out.size());
     for (size_t k = 0; k < pieces; ++k) offsets[k + 1] = offsets[k] + counts[k];
     out.resize(offsets[pieces]);
@@ -203,7 +213,7 @@ void parallel_find_into(const trace::Trace& trace, const Expr& expr, util::PodBu
     if (offsets[pieces] - offsets[0] < kWriteAloneBelow) {
         for (size_t k = 0; k < pieces; ++k) write(k);
     } else {
-        pool.run_sharing(pieces, write);
+        pool.run_sharing(pieces, write, interrupt);
     }
     out.shrink_to_fit();
 }

@@ -49,9 +49,13 @@ bool parallel_find_pieces(const trace::Trace& trace, const Expr& expr, const Pie
 // so (asked every 65,536 indices of each piece).
 uint64_t parallel_count(const trace::Trace& trace, const Expr& expr,
                         const util::Interrupt& interrupt = util::Interrupt::never());
-// find and parallel_find into a buffer that can be handed on whole (to a Python array).
-void find_into(const trace::Trace& trace, const Expr& expr, util::PodBuffer<uint64_t>& out);
-void parallel_find_into(const trace::Trace& trace, const Expr& expr, util::PodBuffer<uint64_t>& out);
+// find and parallel_find into a buffer that can be handed on whole (to a Python array). Both
+// stop with util::Interrupted once the interrupt says so (asked every 65,536 indices); out then
+// holds part of the answer.
+void find_into(const trace::Trace& trace, const Expr& expr, util::PodBuffer<uint64_t>& out,
+               const util::Interrupt& interrupt = util::Interrupt::never());
+void parallel_find_into(const trace::Trace& trace, const Expr& expr, util::PodBuffer<uint64_t>& out,
+                        const util::Interrupt& interrupt = util::Interrupt::never());
 
 // Every index from 1 on whose value is not identical to the one before.
 std::vector<Transition> transitions(const trace::Trace& trace, std::string_view name);
