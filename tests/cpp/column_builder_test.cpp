@@ -177,43 +177,60 @@ TEST(ColumnBuilder, LogKeepsWideValuesWhole) {
 
 // Parts frozen together read like one builder that received every part's changes in turn, at
 // their moved indices: in order, out of order within a part, and with parts whose moved indices
-// overlap or go back.
+// overlap or go back. The parts are builders of their own (freeze_parts), segments of one
+// builder, or segments spread over a few builders in any pattern.
 TEST(ColumnBuilder, PartsReadLikeOneBuilder) {
-    for (uint64_t seed = 0; seed < 200; ++seed) {
-        std::mt19937_64 rng(seed);
-        const FillRule rule = seed % 2 ? FillRule::SetThenFill : FillRule::CarryThenSet;
-        const uint32_t ids = 1 + static_cast<uint32_t>(rng() % 4);
-        const uint64_t length = 1 + rng() % 60;
-        const size_t part_count = 1 + rng() % 4;
-        const bool ordered = seed % 3 != 0;
-        std::vector<ColumnBuilder> parts;
-        std::vector<uint64_t> shifts;
-        ColumnBuilder whole(rule);
-        uint64_t start = 0;
-        for (size_t k = 0; k < part_count; ++k) {
-            parts.emplace_back(rule);
-            // The first part may be moved down by one, as a text's first stretch is.
-            const bool down = k == 0 && seed % 4 == 1;
-            shifts.push_back(down ? UINT64_MAX : (ordered ? start : rng() % length));
-            uint64_t local = down ? 1 : 0;
-            const int changes = static_cast<int>(rng() % 30);
-            for (int c = 0; c < changes; ++c) {
-                local = ordered ? local + rng() % 3 : rng() % (length + 2) + (down ? 1 : 0);
-                const uint32_t id = static_cast<uint32_t>(rng() % ids);
-                SignalValue v = rng() % 3 ? SignalValue::uint(rng() >> (rng() % 64)) : random_value(rng);
-                whole.set(id, local + shifts.back(), v);
-                parts.back().set(id, local, std::move(v));
+    enum class Layout { Builders, OneBuilder, Spread };
+    for (const Layout layout : {Layout::Builders, Layout::OneBuilder, Layout::Spread}) {
+        for (uint64_t seed = 0; seed < 200; ++seed) {
+            std::mt19937_64 rng(seed);
+            const FillRule rule = seed % 2 ? FillRule::SetThenFill : FillRule::CarryThenSet;
+            const uint32_t ids = 1 + static_cast<uint32_t>(rng() % 4);
+            const uint64_t length = 1 + rng() % 60;
+            const size_t part_count = 1 + rng() % 6;
+            const bool ordered = seed % 3 != 0;
+            const size_t builder_count = layout == Layout::Builders ? part_count
+                                         : layout == Layout::OneBuilder ? 1
+                                                                        : 1 + rng() % 3;
+            std::vector<ColumnBuilder> builders;
+            for (size_t k = 0; k < builder_count; ++k) builders.emplace_back(rule);
+            std::vector<bool> used(builder_count, false);
+            std::vector<ColumnBuilder::SegmentPlace> order;
+            std::vector<uint64_t> shifts;
+            ColumnBuilder whole(rule);
+            uint64_t start = 0;
+            for (size_t k = 0; k < part_count; ++k) {
+                const auto b = static_cast<uint32_t>(layout == Layout::Builders ? k : rng() % builder_count);
+                ColumnBuilder& part = builders[b];
+                if (used[b]) part.begin_segment();
+                used[b] = true;
+                // The first part may be moved down by one, as a text's first stretch is.
+                const bool down = k == 0 && seed % 4 == 1;
+                shifts.push_back(down ? UINT64_MAX : (ordered ? start : rng() % length));
+                order.push_back({b, shifts.back()});
+                uint64_t local = down ? 1 : 0;
+                const int changes = static_cast<int>(rng() % 30);
+                for (int c = 0; c < changes; ++c) {
+                    local = ordered ? local + rng() % 3 : rng() % (length + 2) + (down ? 1 : 0);
+                    const uint32_t id = static_cast<uint32_t>(rng() % ids);
+                    SignalValue v = rng() % 3 ? SignalValue::uint(rng() >> (rng() % 64)) : random_value(rng);
+                    whole.set(id, local + shifts.back(), v);
+                    part.set(id, local, std::move(v));
+                }
+                start = local + shifts.back();
             }
-            start = local + shifts.back();
-        }
-        const ColumnStore expected = std::move(whole).freeze(length);
-        const ParallelFor in_turn = [](size_t pieces, const std::function<void(size_t)>& body) {
-            for (size_t p = 0; p < pieces; ++p) body(p);
-        };
-        const ColumnStore got = ColumnBuilder::freeze_parts(parts, shifts, length, in_turn);
-        for (uint32_t id = 0; id <= ids; ++id) {
-            for (uint64_t i = 0; i <= length; ++i) {
-                ASSERT_TRUE(same_reading(expected.get(id, i), got.get(id, i))) << "seed " << seed << " id " << id << " index " << i;
+            const ColumnStore expected = std::move(whole).freeze(length);
+            const ParallelFor in_turn = [](size_t pieces, const std::function<void(size_t)>& body) {
+                for (size_t p = 0; p < pieces; ++p) body(p);
+            };
+            const ColumnStore got = layout == Layout::Builders
+                                        ? ColumnBuilder::freeze_parts(builders, shifts, length, in_turn)
+                                        : ColumnBuilder::freeze_segments(builders, order, length, in_turn);
+            for (uint32_t id = 0; id <= ids; ++id) {
+                for (uint64_t i = 0; i <= length; ++i) {
+                    ASSERT_TRUE(same_reading(expected.get(id, i), got.get(id, i)))
+                        << "layout " << static_cast<int>(layout) << " seed " << seed << " id " << id << " index " << i;
+                }
             }
         }
     }

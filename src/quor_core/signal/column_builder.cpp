@@ -121,7 +121,9 @@ void ColumnBuilder::set(uint32_t id, uint64_t index, SignalValue value) {
 
 void ColumnBuilder::set_heap(uint32_t id, uint64_t index, SignalValue value) {
     const uint64_t at = heap_.size();
-    uint8_t* p = open_record(heap_chain_for(id), index, kHeapForm, 1 + varint_size(at));
+    Chain& c = heap_chain_for(id);
+    c.holds_heap = true;
+    uint8_t* p = open_record(c, index, kHeapForm, 1 + varint_size(at));
     *p = static_cast<uint8_t>(value.kind());
     put_varint(p + 1, at);
     heap_.push_back(std::move(value));
@@ -148,6 +150,13 @@ uint8_t* ColumnBuilder::open_record_back(Chain& c, uint64_t index, unsigned form
     c.ordered = false;
     ++c.count;
     return p;
+}
+
+void ColumnBuilder::rebase(Chain& c) {
+    if (static_cast<size_t>(c.end - c.tail) < kMaxHeader) new_chunk(c, kMaxHeader);
+    c.tail = put_varint(c.tail, (uint64_t{segment_} << 4) | kRebaseForm);
+    c.last_index = 0;
+    c.segment = segment_;
 }
 
 uint8_t* ColumnBuilder::SharedBlocks::take(size_t bytes) {
@@ -225,17 +234,18 @@ void ColumnBuilder::prefetch_start(const Chain& c) const {
     if (first.next != kNone) __builtin_prefetch(&chunks_[first.next]);
 }
 
-uint64_t ColumnBuilder::first_index(const Chain& c) const {
-    uint64_t header = 0;
-    get_varint(chunks_[c.first].data, header);
-    return header >> 4;  // the first record never steps back: it is measured from 0
+ColumnBuilder::Cursor ColumnBuilder::start_cursor(const Source& s) const {
+    return Cursor{&s, s.chain->first, chunks_[s.chain->first].data, s.shifts[0], 0};
 }
 
 template <typename F>
-[[gnu::always_inline]] inline bool ColumnBuilder::for_each_change(const Chain& c, uint64_t shift, uint64_t heap_base,
-                                                                 F&& f) const {
-    uint64_t index = shift;  // the part's index 0, moved
-    for (uint32_t k = c.first; k != kNone; k = chunks_[k].next) {
+[[gnu::always_inline]] inline ColumnBuilder::Decoded ColumnBuilder::decode_segment(Cursor& cursor, F&& f) const {
+    const Source& s = *cursor.source;
+    const Chain& c = *s.chain;
+    const uint64_t heap_base = s.heap_base;
+    uint64_t index = cursor.index;
+    const uint8_t* p = cursor.p;
+    for (uint32_t k = cursor.chunk;;) {
         // A chain's chunks lie far apart, so each hop would wait for two misses (the chunk's
         // entry, then its bytes). The next chunk's bytes and the entry after it are fetched
         // while this chunk is decoded.
@@ -245,8 +255,7 @@ template <typename F>
             __builtin_prefetch(next.data + 64);
             if (next.next != kNone) __builtin_prefetch(&chunks_[next.next]);
         }
-        const uint8_t* p = chunks_[k].data;
-        const uint8_t* const end = k == c.last ? c.tail : p + chunks_[k].size;
+        const uint8_t* const end = k == c.last ? c.tail : chunks_[k].data + chunks_[k].size;
         while (p < end) {
             // Headers of one and two bytes, nearly all of them, without a loop.
             uint64_t header = p[0];
@@ -259,8 +268,13 @@ template <typename F>
                 p = get_varint(p, header);
             }
             unsigned form = header & 0xF;
-            if (form == kBackForm) [[unlikely]] {
-                index -= header >> 4;
+            if (form >= kRebaseForm) [[unlikely]] {
+                if (form == kRebaseForm) {
+                    const auto segment = static_cast<uint32_t>(header >> 4);
+                    cursor = Cursor{&s, k, p, s.shifts[segment], segment};
+                    return Decoded::SegmentEnd;
+                }
+                index -= header >> 4;  // a step back
                 form = *p++;
             } else {
                 index += header >> 4;
@@ -292,24 +306,57 @@ template <typename F>
                 p = get_varint(p, at);
                 change.payload = at + heap_base;
             }
-            if (!f(change)) return false;
+            if (!f(change)) return Decoded::Stopped;
         }
+        k = chunks_[k].next;
+        if (k == kNone) return Decoded::ChainEnd;
+        p = chunks_[k].data;
     }
-    return true;
+}
+
+template <typename F>
+[[gnu::always_inline]] inline void ColumnBuilder::for_each_merged(std::span<const Source> sources, F&& f) {
+    if (sources.size() == 1) {  // one builder: its segments are in order already
+        const ColumnBuilder& part = *sources[0].part;
+        Cursor cursor = part.start_cursor(sources[0]);
+        while (part.decode_segment(cursor, f) == Decoded::SegmentEnd) {
+        }
+        return;
+    }
+    // Each builder's segments are in order: the next segment is always the first waiting in
+    // some builder's chain.
+    constexpr size_t kOnStack = 16;
+    std::array<Cursor, kOnStack> few;
+    std::vector<Cursor> many;
+    Cursor* cursors = few.data();
+    if (sources.size() > kOnStack) {
+        many.resize(sources.size());
+        cursors = many.data();
+    }
+    size_t active = sources.size();
+    for (size_t i = 0; i < active; ++i) cursors[i] = sources[i].part->start_cursor(sources[i]);
+    while (active > 0) {
+        size_t next = 0;
+        for (size_t i = 1; i < active; ++i) {
+            const Cursor& a = cursors[i];
+            const Cursor& b = cursors[next];
+            if (a.source->ranks[a.segment] < b.source->ranks[b.segment]) next = i;
+        }
+        const Decoded done = cursors[next].source->part->decode_segment(cursors[next], f);
+        if (done == Decoded::Stopped) return;
+        if (done == Decoded::ChainEnd) cursors[next] = cursors[--active];
+    }
 }
 
 bool ColumnBuilder::in_index_order(std::span<const Source> sources) {
-    bool any = false;
+    bool ordered = true;
     uint64_t last = 0;
-    for (const Source& s : sources) {
-        const uint64_t first = s.part->first_index(*s.chain) + s.shift;
-        const uint64_t latest = s.chain->last_index + s.shift;
-        // A move that wraps between the first and the latest index breaks the order too.
-        if (!s.chain->ordered || latest < first || (any && first < last)) return false;
-        any = true;
-        last = latest;
-    }
-    return true;
+    for_each_merged(sources, [&](const Change& change) {
+        ordered = change.index >= last;
+        last = change.index;
+        return ordered;
+    });
+    return ordered;
 }
 
 // Changes in ascending index order become the column: each(take) calls take(change) for them in
@@ -362,15 +409,26 @@ Column ColumnBuilder::build_in_order(Each&& each, size_t changes, size_t heap_va
     return std::move(writer).finish();
 }
 
-Column ColumnBuilder::build_from_sources(std::span<const Source> sources, size_t changes, size_t heap_values,
-                                         uint64_t length, FillRule rule, std::vector<SignalValue>& heap,
-                                         const std::shared_ptr<util::Arena>& arena) {
+std::optional<Column> ColumnBuilder::build_from_sources(std::span<const Source> sources, size_t changes,
+                                                        size_t heap_values, uint64_t length, FillRule rule,
+                                                        std::vector<SignalValue>& heap,
+                                                        const std::shared_ptr<util::Arena>& arena) {
+    bool ordered = true;
     const auto each = [&](auto&& take) __attribute__((always_inline)) {
-        for (const Source& s : sources) {
-            if (!s.part->for_each_change(*s.chain, s.shift, s.heap_base, take)) return;
-        }
+        uint64_t last = 0;
+        for_each_merged(sources, [&](const Change& change) __attribute__((always_inline)) {
+            if (change.index < last) [[unlikely]] {
+                ordered = false;
+                return false;
+            }
+            last = change.index;
+            // Changes past the trace are dropped, but the order is still checked.
+            return change.index >= length || take(change);
+        });
     };
-    return build_in_order(each, changes, heap_values, length, rule, heap, arena);
+    Column column = build_in_order(each, changes, heap_values, length, rule, heap, arena);
+    if (!ordered) return std::nullopt;
+    return column;
 }
 
 // Changes out of index order: a decoded copy is sorted (stably, so a later change at an index
@@ -379,12 +437,10 @@ Column ColumnBuilder::build_sorted(std::span<const Source> sources, std::vector<
                                    uint64_t length, FillRule rule, std::vector<SignalValue>& heap,
                                    const std::shared_ptr<util::Arena>& arena) {
     scratch.clear();
-    for (const Source& s : sources) {
-        s.part->for_each_change(*s.chain, s.shift, s.heap_base, [&](const Change& change) {
-            if (change.index < length) scratch.push_back(change);  // the rest is past the trace
-            return true;
-        });
-    }
+    for_each_merged(sources, [&](const Change& change) {
+        if (change.index < length) scratch.push_back(change);  // the rest is past the trace
+        return true;
+    });
     std::stable_sort(scratch.begin(), scratch.end(), [](const Change& a, const Change& b) { return a.index < b.index; });
     const auto each = [&](auto&& take) __attribute__((always_inline)) {
         for (const Change& change : scratch) {
@@ -403,8 +459,32 @@ ColumnStore ColumnBuilder::freeze(uint64_t num_indices, const ParallelFor& paral
 ColumnStore ColumnBuilder::freeze_parts(std::span<ColumnBuilder> parts, std::span<const uint64_t> shifts,
                                         uint64_t num_indices, const ParallelFor& parallel,
                                         std::shared_ptr<util::Arena> arena) {
+    std::vector<SegmentPlace> order;
+    for (size_t k = 0; k < parts.size() && k < shifts.size(); ++k) order.push_back({static_cast<uint32_t>(k), shifts[k]});
+    return freeze_segments(parts, order, num_indices, parallel, std::move(arena));
+}
+
+ColumnStore ColumnBuilder::freeze_segments(std::span<ColumnBuilder> parts, std::span<const SegmentPlace> order,
+                                           uint64_t num_indices, const ParallelFor& parallel,
+                                           std::shared_ptr<util::Arena> arena) {
     if (parts.empty()) return ColumnStore();
     const FillRule rule = parts.front().rule_;
+    // Each builder's segments: their moves and their places in the order.
+    std::vector<std::vector<uint64_t>> segment_shifts(parts.size());
+    std::vector<std::vector<uint32_t>> segment_ranks(parts.size());
+    uint32_t rank = 0;
+    for (const SegmentPlace& place : order) {
+        if (place.builder >= parts.size()) continue;
+        segment_shifts[place.builder].push_back(place.shift);
+        segment_ranks[place.builder].push_back(rank++);
+    }
+    // A segment left out of the order keeps its indices and goes after all others.
+    for (size_t k = 0; k < parts.size(); ++k) {
+        while (segment_shifts[k].size() <= parts[k].segment_) {
+            segment_shifts[k].push_back(0);
+            segment_ranks[k].push_back(rank++);
+        }
+    }
     // One heap for all parts; each part's heap references move by the size of the heaps before it.
     std::vector<SignalValue> heap;
     std::vector<uint64_t> heap_base(parts.size());
@@ -441,15 +521,19 @@ ColumnStore ColumnBuilder::freeze_parts(std::span<ColumnBuilder> parts, std::spa
     struct Counts {
         size_t changes = 0;
         size_t heap_values = 0;
+        bool ordered = true;     // no chain steps back
+        bool holds_heap = false;
     };
     const auto gather = [&](uint32_t id, std::vector<Source>& sources) {
         sources.clear();
         Counts counts;
         for (size_t k = 0; k < parts.size(); ++k) {
             if (const Chain* c = parts[k].chain_if(id)) {
-                sources.push_back({&parts[k], c, shifts[k], heap_base[k]});
+                sources.push_back({&parts[k], c, heap_base[k], segment_shifts[k].data(), segment_ranks[k].data()});
                 counts.changes += c->count;
                 counts.heap_values += c->heap_values;
+                counts.ordered = counts.ordered && c->ordered;
+                counts.holds_heap = counts.holds_heap || c->holds_heap;
                 parts[k].prefetch_start(*c);
             }
         }
@@ -469,11 +553,14 @@ ColumnStore ColumnBuilder::freeze_parts(std::span<ColumnBuilder> parts, std::spa
             const Counts counts = ahead_counts;
             if (i + 1 < stop) ahead_counts = gather(id_at(i + 1), ahead);
             if (sources.empty()) continue;
-            Column column =
-                in_index_order(sources)
-                    ? build_from_sources(sources, counts.changes, counts.heap_values, num_indices, rule, heap, arena)
-                    : build_sorted(sources, scratch, counts.heap_values, num_indices, rule, heap, arena);
-            (i < direct_ids ? columns[i] : far_columns[i - direct_ids]) = std::move(column);
+            // An in-order build that meets a change out of order gives up; where the column would
+            // take heap values, the order is checked first, so none is taken in vain.
+            std::optional<Column> column;
+            if (counts.ordered && (!counts.holds_heap || in_index_order(sources))) {
+                column = build_from_sources(sources, counts.changes, counts.heap_values, num_indices, rule, heap, arena);
+            }
+            if (!column) column = build_sorted(sources, scratch, counts.heap_values, num_indices, rule, heap, arena);
+            (i < direct_ids ? columns[i] : far_columns[i - direct_ids]) = std::move(*column);
         }
     });
     for (ColumnBuilder& part : parts) part = ColumnBuilder(rule);

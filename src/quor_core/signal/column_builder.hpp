@@ -20,6 +20,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <unordered_map>
 #include <utility>
@@ -112,6 +113,24 @@ public:
                                     uint64_t num_indices, const ParallelFor& parallel,
                                     std::shared_ptr<util::Arena> arena = nullptr);
 
+    // Changes recorded from now on are this builder's next segment (the first is segment 0).
+    // A builder that records one stretch of a text after another keeps one change log per
+    // signal for all of them: starting a segment costs nothing, and a signal's log gets a short
+    // rebase record only where the signal changes in it.
+    void begin_segment() { ++segment_; }
+    // Where a segment goes when freezing: the builder that recorded it and the move of its
+    // indices (added modulo 2^64, as for freeze_parts).
+    struct SegmentPlace {
+        uint32_t builder;
+        uint64_t shift;
+    };
+    // Freezes the segments of several builders as if one builder had received all their changes,
+    // segment after segment in the order given. Each builder's segments appear in order, all of
+    // them: the j-th place naming a builder is its segment j. Otherwise as freeze_parts.
+    static ColumnStore freeze_segments(std::span<ColumnBuilder> builders, std::span<const SegmentPlace> order,
+                                       uint64_t num_indices, const ParallelFor& parallel,
+                                       std::shared_ptr<util::Arena> arena = nullptr);
+
     // Signals 0 .. ids - 1 are known to come: their chains are made at once.
     void expect_ids(uint32_t ids) {
         if (ids > chain_count_ && ids <= kDirectIds) grow_chains(ids - 1);
@@ -135,12 +154,15 @@ private:
     //         planes in (width + 7) / 8 bytes each
     //   13    a Wide value: a varint word count, then the words, eight little-endian bytes
     //         each, least significant first
+    //   14    a rebase: the header's upper bits are the segment the records after it belong to;
+    //         their indices count from that segment's 0
     //   15    a step back: the header's upper bits are how far back; the record follows
     static constexpr unsigned kUnknownForm = 9;
     static constexpr unsigned kRealForm = 10;
     static constexpr unsigned kHeapForm = 11;
     static constexpr unsigned kFourStateForm = 12;
     static constexpr unsigned kWideForm = 13;
+    static constexpr unsigned kRebaseForm = 14;
     static constexpr unsigned kBackForm = 15;
     // Wide values of more words (a bit string of billions of characters) are kept as heap
     // values: the record's size must fit a chunk.
@@ -161,7 +183,9 @@ private:
         uint32_t first = kNone;
         uint32_t last = kNone;
         bool ordered = true;       // no record steps back
+        bool holds_heap = false;   // some record refers to the heap
         uint32_t heap_values = 0;  // records that become heap values (a size hint for freezing)
+        uint32_t segment = 0;      // the segment of the latest record
     };
     // One decoded change.
     struct Change {
@@ -200,12 +224,16 @@ private:
     // Writes a record's header and makes room for its bytes after it; returns where they go
     // and moves the chain's tail past them.
     uint8_t* open_record(Chain& c, uint64_t index, unsigned form, unsigned bytes) {
+        if (c.segment != segment_) [[unlikely]]
+            rebase(c);
         if (index < c.last_index) [[unlikely]]
             return open_record_back(c, index, form, bytes);
         return open_record_ascending(c, index, form, bytes);
     }
     // As open_record, for an index at or after the chain's last one.
     uint8_t* open_record_ascending(Chain& c, uint64_t index, unsigned form, unsigned bytes) {
+        if (c.segment != segment_) [[unlikely]]
+            rebase(c);
         const uint64_t header = ((index - c.last_index) << 4) | form;
         // Room for the longest header saves measuring this one.
         if (static_cast<size_t>(c.end - c.tail) < kMaxHeader + bytes) [[unlikely]]
@@ -217,6 +245,8 @@ private:
         return p;
     }
     uint8_t* open_record_back(Chain& c, uint64_t index, unsigned form, unsigned bytes);
+    // Starts the chain's records of the current segment with a rebase record.
+    void rebase(Chain& c);
     // The chain of a record that becomes a heap value when frozen, counted for the freeze.
     Chain& heap_chain_for(uint32_t id) {
         Chain& c = chain_for(id);
@@ -241,35 +271,55 @@ private:
     Chain& far_chain(uint32_t id);
     void new_chunk(Chain& c, unsigned need);
     const Chain* chain_if(uint32_t id) const;
-    uint64_t first_index(const Chain& c) const;
     // Starts fetching the chain's first chunk and the entry of its second.
     void prefetch_start(const Chain& c) const;
-    // Calls f(Change) for the chain's records in the order they were made, each moved by shift
-    // (index) and heap_base (heap references), until f returns false.
-    template <typename F>
-    bool for_each_change(const Chain& c, uint64_t shift, uint64_t heap_base, F&& f) const;
 
-    // One signal's chain in one part, with that part's moves.
+    // One signal's chain in one builder, with that builder's moves: heap references by
+    // heap_base, the indices of segment j by shifts[j]; segments come in the order of ranks[j].
     struct Source {
         const ColumnBuilder* part;
         const Chain* chain;
-        uint64_t shift;
         uint64_t heap_base;
+        const uint64_t* shifts;
+        const uint32_t* ranks;
     };
-    // The recorded order of sources is ascending index order (equal indices may repeat).
-    static bool in_index_order(std::span<const Source> sources);
+    // Where decoding one source stands.
+    struct Cursor {
+        const Source* source;
+        uint32_t chunk;
+        const uint8_t* p;    // the next record
+        uint64_t index;      // the index the next record counts from, moved
+        uint32_t segment;
+    };
+    enum class Decoded { SegmentEnd, ChainEnd, Stopped };
+    Cursor start_cursor(const Source& s) const;
+    // Calls f(Change) for the cursor's records in the order they were made, each moved by its
+    // segment's shift (index) and the heap base (heap references), until the segment ends, the
+    // chain ends or f returns false.
+    template <typename F>
+    Decoded decode_segment(Cursor& cursor, F&& f) const;
+    // Calls f(Change) for the changes of all sources in segment order, until f returns false.
+    template <typename F>
+    static void for_each_merged(std::span<const Source> sources, F&& f);
+
     template <typename Each>
     static Column build_in_order(Each&& each, size_t changes, size_t heap_values, uint64_t length, FillRule rule,
                                  std::vector<SignalValue>& heap, const std::shared_ptr<util::Arena>& arena);
-    static Column build_from_sources(std::span<const Source> sources, size_t changes, size_t heap_values, uint64_t length,
-                                     FillRule rule,
-                                     std::vector<SignalValue>& heap, const std::shared_ptr<util::Arena>& arena);
+    // Whether the sources' changes, in segment order, come in ascending index order (equal
+    // indices may repeat).
+    static bool in_index_order(std::span<const Source> sources);
+    // The column, when the changes come in ascending index order; nothing otherwise, where
+    // heap values the column took are gone from heap.
+    static std::optional<Column> build_from_sources(std::span<const Source> sources, size_t changes, size_t heap_values,
+                                                    uint64_t length, FillRule rule, std::vector<SignalValue>& heap,
+                                                    const std::shared_ptr<util::Arena>& arena);
     static Column build_sorted(std::span<const Source> sources, std::vector<Change>& scratch, size_t heap_values,
                                uint64_t length,
                                FillRule rule, std::vector<SignalValue>& heap,
                                const std::shared_ptr<util::Arena>& arena);
 
     FillRule rule_;
+    uint32_t segment_ = 0;
     std::vector<Chain> chains_;
     uint32_t chain_count_ = 0;  // chains_.size(), kept at hand for the recording path
     std::vector<std::pair<uint32_t, Chain>> far_chains_;

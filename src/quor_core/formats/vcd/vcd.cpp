@@ -71,14 +71,15 @@ public:
     VcdLoader(bool in_parallel, VcdPieces pieces, const util::Interrupt& interrupt)
         : in_parallel_(in_parallel), pieces_(pieces), interrupt_(interrupt), parallel_(pool_parallel_for(interrupt)) {
         if (in_parallel_) return;
-        parts_.emplace_back(header_.codes(), header_.widths(), &header_);
-        if (pieces_.baseline_only) parts_.back().read_baseline_only();
+        readers_.emplace_back(header_.codes(), header_.widths(), &header_);
+        if (pieces_.baseline_only) readers_.back().read_baseline_only();
+        order_.push_back({0, 0});
     }
     VcdLoader(const VcdLoader&) = delete;
     VcdLoader& operator=(const VcdLoader&) = delete;
 
     void expect_bytes(uint64_t bytes) {
-        if (!in_parallel_) return parts_.front().expect_bytes(bytes);
+        if (!in_parallel_) return readers_.front().expect_bytes(bytes);
         // The change log takes about a third of the text's size; half leaves room to spare.
         shared_blocks_->expect_bytes(static_cast<size_t>(std::min<uint64_t>(bytes / 2, SIZE_MAX)));
     }
@@ -97,10 +98,6 @@ public:
             feed_in_steps(lines);
             return run_alongside();
         }
-        // The first stretch of a block goes on with the part that read the end of the block
-        // before, as the text runs on from there: a long text then makes no part per block and
-        // stretch, and each part keeps a change-log chain for every signal it saw.
-        const bool continues = in_samples_ && !parts_.empty();
         if (too_deep()) return run_alongside();
         if (!in_samples_) {
             const size_t first_time = header_.read_until_first_time(lines, false);
@@ -113,20 +110,22 @@ public:
         const size_t min_steal =
             std::max(pieces_.min_steal_bytes, size_t{header_.id_count()} * pieces_.steal_bytes_per_signal);
         StretchSchedule schedule(lines, pieces, pieces_.step_bytes, min_steal, 4 * workers);
-        // A part per stretch, made before the workers start, also for those stealing may make.
-        const size_t base = parts_.size() - (continues ? 1 : 0);
-        for (size_t k = continues ? 1 : 0; k < pieces.size() + 4 * workers; ++k) {
-            parts_.emplace_back(header_.codes(), header_.widths(), nullptr, shared_blocks_);
-            if (pieces_.baseline_only) parts_.back().read_baseline_only();
+        // Reader k reads stretch k of every block (of those stealing makes too), each as a part
+        // of its own: the readers, and the change-log chains each keeps per signal, do not grow
+        // in number with the text. They are made before the workers start.
+        while (readers_.size() < pieces.size() + 4 * workers) {
+            readers_.emplace_back(header_.codes(), header_.widths(), nullptr, shared_blocks_);
+            if (pieces_.baseline_only) readers_.back().read_baseline_only();
         }
         const auto prepare = [&](size_t k, size_t bytes) {
-            parts_[base + k].expect_timestamps(bytes);
-            parts_[base + k].expect_ids(header_.id_count());
+            readers_[k].begin_part();
+            readers_[k].expect_timestamps(bytes);
+            readers_[k].expect_ids(header_.id_count());
         };
         for (size_t k = 0; k < pieces.size(); ++k) prepare(k, pieces[k].size());
         const auto read = [&](size_t k, std::string_view text) {
             interrupt_.check();
-            parts_[base + k].feed(text, all_ascii(text));
+            readers_[k].feed(text, all_ascii(text));
         };
         // A thread with nothing left of its own reads the tails of others.
         const auto read_others = [&] {
@@ -143,11 +142,7 @@ public:
             }
             read_others();
         });
-        // The parts in text order; those stealing did not need are dropped.
-        std::vector<VcdSampleParser> made;
-        for (const size_t k : schedule.in_text_order()) made.push_back(std::move(parts_[base + k]));
-        parts_.erase(parts_.begin() + static_cast<std::ptrdiff_t>(base), parts_.end());
-        for (VcdSampleParser& part : made) parts_.push_back(std::move(part));
+        for (const size_t k : schedule.in_text_order()) order_.push_back({k, readers_[k].part_count() - 1});
     }
 
     // How much to read for the next block, given the usual size.
@@ -161,7 +156,7 @@ public:
     bool too_deep() const { return header_.too_deep(); }
 
     bool needs_reading_in_order() const {
-        return std::any_of(parts_.begin(), parts_.end(), [](const VcdSampleParser& p) { return p.saw_declaration(); });
+        return std::any_of(readers_.begin(), readers_.end(), [](const VcdSampleParser& p) { return p.saw_declaration(); });
     }
 
     // Memory the loader no longer needs (the read buffers), reused for the columns' arrays.
@@ -170,27 +165,27 @@ public:
     Result<VcdTrace, std::string> finish() && {
         if (too_deep()) return make_err(header_.too_deep_message());
         VcdTrace trace;
-        std::vector<uint64_t> shifts;
-        std::vector<signal::ColumnBuilder> builders;
         size_t samples = 0;
-        for (const VcdSampleParser& part : parts_) samples += part.timestamps().size();
+        for (const Place& place : order_) samples += readers_[place.reader].part_timestamps(place.part).size();
         // The timestamps go to the columns' arena too: its first slabs are pages already touched.
         auto* times = samples ? static_cast<uint64_t*>(arena_->allocate(samples * sizeof(uint64_t))) : nullptr;
         size_t filled = 0;
-        for (VcdSampleParser& part : parts_) {
+        std::vector<signal::ColumnBuilder::SegmentPlace> segments;
+        for (const Place& place : order_) {
             // A part's changes before its first timestamp belong to the sample before it
             // (moving by -1 wraps; a part with no samples before it records none at 0).
-            shifts.push_back(filled - 1);
-            const std::vector<uint64_t>& part_times = part.timestamps();
+            segments.push_back({static_cast<uint32_t>(place.reader), filled - 1});
+            const std::span<const uint64_t> part_times = readers_[place.reader].part_timestamps(place.part);
             std::copy(part_times.begin(), part_times.end(), times + filled);
             filled += part_times.size();
-            builders.push_back(std::move(part.builder()));
         }
-        parts_.clear();
+        std::vector<signal::ColumnBuilder> builders;
+        for (VcdSampleParser& reader : readers_) builders.push_back(std::move(reader.builder()));
+        readers_.clear();
         shared_blocks_.reset();  // the builders hold it until they are frozen
         trace.timestamps_ = std::span<const uint64_t>(times, samples);
         trace.timestamps_memory_ = arena_;
-        trace.store_ = signal::ColumnBuilder::freeze_parts(builders, shifts, samples, parallel_, std::move(arena_));
+        trace.store_ = signal::ColumnBuilder::freeze_segments(builders, segments, samples, parallel_, std::move(arena_));
         trace.vars_ = std::move(header_.vars);
         trace.signal_names_ = std::move(header_.signal_names);
         trace.scopes_ = header_.take_scopes();
@@ -216,7 +211,7 @@ private:
                 if (nl != std::string_view::npos) stop = nl + 1;
             }
             const std::string_view step = lines.substr(0, stop);
-            parts_.front().feed(step, all_ascii(step));
+            readers_.front().feed(step, all_ascii(step));
             lines.remove_prefix(stop);
             if (!lines.empty()) interrupt_.check();
         }
@@ -251,7 +246,13 @@ private:
     bool declarations_done_ = false;
     std::optional<Timescale> timescale_;
     VcdHeader header_;
-    std::vector<VcdSampleParser> parts_;
+    std::vector<VcdSampleParser> readers_;
+    // The parts read, in text order: part `part` of reader `reader`.
+    struct Place {
+        size_t reader;
+        size_t part;
+    };
+    std::vector<Place> order_;
     std::shared_ptr<signal::ColumnBuilder::SharedBlocks> shared_blocks_ = std::make_shared<signal::ColumnBuilder::SharedBlocks>();
     std::shared_ptr<util::Arena> arena_ = std::make_shared<util::Arena>();
 };

@@ -25,14 +25,15 @@ struct VcdPieces {
     size_t max_count = 0;                   // stretches per block of lines; 0: one per worker
     size_t block_bytes = size_t{16} << 20;  // a file is read this much at a time, at most
     // ... or, once the declarations are read, this much per declared signal (up to 256 MiB): each
-    // block's stretches keep a change-log chain for every signal they see, so a dump of very
-    // many signals is read in fewer, longer blocks.
+    // stretch of a block is a part of its own, which costs every signal it sees a rebase record
+    // and freezing a step per signal, so a dump of very many signals is read in fewer, longer
+    // blocks.
     size_t block_bytes_per_signal = 64;
     bool baseline_only = false;             // lines read without the wider vector instructions
     size_t step_bytes = size_t{256} << 10;  // a stretch is read this much at a time
     size_t min_steal_bytes = size_t{512} << 10;  // an idle thread takes half of a tail this long
-    // ... and at least this much per declared signal: each stretch keeps a change-log chain for
-    // every signal it sees, which a dump of many signals pays for per stretch.
+    // ... and at least this much per declared signal: a stolen stretch is a part of its own, and
+    // the first steal of its kind sets up a reader with a change-log chain for every signal.
     size_t steal_bytes_per_signal = 64;
 };
 

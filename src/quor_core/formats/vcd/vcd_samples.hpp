@@ -11,7 +11,9 @@
 // lets stretches of one text be read at the same time, each on its own thread.
 
 #include <cstdint>
+#include <algorithm>
 #include <memory>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -36,7 +38,25 @@ public:
     void expect_bytes(uint64_t bytes);
     // Room for the timestamps of a stretch of this many bytes, as most texts have them: growing
     // the list would copy it into fresh pages again and again.
-    void expect_timestamps(size_t bytes) { timestamps_.reserve(timestamps_.size() + bytes / 16); }
+    void expect_timestamps(size_t bytes) {
+        const size_t wanted = timestamps_.size() + bytes / 16;
+        if (wanted > timestamps_.capacity()) timestamps_.reserve(std::max(wanted, timestamps_.capacity() * 2));
+    }
+    // The stretches read from here on are a new part, placed in the text by whoever reads the
+    // parts: its changes are recorded at indices counted from its own start (a segment of the
+    // builder), and its timestamps are kept apart from the earlier parts'. A parser that is
+    // never told reads one part.
+    void begin_part() {
+        if (!part_starts_.empty()) builder_.begin_segment();
+        part_starts_.push_back(timestamps_.size());
+        samples_ = 0;
+    }
+    size_t part_count() const { return std::max<size_t>(1, part_starts_.size()); }
+    std::span<const uint64_t> part_timestamps(size_t part) const {
+        const size_t begin = part_starts_.empty() ? 0 : part_starts_[part];
+        const size_t end = part + 1 < part_starts_.size() ? part_starts_[part + 1] : timestamps_.size();
+        return std::span<const uint64_t>(timestamps_).subspan(begin, end - begin);
+    }
     // Signals 0 .. ids - 1 are declared: their change logs are set up at once.
     void expect_ids(uint32_t ids) { builder_.expect_ids(ids); }
     // Reads with the baseline instruction set only, also where wider vector instructions exist
@@ -106,7 +126,8 @@ private:
     std::vector<uint64_t> words_;   // a wide vector's words
     signal::ColumnBuilder builder_;
     std::vector<uint64_t> timestamps_;
-    uint64_t samples_ = 0;  // timestamps_.size(): the index changes are recorded at
+    std::vector<size_t> part_starts_;  // where each part's timestamps begin
+    uint64_t samples_ = 0;  // the part's timestamps: the index changes are recorded at
     bool recording_;        // a stretch records from its start, a whole text from its first timestamp
     bool saw_declaration_ = false;
     bool baseline_only_ = false;
