@@ -123,6 +123,7 @@ Result<FstTrace, std::string> load(std::unique_ptr<fc::ByteSource> source, Chang
     if (!hierarchy.ok()) return make_err("FST hierarchy: " + hierarchy.error().display());
     if (names.too_deep()) return make_err(names.too_deep_message());
     record.scopes = names.take_scopes();
+    interrupt.check();  // a hierarchy of many names takes a while of its own
 
     FstSamples samples(meta.time_table.value_or(std::vector<uint64_t>{}), meta.data_sections);
     record.timescale = timescale_from_exponent(meta.header.timescale_exponent);

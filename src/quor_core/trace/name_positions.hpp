@@ -1,6 +1,6 @@
 #pragma once
 // NamePositions: finds a name by its text among a list of names (the trace's signal names) without
-// a second copy of any text: an open-addressing table of 64-bit slots, each a name's position
+// a second copy of any text, or any item by a hash and a test of its own: an open-addressing table of 64-bit slots, each a name's position
 // (plus one; 0 is an empty slot) beside 32 bits of its hash, at most half full. The hash bits
 // settle almost every probe without touching the name itself, which is a cache miss away.
 
@@ -23,8 +23,9 @@ public:
     void reserve(size_t names);
     size_t size() const { return count_; }
 
-    // The position of the name with this text and hash, if listed.
-    std::optional<uint32_t> find(std::string_view name, uint32_t hash, std::span<const std::string> names) const {
+    // The first position listed under hash for which matches(position) holds.
+    template <typename Matches>
+    std::optional<uint32_t> find_if(uint32_t hash, Matches matches) const {
         if (slots_.empty()) return std::nullopt;
         const size_t mask = slots_.size() - 1;
         for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
@@ -32,8 +33,12 @@ public:
             if (entry == 0) return std::nullopt;
             if (static_cast<uint32_t>(entry >> 32) != hash) continue;
             const auto position = static_cast<uint32_t>(entry) - 1;
-            if (names[position] == name) return position;
+            if (matches(position)) return position;
         }
+    }
+    // The position of the name with this text and hash, if listed.
+    std::optional<uint32_t> find(std::string_view name, uint32_t hash, std::span<const std::string> names) const {
+        return find_if(hash, [&](uint32_t position) { return names[position] == name; });
     }
     std::optional<uint32_t> find(std::string_view name, std::span<const std::string> names) const {
         return find(name, hash(name), names);
