@@ -54,6 +54,10 @@ TEST(HierarchyNames, ScopesListedOnceInOrderOfFirstAppearance) {
         // An instance name holding a dot (as Icarus writes an escaped one) gives the same text
         // as a scope inside a scope: listed once.
         {"same text, two paths", {"+top", "+u", "+a", "-", "-", "+u.a", "x"}, {"top.u.a.x"}, {"top", "top.u", "top.u.a"}},
+        // The dotted name first: the nested path met later gives its text again.
+        {"same text, dotted first", {"+top", "+u.a", "x", "-", "+u", "+a", "y"}, {"top.u.a.x", "top.u.a.y"},
+         {"top", "top.u.a", "top.u"}},
+        {"dotted, reopened", {"+a.b", "-", "+a.b", "+c", "-", "-", "+a", "+b", "+c"}, {}, {"a.b", "a.b.c", "a"}},
         {"close at the top", {"-", "+t", "-", "-", "v"}, {"v"}, {"t"}},
         {"empty names", {"+", "+x", "v"}, {".x.v"}, {"", ".x"}},
     };
