@@ -1,9 +1,12 @@
 #include "hierarchy.hpp"
 
+#include <algorithm>
 #include <charconv>
+#include <cstring>
 
 #include "compression/compression.hpp"
 #include "reader.hpp"
+#include "utf8.hpp"
 
 namespace fst_container {
 namespace {
@@ -223,7 +226,112 @@ Result<bool> read_hierarchy_entry(ByteSource& src, std::uint32_t& handle_counter
     return true;
 }
 
+namespace {
+
+bool all_ascii(std::string_view text) {
+    unsigned char any = 0;
+    for (const char c : text) any |= static_cast<unsigned char>(c);
+    return any < 0x80;
+}
+
+// A zero-terminated UTF-8 text in place, as read_c_str accepts it; advances p past the zero.
+bool quick_c_str(const std::uint8_t*& p, const std::uint8_t* end, std::string_view& text) {
+    const std::size_t scan = std::min(static_cast<std::size_t>(end - p), hierarchy_name_max);
+    const auto* zero = static_cast<const std::uint8_t*>(scan == 0 ? nullptr : std::memchr(p, 0, scan));
+    if (zero == nullptr) return false;
+    text = std::string_view(reinterpret_cast<const char*>(p), static_cast<std::size_t>(zero - p));
+    if (!all_ascii(text) && !is_valid_utf8(text)) return false;
+    p = zero + 1;
+    return true;
+}
+
+// Reads a scope, upscope, variable or attribute end at p without copying its texts and hands
+// it to visitor. Anything else, and anything faulty, is left to read_hierarchy_entry (which
+// reads the same entries, and gives the error): false, with nothing read or handed out.
+bool quick_entry(const std::uint8_t*& p, const std::uint8_t* end, std::uint32_t& handle_counter,
+                 HierarchyVisitor& visitor) {
+    const std::uint8_t* q = p;
+    const std::uint8_t tag = *q++;
+    if (tag == tag_upscope) {
+        p = q;
+        visitor.upscope();
+        return true;
+    }
+    if (tag == tag_attribute_end) {
+        p = q;
+        visitor.other(FstAttributeEnd{});
+        return true;
+    }
+    if (tag == tag_scope) {
+        if (q == end || !valid_scope_type(*q)) return false;
+        FstScopeRef scope;
+        scope.scope_type = *q++;
+        if (!quick_c_str(q, end, scope.name) || !quick_c_str(q, end, scope.component)) return false;
+        p = q;
+        visitor.scope(scope);
+        return true;
+    }
+    if (tag > max_var_type || q == end || *q > max_direction) return false;
+    FstVarRef var;
+    var.var_type = tag;
+    var.direction = *q++;
+    std::uint32_t raw_length = 0;
+    std::uint32_t alias = 0;
+    if (!quick_c_str(q, end, var.name) || !try_varint_u32(q, end, raw_length) || !try_varint_u32(q, end, alias)) {
+        return false;
+    }
+    if (alias == 0) {
+        if (handle_counter == 0xFFFFFFFFu) return false;
+        var.handle = *FstSignalHandle::from_value(handle_counter + 1);
+    } else {
+        var.handle = *FstSignalHandle::from_value(alias);
+        var.is_alias = true;
+    }
+    var.length = tag == var_type_port ? (raw_length >= 2 ? (raw_length - 2) / 3 : 0) : raw_length;
+    if (alias == 0) ++handle_counter;
+    p = q;
+    visitor.var(var);
+    return true;
+}
+
+// Hands an entry read whole to visitor.
+void deliver(const FstHierarchyEntry& entry, HierarchyVisitor& visitor) {
+    if (const auto* scope = std::get_if<FstScope>(&entry)) {
+        visitor.scope(FstScopeRef{scope->scope_type, scope->name, scope->component});
+    } else if (std::holds_alternative<FstUpScope>(entry)) {
+        visitor.upscope();
+    } else if (const auto* var = std::get_if<FstVar>(&entry)) {
+        visitor.var(FstVarRef{var->var_type, var->direction, var->name, var->length, var->handle, var->is_alias});
+    } else {
+        visitor.other(entry);
+    }
+}
+
+// Hands every entry to a callback as an entry of its own (texts copied).
+class EntryCopier final : public HierarchyVisitor {
+public:
+    explicit EntryCopier(HierarchyCallback callback) : callback_(callback) {}
+    void scope(const FstScopeRef& scope) override {
+        callback_(FstScope{scope.scope_type, std::string(scope.name), std::string(scope.component)});
+    }
+    void upscope() override { callback_(FstUpScope{}); }
+    void var(const FstVarRef& var) override {
+        callback_(FstVar{var.var_type, var.direction, std::string(var.name), var.length, var.handle, var.is_alias});
+    }
+    void other(const FstHierarchyEntry& entry) override { callback_(entry); }
+
+private:
+    HierarchyCallback callback_;
+};
+
+}  // namespace
+
 Status FstReader::read_hierarchy(HierarchyCallback callback) {
+    EntryCopier copier(callback);
+    return visit_hierarchy(copier);
+}
+
+Status FstReader::visit_hierarchy(HierarchyVisitor& visitor) {
     const std::string place = block_place(BlockType::Hierarchy, meta_.hierarchy_offset - 1);
     FST_CHECK(source_->seek(meta_.hierarchy_offset));
     auto read = read_hierarchy_bytes(*source_, meta_.hierarchy_compression);
@@ -241,20 +349,28 @@ Status FstReader::read_hierarchy(HierarchyCallback callback) {
         return located(std::move(error), place);
     }
     const std::vector<std::uint8_t> bytes = std::move(read).value();
+    visitor.start(bytes.size());
+    const std::uint8_t* const begin = bytes.data();
+    const std::uint8_t* const end = begin + bytes.size();
+    const std::uint8_t* p = begin;
     SliceSource entries(bytes, "the decompressed hierarchy");
     std::uint32_t handle_counter = 0;
     FstHierarchyEntry entry;
-    for (std::uint64_t number = 1;; ++number) {
-        const std::uint64_t entry_pos = entries.position();
+    for (std::uint64_t number = 1; p != end; ++number) {
+        if (quick_entry(p, end, handle_counter, visitor)) continue;
+        const auto entry_pos = static_cast<std::uint64_t>(p - begin);
+        FST_CHECK(entries.seek(entry_pos));
         auto more = read_hierarchy_entry(entries, handle_counter, entry);
         if (!more.ok()) {
             return located(std::move(more).error().at("in hierarchy entry " + std::to_string(number) + " at byte " +
                                                       std::to_string(entry_pos) + " of the decompressed hierarchy"),
                            place);
         }
-        if (!more.value()) return {};
-        callback(entry);
+        if (!more.value()) break;
+        p = begin + entries.position();
+        deliver(entry, visitor);
     }
+    return {};
 }
 
 }  // namespace fst_container

@@ -149,7 +149,8 @@ Result<LoadedBlock::DataWindow> LoadedBlock::window(std::span<const Entry> entri
 }
 
 Result<LoadedBlock::DataLocation> LoadedBlock::unpack(const Entry& entry, const DataWindow& window,
-                                                      std::vector<std::uint8_t>& buffer) const {
+                                                      std::vector<std::uint8_t>& buffer,
+                                                      InflateState* inflater) const {
     const std::uint64_t entry_start = data_start_ + entry.offset;
     const std::uint64_t entry_len = entry.length;
     if (entry_start > data_end_ || entry_len > data_end_ - entry_start) {
@@ -191,7 +192,11 @@ Result<LoadedBlock::DataLocation> LoadedBlock::unpack(const Entry& entry, const 
             break;
         }
         case PackType::Zlib: {
-            FST_TRY(produced, inflate_into(input, out, uncompressed, DeflateFormat::Zlib));
+            if (inflater != nullptr) {
+                FST_TRY(produced, inflate_into(input, out, uncompressed, DeflateFormat::Zlib, *inflater));
+            } else {
+                FST_TRY(produced, inflate_into(input, out, uncompressed, DeflateFormat::Zlib));
+            }
             if (produced != uncompressed) return ReaderError::invalid_data("the signal's data is shorter than its stated length");
             break;
         }

@@ -19,6 +19,10 @@
 #include "types.hpp"
 
 namespace fst_container {
+class InflateState;
+}
+
+namespace fst_container {
 
 enum class PackType : std::uint8_t { Zlib, FastLz, Lz4 };
 
@@ -83,8 +87,10 @@ public:
     Result<DataWindow> window(std::span<const Entry> entries, std::vector<std::uint8_t>& buffer) const;
 
     // Unpacks an entry from a window holding it: stored data stays in the window, compressed
-    // data is appended to buffer.
-    Result<DataLocation> unpack(const Entry& entry, const DataWindow& window, std::vector<std::uint8_t>& buffer) const;
+    // data is appended to buffer. An inflate state, when given, is used for zlib data (a
+    // caller unpacking many entries keeps one).
+    Result<DataLocation> unpack(const Entry& entry, const DataWindow& window, std::vector<std::uint8_t>& buffer,
+                                InflateState* inflater = nullptr) const;
     std::span<const std::uint8_t> view(const DataLocation& location, const DataWindow& window,
                                        const std::vector<std::uint8_t>& buffer) const;
 

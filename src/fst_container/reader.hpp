@@ -18,6 +18,22 @@
 namespace fst_container {
 
 using HierarchyCallback = FunctionRef<void(const FstHierarchyEntry&)>;
+
+// Receives the hierarchy entry by entry. Scopes and variables come as views of the decompressed
+// hierarchy (no text copied); the rarer entries come whole.
+class HierarchyVisitor {
+public:
+    virtual ~HierarchyVisitor() = default;
+    // The size of the decompressed hierarchy, before its first entry. Every entry takes one byte
+    // at least and a variable five (kind, direction, name terminator, width, alias), so a count
+    // the file states can be checked against it before anything is sized by it.
+    virtual void start(std::size_t /*bytes*/) {}
+    virtual void scope(const FstScopeRef& scope) = 0;
+    virtual void upscope() = 0;
+    virtual void var(const FstVarRef& var) = 0;
+    // Attributes and their ends.
+    virtual void other(const FstHierarchyEntry& entry) = 0;
+};
 // time, signal handle, value (its bytes live only during the call)
 using SignalCallback = FunctionRef<void(std::uint64_t, FstSignalHandle, const FstSignalValue&)>;
 
@@ -31,6 +47,8 @@ public:
 
     // Hands every hierarchy entry to callback, in file order.
     Status read_hierarchy(HierarchyCallback callback);
+    // The same entries to a visitor, scopes and variables as views.
+    Status visit_hierarchy(HierarchyVisitor& visitor);
 
     // Hands the initial values and every change of the selected signals to callback, block by
     // block, in time order within each block.

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "change_decoding.hpp"
+#include "compression.hpp"
 #include "reader.hpp"
 #include "value_changes.hpp"
 
@@ -72,6 +73,7 @@ private:
     std::vector<std::uint8_t> window_bytes_;
     LoadedBlock::DataWindow window_;
     std::vector<std::uint8_t> unpacked_;
+    InflateState inflater_;
     std::vector<LoadedBlock::DataLocation> locations_;
     std::vector<std::uint32_t> location_of_owner_;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> signal_locations_;  // (signal, location)
@@ -95,7 +97,7 @@ Status TimeOrderedWalk::unpack_selected(const LoadedBlock& block, std::uint32_t&
         std::uint32_t& location = location_of_owner_[entry.owner];
         if (location == no_signal) {
             failed_signal = entry.signal;
-            FST_TRY(const LoadedBlock::DataLocation unpacked, block.unpack(entry, window_, unpacked_));
+            FST_TRY(const LoadedBlock::DataLocation unpacked, block.unpack(entry, window_, unpacked_, &inflater_));
             location = static_cast<std::uint32_t>(locations_.size());
             locations_.push_back(unpacked);
         }

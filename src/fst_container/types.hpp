@@ -182,6 +182,22 @@ struct FstVhdlVarInfo {
 };
 struct FstAttributeEnd {};
 
+// A scope or a variable as the hierarchy walk hands it out: its texts lie in the decompressed
+// hierarchy and are valid during the call only.
+struct FstScopeRef {
+    std::uint8_t scope_type = 0;
+    std::string_view name;
+    std::string_view component;
+};
+struct FstVarRef {
+    std::uint8_t var_type = 0;
+    std::uint8_t direction = 0;
+    std::string_view name;
+    std::uint32_t length = 0;
+    FstSignalHandle handle = *FstSignalHandle::from_value(1);
+    bool is_alias = false;
+};
+
 using FstHierarchyEntry = std::variant<FstScope, FstUpScope, FstVar, FstPathName, FstSourceStem, FstComment,
                                        FstEnumTable, FstEnumTableRef, FstVhdlVarInfo, FstAttributeEnd>;
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "fst_container/hierarchy.hpp"
 #include "fst_container/reader.hpp"
 #include "fst_test_writer.hpp"
 
@@ -474,6 +475,14 @@ TEST(FstHierarchy, Errors) {
          "Unexpected scope type: 23, in hierarchy entry 2 at byte " + std::to_string(top.size()) +
              " of the decompressed hierarchy" + block},
         {Buf{16, 0, 'a'}, ErrorKind::Io, "I/O operation failed: the decompressed hierarchy ends at byte 3" + first},
+        {Buf{254, 0, 'a', 0, 'b'}, ErrorKind::Io, "I/O operation failed: the decompressed hierarchy ends at byte 5" + first},
+        {Buf{16, 0, 'a', 0, 1}, ErrorKind::Io, "I/O operation failed: the decompressed hierarchy ends at byte 5" + first},
+        {Buf{16, 0, 'a', 0, 1, 0x80, 0x80, 0x80, 0x80, 0x80}, ErrorKind::Leb128,
+         "failed to read leb128 integer, more than the expected 32 bits" + first},
+        {Buf{16, 0, 'a', 0xC3, 0x28, 0, 1, 0}, ErrorKind::Utf8String,
+         "failed to decode string: a text holds bytes that are not UTF-8" + first},
+        {Buf{254, 0, 't', 0, 0xFF, 0}, ErrorKind::Utf8String,
+         "failed to decode string: a text holds bytes that are not UTF-8" + first},
     };
     for (const auto& c : cases) {
         Status status;
@@ -482,6 +491,32 @@ TEST(FstHierarchy, Errors) {
         EXPECT_EQ(status.error().kind, c.kind) << status.error().debug();
         EXPECT_EQ(status.error().display(), c.display);
     }
+}
+
+TEST(FstHierarchy, TextsAsWritten) {
+    // Names of any length up to the limit, UTF-8 beyond ASCII, and empty ones.
+    const std::string longest(hierarchy_name_max - 1, 'n');
+    const std::vector<std::string> names = {"", "größe", "\\esc.aped ", "x[3]", longest};
+    Buf entries;
+    for (const std::string& name : names) {
+        const Buf scope = scope_entry(name);
+        const Buf var = var_entry(name, 1);
+        entries.insert(entries.end(), scope.begin(), scope.end());
+        entries.insert(entries.end(), var.begin(), var.end());
+    }
+    Status status;
+    const auto out = read_entries(entries, &status);
+    ASSERT_TRUE(status.ok()) << status.error().debug();
+    ASSERT_EQ(out.size(), 2 * names.size());
+    for (size_t i = 0; i < names.size(); ++i) {
+        EXPECT_EQ(std::get<FstScope>(out[2 * i]).name, names[i]);
+        EXPECT_EQ(std::get<FstVar>(out[2 * i + 1]).name, names[i]);
+        EXPECT_EQ(std::get<FstVar>(out[2 * i + 1]).handle.value(), i + 1);
+    }
+    // One byte more and the name has no terminator within the limit.
+    read_entries(var_entry(longest + "n", 1), &status);
+    ASSERT_FALSE(status.ok());
+    EXPECT_EQ(status.error().kind, ErrorKind::CStringTooLong) << status.error().debug();
 }
 
 TEST(FstHierarchy, Lz4TwiceCompressed) {

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -142,6 +143,36 @@ TEST(FstTraceLoad, EmptyScopeNamesKeepTheirSeparators) {
               (std::vector<std::string>{".x.v", "a..b.w"}));
     EXPECT_EQ(std::vector<std::string>(t.scopes().begin(), t.scopes().end()),
               (std::vector<std::string>{"", ".x", "a", "a.", "a..b"}));
+}
+
+TEST(FstTraceLoad, NamesFoundWithTheirOwnIdsAndWidths) {
+    using namespace fst_test;
+    Bytes up;
+    up.u8(255);
+    // handles: bus 1, q 2, the second "bus [7:0]" 3 (ignored: the first declaration holds); q_alias
+    // names handle 2 with a width of its own.
+    const auto entries = concat({scope_entry("top"), var_entry("bus [7:0]", 8), var_entry("q", 1),
+                                 var_entry("bus [7:0]", 3), var_entry("q_alias", 2, 2), up.b});
+    const auto file = concat({header_block(0, 0, 3), geometry_block({8, 1, 3}), hierarchy_lz4_block(entries)});
+    const std::string path = write_temp(file);
+    auto loaded = FstTrace::from_file(path);
+    std::remove(path.c_str());
+    ASSERT_TRUE(loaded.ok()) << loaded.error();
+    const FstTrace& t = loaded.value();
+    EXPECT_EQ(std::vector<std::string>(t.signal_names().begin(), t.signal_names().end()),
+              (std::vector<std::string>{"top.bus [7:0]", "top.q", "top.q_alias"}));
+    const struct {
+        const char* name;
+        std::optional<uint32_t> id;
+        uint32_t width;
+    } cases[] = {
+        {"top.bus [7:0]", 0, 8}, {"top.bus", 0, 8},      {"top.q", 1, 1}, {"top.q_alias", 1, 2},
+        {"top.bu", std::nullopt, 1}, {"bus [7:0]", std::nullopt, 1}, {"", std::nullopt, 1},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(t.signal_id(c.name), c.id) << c.name;
+        EXPECT_EQ(t.signal_width(c.name), c.width) << c.name;
+    }
 }
 
 TEST(FstTraceLoad, Messages) {

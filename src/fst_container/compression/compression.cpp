@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <memory>
 #include <string>
 
 namespace fst_container {
@@ -56,15 +57,9 @@ std::string inflate_fault(int status, const z_stream& zs) {
 // zlib counts in uInt; feed at most this much at once.
 constexpr std::size_t max_chunk = static_cast<std::size_t>(UINT_MAX);
 
-}  // namespace
-
-Result<std::size_t> inflate_into(std::span<const std::uint8_t> input, std::uint8_t* out, std::size_t capacity,
-                                 DeflateFormat format) {
-    Inflater inflater(format == DeflateFormat::Zlib ? MAX_WBITS : -MAX_WBITS);
-    if (!inflater.ready()) {
-        return ReaderError::zlib(inflater.init_status(), 0).with_detail("the inflater could not start");
-    }
-    z_stream& zs = inflater.stream();
+// Inflates into out[0, capacity) with a stream set up for a new stream.
+Result<std::size_t> inflate_with(z_stream& zs, std::span<const std::uint8_t> input, std::uint8_t* out,
+                                 std::size_t capacity) {
     std::size_t in_pos = 0;
     std::size_t out_pos = 0;
     for (;;) {
@@ -96,6 +91,52 @@ Result<std::size_t> inflate_into(std::span<const std::uint8_t> input, std::uint8
             return ReaderError::zlib(Z_BUF_ERROR, out_pos).with_detail(inflate_fault(Z_BUF_ERROR, zs));
         }
     }
+}
+
+int window_bits(DeflateFormat format) { return format == DeflateFormat::Zlib ? MAX_WBITS : -MAX_WBITS; }
+
+}  // namespace
+
+struct InflateState::Stream {
+    explicit Stream(DeflateFormat f) : inflater(window_bits(f)), format(f) {}
+    Inflater inflater;
+    DeflateFormat format;
+};
+
+InflateState::InflateState() = default;
+InflateState::~InflateState() = default;
+InflateState::InflateState(InflateState&&) noexcept = default;
+InflateState& InflateState::operator=(InflateState&&) noexcept = default;
+
+InflateState::Stream* InflateState::ready(DeflateFormat format, int& status) {
+    if (stream_ && stream_->format == format && inflateReset(&stream_->inflater.stream()) == Z_OK) {
+        status = Z_OK;
+        return stream_.get();
+    }
+    stream_ = std::make_unique<Stream>(format);
+    status = stream_->inflater.init_status();
+    if (!stream_->inflater.ready()) {
+        stream_.reset();
+        return nullptr;
+    }
+    return stream_.get();
+}
+
+Result<std::size_t> inflate_into(std::span<const std::uint8_t> input, std::uint8_t* out, std::size_t capacity,
+                                 DeflateFormat format) {
+    Inflater inflater(window_bits(format));
+    if (!inflater.ready()) {
+        return ReaderError::zlib(inflater.init_status(), 0).with_detail("the inflater could not start");
+    }
+    return inflate_with(inflater.stream(), input, out, capacity);
+}
+
+Result<std::size_t> inflate_into(std::span<const std::uint8_t> input, std::uint8_t* out, std::size_t capacity,
+                                 DeflateFormat format, InflateState& state) {
+    int status = Z_OK;
+    InflateState::Stream* stream = state.ready(format, status);
+    if (stream == nullptr) return ReaderError::zlib(status, 0).with_detail("the inflater could not start");
+    return inflate_with(stream->inflater.stream(), input, out, capacity);
 }
 
 Result<std::size_t> lz4_decompress_into(std::span<const std::uint8_t> input, std::uint8_t* out,

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -35,11 +36,34 @@ inline ReaderError lz4_implausible(std::uint64_t compressed, std::uint64_t uncom
 
 enum class DeflateFormat { Zlib, Raw };
 
+// An inflate stream kept from one inflate_into to the next: setting a stream up allocates its
+// state and window (some 40 KB), which costs more than inflating the few hundred bytes of one
+// signal's changes. One thread at a time.
+class InflateState {
+public:
+    InflateState();
+    ~InflateState();
+    InflateState(const InflateState&) = delete;
+    InflateState& operator=(const InflateState&) = delete;
+    InflateState(InflateState&&) noexcept;
+    InflateState& operator=(InflateState&&) noexcept;
+
+    struct Stream;
+    // The stream, set up afresh for format; null when zlib cannot start one (status says why).
+    Stream* ready(DeflateFormat format, int& status);
+
+private:
+    std::unique_ptr<Stream> stream_;
+};
+
 // Inflates input into out[0, capacity). Output beyond capacity, a truncated
 // stream, a preset dictionary or corrupt data are ZLibDecompress errors.
 // Bytes after the end of the stream are ignored. Gives the bytes produced.
 Result<std::size_t> inflate_into(std::span<const std::uint8_t> input, std::uint8_t* out, std::size_t capacity,
                                  DeflateFormat format);
+// The same with a stream kept in state.
+Result<std::size_t> inflate_into(std::span<const std::uint8_t> input, std::uint8_t* out, std::size_t capacity,
+                                 DeflateFormat format, InflateState& state);
 
 // Decompresses one LZ4 block into out[0, capacity); gives the bytes produced.
 Result<std::size_t> lz4_decompress_into(std::span<const std::uint8_t> input, std::uint8_t* out,

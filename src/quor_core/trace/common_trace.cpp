@@ -38,12 +38,22 @@ const std::string* CommonTrace::full_name(std::string_view name) const {
     return found;
 }
 
+std::optional<uint32_t> CommonTrace::position_of(std::string_view name) const {
+    if (const auto position = r_.name_positions.find(name, r_.signal_names)) return position;
+    if (const std::string* full = full_name(name)) return static_cast<uint32_t>(full - r_.signal_names.data());
+    return std::nullopt;
+}
+
 SignalValue CommonTrace::signal_value(std::string_view name, uint64_t index) const {
     const auto id = signal_id(name);
     return id ? r_.store.get(*id, index) : SignalValue::unknown();
 }
 
 uint32_t CommonTrace::signal_width(std::string_view name) const {
+    if (!r_.widths_by_position.empty()) {
+        const auto position = position_of(name);
+        return position ? r_.widths_by_position[*position] : 1;
+    }
     auto it = r_.widths.find(name);
     if (it == r_.widths.end()) {
         const std::string* full = full_name(name);
@@ -54,6 +64,11 @@ uint32_t CommonTrace::signal_width(std::string_view name) const {
 }
 
 std::optional<uint32_t> CommonTrace::signal_id(std::string_view name) const {
+    if (!r_.ids_by_position.empty()) {
+        const auto position = position_of(name);
+        if (!position) return std::nullopt;
+        return r_.ids_by_position[*position];
+    }
     auto it = r_.name_to_id.find(name);
     if (it == r_.name_to_id.end()) {
         const std::string* full = full_name(name);

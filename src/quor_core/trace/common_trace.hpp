@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "signal/column_store.hpp"
+#include "trace/name_positions.hpp"
 #include "trace/trace.hpp"
 
 namespace quor_core::trace {
@@ -22,6 +23,12 @@ struct TraceRecord {
     std::vector<std::string> scopes;
     std::vector<uint64_t> timestamps;
     std::optional<Timescale> timescale;
+    // A loader of many names may list each name's id and declared width by its position in
+    // signal_names instead of in the two maps, every name once: the texts are then kept once,
+    // and names are found through name_positions.
+    std::vector<uint32_t> ids_by_position;
+    std::vector<uint32_t> widths_by_position;
+    NamePositions name_positions;
 };
 
 // Names are found as they are, and also without a trailing bit range that a writer kept in them
@@ -54,6 +61,9 @@ public:
 
 private:
     void index_names_without_ranges();
+    // The position in signal_names of the name a lookup name stands for, when the names are
+    // listed by position.
+    std::optional<uint32_t> position_of(std::string_view name) const;
     // The full name a lookup name stands for: itself when known, else the one name that gives
     // it without its bit range; null when there is none or more than one.
     const std::string* full_name(std::string_view name) const;

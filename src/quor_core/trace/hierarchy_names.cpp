@@ -14,9 +14,18 @@ void HierarchyNames::open_scope(std::string_view name) {
     if (!path_.open(name)) return;
     const std::string& full = path_.path();
     if (!spend(full.size())) return;
-    if (scope_index_.find(std::string_view(full)) != scope_index_.end()) return;
+    if (!dotted_ && name.find('.') != std::string_view::npos) {
+        dotted_ = true;
+        for (size_t i = 0; i < scopes_.size(); ++i) {
+            scope_index_.insert(NamePositions::hash(scopes_[i]), static_cast<uint32_t>(i));
+        }
+    }
+    if (dotted_) {
+        const uint32_t hash = NamePositions::hash(full);
+        if (scope_index_.find(full, hash, scopes_)) return;
+        scope_index_.insert(hash, static_cast<uint32_t>(scopes_.size()));
+    }
     scopes_.push_back(full);
-    scope_index_.insert(scopes_.size() - 1);
 }
 
 bool HierarchyNames::var_name(std::string_view leaf, std::string& full) {

@@ -12,9 +12,9 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
+#include "trace/name_positions.hpp"
 #include "trace/scope_path.hpp"
 
 namespace quor_core::trace {
@@ -25,8 +25,6 @@ public:
     static constexpr uint64_t kFreeBytes = uint64_t{64} << 20;
 
     HierarchyNames() = default;
-    HierarchyNames(const HierarchyNames&) = delete;  // the scope index refers to scopes_
-    HierarchyNames& operator=(const HierarchyNames&) = delete;
 
     // Counts bytes of declarations read: the budget grows with them (until it is spent).
     void read(uint64_t bytes) {
@@ -45,7 +43,7 @@ public:
 
     // The full scope names, each once, in order of first appearance.
     std::vector<std::string> take_scopes() {
-        scope_index_.clear();
+        scope_index_ = NamePositions();
         return std::move(scopes_);
     }
 
@@ -53,26 +51,12 @@ private:
     // Counts a name about to be made; false once the names are over budget.
     bool spend(uint64_t bytes);
 
-    // Hashes and compares listed scope names (by position in scopes_) and texts alike, so the
-    // index finds a name by its text without keeping a second copy of it.
-    struct ByText {
-        using is_transparent = void;
-        const std::vector<std::string>* names;
-        std::string_view text(size_t position) const { return (*names)[position]; }
-        std::string_view text(std::string_view s) const { return s; }
-        template <typename K>
-        size_t operator()(const K& k) const {
-            return std::hash<std::string_view>{}(text(k));
-        }
-        template <typename A, typename B>
-        bool operator()(const A& a, const B& b) const {
-            return text(a) == text(b);
-        }
-    };
-
     ScopePath path_;
     std::vector<std::string> scopes_;
-    std::unordered_set<size_t, ByText, ByText> scope_index_{16, ByText{&scopes_}, ByText{&scopes_}};
+    // The scopes' full names, by position in scopes_, once a scope name with a '.' is met: till
+    // then two scopes have the same full name only if they are the same scope, which path_ tells.
+    NamePositions scope_index_;
+    bool dotted_ = false;
     uint64_t input_ = 0;
     uint64_t names_ = 0;
     bool over_budget_ = false;

@@ -9,10 +9,9 @@
 #include <cstring>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
-#include "trace/trace.hpp"
+#include "trace/name_positions.hpp"
 
 namespace quor_core::trace {
 
@@ -48,9 +47,16 @@ private:
     };
     std::string path_;
     std::vector<Open> open_;
-    // Every scope met: the key is its parent's node (four bytes) and its name.
-    std::unordered_map<std::string, uint32_t, StringHash, std::equal_to<>> nodes_;
-    std::string key_;  // reused to build keys
+    // Every scope met, by node - 1: its parent's node and where its name lies in names_.
+    struct Node {
+        uint32_t parent;
+        uint32_t length;
+        size_t offset;
+    };
+    std::string_view name_of(const Node& node) const { return std::string_view(names_).substr(node.offset, node.length); }
+    std::vector<Node> nodes_;
+    std::string names_;
+    NamePositions index_;  // the nodes by parent and name
 };
 
 }  // namespace quor_core::trace

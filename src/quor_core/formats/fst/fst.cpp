@@ -45,27 +45,37 @@ private:
     std::unordered_map<uint32_t, uint32_t> sparse_;
 };
 
-// Builds full names, ids and widths from the hierarchy entries.
-class NameCollector {
+// Builds full names, ids and widths from the hierarchy entries: each full name is made in one
+// reused buffer and kept once, in the record's list of names.
+class NameCollector final : public fc::HierarchyVisitor {
 public:
-    NameCollector(TraceRecord& record, HandleIds& ids) : record_(record), ids_(ids) {}
+    NameCollector(TraceRecord& record, HandleIds& ids, uint64_t declared_vars)
+        : record_(record), ids_(ids), declared_vars_(declared_vars) {}
 
+    void start(size_t bytes) override {
+        // The header's count of variables, unless the hierarchy is too short to hold that many.
+        constexpr size_t kLeastVarBytes = 5;
+        const auto vars = static_cast<size_t>(std::min<uint64_t>(declared_vars_, bytes / kLeastVarBytes));
+        record_.signal_names.reserve(vars);
+        record_.ids_by_position.reserve(vars);
+        record_.widths_by_position.reserve(vars);
+        record_.name_positions.reserve(vars);
+    }
     // Each entry is counted by the bytes it takes in the hierarchy at least (its tag, strings
     // with their terminators, numbers of one byte), which sets the budget of the names.
-    void operator()(const fc::FstHierarchyEntry& entry) {
-        if (const auto* scope = std::get_if<fc::FstScope>(&entry)) {
-            names_.read(scope->name.size() + scope->component.size() + 4);
-            names_.open_scope(scope->name);
-        } else if (std::holds_alternative<fc::FstUpScope>(entry)) {
-            names_.read(1);
-            names_.close_scope();
-        } else if (const auto* var = std::get_if<fc::FstVar>(&entry)) {
-            names_.read(var->name.size() + 5);
-            add_var(*var);
-        } else {
-            names_.read(1);
-        }
+    void scope(const fc::FstScopeRef& scope) override {
+        names_.read(scope.name.size() + scope.component.size() + 4);
+        names_.open_scope(scope.name);
     }
+    void upscope() override {
+        names_.read(1);
+        names_.close_scope();
+    }
+    void var(const fc::FstVarRef& var) override {
+        names_.read(var.name.size() + 5);
+        add_var(var);
+    }
+    void other(const fc::FstHierarchyEntry& /*entry*/) override { names_.read(1); }
 
     // Whether the full names grew past their budget: the load fails with the message.
     bool too_deep() const { return names_.over_budget(); }
@@ -73,26 +83,29 @@ public:
     std::vector<std::string> take_scopes() { return names_.take_scopes(); }
 
 private:
-    void add_var(const fc::FstVar& var) {
-        std::string full;
-        if (!names_.var_name(var.name, full)) return;
+    void add_var(const fc::FstVarRef& var) {
+        if (!names_.var_name(var.name, full_)) return;
         // The first declaration of a name holds.
-        const auto [it, inserted] = record_.name_to_id.try_emplace(full, kNoId);
-        if (!inserted) return;
+        const uint32_t hash = NamePositions::hash(full_);
+        if (record_.name_positions.find(full_, hash, record_.signal_names)) return;
         const auto index = static_cast<uint32_t>(var.handle.index());
         uint32_t id = ids_.find(index);
         if (id == kNoId) {
             id = next_id_++;
             ids_.insert(index, id);
         }
-        it->second = id;
-        record_.widths.emplace(full, var.length);
-        record_.signal_names.push_back(std::move(full));
+        const auto position = static_cast<uint32_t>(record_.signal_names.size());
+        record_.signal_names.push_back(full_);
+        record_.ids_by_position.push_back(id);
+        record_.widths_by_position.push_back(var.length);
+        record_.name_positions.insert(hash, position);
     }
 
     TraceRecord& record_;
     HandleIds& ids_;
+    uint64_t declared_vars_;
     HierarchyNames names_;
+    std::string full_;  // the name being made
     uint32_t next_id_ = 0;
 };
 
@@ -105,11 +118,12 @@ Result<FstTrace, std::string> load(std::unique_ptr<fc::ByteSource> source, Chang
 
     TraceRecord record;
     HandleIds ids(meta.signals.size());
-    NameCollector names(record, ids);
-    const fc::Status hierarchy = reader.read_hierarchy(names);
+    NameCollector names(record, ids, meta.header.var_count);
+    const fc::Status hierarchy = reader.visit_hierarchy(names);
     if (!hierarchy.ok()) return make_err("FST hierarchy: " + hierarchy.error().display());
     if (names.too_deep()) return make_err(names.too_deep_message());
     record.scopes = names.take_scopes();
+    interrupt.check();  // a hierarchy of many names takes a while of its own
 
     FstSamples samples(meta.time_table.value_or(std::vector<uint64_t>{}), meta.data_sections);
     record.timescale = timescale_from_exponent(meta.header.timescale_exponent);

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "fst_container/change_decoding.hpp"
+#include "fst_container/compression.hpp"
 #include "signal/column_stream.hpp"
 #include "formats/fst/fst_values.hpp"
 #include "trace/time_index.hpp"
@@ -267,6 +268,7 @@ private:
     struct GroupBuffers {
         std::vector<uint8_t> window;    // the group's signal data of a block, read from a file
         std::vector<uint8_t> unpacked;  // one signal's data, decompressed
+        fc::InflateState inflater;
     };
     std::vector<GroupBuffers> buffers_;
     std::vector<std::optional<GroupFailure>> failures_;
@@ -357,7 +359,7 @@ void ChangeLoader<Sink>::decode_group(size_t group, const std::vector<PendingBlo
             for (auto entry = window_begin; entry != window_end; ++entry) {
                 recorder.start(sink_.target(group, entry->signal), pending.indices, timestamps_.size());
                 buffers.unpacked.clear();
-                auto location = block.unpack(*entry, window.value(), buffers.unpacked);
+                auto location = block.unpack(*entry, window.value(), buffers.unpacked, &buffers.inflater);
                 fc::Status status =
                     location.ok() ? fc::decode_changes(block.view(location.value(), window.value(), buffers.unpacked),
                                                        meta_.signals[entry->signal], meta_.float_endian,
@@ -402,7 +404,7 @@ std::optional<fc::ReaderError> ChangeLoader<Sink>::run(const signal::ParallelFor
         }
         if (load_error) return load_error;
     }
-    buffers_ = {};  // the columns are still to be finished: give the memory back first
+    std::vector<GroupBuffers>().swap(buffers_);  // the columns are still to be finished: give the memory back first
     return std::nullopt;
 }
 
