@@ -4,7 +4,7 @@
 #include <string>
 
 #include "change_decoding.hpp"
-#include "compression.hpp"
+#include "compression/compression.hpp"
 #include "reader.hpp"
 #include "value_changes.hpp"
 

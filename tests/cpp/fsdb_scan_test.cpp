@@ -4,6 +4,7 @@
 
 #include "format_fixtures.hpp"
 #include "bytes/byte_scan.hpp"
+#include "trace/derived_scopes.hpp"
 #include "bytes/zlib_inflate.hpp"
 
 using namespace quor_core::trace;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "bytes/byte_scan.hpp"
+#include "trace/derived_scopes.hpp"
 #include "trace/common_trace.hpp"
 #include "trace/hierarchy_names.hpp"
 #include "util/name_path.hpp"

@@ -40,13 +40,6 @@ bool wlf_accepts(std::string_view s);  // also the VPD filter
 std::vector<std::string> extract_identifiers_fsdb(Bytes bytes);
 std::vector<std::string> extract_identifiers_wlf(Bytes bytes);
 
-// Every scope on the paths of the names (each proper prefix that ends at a separating '.'; an
-// escaped identifier is one element), once each, in ascending byte order. Like the full names
-// of a declared hierarchy, the scope names may take HierarchyNames' budget in bytes per byte of
-// the names; a path that would take more (one name of 100,000 elements would need gigabytes)
-// lists its scopes only down to where the budget ends, and later names add none.
-std::vector<std::string> derive_scopes(const std::vector<std::string>& names);
-
 // True when every dot-separated piece is non-empty and starts with a letter or '_'.
 bool dotted_pieces_ok(std::string_view s);
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "bytes/byte_scan.hpp"
+#include "trace/derived_scopes.hpp"
 #include "bytes/file_bytes.hpp"
 #include "trace/name_table.hpp"
 

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "bytes/byte_scan.hpp"
+#include "trace/derived_scopes.hpp"
 #include "formats/fsdb/fsdb.hpp"
 #include "formats/fsdb/fsdb_sections.hpp"
 #include "formats/fsdb/fsdb_timeline.hpp"

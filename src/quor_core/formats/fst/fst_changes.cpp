@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "fst_container/change_decoding.hpp"
-#include "fst_container/compression.hpp"
+#include "fst_container/compression/compression.hpp"
 #include "signal/column_stream.hpp"
 #include "formats/fst/fst_values.hpp"
 #include "trace/time_index.hpp"

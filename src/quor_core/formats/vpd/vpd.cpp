@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "bytes/byte_scan.hpp"
+#include "trace/derived_scopes.hpp"
 #include "bytes/file_bytes.hpp"
 #include "trace/name_table.hpp"
 

@@ -4,6 +4,7 @@
 
 #include "signal/column_builder.hpp"
 #include "bytes/byte_scan.hpp"
+#include "trace/derived_scopes.hpp"
 #include "bytes/file_bytes.hpp"
 #include "trace/name_table.hpp"
 #include "trace/pool_parallel.hpp"
