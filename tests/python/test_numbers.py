@@ -13,8 +13,8 @@ import pathlib
 
 import pytest
 
+import quor
 from quor import PyExpr as E
-from quor import PyTrace
 
 NUMBERS = pathlib.Path(__file__).resolve().parents[1] / "fixtures" / "numbers"
 MINUS = 2**64  # E.const_int(MINUS - n) is -n to a signed operand
@@ -23,7 +23,7 @@ MINUS = 2**64  # E.const_int(MINUS - n) is -n to a signed operand
 @pytest.fixture(scope="module", params=["numbers.vcd", "numbers.fst"])
 def trace(request):
     path = str(NUMBERS / request.param)
-    return PyTrace.from_vcd(path) if path.endswith(".vcd") else PyTrace.from_fst(path)
+    return quor.open(path)
 
 
 def sig(t, short):

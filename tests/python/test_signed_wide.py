@@ -13,8 +13,8 @@ import pathlib
 
 import pytest
 
+import quor
 from quor import PyExpr as E
-from quor import PyTrace
 from quor.exprlang import ExprError
 
 SIGNED = pathlib.Path(__file__).resolve().parents[1] / "fixtures" / "signed"
@@ -25,7 +25,7 @@ OPS = {"<": operator.lt, ">": operator.gt, "<=": operator.le, ">=": operator.ge,
 @pytest.fixture(scope="module", params=["wide_signed.vcd", "wide_signed.fst"])
 def trace(request):
     path = str(SIGNED / request.param)
-    return PyTrace.from_vcd(path) if path.endswith(".vcd") else PyTrace.from_fst(path)
+    return quor.open(path)
 
 
 def full_name(t, short):

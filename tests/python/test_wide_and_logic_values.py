@@ -7,6 +7,7 @@ import re
 
 import pytest
 
+import quor
 from quor import PyExpr, PyTrace
 
 VALUES = pathlib.Path(__file__).resolve().parents[1] / "fixtures" / "values"
@@ -15,7 +16,7 @@ LOW64 = (1 << 64) - 1
 
 def load(name):
     path = str(VALUES / name)
-    return PyTrace.from_vcd(path) if name.endswith(".vcd") else PyTrace.from_fst(path)
+    return quor.open(path)
 
 
 def leaf(name):
