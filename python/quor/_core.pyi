@@ -16,7 +16,7 @@ class PyArray:
     memoryview(a) and pyarrow wrap it without copying; numpy is not needed to use it. It supports
     len(), indexing with ints (negative ones count from the end) and slices (a slice with step 1
     shares the memory), iteration and tolist(). Views of it are read-only: numpy.array(a) makes
-    a writable copy.
+    a writable copy. It can be pickled (sent to another process) and copied.
 
     Example:
         >>> hits = trace.find_array(trace.expr("en && count > 10", scope="counter_tb"))

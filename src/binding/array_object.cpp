@@ -150,7 +150,23 @@ PyObject* get_typecode(PyObject* self, void*) { return PyUnicode_FromString(as_a
 
 PyObject* get_itemsize(PyObject*, void*) { return PyLong_FromLong(sizeof(uint64_t)); }
 
+// Pickling (and copy.copy / copy.deepcopy) rebuild the array from its bytes through the module's
+// _array_from_bytes, since the class cannot be instantiated from Python.
+PyObject* reduce(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    if (!parse_args("PyArray.__reduce__", args, nargs, kwnames, {}, nullptr)) return nullptr;
+    PyObject* module = PyType_GetModuleByDef(Py_TYPE(self), &quor_module_def);
+    if (!module) return nullptr;
+    PyRef rebuild(PyObject_GetAttrString(module, "_array_from_bytes"));
+    if (!rebuild) return nullptr;
+    const ArrayObject* a = as_array(self);
+    PyRef bytes(PyBytes_FromStringAndSize(static_cast<const char*>(a->data),
+                                          a->shape[0] * static_cast<Py_ssize_t>(sizeof(uint64_t))));
+    if (!bytes) return nullptr;
+    return Py_BuildValue("(O(sO))", rebuild.get(), a->format, bytes.get());
+}
+
 PyMethodDef array_methods[] = {
+    {"__reduce__", as_cfunction<reduce>(), kFastKw, "__reduce__($self)\n--\n\nSupport for pickle and copy."},
     {"tolist", as_cfunction<tolist>(), kFastKw,
      "tolist($self)\n--\n\n"
      "The values as a list of Python numbers (int for format 'Q', float for 'd').\n\n"
@@ -173,7 +189,7 @@ constexpr const char* kArrayDoc =
     "memoryview(a) and pyarrow wrap it without copying; numpy is not needed to use it. It supports\n"
     "len(), indexing with ints (negative ones count from the end) and slices (a slice with step 1\n"
     "shares the memory), iteration and tolist(). Views of it are read-only: numpy.array(a) makes\n"
-    "a writable copy.\n\n"
+    "a writable copy. It can be pickled (sent to another process) and copied.\n\n"
     "Example:\n"
     "    >>> hits = trace.find_array(trace.expr(\"en && count > 10\", scope=\"counter_tb\"))\n"
     "    >>> len(hits), hits[0], hits[-1]\n"
@@ -183,6 +199,40 @@ constexpr const char* kArrayDoc =
     "    dtype('uint64')\n";
 
 }  // namespace
+
+PyObject* array_from_bytes(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* a[2] = {};
+    if (!parse_args("_array_from_bytes", args, nargs, kwnames, {"typecode", "data"}, a)) return nullptr;
+    std::string_view typecode;
+    if (!arg_str(a[0], "typecode", typecode)) return nullptr;
+    if (typecode != "Q" && typecode != "d") {
+        PyErr_SetString(PyExc_ValueError, "typecode must be 'Q' or 'd'");
+        return nullptr;
+    }
+    Py_buffer view;
+    if (PyObject_GetBuffer(a[1], &view, PyBUF_SIMPLE) < 0) return nullptr;
+    const auto release = [&view] { PyBuffer_Release(&view); };
+    if (view.len % static_cast<Py_ssize_t>(sizeof(uint64_t)) != 0) {
+        release();
+        PyErr_SetString(PyExc_ValueError, "data must hold a whole number of 8-byte items");
+        return nullptr;
+    }
+    quor_core::util::PodBuffer<uint64_t> values;
+    try {
+        values.resize(static_cast<size_t>(view.len) / sizeof(uint64_t));
+    } catch (const std::bad_alloc&) {
+        release();
+        return PyErr_NoMemory();
+    }
+    if (view.len) std::memcpy(values.data(), view.buf, static_cast<size_t>(view.len));
+    release();
+    auto* state = static_cast<ModuleState*>(PyModule_GetState(module));
+    if (!state || !state->array_type) {
+        PyErr_SetString(PyExc_RuntimeError, "quor internal error: module state missing");
+        return nullptr;
+    }
+    return array_from(state->array_type, std::move(values), typecode[0]);
+}
 
 PyType_Spec* array_type_spec() {
     static PyType_Slot slots[] = {

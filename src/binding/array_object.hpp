@@ -24,4 +24,9 @@ PyObject* wrap_array(PyTypeObject* any_module_type, std::shared_ptr<const void> 
 PyObject* array_from(PyTypeObject* any_module_type, quor_core::util::PodBuffer<uint64_t>&& values,
                      char format = 'Q');
 
+// The module function _array_from_bytes(typecode, data): a new PyArray of format typecode
+// ('Q' or 'd') holding a copy of data's 8-byte items in native byte order; how pickles of
+// PyArray are loaded.
+PyObject* array_from_bytes(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+
 }  // namespace quor_binding

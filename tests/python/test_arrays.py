@@ -1,7 +1,9 @@
 """Array results (PyArray and the buffer protocol), times, timescales, runs and expression text."""
 
+import copy
 import gc
 import os
+import pickle
 
 import pytest
 
@@ -115,6 +117,33 @@ def test_empty_results_and_repr(counter):
         counter.timestamps())
     starts, reals = counter.signal_runs("counter_tb.temperature")
     assert repr(reals) == "PyArray('d', [20.5, 21.25])" and reals[1] == 21.25
+
+
+@pytest.mark.parametrize("make", [
+    lambda t: t.timestamps(),
+    lambda t: t.timestamps()[::7],
+    lambda t: t.signal_runs("counter_tb.temperature")[1],
+    lambda t: t.find_array(t.expr("state == 7", scope="counter_tb")),
+])
+@pytest.mark.parametrize("copy_of", [
+    lambda a: pickle.loads(pickle.dumps(a)),
+    lambda a: pickle.loads(pickle.dumps(a, protocol=5)),
+    copy.deepcopy,
+])
+def test_arrays_pickle_and_copy(counter, make, copy_of):
+    original = make(counter)
+    copied = copy_of(original)
+    assert type(copied) is PyArray and copied.typecode == original.typecode
+    assert copied.tolist() == original.tolist()
+
+
+@pytest.mark.parametrize("typecode, data, message", [
+    ("x", b"", "typecode must be 'Q' or 'd'"),
+    ("Q", b"1234567", "whole number of 8-byte items"),
+])
+def test_array_rebuild_refuses_bad_input(typecode, data, message):
+    with pytest.raises(ValueError, match=message):
+        quor._core._array_from_bytes(typecode, data)
 
 
 def test_array_cannot_be_made_directly():

@@ -467,6 +467,11 @@ PyObject* change_rows(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
 }  // namespace
 
 PyMethodDef module_functions[] = {
+    {"_array_from_bytes", as_cfunction<array_from_bytes>(), kFastKw,
+     "_array_from_bytes(typecode, data)\n--\n\n"
+     "A new PyArray of format typecode ('Q' or 'd') holding a copy of the 8-byte items of the\n"
+     "bytes-like data, in the machine's byte order: how pickled arrays are loaded.\n\n"
+     "Raises:\n    ValueError: typecode is neither 'Q' nor 'd', or data's length is not a multiple of 8.\n"},
     {"_change_rows", as_cfunction<change_rows>(), kFastKw,
      "_change_rows(trace, names, first, max_rows)\n--\n\n"
      "The runs of names[first], names[first + 1], ... joined, up to the signal that brings them\n"
