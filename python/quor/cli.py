@@ -228,6 +228,10 @@ def cmd_export(args: argparse.Namespace, trace: PyTrace) -> None:
     from .export import export_parquet
 
     signals, rows = export_parquet(trace, args.out, args.signals, label=args.trace)
+    if args.signals is not None and signals == 0:
+        # The file is still written (an empty table keeps a pipeline over many dumps uniform),
+        # but a glob that matches nothing is most often a typo.
+        print(f"quor: warning: no signal matches {args.signals!r}; {args.out} holds no rows", file=sys.stderr)
     _emit(args, {"path": args.out, "signals": signals, "rows": rows}, ("field", "value"),
           [("path", args.out), ("signals", signals), ("rows", rows)])
 

@@ -108,6 +108,10 @@ def test_export_command(capsys, tmp_path):
     assert json.loads(out) == {"path": str(out_path), "signals": 1, "rows": 3}
     rows = duckdb.sql(f"SELECT \"index\", time, value FROM '{out_path}' ORDER BY \"index\"").fetchall()
     assert rows == [(0, 0, 0), (10, 42000, 1), (44, 202000, 0)]
+    assert "warning" not in err
+    code, out, err = run(capsys, "export", EXAMPLE, str(tmp_path / "none.parquet"), "--signals", "*.typo", "--json")
+    assert code == 0 and json.loads(out)["rows"] == 0
+    assert err == f"quor: warning: no signal matches '*.typo'; {tmp_path / 'none.parquet'} holds no rows\n"
     code, _, err = run(capsys, "export", EXAMPLE, str(tmp_path / "no" / "dir.parquet"))
     assert code == 1 and err.startswith("quor: error: ")
 
