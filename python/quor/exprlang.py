@@ -325,6 +325,8 @@ class _Parser:
         for number, pos, other in ((left, left_pos, right), (right, right_pos, left)):
             if number[0] != "int":
                 continue
+            while other[0] == "rel":  # signed(x)@-1 is as signed as signed(x)
+                other = other[1]
             if other[0] == "signed":
                 if not self.reads_wide(other[1]) and not _SIGNED_MIN <= number[1] < _SIGNED_LIMIT:
                     raise ExprError("number out of the signed 64-bit range", self.text, pos)

@@ -277,6 +277,8 @@ def test_find_with_verilog_and_real_literals(capsys, expr, expected):
         ("signed(top.color) == 8'sh80", [3]),
         ("signed(top.color) < -30", [0, 3]),
         ("signed(top.color) >= -30", [1, 2, 4, 5, 6, 7, 8, 9, 10]),
+        ("signed(top.color)@-1 < -30", [1, 4]),
+        ("prev(signed(top.color)) < -30", [1, 4]),
         ("top.rl < 1.5 && top.rl > 0.25", [0]),
     ],
 )
