@@ -184,7 +184,6 @@ bool SegmentScanner::next(uint64_t& begin, uint64_t& end, bool& matched) {
 template <typename Sink>
 void CompiledExpr::scan(uint64_t first, uint64_t last, Sink&& sink) const {
     SegmentScanner segments(*this, first, last);
-    static_assert(BitBlockEvaluator::kBlock == BlockEvaluator::kBlock);
     std::optional<BitBlockEvaluator> bits;
     std::optional<BlockEvaluator> block;
     if (!bit_program_.empty()) bits.emplace(*this);
@@ -196,13 +195,14 @@ void CompiledExpr::scan(uint64_t first, uint64_t last, Sink&& sink) const {
     uint64_t pos = first;
     uint64_t b = 0, e = 0;
     bool m = false;
+    const size_t block_size = bits ? BitBlockEvaluator::kBlock : BlockEvaluator::kBlock;
     while (pos <= last) {
-        const size_t n = static_cast<size_t>(std::min<uint64_t>(BlockEvaluator::kBlock - 1, last - pos) + 1);
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(block_size - 1, last - pos) + 1);
         const bool at_pos = unchecked == 0;  // segments hold the one starting at pos
         if (at_pos) {
             segments.seek(pos);
             segments.next(b, e, m);
-            if ((!block && !bits) || e - b >= BlockEvaluator::kBlock) {
+            if ((!block && !bits) || e - b >= block_size) {
                 backoff = 0;
                 if (m) sink.range(b, e);
                 if (e > last) return;

@@ -115,7 +115,7 @@ std::vector<BitInstr> BitBlockEvaluator::translate(const CompiledExpr& expr) {
 }
 
 BitBlockEvaluator::BitBlockEvaluator(const CompiledExpr& expr)
-    : expr_(expr), run_flags_(words_for(kBlock + 1)), payloads_(kBlock + 1), shifted_(kWords), fast_deposit_(fast_deposit_available()), avx2_(avx2_available()) {
+    : expr_(expr), run_flags_(words_for(kBlock) + kRunFlagSlack), payloads_(kBlock + 1), shifted_(kWords), fast_deposit_(fast_deposit_available()), avx2_(avx2_available()) {
     size_t depth = 0, deepest = 1;
     for (const BitInstr& in : expr.bit_program_) {
         if (in.op == BitInstr::Op::Compare || in.op == BitInstr::Op::Fill) ++depth;
@@ -169,7 +169,7 @@ bool BitBlockEvaluator::compare(const BitInstr& in, uint64_t first, size_t n, ui
     if (r0 == r1) {
         std::fill(dst, dst + words_for(len), uint64_t{0} - (run_flags_[0] & 1U));
     } else {
-        expand_run_flags(col.run_starts(), t0, len, run_flags_.data(), words_for(r1 - r0 + 1), dst, fast_deposit_);
+        expand_run_flags(col.run_starts(), t0, len, run_flags_.data(), dst, fast_deposit_);
     }
     if (begin != 0) {
         // Moves the bits up by begin positions.

@@ -17,7 +17,7 @@ namespace quor_core::eval {
 
 class BitBlockEvaluator {
 public:
-    static constexpr size_t kBlock = 512;
+    static constexpr size_t kBlock = 4096;
     static constexpr size_t kWords = kBlock / 64;
 
     // The expression rewritten over truth values, or empty when it has another shape.

@@ -202,49 +202,83 @@ struct Bmi2Bits {
 };
 #endif
 
+// The 64 bits of words from bit pos on, for a pos whose word and the next one are readable.
+QUOR_INLINE uint64_t bits_from(const uint64_t* words, uint64_t pos) {
+    const uint64_t w = pos >> 6;
+    const unsigned s = pos & 63;
+    // Two shifts, so that s == 0 takes nothing from the next word without a branch.
+    return (words[w] >> s) | ((words[w + 1] << 1) << (63 - s));
+}
+
+// Word w of the result, for a word all of whose 64 indices lie in the window: the begins are the
+// run starts among its indices, run the (window-relative) run holding the index before it.
 template <typename Bits>
+QUOR_INLINE uint64_t spread_word(uint64_t begins, uint64_t run, const uint64_t* run_flags) {
+    // Bit i of changes: whether run + 1 + i has another flag than the run before it. Only the
+    // low popcount(begins) bits reach the result: those are the runs starting in this word.
+    const uint64_t here = bits_from(run_flags, run);
+    const uint64_t changes = here ^ bits_from(run_flags, run + 1);
+    return Bits::prefix(Bits::deposit(changes, begins)) ^ (uint64_t{0} - (here & 1U));
+}
+
+// The run starts of the 64 indices from pos on, all inside the column: one word when pos is a
+// multiple of 64 (Aligned), else pieces of two words, both holding some of those indices.
+template <bool Aligned>
+QUOR_INLINE uint64_t starts_at(const uint64_t* start_words, uint64_t pos) {
+    if constexpr (Aligned) return start_words[pos >> 6];
+    return bits_from(start_words, pos);
+}
+
+template <typename Bits, bool Aligned>
 QUOR_INLINE void expand(const signal::RankBits& starts, uint64_t t0, size_t len, const uint64_t* run_flags,
-                        size_t run_flag_words, uint64_t* out) {
+                        uint64_t* out) {
     const uint64_t* start_words = starts.words();
-    const size_t start_word_count = signal::RankBits::word_count(starts.size());
-    uint64_t run = 0;  // relative to the run holding t0
-    uint64_t flag = run_flags[0] & 1U;
-    for (size_t w = 0; w * 64 < len; ++w) {
-        const size_t valid = std::min<size_t>(64, len - w * 64);
-        uint64_t begins = bits_at(start_words, start_word_count, t0 + w * 64) & low_bits(valid);
-        if (w == 0) begins &= ~uint64_t{1};  // the run holding t0 is run 0, wherever it starts
-        const unsigned runs = static_cast<unsigned>(std::popcount(begins));
-        // Bit i: whether run + 1 + i has another flag than the run before it.
-        const uint64_t changes =
-            (bits_at(run_flags, run_flag_words, run + 1) ^ bits_at(run_flags, run_flag_words, run)) & low_bits(runs);
-        const uint64_t spread = Bits::prefix(Bits::deposit(changes, begins));
-        out[w] = (spread ^ (uint64_t{0} - flag)) & low_bits(valid);
-        run += runs;
-        flag ^= std::popcount(changes) & 1U;
+    const size_t full = len / 64;  // words whose 64 indices all lie in the window
+    uint64_t run = 0;              // relative to the run holding t0
+    size_t w = 0;
+    if (full > 0) {
+        // The run holding t0 is run 0, wherever it starts.
+        const uint64_t begins = starts_at<Aligned>(start_words, t0) & ~uint64_t{1};
+        out[0] = spread_word<Bits>(begins, 0, run_flags);
+        run = static_cast<uint64_t>(std::popcount(begins));
+        // No branch per word: the word of starts and the run's flags read where they lie.
+        for (w = 1; w < full; ++w) {
+            const uint64_t b = starts_at<Aligned>(start_words, t0 + 64 * w);
+            out[w] = spread_word<Bits>(b, run, run_flags);
+            run += static_cast<uint64_t>(std::popcount(b));
+        }
+    }
+    if (w * 64 < len) {
+        // The last, partial word: starts past the window's end may lie past the column's end.
+        const size_t valid = len - w * 64;
+        uint64_t begins = bits_at(start_words, signal::RankBits::word_count(starts.size()), t0 + 64 * w) & low_bits(valid);
+        if (w == 0) begins &= ~uint64_t{1};
+        out[w] = spread_word<Bits>(begins, run, run_flags) & low_bits(valid);
     }
 }
 
 void expand_portable(const signal::RankBits& starts, uint64_t t0, size_t len, const uint64_t* run_flags,
-                     size_t run_flag_words, uint64_t* out) {
-    expand<PortableBits>(starts, t0, len, run_flags, run_flag_words, out);
+                     uint64_t* out) {
+    if (t0 % 64 == 0) return expand<PortableBits, true>(starts, t0, len, run_flags, out);
+    expand<PortableBits, false>(starts, t0, len, run_flags, out);
 }
 
 #if defined(__x86_64__)
 __attribute__((target("bmi2,pclmul,sse2"))) void expand_fast(const signal::RankBits& starts, uint64_t t0, size_t len,
-                                                             const uint64_t* run_flags, size_t run_flag_words,
-                                                             uint64_t* out) {
-    expand<Bmi2Bits>(starts, t0, len, run_flags, run_flag_words, out);
+                                                             const uint64_t* run_flags, uint64_t* out) {
+    if (t0 % 64 == 0) return expand<Bmi2Bits, true>(starts, t0, len, run_flags, out);
+    expand<Bmi2Bits, false>(starts, t0, len, run_flags, out);
 }
 #endif
 
 }  // namespace
 
 void expand_run_flags(const signal::RankBits& starts, uint64_t t0, size_t len, const uint64_t* run_flags,
-                      size_t run_flag_words, uint64_t* out, [[maybe_unused]] bool fast_deposit) {
+                      uint64_t* out, [[maybe_unused]] bool fast_deposit) {
 #if defined(__x86_64__)
-    if (fast_deposit) return expand_fast(starts, t0, len, run_flags, run_flag_words, out);
+    if (fast_deposit) return expand_fast(starts, t0, len, run_flags, out);
 #endif
-    expand_portable(starts, t0, len, run_flags, run_flag_words, out);
+    expand_portable(starts, t0, len, run_flags, out);
 }
 
 }  // namespace quor_core::eval

@@ -67,11 +67,17 @@ void pack_run_flags_bytes(const uint8_t* payloads, size_t count, RunTest test, u
 // such a run's comparison is left to the general evaluator.
 bool patch_unknown_runs(const uint8_t* kinds, size_t count, bool unknown, uint64_t* flags);
 
+// Words after a run flag array that expand_run_flags reads (whatever they hold): it reads the
+// flags 64 at a time from any bit position without a bounds check per word.
+inline constexpr size_t kRunFlagSlack = 2;
+
 // For a column with two runs or more: bit k of out (k < len) is the flag of the run
 // holding index t0 + k, where run_flags bit q is the flag of run first_run + q and first_run
-// is the run holding t0. Bits past len in the last word are zero. fast_deposit selects the
-// processor's instructions for both (only when fast_deposit_available()).
+// is the run holding t0. run_flags holds words_for(runs) words, runs being the number of runs
+// the window touches, and kRunFlagSlack readable words after them. Bits past len in the last
+// word are zero. fast_deposit selects the processor's instructions for both (only when
+// fast_deposit_available()).
 void expand_run_flags(const signal::RankBits& starts, uint64_t t0, size_t len, const uint64_t* run_flags,
-                      size_t run_flag_words, uint64_t* out, bool fast_deposit);
+                      uint64_t* out, bool fast_deposit);
 
 }  // namespace quor_core::eval
