@@ -35,6 +35,9 @@ constexpr size_t kMaxBlockStack = 64;
 // 1, 3, 7, ... blocks, at most this many, and asks again.
 constexpr uint64_t kMaxUncheckedBlocks = 15;
 
+// A bit block refused for values it does not cover is retried in blocks of this many indices.
+constexpr size_t kSmallBitBlock = 512;
+
 }  // namespace
 
 CompiledExpr::CompiledExpr(const trace::Trace& trace, const Expr& expr) {
@@ -195,8 +198,11 @@ void CompiledExpr::scan(uint64_t first, uint64_t last, Sink&& sink) const {
     uint64_t pos = first;
     uint64_t b = 0, e = 0;
     bool m = false;
-    const size_t block_size = bits ? BitBlockEvaluator::kBlock : BlockEvaluator::kBlock;
+    const size_t full_block = bits ? BitBlockEvaluator::kBlock : BlockEvaluator::kBlock;
+    size_t block_size = full_block;
+    uint64_t small_until = 0;  // bit blocks are small before this index, after one was refused
     while (pos <= last) {
+        if (pos >= small_until) block_size = full_block;
         const size_t n = static_cast<size_t>(std::min<uint64_t>(block_size - 1, last - pos) + 1);
         const bool at_pos = unchecked == 0;  // segments hold the one starting at pos
         if (at_pos) {
@@ -220,6 +226,13 @@ void CompiledExpr::scan(uint64_t first, uint64_t last, Sink&& sink) const {
                 sink.bits(pos, n, words.data());
                 if (last - pos < n) return;
                 pos += n;
+                continue;
+            }
+            if (n > kSmallBitBlock) {
+                // Smaller blocks over this stretch keep the bit path wherever the values that
+                // refused it are not.
+                block_size = kSmallBitBlock;
+                small_until = pos + n;
                 continue;
             }
             if (!at_pos) {
