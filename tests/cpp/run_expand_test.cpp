@@ -136,6 +136,7 @@ TEST(RunExpand, EveryWindowGetsItsRunsFlags) {
     };
     const Case cases[] = {
         {"a run per index", 700, {1}, 4},
+        {"a run per index, whole words only", 4200, {1}, 2},
         {"alternating 1 and 2", 1100, {1, 2}, 3},
         {"runs of 63", 1300, {63}, 2},
         {"runs of 64", 1300, {64}, 3},
@@ -144,7 +145,7 @@ TEST(RunExpand, EveryWindowGetsItsRunsFlags) {
         {"two runs", 900, {511, 10000}, 2},
         {"ends inside a word", 131, {3, 1}, 4},
     };
-    const uint64_t windows[][2] = {{0, 512}, {5, 4096}, {1, 512}, {63, 64}, {64, 64}, {65, 130}, {100, 1}, {7, 511}, {0, 1}};
+    const uint64_t windows[][2] = {{0, 512}, {5, 4096}, {1, 512}, {63, 64}, {64, 64}, {65, 130}, {100, 1}, {7, 511}, {0, 1}, {128, 4096}, {3, 64}, {70, 128}};
     const ExprKind kinds[] = {ExprKind::Eq, ExprKind::Neq, ExprKind::Gt, ExprKind::Lt, ExprKind::Gte, ExprKind::Lte, ExprKind::Signal};
     std::vector<bool> modes{false};  // portable code, then the processor's instructions where it has them
     if (eval::fast_deposit_available() || eval::avx2_available()) modes.push_back(true);
