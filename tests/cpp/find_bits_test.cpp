@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <random>
@@ -220,6 +221,46 @@ TEST(FindBits, RandomJoinsOverUnknownRunsAgreeWithPlainEvaluator) {
         const auto expected = plain_find(trace, e);
         ASSERT_EQ(eval::find(trace, e), expected) << "seed " << seed;
         ASSERT_EQ(eval::parallel_find(trace, e), expected) << "seed " << seed;
+    }
+}
+
+// Values the bits do not cover (x bits here) now and then over a long trace: the search falls
+// back to smaller blocks around them and to large ones again further on, and every stretch in
+// between must still agree with the plain evaluator.
+TEST(FindBits, ScatteredOtherKindsAgreeWithPlainEvaluator) {
+    struct Case {
+        const char* name;
+        std::vector<uint64_t> x_at;  // indices where s1 holds an x bit
+    };
+    const Case cases[] = {
+        {"none", {}},
+        {"first and last index", {0, 149'999}},
+        {"one inside a block", {5000}},
+        {"both sides of a block boundary", {4095, 4096, 8191}},
+        {"far apart", {300, 70'000, 70'001, 140'000}},
+        {"every 3000 for a while", {3000, 6000, 9000, 12000, 15000, 18000, 21000, 24000, 27000, 30000}},
+    };
+    const uint64_t samples = 150'000;
+    const Expr exprs[] = {
+        bin(ExprKind::And, bin(ExprKind::Eq, sig(0), num(1)), bin(ExprKind::Lt, sig(1), num(3))),
+        bin(ExprKind::Or, bin(ExprKind::Neq, sig(1), num(2)), bin(ExprKind::Gt, sig(0), num(2))),
+        neg(bin(ExprKind::Eq, shifted(sig(1), -4096), num(4))),
+    };
+    for (const Case& c : cases) {
+        std::mt19937_64 rng(samples + c.x_at.size());
+        signal::SignalStore store;
+        for (uint64_t i = 0; i < samples; ++i) {
+            store.set(0, i, SignalValue::uint(rng() % 4));
+            const bool x = std::find(c.x_at.begin(), c.x_at.end(), i) != c.x_at.end();
+            store.set(1, i, x ? SignalValue::four_state({signal::kBit1, signal::kBitX}) : SignalValue::uint(i / 7 % 5));
+        }
+        eval_test::DenseTrace trace({"top.s0", "top.s1"}, std::move(store), samples);
+        trace.set_widths({2, 3});
+        for (size_t k = 0; k < std::size(exprs); ++k) {
+            const auto expected = plain_find(trace, exprs[k]);
+            ASSERT_EQ(eval::find(trace, exprs[k]), expected) << c.name << " expr " << k;
+            ASSERT_EQ(eval::parallel_count(trace, exprs[k]), expected.size()) << c.name << " expr " << k;
+        }
     }
 }
 

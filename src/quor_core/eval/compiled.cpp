@@ -35,8 +35,11 @@ constexpr size_t kMaxBlockStack = 64;
 // 1, 3, 7, ... blocks, at most this many, and asks again.
 constexpr uint64_t kMaxUncheckedBlocks = 15;
 
-// A bit block refused for values it does not cover is retried in blocks of this many indices.
+// A bit block refused for values it does not cover is retried in blocks of this many indices,
+// and so are the blocks up to kSmallBitStretch indices on: where such values are frequent, a
+// refused large block would cost its evaluation again and again.
 constexpr size_t kSmallBitBlock = 512;
+constexpr uint64_t kSmallBitStretch = uint64_t{1} << 16;
 
 }  // namespace
 
@@ -232,7 +235,7 @@ void CompiledExpr::scan(uint64_t first, uint64_t last, Sink&& sink) const {
                 // Smaller blocks over this stretch keep the bit path wherever the values that
                 // refused it are not.
                 block_size = kSmallBitBlock;
-                small_until = pos + n;
+                small_until = pos + kSmallBitStretch;
                 continue;
             }
             if (!at_pos) {
