@@ -20,7 +20,10 @@ TEST(SetBits, IndicesOfEveryDensityAndRoom) {
         size_t room;      // entries of room past the exact result
     };
     const Case cases[] = {{0, 1, 0}, {1, 1, 0}, {1, 1, 100}, {37, 2, 0}, {37, 2, 64}, {500, 1, 64},
-                          {500, 3, 0}, {500, 40, 7}, {500, 2, 1000}, {3, 64, 64}};
+                          {500, 3, 0}, {500, 40, 7}, {500, 2, 1000}, {3, 64, 64},
+                          // Words of none, one or two bits, then a few: near and away from the end.
+                          {500, 256, 0}, {500, 256, 64}, {500, 64, 1}, {500, 20, 63}, {500, 12, 200},
+                          {2, 1u << 30, 0}, {2, 1u << 30, 64}};
     std::mt19937_64 rng(5);
     for (const Case& c : cases) {
         std::vector<uint64_t> words(c.words);
