@@ -281,3 +281,98 @@ TEST(ColumnBuilder, FourStateRecordsReadLikeHeapValues) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace quor_core::signal;
+
+// Changes staged in arrival order read exactly like changes stored straight into their signals'
+// logs: the same operations go to staged and unstaged builders, whose segments are then frozen
+// in the same order. Cases: many signals over several builders (more changes than fit in one
+// batch, so batches go out mid-segment), a later value at the same index replacing an earlier
+// one (Unknown and four-state included), a signal first seen in a late segment, empty segments,
+// values that bypass the batch (heap values, very wide values) between staged ones, and staging
+// switched off mid-way.
+TEST(ColumnBuilder, StagedChangesReadLikeDirectOnes) {
+    struct Case {
+        const char* name;
+        uint32_t ids;
+        uint64_t length;
+        size_t segments;
+        size_t builders;
+        size_t changes_per_segment;
+        unsigned same_index_percent;  // changes that repeat the index of the one before
+        bool late_signal;             // the highest id appears only in the last segment
+        bool empty_segments;          // every third segment records nothing
+        bool switch_off;              // staging ends half-way through
+    };
+    const Case cases[] = {
+        {"few signals, one segment", 3, 40, 1, 1, 60, 30, false, false, false},
+        {"many signals, batches mid-segment", 20000, 300, 3, 2, 50000, 10, false, false, false},
+        {"same index over and over", 50, 30, 4, 2, 400, 70, false, false, false},
+        {"signal first seen late", 300, 200, 6, 3, 500, 10, true, false, false},
+        {"empty segments", 300, 200, 9, 2, 300, 10, false, true, false},
+        {"staging switched off", 500, 100, 4, 2, 2000, 20, true, true, true},
+    };
+    for (const Case& c : cases) {
+        for (uint64_t seed = 0; seed < 3; ++seed) {
+            std::mt19937_64 rng(seed);
+            std::vector<ColumnBuilder> staged, direct;
+            for (size_t k = 0; k < c.builders; ++k) {
+                staged.emplace_back(FillRule::CarryThenSet);
+                direct.emplace_back(FillRule::CarryThenSet);
+                staged.back().stage_changes(true);
+            }
+            std::vector<ColumnBuilder::SegmentPlace> order;
+            std::vector<bool> used(c.builders, false);
+            uint64_t start = 0;
+            for (size_t segment = 0; segment < c.segments; ++segment) {
+                const auto b = static_cast<uint32_t>(segment % c.builders);
+                if (used[b]) {
+                    staged[b].begin_segment();
+                    direct[b].begin_segment();
+                }
+                used[b] = true;
+                if (c.switch_off && segment == c.segments / 2) staged[b].stage_changes(false);
+                order.push_back({b, start});
+                const size_t changes = c.empty_segments && segment % 3 == 1 ? 0 : c.changes_per_segment;
+                const bool last = segment + 1 == c.segments;
+                const uint64_t span = c.length / c.segments;
+                uint64_t local = 0;
+                for (size_t n = 0; n < changes; ++n) {
+                    if (rng() % 100 >= c.same_index_percent) local = std::min(span, local + rng() % 2);
+                    const uint32_t top = c.late_signal && !last ? c.ids - 1 : c.ids;
+                    const auto id = static_cast<uint32_t>(rng() % top);
+                    const auto kind = rng() % 10;
+                    const uint64_t value_seed = rng();
+                    for (ColumnBuilder* builder : {&staged[b], &direct[b]}) {
+                        std::mt19937_64 value_rng(value_seed);  // the same value for both
+                        if (kind < 5) {
+                            builder->set_uint_ascending(id, local, value_rng() >> (value_rng() % 64));
+                        } else if (kind == 5) {
+                            builder->set_four_state(id, local, 3, 0b101, 0b100);
+                        } else if (kind == 6) {
+                            builder->set_wide(id, local, std::vector<uint64_t>(1 + value_rng() % 80, value_rng()));
+                        } else {
+                            builder->set(id, local, random_value(value_rng));
+                        }
+                    }
+                }
+                start += span;
+            }
+            const ParallelFor in_turn = [](size_t pieces, const std::function<void(size_t)>& body) {
+                for (size_t p = 0; p < pieces; ++p) body(p);
+            };
+            const ColumnStore want = ColumnBuilder::freeze_segments(direct, order, c.length, in_turn);
+            const ColumnStore got = ColumnBuilder::freeze_segments(staged, order, c.length, in_turn);
+            for (uint32_t id = 0; id <= c.ids; ++id) {
+                for (uint64_t i = 0; i <= c.length; i += 1 + (c.ids > 1000 ? 7 : 0)) {
+                    ASSERT_TRUE(same_reading(want.get(id, i), got.get(id, i)))
+                        << c.name << " seed " << seed << " id " << id << " index " << i;
+                }
+            }
+        }
+    }
+}
+
+}  // namespace

@@ -115,6 +115,8 @@ TEST(VcdPieces, AnyCutReadsLikeTheWholeText) {
                 pieces.step_bytes = 64;
                 pieces.min_steal_bytes = baseline_only ? 256 : 2;
                 pieces.steal_bytes_per_signal = 0;
+                // Some cuts stage their changes in text order first, as dumps of many signals do.
+                if (count % 2) pieces.staging_signals = 0;
                 expect_same(VcdTrace::parse(text, pieces).value(), want);
             }
         }

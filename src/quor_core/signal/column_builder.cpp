@@ -108,10 +108,14 @@ void ColumnBuilder::set(uint32_t id, uint64_t index, SignalValue value) {
         case ValueKind::Uint: return set_uint(id, index, value.as_uint());
         case ValueKind::Real: {
             const uint64_t bits = ValueRef::of_real(value.as_real()).as_uint();
+            if (staging_ && id < kDirectIds) return stage(id, index, kRealForm, bits);
             store_le(open_record(chain_for(id), index, kRealForm, sizeof bits), bits);
             return;
         }
-        case ValueKind::Unknown: open_record(chain_for(id), index, kUnknownForm, 0); return;
+        case ValueKind::Unknown:
+            if (staging_ && id < kDirectIds) return stage(id, index, kUnknownForm, 0);
+            open_record(chain_for(id), index, kUnknownForm, 0);
+            return;
         case ValueKind::Wide:
             if (value.as_wide().words.size() <= kMaxLogWords) return set_wide(id, index, value.as_wide().words);
             return set_heap(id, index, std::move(value));
@@ -120,6 +124,7 @@ void ColumnBuilder::set(uint32_t id, uint64_t index, SignalValue value) {
 }
 
 void ColumnBuilder::set_heap(uint32_t id, uint64_t index, SignalValue value) {
+    flush_staged();  // the waiting changes came first
     const uint64_t at = heap_.size();
     Chain& c = heap_chain_for(id);
     c.holds_heap = true;
@@ -131,6 +136,11 @@ void ColumnBuilder::set_heap(uint32_t id, uint64_t index, SignalValue value) {
 
 void ColumnBuilder::set_four_state(uint32_t id, uint64_t index, unsigned width, uint64_t low, uint64_t high) {
     if (index > kMaxIndex || width == 0 || width > 64) return;
+    if (staging_ && id < kDirectIds) return stage(id, index, kFourStateForm, low, high, width);
+    record_four_state(id, index, width, low, high);
+}
+
+void ColumnBuilder::record_four_state(uint32_t id, uint64_t index, unsigned width, uint64_t low, uint64_t high) {
     const unsigned bytes = (width + 7) / 8;
     uint8_t* p = open_record(heap_chain_for(id), index, kFourStateForm, 1 + 2 * bytes);
     p[0] = static_cast<uint8_t>(width);
@@ -138,6 +148,43 @@ void ColumnBuilder::set_four_state(uint32_t id, uint64_t index, unsigned width, 
     store_le(p + 1 + bytes, high);
 }
 
+
+void ColumnBuilder::record_staged(const Staged& s) {
+    if (s.form <= 8) return store_le(open_record(chain_for(s.id), s.index, s.form, s.form), s.a);
+    switch (s.form) {
+        case kUnknownForm: open_record(chain_for(s.id), s.index, kUnknownForm, 0); return;
+        case kRealForm: store_le(open_record(chain_for(s.id), s.index, kRealForm, 8), s.a); return;
+        case kFourStateForm: return record_four_state(s.id, s.index, s.width, s.a, s.b);
+        default:  // kWideForm
+            return record_wide(s.id, s.index, std::span<const uint64_t>(staged_words_).subspan(s.a, s.b));
+    }
+}
+
+void ColumnBuilder::flush_staged() {
+    const size_t n = staged_count_;
+    if (n == 0) return;
+    const Staged* const staged = staged_.get();
+    // The chains are made first, so the fetches ahead read only chains that exist.
+    uint32_t top = 0;
+    for (size_t i = 0; i < n; ++i) top = std::max(top, staged[i].id);
+    if (top >= chain_count_) grow_chains(top);
+    // Each change's chain is fetched far ahead and its tail nearer (the chain must have arrived
+    // to know where its tail is), so many misses are waited for at once.
+    constexpr size_t kChainAhead = 24;
+    constexpr size_t kTailAhead = 12;
+    const Chain* const chains = chains_.data();
+    for (size_t i = 0; i < n; ++i) {
+        if (i + kChainAhead < n) {
+            const Chain* c = chains + staged[i + kChainAhead].id;
+            __builtin_prefetch(c, 1);
+            __builtin_prefetch(reinterpret_cast<const uint8_t*>(c + 1) - 1, 1);
+        }
+        if (i + kTailAhead < n) __builtin_prefetch(chains[staged[i + kTailAhead].id].tail, 1);
+        record_staged(staged[i]);
+    }
+    staged_count_ = 0;
+    staged_words_.clear();
+}
 
 uint8_t* ColumnBuilder::open_record_back(Chain& c, uint64_t index, unsigned form, unsigned bytes) {
     const uint64_t back = ((c.last_index - index) << 4) | kBackForm;
@@ -468,6 +515,7 @@ ColumnStore ColumnBuilder::freeze_segments(std::span<ColumnBuilder> parts, std::
                                            uint64_t num_indices, const ParallelFor& parallel,
                                            std::shared_ptr<util::Arena> arena) {
     if (parts.empty()) return ColumnStore();
+    for (ColumnBuilder& part : parts) part.flush_staged();
     const FillRule rule = parts.front().rule_;
     // Each builder's segments: their moves and their places in the order.
     std::vector<std::vector<uint64_t>> segment_shifts(parts.size());

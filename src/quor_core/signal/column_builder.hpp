@@ -78,26 +78,22 @@ public:
     void set_wide(uint32_t id, uint64_t index, std::span<const uint64_t> words) {
         if (index > kMaxIndex) return;
         const size_t n = words.size();
-        if (n > kMaxLogWords) [[unlikely]]
-            return set_heap(id, index, SignalValue::wide({words.begin(), words.end()}));
-        uint8_t* p = open_record(chain_for(id), index, kWideForm, varint_size(n) + static_cast<unsigned>(8 * n));
-        p = put_varint(p, n);
-        if (n == 2) {  // the most common wide value, stored without a call of memcpy
-            store_le(p, words[0]);
-            store_le(p + 8, words[1]);
-            return;
+        if (staging_ && id < kDirectIds) [[unlikely]] {
+            if (n <= kMaxStagedWords) return stage_wide(id, index, words);
+            flush_staged();
         }
-        for (size_t i = 0; i < n; ++i) store_le(p + 8 * i, words[i]);
+        record_wide(id, index, words);
     }
     void set_uint(uint32_t id, uint64_t index, uint64_t value) {
         if (index > kMaxIndex) return;  // past any trace that fits in memory
+        if (staging_ && id < kDirectIds) return stage(id, index, uint_bytes(value), value);
         const unsigned bytes = uint_bytes(value);
         store_le(open_record(chain_for(id), index, bytes, bytes), value);
     }
     // As set_uint, for a caller whose indices never fall below the signal's last one (a reader
     // of a text in time order): fewer checks per change.
     void set_uint_ascending(uint32_t id, uint64_t index, uint64_t value) {
-        if (id >= chain_count_ || index > kMaxIndex) [[unlikely]]
+        if (id >= chain_count_ || index > kMaxIndex || staging_) [[unlikely]]
             return set_uint(id, index, value);
         const unsigned bytes = uint_bytes(value);
         store_le(open_record_ascending(chains_[id], index, bytes, bytes), value);
@@ -117,7 +113,10 @@ public:
     // A builder that records one stretch of a text after another keeps one change log per
     // signal for all of them: starting a segment costs nothing, and a signal's log gets a short
     // rebase record only where the signal changes in it.
-    void begin_segment() { ++segment_; }
+    void begin_segment() {
+        flush_staged();
+        ++segment_;
+    }
     // Where a segment goes when freezing: the builder that recorded it and the move of its
     // indices (added modulo 2^64, as for freeze_parts).
     struct SegmentPlace {
@@ -135,6 +134,16 @@ public:
     void expect_ids(uint32_t ids) {
         if (ids > chain_count_ && ids <= kDirectIds) grow_chains(ids - 1);
     }
+    // Whether changes wait in a log of their own, in the order they come, before they go to
+    // their signals' logs. Where signals are many, each signal's log tail is rarely in cache,
+    // and a reader that stores each change there waits for memory at nearly every change. The
+    // waiting changes go to their logs a batch at a time, the log tails fetched well ahead, so
+    // those fetches overlap. Off by default: with few signals the tails stay in cache.
+    void stage_changes(bool on) {
+        if (!on) flush_staged();
+        staging_ = on;
+    }
+
     // Room for about this many changes in the first block.
     void reserve(size_t changes) {
         next_block_bytes_ = std::max(kMinBlockBytes, std::min(changes * 4, kMaxBlockBytes));
@@ -253,6 +262,52 @@ private:
         c.heap_values += c.heap_values != UINT32_MAX;
         return c;
     }
+    // A change waiting to go to its signal's log: form is a record form (a Uint's byte count,
+    // Unknown, Real, four-state or Wide); a four-state value keeps its width in width and its
+    // planes in a and b, a Wide value the start of its words in staged_words_ in a and their
+    // count in b, any other value its payload in a.
+    struct Staged {
+        uint32_t id;
+        uint8_t form;
+        uint8_t width;
+        uint64_t index;
+        uint64_t a;
+        uint64_t b;
+    };
+    static constexpr size_t kStagedChanges = size_t{1} << 15;
+    // Wide values of more words go straight to their logs, after the waiting changes.
+    static constexpr size_t kMaxStagedWords = 64;
+    void stage(uint32_t id, uint64_t index, unsigned form, uint64_t a, uint64_t b = 0, unsigned width = 0) {
+        if (staged_count_ == kStagedChanges) [[unlikely]]
+            flush_staged();
+        if (!staged_) [[unlikely]]
+            staged_ = std::make_unique_for_overwrite<Staged[]>(kStagedChanges);
+        staged_[staged_count_++] = Staged{id, static_cast<uint8_t>(form), static_cast<uint8_t>(width), index, a, b};
+    }
+    void stage_wide(uint32_t id, uint64_t index, std::span<const uint64_t> words) {
+        stage(id, index, kWideForm, staged_words_.size(), words.size());
+        staged_words_.insert(staged_words_.end(), words.begin(), words.end());
+    }
+    // Moves the waiting changes to their signals' logs, in the order they came.
+    void flush_staged();
+    // Records a change in its signal's log, as set_uint, set, set_four_state and set_wide do
+    // when nothing is staged.
+    void record_staged(const Staged& s);
+    void record_wide(uint32_t id, uint64_t index, std::span<const uint64_t> words) {
+        const size_t n = words.size();
+        if (n > kMaxLogWords) [[unlikely]]
+            return set_heap(id, index, SignalValue::wide({words.begin(), words.end()}));
+        uint8_t* p = open_record(chain_for(id), index, kWideForm, varint_size(n) + static_cast<unsigned>(8 * n));
+        p = put_varint(p, n);
+        if (n == 2) {  // the most common wide value, stored without a call of memcpy
+            store_le(p, words[0]);
+            store_le(p + 8, words[1]);
+            return;
+        }
+        for (size_t i = 0; i < n; ++i) store_le(p + 8 * i, words[i]);
+    }
+    void record_four_state(uint32_t id, uint64_t index, unsigned width, uint64_t low, uint64_t high);
+
     // The value of a four-state record in a change log.
     static SignalValue four_state_of(const uint8_t* record);
     // Appends the Wide value of a log record; out of line, as it is rare next to two-state values.
@@ -333,6 +388,10 @@ private:
     size_t block_used_ = 0;
     size_t next_block_bytes_ = kMinBlockBytes;
     std::vector<SignalValue> heap_;  // FourState and Text values (and Wide values too long for a record)
+    bool staging_ = false;
+    std::unique_ptr<Staged[]> staged_;  // changes waiting for their logs (made when first needed)
+    size_t staged_count_ = 0;
+    std::vector<uint64_t> staged_words_;  // the words of waiting Wide values
 };
 
 }  // namespace quor_core::signal

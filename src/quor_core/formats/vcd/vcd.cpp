@@ -120,7 +120,7 @@ public:
         const auto prepare = [&](size_t k, size_t bytes) {
             readers_[k].begin_part();
             readers_[k].expect_timestamps(bytes);
-            readers_[k].expect_ids(header_.id_count());
+            readers_[k].expect_ids(header_.id_count(), pieces_.staging_signals);
         };
         for (size_t k = 0; k < pieces.size(); ++k) prepare(k, pieces[k].size());
         const auto read = [&](size_t k, std::string_view text) {

@@ -35,6 +35,10 @@ struct VcdPieces {
     // ... and at least this much per declared signal: a stolen stretch is a part of its own, and
     // the first steal of its kind sets up a reader with a change-log chain for every signal.
     size_t steal_bytes_per_signal = 64;
+    // From this many declared signals on (whose change-log tails outgrow the caches), a
+    // stretch's changes are staged in text order before they go to their signals' change logs
+    // (ColumnBuilder::stage_changes).
+    uint32_t staging_signals = uint32_t{1} << 14;
 };
 
 class VcdTrace final : public Trace {

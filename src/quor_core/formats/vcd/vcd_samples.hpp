@@ -57,8 +57,12 @@ public:
         const size_t end = part + 1 < part_starts_.size() ? part_starts_[part + 1] : timestamps_.size();
         return std::span<const uint64_t>(timestamps_).subspan(begin, end - begin);
     }
-    // Signals 0 .. ids - 1 are declared: their change logs are set up at once.
-    void expect_ids(uint32_t ids) { builder_.expect_ids(ids); }
+    // Signals 0 .. ids - 1 are declared: their change logs are set up at once. From
+    // staging_from signals on, changes are staged in text order before they go to their logs.
+    void expect_ids(uint32_t ids, uint32_t staging_from) {
+        builder_.expect_ids(ids);
+        builder_.stage_changes(ids >= staging_from);
+    }
     // Reads with the baseline instruction set only, also where wider vector instructions exist
     // (tests compare the two).
     void read_baseline_only() { baseline_only_ = true; }
