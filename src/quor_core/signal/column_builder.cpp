@@ -175,9 +175,7 @@ void ColumnBuilder::flush_staged() {
     const Chain* const chains = chains_.data();
     for (size_t i = 0; i < n; ++i) {
         if (i + kChainAhead < n) {
-            const Chain* c = chains + staged[i + kChainAhead].id;
-            __builtin_prefetch(c, 1);
-            __builtin_prefetch(reinterpret_cast<const uint8_t*>(c + 1) - 1, 1);
+            __builtin_prefetch(chains + staged[i + kChainAhead].id, 1);
         }
         if (i + kTailAhead < n) __builtin_prefetch(chains[staged[i + kTailAhead].id].tail, 1);
         record_staged(staged[i]);
@@ -232,8 +230,8 @@ void ColumnBuilder::new_chunk(Chain& c, unsigned need) {
     // A builder of one stretch among many holds only a part of each signal's changes: shorter
     // chunks keep the unfilled tails of all its last chunks small.
     const uint32_t max_chunk = shared_ ? kMaxSharedChunk : kMaxChunk;
-    const auto last_cap = c.last == kNone ? 0u : static_cast<uint32_t>(c.end - chunks_[c.last].data);
-    const uint32_t cap = std::max<uint32_t>(need, last_cap == 0 ? kFirstChunk : std::min(last_cap * 2, max_chunk));
+    static_assert(sizeof(Chain) == 64, "a chain fills one cache line");
+    const uint32_t cap = std::max<uint32_t>(need, c.capacity == 0 ? kFirstChunk : std::min(c.capacity * 2, max_chunk));
     const size_t room = size_t{cap} + kSlack;
     if (block_ == nullptr || block_used_ + room > block_size_) {
         // A chunk for a record longer than a block (a very wide value) gets a block of its own size.
@@ -261,6 +259,7 @@ void ColumnBuilder::new_chunk(Chain& c, unsigned need) {
     c.last = chunk;
     c.tail = data;
     c.end = data + cap;
+    c.capacity = cap;
 }
 
 ColumnBuilder::Chain& ColumnBuilder::far_chain(uint32_t id) {
