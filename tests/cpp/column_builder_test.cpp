@@ -291,8 +291,8 @@ using namespace quor_core::signal;
 // in the same order. Cases: many signals over several builders (more changes than fit in one
 // batch, so batches go out mid-segment), a later value at the same index replacing an earlier
 // one (Unknown and four-state included), a signal first seen in a late segment, empty segments,
-// values that bypass the batch (heap values, very wide values) between staged ones, and staging
-// switched off mid-way.
+// values that bypass the batch (heap values, very wide values) between staged ones, changes
+// named by key (some keys naming no signal: dropped), and staging switched off mid-way.
 TEST(ColumnBuilder, StagedChangesReadLikeDirectOnes) {
     struct Case {
         const char* name;
@@ -317,11 +317,15 @@ TEST(ColumnBuilder, StagedChangesReadLikeDirectOnes) {
     for (const Case& c : cases) {
         for (uint64_t seed = 0; seed < 3; ++seed) {
             std::mt19937_64 rng(seed);
+            // Key 2 * id names signal id; odd keys name none.
+            std::vector<uint32_t> ids_by_key(2 * size_t{c.ids}, ColumnBuilder::kNoSignal);
+            for (uint32_t id = 0; id < c.ids; ++id) ids_by_key[2 * id] = id;
             std::vector<ColumnBuilder> staged, direct;
             for (size_t k = 0; k < c.builders; ++k) {
                 staged.emplace_back(FillRule::CarryThenSet);
                 direct.emplace_back(FillRule::CarryThenSet);
                 staged.back().stage_changes(true);
+                staged.back().stage_keys(ids_by_key);
             }
             std::vector<ColumnBuilder::SegmentPlace> order;
             std::vector<bool> used(c.builders, false);
@@ -347,8 +351,16 @@ TEST(ColumnBuilder, StagedChangesReadLikeDirectOnes) {
                     const uint64_t value_seed = rng();
                     for (ColumnBuilder* builder : {&staged[b], &direct[b]}) {
                         std::mt19937_64 value_rng(value_seed);  // the same value for both
-                        if (kind < 5) {
+                        if (kind < 3) {
                             builder->set_uint_ascending(id, local, value_rng() >> (value_rng() % 64));
+                        } else if (kind < 5) {
+                            const bool dropped = value_seed % 4 == 0;
+                            const uint64_t value = value_rng() >> (value_rng() % 64);
+                            if (builder == &staged[b]) {
+                                builder->set_uint_keyed(2 * id + dropped, local, value);
+                            } else if (!dropped) {
+                                builder->set_uint(id, local, value);
+                            }
                         } else if (kind == 5) {
                             builder->set_four_state(id, local, 3, 0b101, 0b100);
                         } else if (kind == 6) {
@@ -365,6 +377,7 @@ TEST(ColumnBuilder, StagedChangesReadLikeDirectOnes) {
             };
             const ColumnStore want = ColumnBuilder::freeze_segments(direct, order, c.length, in_turn);
             const ColumnStore got = ColumnBuilder::freeze_segments(staged, order, c.length, in_turn);
+            EXPECT_EQ(got.column(ColumnBuilder::kNoSignal), nullptr) << c.name << ": a dropped change was kept";
             for (uint32_t id = 0; id <= c.ids; ++id) {
                 for (uint64_t i = 0; i <= c.length; i += 1 + (c.ids > 1000 ? 7 : 0)) {
                     ASSERT_TRUE(same_reading(want.get(id, i), got.get(id, i)))

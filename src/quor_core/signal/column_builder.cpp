@@ -108,12 +108,12 @@ void ColumnBuilder::set(uint32_t id, uint64_t index, SignalValue value) {
         case ValueKind::Uint: return set_uint(id, index, value.as_uint());
         case ValueKind::Real: {
             const uint64_t bits = ValueRef::of_real(value.as_real()).as_uint();
-            if (staging_ && id < kDirectIds) return stage(id, index, kRealForm, bits);
+            if (staging_) return stage(id, index, kRealForm, bits);
             store_le(open_record(chain_for(id), index, kRealForm, sizeof bits), bits);
             return;
         }
         case ValueKind::Unknown:
-            if (staging_ && id < kDirectIds) return stage(id, index, kUnknownForm, 0);
+            if (staging_) return stage(id, index, kUnknownForm, 0);
             open_record(chain_for(id), index, kUnknownForm, 0);
             return;
         case ValueKind::Wide:
@@ -136,7 +136,7 @@ void ColumnBuilder::set_heap(uint32_t id, uint64_t index, SignalValue value) {
 
 void ColumnBuilder::set_four_state(uint32_t id, uint64_t index, unsigned width, uint64_t low, uint64_t high) {
     if (index > kMaxIndex || width == 0 || width > 64) return;
-    if (staging_ && id < kDirectIds) return stage(id, index, kFourStateForm, low, high, width);
+    if (staging_) return stage(id, index, kFourStateForm, low, high, width);
     record_four_state(id, index, width, low, high);
 }
 
@@ -163,10 +163,25 @@ void ColumnBuilder::record_staged(const Staged& s) {
 void ColumnBuilder::flush_staged() {
     const size_t n = staged_count_;
     if (n == 0) return;
-    const Staged* const staged = staged_.get();
+    Staged* const staged = staged_.get();
+    // Keys become ids first, their table entries fetched well ahead.
+    constexpr size_t kKeyAhead = 32;
+    const uint32_t* const ids_by_key = ids_by_key_.data();
+    for (size_t i = 0; i < n; ++i) {
+        if (i + kKeyAhead < n && (staged[i + kKeyAhead].form & kKeyedForm)) {
+            __builtin_prefetch(ids_by_key + staged[i + kKeyAhead].id);
+        }
+        Staged& s = staged[i];
+        if (s.form & kKeyedForm) {
+            s.id = ids_by_key[s.id];
+            s.form = s.id == kNoSignal ? kDroppedForm : static_cast<uint8_t>(s.form & ~kKeyedForm);
+        }
+    }
     // The chains are made first, so the fetches ahead read only chains that exist.
     uint32_t top = 0;
-    for (size_t i = 0; i < n; ++i) top = std::max(top, staged[i].id);
+    for (size_t i = 0; i < n; ++i) {
+        if (staged[i].form != kDroppedForm && staged[i].id < kDirectIds) top = std::max(top, staged[i].id);
+    }
     if (top >= chain_count_) grow_chains(top);
     // Each change's chain is fetched far ahead and its tail nearer (the chain must have arrived
     // to know where its tail is), so many misses are waited for at once.
@@ -174,11 +189,14 @@ void ColumnBuilder::flush_staged() {
     constexpr size_t kTailAhead = 12;
     const Chain* const chains = chains_.data();
     for (size_t i = 0; i < n; ++i) {
-        if (i + kChainAhead < n) {
+        // Ids far apart (and dropped changes) are past the chains: not fetched.
+        if (i + kChainAhead < n && staged[i + kChainAhead].id < chain_count_) {
             __builtin_prefetch(chains + staged[i + kChainAhead].id, 1);
         }
-        if (i + kTailAhead < n) __builtin_prefetch(chains[staged[i + kTailAhead].id].tail, 1);
-        record_staged(staged[i]);
+        if (i + kTailAhead < n && staged[i + kTailAhead].id < chain_count_) {
+            __builtin_prefetch(chains[staged[i + kTailAhead].id].tail, 1);
+        }
+        if (staged[i].form != kDroppedForm) record_staged(staged[i]);
     }
     staged_count_ = 0;
     staged_words_.clear();
@@ -251,7 +269,8 @@ void ColumnBuilder::new_chunk(Chain& c, unsigned need) {
     const auto chunk = static_cast<uint32_t>(chunks_.size());
     chunks_.push_back({data, 0, kNone});
     if (c.last != kNone) {
-        chunks_[c.last].size = static_cast<uint32_t>(c.tail - chunks_[c.last].data);
+        // Only stores into the last chunk's entry, which is rarely in cache: they need not wait for it.
+        chunks_[c.last].size = static_cast<uint32_t>(c.tail - (c.end - c.capacity));
         chunks_[c.last].next = chunk;
     } else {
         c.first = chunk;

@@ -78,7 +78,7 @@ public:
     void set_wide(uint32_t id, uint64_t index, std::span<const uint64_t> words) {
         if (index > kMaxIndex) return;
         const size_t n = words.size();
-        if (staging_ && id < kDirectIds) [[unlikely]] {
+        if (staging_) [[unlikely]] {
             if (n <= kMaxStagedWords) return stage_wide(id, index, words);
             flush_staged();
         }
@@ -86,7 +86,7 @@ public:
     }
     void set_uint(uint32_t id, uint64_t index, uint64_t value) {
         if (index > kMaxIndex) return;  // past any trace that fits in memory
-        if (staging_ && id < kDirectIds) return stage(id, index, uint_bytes(value), value);
+        if (staging_) return stage(id, index, uint_bytes(value), value);
         const unsigned bytes = uint_bytes(value);
         store_le(open_record(chain_for(id), index, bytes, bytes), value);
     }
@@ -142,6 +142,22 @@ public:
     void stage_changes(bool on) {
         if (!on) flush_staged();
         staging_ = on;
+    }
+    // Staged changes may name their signal by a key of this table instead: a change with key k
+    // is signal ids_by_key[k]'s, and is dropped where that is kNoSignal. Looking keys up when a
+    // batch goes out, many at once, spares a reader that looks each up as it comes a miss per
+    // change in a big table. The table must stay as it is until the builder is frozen or
+    // staging stops.
+    void stage_keys(std::span<const uint32_t> ids_by_key) { ids_by_key_ = ids_by_key; }
+    static constexpr uint32_t kNoSignal = UINT32_MAX;
+    // As set_uint for the signal of key (below the size of the stage_keys table).
+    void set_uint_keyed(uint32_t key, uint64_t index, uint64_t value) {
+        if (index > kMaxIndex) return;
+        if (!staging_) [[unlikely]] {
+            if (ids_by_key_[key] != kNoSignal) set_uint(ids_by_key_[key], index, value);
+            return;
+        }
+        stage(key, index, uint_bytes(value) | kKeyedForm, value);
     }
 
     // Room for about this many changes in the first block.
@@ -277,6 +293,10 @@ private:
         uint64_t b;
     };
     static constexpr size_t kStagedChanges = size_t{1} << 15;
+    // Added to the form of a staged change whose id is a key of ids_by_key_.
+    static constexpr uint8_t kKeyedForm = 0x80;
+    // The form of a staged change whose key names no signal.
+    static constexpr uint8_t kDroppedForm = 0xFF;
     // Wide values of more words go straight to their logs, after the waiting changes.
     static constexpr size_t kMaxStagedWords = 64;
     void stage(uint32_t id, uint64_t index, unsigned form, uint64_t a, uint64_t b = 0, unsigned width = 0) {
@@ -394,6 +414,7 @@ private:
     std::unique_ptr<Staged[]> staged_;  // changes waiting for their logs (made when first needed)
     size_t staged_count_ = 0;
     std::vector<uint64_t> staged_words_;  // the words of waiting Wide values
+    std::span<const uint32_t> ids_by_key_;
 };
 
 }  // namespace quor_core::signal

@@ -8,6 +8,7 @@
 #include <memory>
 #include <new>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -62,6 +63,15 @@ public:
         return slot < long_table_.size() ? long_table_[slot] : kEmpty;
     }
 
+    // The table of codes of three characters, by triple_slot; empty while there are none.
+    std::span<const uint32_t> triple_table() const { return long_table_; }
+    // The first character varies fastest: simulators count codes up from the first character
+    // (Icarus writes "!\"", "\"\"", "#\"" ...), so the codes of neighbouring declarations share
+    // cache lines of the table (a design of 100,000 signals uses 0.4 MB of it, not a line each).
+    static size_t triple_slot(unsigned c0, unsigned c1, unsigned c2) {
+        return (size_t{c2} * kRange + c1) * kRange + c0;
+    }
+
     void insert(std::string_view code, uint32_t id) {
         if ((code.size() == 1 || code.size() == 2) && printable(code)) {
             if (!pairs_) {
@@ -107,12 +117,6 @@ private:
     static bool packable(std::string_view code) {
         return code.size() >= VcdPackedCodes::kMinLength && code.size() <= VcdPackedCodes::kMaxLength &&
                printable(code);
-    }
-    // The first character varies fastest: simulators count codes up from the first character
-    // (Icarus writes "!\"", "\"\"", "#\"" ...), so the codes of neighbouring declarations share
-    // cache lines of the table (a design of 100,000 signals uses 0.4 MB of it, not a line each).
-    static size_t triple_slot(unsigned c0, unsigned c1, unsigned c2) {
-        return (size_t{c2} * kRange + c1) * kRange + c0;
     }
     static size_t long_slot(std::string_view code) {
         if (code.size() != 3 || !printable(code)) return kNoSlot;

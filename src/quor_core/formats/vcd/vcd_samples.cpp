@@ -157,6 +157,25 @@ void VcdSampleParser::expect_bytes(uint64_t bytes) {
     builder_.reserve(static_cast<size_t>(std::min<uint64_t>(bytes / 16, uint64_t{1} << 28)));
 }
 
+void VcdSampleParser::expect_ids(uint32_t ids, uint32_t staging_from) {
+    builder_.expect_ids(ids);
+    const bool staging = ids >= staging_from;
+    builder_.stage_changes(staging);
+    keyed_ = staging && !codes_->triple_table().empty();
+    if (keyed_) builder_.stage_keys(codes_->triple_table());
+}
+
+[[gnu::always_inline]] inline const char* VcdSampleParser::stage_by_key(const char* p, const char* end,
+                                                                        uint64_t value) {
+    if (end - p < 4 || p[3] != '\n' || !recording()) return nullptr;
+    const unsigned c0 = static_cast<unsigned char>(p[0]) - 0x21u;
+    const unsigned c1 = static_cast<unsigned char>(p[1]) - 0x21u;
+    const unsigned c2 = static_cast<unsigned char>(p[2]) - 0x21u;
+    if (c0 >= 94 || c1 >= 94 || c2 >= 94) return nullptr;
+    builder_.set_uint_keyed(static_cast<uint32_t>(VcdCodeTable::triple_slot(c0, c1, c2)), samples_, value);
+    return p + 4;
+}
+
 // Reads an identifier code that runs to the line feed; every byte must be printable ASCII other
 // than space, so the code needs no trimming. Gives the start of the next line (nullptr when the
 // code does not have that form) and the id (kNoId for a code nobody declared).
@@ -223,6 +242,9 @@ template <typename Digits>
                                                                              const uint32_t* widths) {
     const char first = *p;
     if (first == '0' || first == '1') {
+        if (keyed_) {
+            if (const char* next = stage_by_key(p + 1, end, static_cast<uint64_t>(first - '0'))) return next;
+        }
         const auto [next, id] = read_code(p + 1, end, pairs);
         if (next && id != kNoId && recording()) {
             builder_.set_uint_ascending(id, samples_, static_cast<uint64_t>(first - '0'));
@@ -260,6 +282,10 @@ template <typename Digits>
             if (width > 0) value = reverse_bits(reversed) >> (64 - width);
         }
         if (width == 0 || *q != ' ') return read_logic_vector(p, end);
+        // Without signals wider than 64 bits, the value is the same whatever the signal.
+        if (keyed_ && widths == nullptr) {
+            if (const char* next = stage_by_key(q + 1, end, value)) return next;
+        }
         const auto [next, id] = read_code(q + 1, end, pairs);
         if (next && id != kNoId && recording()) {
             // Signals of 65 bits up to the widest extended take Wide values.

@@ -59,10 +59,7 @@ public:
     }
     // Signals 0 .. ids - 1 are declared: their change logs are set up at once. From
     // staging_from signals on, changes are staged in text order before they go to their logs.
-    void expect_ids(uint32_t ids, uint32_t staging_from) {
-        builder_.expect_ids(ids);
-        builder_.stage_changes(ids >= staging_from);
-    }
+    void expect_ids(uint32_t ids, uint32_t staging_from);
     // Reads with the baseline instruction set only, also where wider vector instructions exist
     // (tests compare the two).
     void read_baseline_only() { baseline_only_ = true; }
@@ -99,6 +96,10 @@ private:
     };
     CodeRead read_code(const char* p, const char* end, const uint32_t* pairs) const;
     CodeRead read_other_code(const char* p, const char* end) const;
+    // Stages a two-state value for a code of three characters that runs to the line feed at p,
+    // by the code's key: its id is looked up when the batch goes out. Gives the start of the
+    // next line; nullptr when the code has another form (nothing is staged).
+    const char* stage_by_key(const char* p, const char* end, uint64_t value);
     // A vector line of more than 64 characters 0 and 1, the first 64 of them worth first;
     // nullptr when the line has another form.
     template <typename Digits>
@@ -135,6 +136,7 @@ private:
     bool recording_;        // a stretch records from its start, a whole text from its first timestamp
     bool saw_declaration_ = false;
     bool baseline_only_ = false;
+    bool keyed_ = false;  // two-state values of codes of three characters are staged by key
 };
 
 }  // namespace quor_core::trace
