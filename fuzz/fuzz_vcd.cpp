@@ -22,8 +22,9 @@ namespace {
 using quor_core::trace::VcdPieces;
 using quor_core::trace::VcdTrace;
 
-// Bits 0-1: stretches per block; 2-3: shortest stretch; 4: baseline line reader; 5-6: step
-// (and stealing) length; 7: also read the text from a file, in small blocks.
+// Bits 0-1: stretches per block; 2-3: shortest stretch (bit 2 also: changes staged in text order,
+// as for dumps of many signals); 4: baseline line reader; 5-6: step (and stealing) length; 7:
+// also read the text from a file, in small blocks.
 VcdPieces pieces_for(uint8_t config) {
     static constexpr size_t kCounts[] = {0, 1, 3, 8};
     static constexpr size_t kMinBytes[] = {1, 16, 256, size_t{1} << 20};
@@ -37,6 +38,7 @@ VcdPieces pieces_for(uint8_t config) {
     p.steal_bytes_per_signal = 0;
     p.block_bytes = 4096;  // the smallest block a file is read in
     p.block_bytes_per_signal = (config >> 5) & 1 ? 0 : 64;
+    if ((config >> 2) & 1) p.staging_signals = 0;
     return p;
 }
 
