@@ -183,6 +183,7 @@ void ColumnBuilder::flush_staged() {
         if (staged[i].form != kDroppedForm && staged[i].id < kDirectIds) top = std::max(top, staged[i].id);
     }
     if (top >= chain_count_) grow_chains(top);
+    const Staged* const sorted = group_staged(n);
     // Each change's chain is fetched far ahead and its tail nearer (the chain must have arrived
     // to know where its tail is), so many misses are waited for at once.
     constexpr size_t kChainAhead = 24;
@@ -190,16 +191,37 @@ void ColumnBuilder::flush_staged() {
     const Chain* const chains = chains_.data();
     for (size_t i = 0; i < n; ++i) {
         // Ids far apart (and dropped changes) are past the chains: not fetched.
-        if (i + kChainAhead < n && staged[i + kChainAhead].id < chain_count_) {
-            __builtin_prefetch(chains + staged[i + kChainAhead].id, 1);
+        if (i + kChainAhead < n && sorted[i + kChainAhead].id < chain_count_) {
+            __builtin_prefetch(chains + sorted[i + kChainAhead].id, 1);
         }
-        if (i + kTailAhead < n && staged[i + kTailAhead].id < chain_count_) {
-            __builtin_prefetch(chains[staged[i + kTailAhead].id].tail, 1);
+        if (i + kTailAhead < n && sorted[i + kTailAhead].id < chain_count_) {
+            __builtin_prefetch(chains[sorted[i + kTailAhead].id].tail, 1);
         }
-        if (staged[i].form != kDroppedForm) record_staged(staged[i]);
+        if (sorted[i].form != kDroppedForm) record_staged(sorted[i]);
     }
     staged_count_ = 0;
     staged_words_.clear();
+}
+
+const ColumnBuilder::Staged* ColumnBuilder::group_staged(size_t n) {
+    // The changes are put in order of their chains' addresses, roughly (a stable counting sort
+    // by id range, so each signal's changes keep their order): neighbouring chains are visited
+    // together, and so are their tails, as chunks are carved in the order chains grow.
+    // Changes of ids past the chains (far ids, dropped changes) go last.
+    constexpr uint32_t kGroups = 4096;
+    const uint32_t chains = chain_count_;
+    if (chains < kGroups) return staged_.get();
+    if (!grouped_) grouped_ = std::make_unique_for_overwrite<Staged[]>(kStagedChanges);
+    const auto group_of = [chains](uint32_t id) {
+        return id < chains ? static_cast<uint32_t>(uint64_t{id} * kGroups / chains) : kGroups;
+    };
+    std::vector<uint32_t> starts(kGroups + 2, 0);
+    const Staged* const staged = staged_.get();
+    for (size_t i = 0; i < n; ++i) ++starts[group_of(staged[i].id) + 1];
+    for (uint32_t g = 1; g < starts.size(); ++g) starts[g] += starts[g - 1];
+    Staged* const out = grouped_.get();
+    for (size_t i = 0; i < n; ++i) out[starts[group_of(staged[i].id)]++] = staged[i];
+    return out;
 }
 
 uint8_t* ColumnBuilder::open_record_back(Chain& c, uint64_t index, unsigned form, unsigned bytes) {

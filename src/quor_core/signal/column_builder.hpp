@@ -310,8 +310,10 @@ private:
         stage(id, index, kWideForm, staged_words_.size(), words.size());
         staged_words_.insert(staged_words_.end(), words.begin(), words.end());
     }
-    // Moves the waiting changes to their signals' logs, in the order they came.
+    // Moves the waiting changes to their signals' logs, each signal's in the order they came.
     void flush_staged();
+    // The first n staged changes grouped by chain (into grouped_), or as they are.
+    const Staged* group_staged(size_t n);
     // Records a change in its signal's log, as set_uint, set, set_four_state and set_wide do
     // when nothing is staged.
     void record_staged(const Staged& s);
@@ -412,6 +414,7 @@ private:
     std::vector<SignalValue> heap_;  // FourState and Text values (and Wide values too long for a record)
     bool staging_ = false;
     std::unique_ptr<Staged[]> staged_;  // changes waiting for their logs (made when first needed)
+    std::unique_ptr<Staged[]> grouped_;  // the same grouped by chain
     size_t staged_count_ = 0;
     std::vector<uint64_t> staged_words_;  // the words of waiting Wide values
     std::span<const uint32_t> ids_by_key_;
