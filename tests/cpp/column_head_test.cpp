@@ -56,6 +56,15 @@ const std::vector<Shape>& shapes() {
              w.append(600, SignalValue::text("idle"));
              w.append_inline(1199, ValueKind::Uint, 1);
          }},
+        {"a run at every index over two rank blocks", 1024,
+         [](ColumnWriter& w) {
+             for (uint64_t i = 0; i < 1024; ++i) w.append_inline(i, ValueKind::Uint, i % 3);
+         }},
+        {"runs at rank block edges", 1536,
+         [](ColumnWriter& w) {
+             uint64_t value = 0;
+             for (const uint64_t at : {0, 511, 512, 1023, 1024, 1535}) w.append_inline(at, ValueKind::Uint, ++value);
+         }},
         {"last run at the last index", 64,
          [](ColumnWriter& w) {
              w.append_inline(0, ValueKind::Uint, 1);

@@ -3,10 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <random>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -153,28 +156,51 @@ TEST(Arena, AdoptedMemoryServesFirstAndUnusedMemoryGoesBack) {
 
 namespace {
 
-// rank1 and next_one against a plain count, for lengths around word and directory-block edges.
+// rank1 and next_one against a plain count, for lengths around word and directory-block edges
+// (a block is 512 bits) and for bit patterns that fill or empty whole blocks. The directory lies
+// after the words in the same array: a wrong offset reads words as counts.
 TEST(RankBits, RankAndNextOneMatchACount) {
     using quor_core::signal::RankBits;
+    struct Pattern {
+        const char* name;
+        std::function<bool(uint64_t, std::mt19937_64&)> bit;
+    };
+    const std::vector<Pattern> patterns = {
+        {"sparse", [](uint64_t, std::mt19937_64& rng) { return rng() % 64 == 0; }},
+        {"half", [](uint64_t, std::mt19937_64& rng) { return rng() % 2 == 0; }},
+        {"all ones", [](uint64_t, std::mt19937_64&) { return true; }},
+        {"all zeros", [](uint64_t, std::mt19937_64&) { return false; }},
+        {"first of each block", [](uint64_t i, std::mt19937_64&) { return i % 512 == 0; }},
+        {"last of each block", [](uint64_t i, std::mt19937_64&) { return i % 512 == 511; }},
+    };
     std::mt19937_64 rng(11);
-    for (const uint64_t length : {1u, 63u, 64u, 65u, 511u, 512u, 513u, 1000u, 4099u}) {
-        for (const unsigned density : {2u, 64u}) {
+    for (const uint64_t length : {0u, 1u, 63u, 64u, 65u, 511u, 512u, 513u, 1000u, 1024u, 1536u, 4096u, 4099u}) {
+        for (const Pattern& pattern : patterns) {
+            SCOPED_TRACE(std::string(pattern.name) + ", length " + std::to_string(length));
             const size_t words = RankBits::word_count(length);
-            std::vector<uint64_t> memory(words + RankBits::block_count(length));
+            ASSERT_EQ(RankBits::array_words(length), words + RankBits::block_count(length));
+            // Guard words around the array: a read past it would see them.
+            std::vector<uint64_t> memory(RankBits::array_words(length) + 2, ~uint64_t{0});
+            std::fill(memory.begin() + 1, memory.end() - 1, 0);
+            uint64_t* array = memory.data() + 1;
             std::vector<bool> bits(length);
             for (uint64_t i = 0; i < length; ++i) {
-                bits[i] = rng() % density == 0;
-                if (bits[i]) memory[i / 64] |= uint64_t{1} << (i % 64);
+                bits[i] = pattern.bit(i, rng);
+                if (bits[i]) array[i / 64] |= uint64_t{1} << (i % 64);
             }
-            RankBits::build_directory(memory.data(), words, memory.data() + words);
-            const RankBits r(length, memory.data(), memory.data() + words);
+            RankBits::build_directory(array, words, array + words);
+            const RankBits r(length, array);
+            ASSERT_EQ(r.blocks(), array + words);
+            ASSERT_EQ(r.next_one(length), length);
             uint64_t count = 0;
             for (uint64_t i = 0; i < length; ++i) {
                 count += bits[i];
-                ASSERT_EQ(r.rank1(i), count) << "length " << length << " at " << i;
+                ASSERT_EQ(r.test(i), bits[i]) << "at " << i;
+                ASSERT_EQ(r.rank1(i), count) << "at " << i;
+                ASSERT_EQ(RankBits::rank1(length, array, i), count) << "at " << i;
                 uint64_t next = i;
                 while (next < length && !bits[next]) ++next;
-                ASSERT_EQ(r.next_one(i), next) << "length " << length << " from " << i;
+                ASSERT_EQ(r.next_one(i), next) << "from " << i;
             }
         }
     }

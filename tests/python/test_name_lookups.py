@@ -2,6 +2,7 @@
 text reads, however many names the lookup cache has seen, dropped or had to forget."""
 
 import gc
+import sys
 
 import pytest
 
@@ -12,7 +13,7 @@ STEPS = 4
 
 
 @pytest.fixture(scope="module")
-def many(tmp_path_factory):
+def many_path(tmp_path_factory):
     """A VCD of SIGNALS signals with long hierarchical names, every one distinct per step."""
     lines = ["$timescale 1ns $end", "$scope module top $end"]
     for k in range(SIGNALS):
@@ -26,7 +27,12 @@ def many(tmp_path_factory):
         lines += [f"b{(k * 7 + step) % 65536:b} s{k}" for k in range(SIGNALS)]
     path = tmp_path_factory.mktemp("many") / "many.vcd"
     path.write_text("\n".join(lines) + "\n")
-    return PyTrace.from_vcd(str(path))
+    return path
+
+
+@pytest.fixture(scope="module")
+def many(many_path):
+    return PyTrace.from_vcd(str(many_path))
 
 
 def expected_value(name, step):
@@ -99,3 +105,29 @@ def test_values_ranges_and_ids_agree_with_values(many):
         assert many.signal_values_range(name, 0, STEPS) == [expected_value(name, s) for s in range(STEPS)]
         assert many.signal_value_raw(name, 2) == expected_value(name, 2)
     assert len({many.signal_id(n) for n in names}) == SIGNALS
+
+
+REFERENCE_WAYS = [
+    ("the list items", lambda names: names),
+    ("fresh copies", lambda names: ["".join(list(n)) for n in names]),
+    ("unknown texts", lambda names: [n + "?" for n in names]),
+]
+
+
+@pytest.mark.parametrize("label,make", REFERENCE_WAYS, ids=[w[0] for w in REFERENCE_WAYS])
+def test_the_cache_holds_each_object_at_most_twice_and_lets_go(many, many_path, label, make):
+    # The cache keeps a name alive from its text table and from its object table, through
+    # growing, places taken by other objects and forgetting; when the trace goes, both let go.
+    names = make(many.signal_names())
+    before = [sys.getrefcount(n) for n in names]
+    trace = PyTrace.from_vcd(str(many_path))
+    for rounds in range(3):
+        for name in names:
+            trace.signal_value(name, 1)
+    del name
+    after = [sys.getrefcount(n) for n in names]
+    held = [a - b for a, b in zip(after, before)]
+    assert max(held) <= 2 and min(held) >= 0
+    del trace
+    gc.collect()
+    assert [sys.getrefcount(n) for n in names] == before

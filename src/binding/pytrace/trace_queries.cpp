@@ -43,6 +43,12 @@ bool str_is_ready(PyObject* obj) {
 
 bool name_arg_signal(PyObject* self, PyObject* obj, const char* param, NamedSignal& out) {
     auto* t = reinterpret_cast<PyTraceObject*>(self);
+    // The object seen before: answered without reading it (nor waiting for it to arrive).
+    if (const NameCache::Answer seen = t->names.find_object(obj); seen.head != nullptr) {
+        out.id = seen.id;
+        out.head = *seen.head;
+        return true;
+    }
     // Only exact str objects are cached: releasing one can never run Python code, and its hash is
     // that of its text. Long ones are not: an entry keeps its name alive, and many long texts the
     // caller has dropped would hold on to their memory for the trace's lifetime.
@@ -140,6 +146,7 @@ PyObject* signal_width(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
 // Parses (name, index) and reads the value without copying its payload.
 bool name_index_value(const char* function, PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                       PyObject* kwnames, quor_core::signal::ValueRef& out) {
+    if (nargs > 0) reinterpret_cast<PyTraceObject*>(self)->names.expect(args[0]);
     PyObject* a[2];
     NamedSignal signal;
     uint64_t index = 0;

@@ -157,7 +157,7 @@ uint64_t* ColumnWriter::allocate_words(size_t n, std::shared_ptr<const void>& ow
 // The bits come first, then room for their directory, filled when the column is finished.
 void ColumnWriter::make_starts() {
     const size_t words = RankBits::word_count(length_);
-    starts_ = allocate_words(words + RankBits::block_count(length_), starts_memory_, true);
+    starts_ = allocate_words(RankBits::array_words(length_), starts_memory_, true);
     std::memset(starts_, 0, words * sizeof(uint64_t));
     starts_[0] |= 1;  // the first run
 }
@@ -244,7 +244,7 @@ Column ColumnWriter::finish() && {
     if (starts_ != nullptr) {
         const size_t words = RankBits::word_count(length_);
         RankBits::build_directory(starts_, words, starts_ + words);
-        col.run_starts_ = RankBits(length_, starts_, starts_ + words);
+        col.run_starts_ = RankBits(length_, starts_);
         col.starts_memory_ = std::move(starts_memory_);
         starts_ = nullptr;
     }

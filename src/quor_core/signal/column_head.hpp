@@ -1,6 +1,6 @@
 #pragma once
 // ColumnHead: what a point read of a Column needs (its length and the addresses of its arrays),
-// copied out of the Column into 56 bytes. Code that reads many columns at random keeps heads
+// copied out of the Column into 48 bytes. Code that reads many columns at random keeps heads
 // beside its own data (the name cache of the Python binding keeps one with each name), so a
 // read goes straight to the column's arrays instead of first loading the Column object: one
 // cache miss fewer per read when the columns are many. Valid as long as the column it came from.
@@ -20,13 +20,12 @@ public:
     explicit ColumnHead(const Column& c)
         : length_(c.length_),
           start_words_(c.run_starts_.words()),
-          start_blocks_(c.run_starts_.blocks()),
           payloads_(c.payload_bytes_),
           kinds_(c.kinds_.empty() ? nullptr : c.kinds_.data()),
           heap_(c.heap_.data()),
           runs_per_index_(c.length_ == 0 ? 0.0f : static_cast<float>(static_cast<double>(c.runs_) / static_cast<double>(c.length_))),
           payload_width_(c.payload_width_) {
-        if (c.run_starts_.size() == 0) start_words_ = start_blocks_ = nullptr;
+        if (c.run_starts_.size() == 0) start_words_ = nullptr;
     }
 
     // The same value as Column::at(index) of the column it came from.
@@ -40,7 +39,7 @@ public:
             const auto guess = static_cast<size_t>(static_cast<float>(index) * runs_per_index_);
             __builtin_prefetch(payloads_ + guess * payload_width_);
             if (kinds_ != nullptr) __builtin_prefetch(kinds_ + guess);
-            run = static_cast<size_t>(RankBits(length_, start_words_, start_blocks_).rank1(index) - 1);
+            run = static_cast<size_t>(RankBits::rank1(length_, start_words_, index) - 1);
         }
         uint64_t payload = 0;
         std::memcpy(&payload, payloads_ + run * payload_width_, sizeof payload);  // the array has slack for this
@@ -62,8 +61,7 @@ public:
 
 private:
     uint64_t length_ = 0;
-    const uint64_t* start_words_ = nullptr;  // nullptr with at most one run
-    const uint64_t* start_blocks_ = nullptr;
+    const uint64_t* start_words_ = nullptr;  // the run starts and their directory; nullptr with at most one run
     const uint8_t* payloads_ = nullptr;
     const uint8_t* kinds_ = nullptr;  // nullptr when every run is a Uint
     const SignalValue* heap_ = nullptr;

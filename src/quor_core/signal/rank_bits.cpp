@@ -15,15 +15,6 @@ void RankBits::build_directory(const uint64_t* words, size_t word_count, uint64_
     if (w < word_count) blocks[w / kWordsPerBlock] = total;  // the last, partial block
 }
 
-uint64_t RankBits::rank1(uint64_t i) const {
-    const uint64_t word = i >> 6;
-    uint64_t r = blocks_[word / kWordsPerBlock];
-    for (uint64_t w = word - word % kWordsPerBlock; w < word; ++w) r += std::popcount(words_[w]);
-    const unsigned bit = i & 63;
-    const uint64_t mask = bit == 63 ? ~uint64_t{0} : (uint64_t{2} << bit) - 1;
-    return r + std::popcount(words_[word] & mask);
-}
-
 uint64_t RankBits::next_one(uint64_t from) const {
     if (from >= length_) return length_;
     const size_t words = word_count(length_);

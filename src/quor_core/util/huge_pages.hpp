@@ -24,7 +24,12 @@ struct HugePageAllocator {
 
     T* allocate(size_t n) {
         const size_t bytes = n * sizeof(T);
-        if (bytes < kMapThreshold) return static_cast<T*>(::operator new(bytes));
+        if (bytes < kMapThreshold) {
+            if constexpr (alignof(T) > __STDCPP_DEFAULT_NEW_ALIGNMENT__) {
+                return static_cast<T*>(::operator new(bytes, std::align_val_t{alignof(T)}));
+            }
+            return static_cast<T*>(::operator new(bytes));
+        }
         // Mapped with a huge page of slack, then trimmed to start on a huge-page boundary: only
         // whole aligned 2 MiB extents can be backed by huge pages.
         const size_t mapped = bytes + kMapThreshold;
@@ -42,7 +47,11 @@ struct HugePageAllocator {
     void deallocate(T* p, size_t n) noexcept {
         const size_t bytes = n * sizeof(T);
         if (bytes < kMapThreshold) {
-            ::operator delete(p);
+            if constexpr (alignof(T) > __STDCPP_DEFAULT_NEW_ALIGNMENT__) {
+                ::operator delete(p, std::align_val_t{alignof(T)});
+            } else {
+                ::operator delete(p);
+            }
         } else {
             ::munmap(p, bytes);
         }
