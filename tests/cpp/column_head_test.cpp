@@ -65,6 +65,19 @@ const std::vector<Shape>& shapes() {
              uint64_t value = 0;
              for (const uint64_t at : {0, 511, 512, 1023, 1024, 1535}) w.append_inline(at, ValueKind::Uint, ++value);
          }},
+        {"wide values in most runs, unknowns and a short one between", 2000,
+         [](ColumnWriter& w) {
+             for (uint64_t i = 0; i < 2000; i += 7) {
+                 if (i % 5 == 0) {
+                     w.append_inline(i, ValueKind::Unknown, 0);
+                 } else if (i % 11 == 0) {
+                     w.append(i, SignalValue::wide({i}));
+                 } else {
+                     w.append(i, SignalValue::wide({i, ~i, i * 3}));
+                 }
+             }
+         }},
+        {"one wide run", 300, [](ColumnWriter& w) { w.append(0, SignalValue::wide({5, 6})); }},
         {"last run at the last index", 64,
          [](ColumnWriter& w) {
              w.append_inline(0, ValueKind::Uint, 1);

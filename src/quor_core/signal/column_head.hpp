@@ -5,6 +5,7 @@
 // read goes straight to the column's arrays instead of first loading the Column object: one
 // cache miss fewer per read when the columns are many. Valid as long as the column it came from.
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -26,17 +27,33 @@ public:
           runs_per_index_(c.length_ == 0 ? 0.0f : static_cast<float>(static_cast<double>(c.runs_) / static_cast<double>(c.length_))),
           payload_width_(c.payload_width_) {
         if (c.run_starts_.size() == 0) start_words_ = nullptr;
+        // A signal's Wide values all have its word count: the first one among the first runs tells.
+        for (size_t run = 0; run < c.kinds_.size() && run < kWideSearchRuns; ++run) {
+            if (static_cast<ValueKind>(c.kinds_[run]) != ValueKind::Wide) continue;
+            const size_t words = 1 + Column::wide_value(payloads_, c.run_payload(run)).wide_words().size();
+            wide_stride_ = static_cast<uint16_t>(std::min<size_t>(words, UINT16_MAX));
+            break;
+        }
     }
 
     // The same value as Column::at(index) of the column it came from.
     ValueRef at(uint64_t index) const {
         if (index >= length_) return ValueRef();
+        // Where changes are spread evenly, the run holding index is near index * runs / length:
+        // its payload, kind and Wide value are asked for now and arrive while the rank is counted,
+        // instead of each being waited for after the one before.
+        const auto guess = static_cast<size_t>(static_cast<float>(index) * runs_per_index_);
+        if (wide_stride_ != 0) {
+            // The Wide values lie before the payloads in run order, wide_stride_ words each (other
+            // kinds of runs in between only make the guess worse). Integer arithmetic: the guess
+            // may point before the array, which a prefetch ignores.
+            const auto runs = static_cast<size_t>(static_cast<float>(length_) * runs_per_index_ + 0.5f);
+            const size_t later = runs > guess ? runs - guess : 1;
+            __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(payloads_) -
+                                                             later * wide_stride_ * sizeof(uint64_t)));
+        }
         size_t run = 0;
         if (start_words_ != nullptr) {
-            // Where changes are spread evenly, the run holding index is near index * runs / length:
-            // its payload and kind are asked for now and arrive while the rank is counted, instead
-            // of being waited for after it.
-            const auto guess = static_cast<size_t>(static_cast<float>(index) * runs_per_index_);
             __builtin_prefetch(payloads_ + guess * payload_width_);
             if (kinds_ != nullptr) __builtin_prefetch(kinds_ + guess);
             run = static_cast<size_t>(RankBits::rank1(length_, start_words_, index) - 1);
@@ -66,7 +83,9 @@ private:
     const uint8_t* kinds_ = nullptr;  // nullptr when every run is a Uint
     const SignalValue* heap_ = nullptr;
     float runs_per_index_ = 0;  // only a hint where to look
+    uint16_t wide_stride_ = 0;  // 1 + the words of a Wide value (a hint); 0 when none was seen
     uint8_t payload_width_ = 8;
+    static constexpr size_t kWideSearchRuns = 64;
 };
 
 }  // namespace quor_core::signal

@@ -37,8 +37,10 @@ public:
     // The same for the view RankBits(length, words), inline for readers that keep only the address.
     static uint64_t rank1(uint64_t length, const uint64_t* words, uint64_t i) {
         const uint64_t word = i >> 6;
-        const uint64_t first = word - word % kWordsPerBlock;
-        uint64_t r = words[word_count(length) + word / kWordsPerBlock];
+        const uint64_t block = word / kWordsPerBlock;
+        const uint64_t first = block * kWordsPerBlock;
+        // The first block's count is 0: not read, so a short vector is one array line, not two.
+        uint64_t r = block == 0 ? 0 : words[word_count(length) + block];
         for (uint64_t w = first; w < word; ++w) r += static_cast<uint64_t>(std::popcount(words[w]));
         const unsigned bit = i & 63;
         const uint64_t mask = bit == 63 ? ~uint64_t{0} : (uint64_t{2} << bit) - 1;
