@@ -332,23 +332,29 @@ Status FstReader::read_hierarchy(HierarchyCallback callback) {
 }
 
 Status FstReader::visit_hierarchy(HierarchyVisitor& visitor) {
-    const std::string place = block_place(BlockType::Hierarchy, meta_.hierarchy_offset - 1);
+    auto bytes = read_hierarchy_block();
+    if (!bytes.ok()) return std::move(bytes).error();
+    return visit_hierarchy(bytes.value(), visitor);
+}
+
+Result<std::vector<std::uint8_t>> FstReader::read_hierarchy_block() {
     FST_CHECK(source_->seek(meta_.hierarchy_offset));
     auto read = read_hierarchy_bytes(*source_, meta_.hierarchy_compression);
-    if (!read.ok()) {
-        ReaderError error = std::move(read).error();
-        // A block cut short by the end of the file fails to decompress; say why.
-        std::uint8_t length[8];
-        if (source_->read_at(meta_.hierarchy_offset, length, sizeof length).ok() && source_->size() != 0) {
-            std::uint64_t section_len = 0;
-            for (const std::uint8_t b : length) section_len = section_len << 8 | b;
-            if (section_len > source_->size() - meta_.hierarchy_offset) {
-                error.with_detail(block_past_end(*source_, section_len).detail);
-            }
+    if (read.ok()) return read;
+    ReaderError error = std::move(read).error();
+    // A block cut short by the end of the file fails to decompress; say why.
+    std::uint8_t length[8];
+    if (source_->read_at(meta_.hierarchy_offset, length, sizeof length).ok() && source_->size() != 0) {
+        std::uint64_t section_len = 0;
+        for (const std::uint8_t b : length) section_len = section_len << 8 | b;
+        if (section_len > source_->size() - meta_.hierarchy_offset) {
+            error.with_detail(block_past_end(*source_, section_len).detail);
         }
-        return located(std::move(error), place);
     }
-    const std::vector<std::uint8_t> bytes = std::move(read).value();
+    return located(std::move(error), block_place(BlockType::Hierarchy, meta_.hierarchy_offset - 1));
+}
+
+Status FstReader::visit_hierarchy(const std::vector<std::uint8_t>& bytes, HierarchyVisitor& visitor) const {
     visitor.start(bytes.size());
     const std::uint8_t* const begin = bytes.data();
     const std::uint8_t* const end = begin + bytes.size();
@@ -364,7 +370,7 @@ Status FstReader::visit_hierarchy(HierarchyVisitor& visitor) {
         if (!more.ok()) {
             return located(std::move(more).error().at("in hierarchy entry " + std::to_string(number) + " at byte " +
                                                       std::to_string(entry_pos) + " of the decompressed hierarchy"),
-                           place);
+                           block_place(BlockType::Hierarchy, meta_.hierarchy_offset - 1));
         }
         if (!more.value()) break;
         p = begin + entries.position();

@@ -49,6 +49,11 @@ public:
     Status read_hierarchy(HierarchyCallback callback);
     // The same entries to a visitor, scopes and variables as views.
     Status visit_hierarchy(HierarchyVisitor& visitor);
+    // The same in two steps: the decompressed hierarchy block read from the file, then its
+    // entries handed to a visitor. The second step does not touch the file, so it may run while
+    // other threads decode value-change blocks.
+    Result<std::vector<std::uint8_t>> read_hierarchy_block();
+    Status visit_hierarchy(const std::vector<std::uint8_t>& bytes, HierarchyVisitor& visitor) const;
 
     // Hands the initial values and every change of the selected signals to callback, block by
     // block, in time order within each block.

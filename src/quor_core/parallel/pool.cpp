@@ -165,9 +165,16 @@ void WorkerPool::run_here(size_t pieces, const std::function<void(size_t)>& piec
 void WorkerPool::run_alongside(size_t pieces, const std::function<void(size_t)>& piece,
                                const std::function<void()>& alongside, const util::Interrupt& interrupt) {
     if (threads_.empty() || inside_job()) return run_here(pieces, piece, alongside, interrupt);
+    run_job(pieces, piece, alongside, interrupt, false);
+}
+
+void WorkerPool::run_job(size_t pieces, const std::function<void(size_t)>& piece,
+                         const std::function<void()>& alongside, const util::Interrupt& interrupt,
+                         bool caller_runs_first) {
     std::lock_guard submit(submit_);
     caller_.store(std::this_thread::get_id(), std::memory_order_relaxed);
     std::unique_lock lock(m_);
+    if (caller_runs_first) ++running_;  // the caller's own work takes a worker's place
     job_ = &piece;
     interrupt_ = &interrupt;
     pieces_ = pieces;
@@ -222,6 +229,30 @@ void WorkerPool::run_sharing(size_t pieces, const std::function<void(size_t)>& p
             while (may_start_piece()) run_next_piece(lock);
         },
         interrupt);
+}
+
+void WorkerPool::run_sharing_after(size_t pieces, const std::function<void(size_t)>& piece,
+                                   const std::function<void()>& first, const util::Interrupt& interrupt) {
+    if (threads_.empty() || inside_job()) {
+        first();
+        return run_here(pieces, piece, [] {}, interrupt);
+    }
+    run_job(
+        pieces, piece,
+        [this, &first] {
+            std::exception_ptr failure;
+            try {
+                first();
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            std::unique_lock lock(m_);
+            --running_;
+            wake_.notify_one();
+            if (failure) std::rethrow_exception(failure);
+            while (may_start_piece()) run_next_piece(lock);
+        },
+        interrupt, true);
 }
 
 void WorkerPool::run_next_piece(std::unique_lock<std::mutex>& lock) {

@@ -68,7 +68,18 @@ public:
     void run_sharing(size_t pieces, const std::function<void(size_t)>& piece,
                      const util::Interrupt& interrupt = util::Interrupt::never());
 
+    // As run_sharing, but the calling thread first does first(), in the place of a worker (one
+    // worker fewer takes pieces meanwhile), and takes pieces once it is done. Lets one serial
+    // task overlap a job without more threads running than there are workers.
+    void run_sharing_after(size_t pieces, const std::function<void(size_t)>& piece,
+                           const std::function<void()>& first,
+                           const util::Interrupt& interrupt = util::Interrupt::never());
+
 private:
+    // Publishes a job, runs alongside() on the calling thread and waits for every piece; with
+    // caller_runs_first, the caller counts as a running piece until alongside() says otherwise.
+    void run_job(size_t pieces, const std::function<void(size_t)>& piece, const std::function<void()>& alongside,
+                 const util::Interrupt& interrupt, bool caller_runs_first);
     void work();
     // Runs a job on the calling thread alone: no workers, or a job submitted from inside one.
     static void run_here(size_t pieces, const std::function<void(size_t)>& piece, const std::function<void()>& alongside,

@@ -1,6 +1,7 @@
 #include "formats/fst/fst.hpp"
 
 #include <algorithm>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <unordered_map>
@@ -119,16 +120,25 @@ Result<FstTrace, std::string> load(std::unique_ptr<fc::ByteSource> source, Chang
     TraceRecord record;
     HandleIds ids(meta.signals.size());
     NameCollector names(record, ids, meta.header.var_count);
-    const fc::Status hierarchy = reader.visit_hierarchy(names);
-    if (!hierarchy.ok()) return make_err("FST hierarchy: " + hierarchy.error().display());
-    if (names.too_deep()) return make_err(names.too_deep_message());
-    record.scopes = names.take_scopes();
-    interrupt.check();  // a hierarchy of many names takes a while of its own
+    auto hierarchy_bytes = reader.read_hierarchy_block();
+    if (!hierarchy_bytes.ok()) return make_err("FST hierarchy: " + hierarchy_bytes.error().display());
+    // The hierarchy is read on this thread while the workers decode the first value-change
+    // blocks: the decoding needs no names or ids until the columns are placed.
+    fc::Status hierarchy;
+    SideWork read_names([&] { hierarchy = reader.visit_hierarchy(hierarchy_bytes.value(), names); },
+                        [&interrupt](size_t pieces, const std::function<void(size_t)>& piece,
+                                     const std::function<void()>& work) {
+                            eval::WorkerPool::instance().run_sharing_after(pieces, piece, work, interrupt);
+                        });
 
     FstSamples samples(meta.time_table.value_or(std::vector<uint64_t>{}), meta.data_sections);
     record.timescale = timescale_from_exponent(meta.header.timescale_exponent);
     if (plan.groups == 0) plan.groups = default_group_count(meta.signals.size(), eval::WorkerPool::instance().size());
-    auto store = load_fst_changes(reader, ids.declared(), samples, pool_parallel_for(interrupt), plan);
+    auto store = load_fst_changes(reader, ids.declared(), samples, pool_parallel_for(interrupt), plan, &read_names);
+    read_names.finish();
+    if (!hierarchy.ok()) return make_err("FST hierarchy: " + hierarchy.error().display());
+    if (names.too_deep()) return make_err(names.too_deep_message());
+    record.scopes = names.take_scopes();
     if (!store.ok()) return make_err("FST signals: " + store.error().display());
     record.store = std::move(store).value();
     record.timestamps = std::move(samples).take_times();

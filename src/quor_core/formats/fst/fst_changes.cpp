@@ -1,6 +1,8 @@
 #include "formats/fst/fst_changes.hpp"
 
 #include <algorithm>
+#include <atomic>
+#include <mutex>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -105,6 +107,9 @@ private:
 
 // Changes streamed into one ColumnStream per signal, created on the signal's first value.
 // Exact only while every signal's changes come in ascending index order (see out_of_order).
+// Every signal the geometry declares is decoded, so the streams need no ids: those are read
+// only when the columns are placed (freeze), and the hierarchy that gives them may be read
+// meanwhile.
 class StreamSink {
 public:
     struct Target {
@@ -114,58 +119,84 @@ public:
         void set(uint64_t index, signal::SignalValue value) { stream->set(index, std::move(value)); }
     };
 
-    StreamSink(std::span<const uint32_t> id_of_signal, uint64_t length)
-        : id_of_signal_(id_of_signal), length_(length), streams_(id_of_signal.size()) {}
+    StreamSink(size_t signals, uint64_t length) : length_(length), streams_(signals) {}
 
     // The target of a signal's values; called by the group that owns the signal only.
     std::optional<Target> target(size_t /*group*/, uint32_t signal) {
-        if (signal >= id_of_signal_.size() || id_of_signal_[signal] == kNoSignalId) return std::nullopt;
+        if (signal >= streams_.size()) return std::nullopt;
         std::unique_ptr<signal::ColumnStream>& stream = streams_[signal];
         if (!stream) stream = std::make_unique<signal::ColumnStream>(length_, arena_);
         return Target{stream.get()};
     }
+    // Finishes the columns of the signals [first, last) after their last change (the group's
+    // thread only), which frees their streams early.
+    void finish_signals(uint32_t first, uint32_t last);
     // Whether some signal's changes went back in index order; the columns are then unusable.
-    bool out_of_order() const {
-        return std::any_of(streams_.begin(), streams_.end(), [](const auto& s) { return s && s->out_of_order(); });
-    }
-    signal::ColumnStore freeze(std::span<const uint32_t> group_starts, const signal::ParallelFor& parallel);
+    bool out_of_order() const { return any_out_of_order_.load(std::memory_order_relaxed); }
+    signal::ColumnStore freeze(std::span<const uint32_t> id_of_signal, std::span<const uint32_t> group_starts,
+                               const signal::ParallelFor& parallel);
 
 private:
-    std::span<const uint32_t> id_of_signal_;
     uint64_t length_;
     std::shared_ptr<util::Arena> arena_ = std::make_shared<util::Arena>();  // the arrays of all columns
     std::vector<std::unique_ptr<signal::ColumnStream>> streams_;  // by signal index
+    std::vector<signal::Column> columns_;                         // by signal index, once finished
+    std::atomic<bool> any_out_of_order_{false};
+    std::once_flag columns_sized_;
 };
 
-signal::ColumnStore StreamSink::freeze(std::span<const uint32_t> group_starts, const signal::ParallelFor& parallel) {
-    // Each id is fed by exactly one signal (one handle), so the columns are filled independently.
-    std::vector<uint32_t> signal_of_id;
-    for (uint32_t signal = 0; signal < streams_.size(); ++signal) {
-        if (!streams_[signal]) continue;
-        const uint32_t id = id_of_signal_[signal];
-        if (id >= signal_of_id.size()) signal_of_id.resize(size_t{id} + 1, kNoSignalId);
-        signal_of_id[id] = signal;
-    }
-    std::vector<signal::Column> columns(signal_of_id.size());
-    parallel(group_starts.size() - 1, [&](size_t group) {
-        for (uint32_t signal = group_starts[group]; signal < group_starts[group + 1]; ++signal) {
-            if (std::unique_ptr<signal::ColumnStream> stream = std::move(streams_[signal])) {
-                columns[id_of_signal_[signal]] = std::move(*stream).finish();
-            }
+void StreamSink::finish_signals(uint32_t first, uint32_t last) {
+    std::call_once(columns_sized_, [&] { columns_.resize(streams_.size()); });
+    bool out_of_order = false;
+    for (uint32_t signal = first; signal < last; ++signal) {
+        if (std::unique_ptr<signal::ColumnStream> stream = std::move(streams_[signal])) {
+            out_of_order |= stream->out_of_order();
+            columns_[signal] = std::move(*stream).finish();
         }
-    });
+    }
+    if (out_of_order) any_out_of_order_.store(true, std::memory_order_relaxed);
+}
+
+signal::ColumnStore StreamSink::freeze(std::span<const uint32_t> id_of_signal, std::span<const uint32_t> group_starts,
+                                       const signal::ParallelFor& parallel) {
+    parallel(group_starts.size() - 1,
+             [&](size_t group) { finish_signals(group_starts[group], group_starts[group + 1]); });
+    // Each id is fed by exactly one signal (one handle). Writers number their handles in the
+    // order of the hierarchy, so ids are nearly always the signal indices themselves.
+    std::vector<signal::Column> columns;
+    size_t ids = 0;
+    bool same = true;
+    for (uint32_t signal = 0; signal < id_of_signal.size(); ++signal) {
+        const uint32_t id = id_of_signal[signal];
+        if (id == kNoSignalId) {
+            same &= columns_[signal].length() == 0;
+            continue;
+        }
+        same &= id == signal;
+        ids = std::max<size_t>(ids, size_t{id} + 1);
+    }
+    if (same) {
+        columns = std::move(columns_);
+        columns.resize(ids);
+    } else {
+        columns.resize(ids);
+        for (uint32_t signal = 0; signal < id_of_signal.size(); ++signal) {
+            if (id_of_signal[signal] != kNoSignalId) columns[id_of_signal[signal]] = std::move(columns_[signal]);
+        }
+        std::vector<signal::Column>().swap(columns_);
+    }
     // Dense ids are the rule in FST files; a store of very many empty ids keeps only the others.
     size_t runs = 0;
     for (const signal::Column& column : columns) runs += column.run_count();
     if (columns.size() <= 4 * runs + 65536) return signal::ColumnStore(std::move(columns));
-    std::vector<uint32_t> ids;
+    std::vector<uint32_t> present_ids;
     std::vector<signal::Column> present;
     for (size_t id = 0; id < columns.size(); ++id) {
         if (columns[id].length() == 0) continue;
-        ids.push_back(static_cast<uint32_t>(id));
+        present_ids.push_back(static_cast<uint32_t>(id));
         present.push_back(std::move(columns[id]));
     }
-    return signal::ColumnStore(std::move(ids), std::move(present));
+    return signal::ColumnStore(std::move(present_ids), std::move(present));
 }
 
 // Changes recorded into one ColumnBuilder per group and frozen together: exact for changes in
@@ -189,6 +220,8 @@ public:
         if (signal >= id_of_signal_.size() || id_of_signal_[signal] == kNoSignalId) return std::nullopt;
         return Target{&builders_[group], id_of_signal_[signal]};
     }
+    // The builders are frozen together at the end.
+    void finish_signals(uint32_t /*first*/, uint32_t /*last*/) {}
     signal::ColumnStore freeze(uint64_t length, const signal::ParallelFor& parallel) {
         const std::vector<uint64_t> no_shifts(builders_.size(), 0);
         return signal::ColumnBuilder::freeze_parts(builders_, no_shifts, length, parallel);
@@ -231,8 +264,9 @@ public:
           buffers_(group_starts.size() - 1),
           failures_(group_starts.size() - 1) {}
 
-    // Decodes every block; the first error a sequential decode would meet ends it.
-    std::optional<fc::ReaderError> run(const signal::ParallelFor& parallel);
+    // Decodes every block; the first error a sequential decode would meet ends it. side_work,
+    // when given, runs on the calling thread alongside the first batch's decoding.
+    std::optional<fc::ReaderError> run(const signal::ParallelFor& parallel, SideWork* side_work = nullptr);
 
 private:
     size_t group_of(uint32_t signal) const {
@@ -388,7 +422,7 @@ std::optional<fc::ReaderError> ChangeLoader<Sink>::first_failure() {
 }
 
 template <typename Sink>
-std::optional<fc::ReaderError> ChangeLoader<Sink>::run(const signal::ParallelFor& parallel) {
+std::optional<fc::ReaderError> ChangeLoader<Sink>::run(const signal::ParallelFor& parallel, SideWork* side_work) {
     fc::FstFilter filter;
     filter.start = 0;
     filter.end = meta_.header.end_time;
@@ -399,7 +433,18 @@ std::optional<fc::ReaderError> ChangeLoader<Sink>::run(const signal::ParallelFor
         batch.clear();
         std::optional<fc::ReaderError> load_error = load_batch(batch);
         if (!batch.empty()) {
-            parallel(group_starts_.size() - 1, [&](size_t group) { decode_group(group, batch); });
+            // After the last batch each group finishes its columns at once, while its signals'
+            // streams are still in cache.
+            const bool last = !load_error && next_section_ == sections_.size();
+            const auto decode = [&](size_t group) {
+                decode_group(group, batch);
+                if (last && !failures_[group]) sink_.finish_signals(group_starts_[group], group_starts_[group + 1]);
+            };
+            if (side_work != nullptr && side_work->pending()) {
+                side_work->run_with(group_starts_.size() - 1, decode);
+            } else {
+                parallel(group_starts_.size() - 1, decode);
+            }
             if (std::optional<fc::ReaderError> failure = first_failure()) return failure;
         }
         if (load_error) return load_error;
@@ -432,16 +477,20 @@ Result<signal::ColumnStore, fc::ReaderError> load_fst_changes(fc::FstReader& rea
                                                               std::span<const uint32_t> id_of_signal,
                                                               const FstSamples& samples,
                                                               const signal::ParallelFor& parallel,
-                                                              const ChangeLoadPlan& plan) {
+                                                              const ChangeLoadPlan& plan, SideWork* side_work) {
     const std::vector<uint32_t> starts = group_starts(reader.metadata().signals.size(), plan.groups);
     if (plan.stream_columns) {
-        StreamSink streams(id_of_signal, samples.times().size());
+        StreamSink streams(reader.metadata().signals.size(), samples.times().size());
         ChangeLoader<StreamSink> loader(reader, samples, starts, plan, streams);
-        if (std::optional<fc::ReaderError> error = loader.run(parallel)) return make_err(std::move(*error));
-        if (!streams.out_of_order()) return streams.freeze(starts, parallel);
+        std::optional<fc::ReaderError> error = loader.run(parallel, side_work);
+        // The ids are read from here on: the side work (which gives them) has to be done.
+        if (side_work != nullptr) side_work->finish();
+        if (error) return make_err(std::move(*error));
+        if (!streams.out_of_order()) return streams.freeze(id_of_signal, starts, parallel);
         // Some change lies before an earlier one of its signal (times out of order in the file):
         // decode again into builders, which sort.
     }
+    if (side_work != nullptr) side_work->finish();
     BuilderSink builders(id_of_signal, starts.size() - 1);
     ChangeLoader<BuilderSink> loader(reader, samples, starts, plan, builders);
     if (std::optional<fc::ReaderError> error = loader.run(parallel)) return make_err(std::move(*error));

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <vector>
 
@@ -35,11 +36,39 @@ struct ChangeLoadPlan {
     uint64_t window_bytes = uint64_t{256} << 10;
 };
 
+// Serial work the calling thread does while the first blocks are decoded (reading the
+// hierarchy, which gives the signal ids). It runs exactly once: beside the first batch's pieces
+// through run_with, or on its own by finish() when no batch is decoded before the ids are needed.
+class SideWork {
+public:
+    // Runs pieces and work together: run_sharing_after(pieces, piece, work) of the pool.
+    using Runner = std::function<void(size_t pieces, const std::function<void(size_t)>& piece,
+                                      const std::function<void()>& work)>;
+    SideWork(std::function<void()> work, Runner runner) : work_(std::move(work)), runner_(std::move(runner)) {}
+
+    bool pending() const { return pending_; }
+    void run_with(size_t pieces, const std::function<void(size_t)>& piece) {
+        pending_ = false;
+        runner_(pieces, piece, work_);
+    }
+    void finish() {
+        if (!pending_) return;
+        pending_ = false;
+        work_();
+    }
+
+private:
+    std::function<void()> work_;
+    Runner runner_;
+    bool pending_ = true;
+};
+
 // Decodes every change of every signal from time 0 to the header's end time and freezes them
 // over the samples (of the time table collected while opening). Work runs through parallel.
+// id_of_signal is read only after side_work (when given) has finished, so the work may fill it.
 Result<signal::ColumnStore, fst_container::ReaderError> load_fst_changes(
     fst_container::FstReader& reader, std::span<const uint32_t> id_of_signal, const FstSamples& samples,
-    const signal::ParallelFor& parallel, const ChangeLoadPlan& plan);
+    const signal::ParallelFor& parallel, const ChangeLoadPlan& plan, SideWork* side_work = nullptr);
 
 // The number of groups used when the plan leaves it open: a few per worker, so uneven groups
 // still spread, but fewer when many signals would make the builders' per-signal tables large.
