@@ -132,7 +132,9 @@ void ColumnWriter::convert_to_kinds() {
 }
 
 void ColumnWriter::grow_to(size_t runs) {
-    const size_t size = std::max(runs, payload_.size() * 2);
+    // Three payloads take the smallest block malloc hands out anyway.
+    constexpr size_t kFirstRoom = 3;
+    const size_t size = std::max({runs, payload_.size() * 2, kFirstRoom});
     payload_.resize(size);
     if (has_kinds_) kinds_.resize(size);
 }
@@ -264,8 +266,12 @@ Column ColumnWriter::finish() && {
     constexpr size_t kSlack = sizeof(uint64_t) - 1;  // so the last payload reads as a whole word
     const size_t payload_bytes = runs * width + kSlack;
     const size_t kind_bytes = has_kinds_ ? runs : 0;
+    // The arrays of a column of a few runs come from the arena even when the payloads should
+    // not: an allocation of their own would cost more than they hold.
+    constexpr size_t kSmallArrayWords = 64;
+    const size_t array_words = wide_words + (payload_bytes + kind_bytes + 7) / 8;
     uint64_t* words =
-        allocate_words(wide_words + (payload_bytes + kind_bytes + 7) / 8, col.runs_memory_, payloads_from_arena_);
+        allocate_words(array_words, col.runs_memory_, payloads_from_arena_ || array_words <= kSmallArrayWords);
     if (wide_words > 0) {
         std::copy(words_.begin(), words_.begin() + static_cast<std::ptrdiff_t>(wide_words), words);
         words_ = {};

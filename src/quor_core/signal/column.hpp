@@ -142,7 +142,8 @@ private:
 // from arrays of its own.
 class ColumnWriter {
 public:
-    // Where the arrays of the finished column come from: the run starts, and the payloads and kinds.
+    // Where the arrays of the finished column come from: the run starts, and the payloads and
+    // kinds (with RunStarts, those of a column of a few runs come from the arena too).
     enum class ArenaUse { All, RunStarts };
     explicit ColumnWriter(uint64_t length, std::shared_ptr<util::Arena> arena = nullptr, ArenaUse use = ArenaUse::All)
         : length_(length), arena_(std::move(arena)), payloads_from_arena_(use == ArenaUse::All) {}

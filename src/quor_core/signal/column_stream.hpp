@@ -18,8 +18,9 @@ namespace quor_core::signal {
 
 class ColumnStream {
 public:
-    // The run starts come from arena when one is given. The payloads do not: many streams grow
-    // theirs at once, and copies made as each finishes reuse the memory of those finished before.
+    // The run starts come from arena when one is given. The payloads do not, unless they are few:
+    // many streams grow theirs at once, and copies made as each finishes reuse the memory of
+    // those finished before.
     explicit ColumnStream(uint64_t length, std::shared_ptr<util::Arena> arena = nullptr)
         : writer_(length, std::move(arena), ColumnWriter::ArenaUse::RunStarts), length_(length) {}
 

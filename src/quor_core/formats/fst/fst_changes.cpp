@@ -119,48 +119,54 @@ public:
         void set(uint64_t index, signal::SignalValue value) { stream->set(index, std::move(value)); }
     };
 
-    StreamSink(size_t signals, uint64_t length) : length_(length), streams_(signals) {}
+    StreamSink(size_t signals, uint64_t length, std::span<const uint32_t> group_starts)
+        : length_(length), group_starts_(group_starts), groups_(group_starts.size() - 1), signals_(signals) {}
 
     // The target of a signal's values; called by the group that owns the signal only.
-    std::optional<Target> target(size_t /*group*/, uint32_t signal) {
-        if (signal >= streams_.size()) return std::nullopt;
-        std::unique_ptr<signal::ColumnStream>& stream = streams_[signal];
-        if (!stream) stream = std::make_unique<signal::ColumnStream>(length_, arena_);
-        return Target{stream.get()};
+    std::optional<Target> target(size_t group, uint32_t signal) {
+        if (signal >= signals_) return std::nullopt;
+        // A group's streams lie in one array, made on the group's first value.
+        std::vector<std::optional<signal::ColumnStream>>& streams = groups_[group];
+        const uint32_t first = group_starts_[group];
+        if (streams.empty()) streams.resize(group_starts_[group + 1] - first);
+        std::optional<signal::ColumnStream>& stream = streams[signal - first];
+        if (!stream) stream.emplace(length_, arena_);
+        return Target{&*stream};
     }
-    // Finishes the columns of the signals [first, last) after their last change (the group's
-    // thread only), which frees their streams early.
-    void finish_signals(uint32_t first, uint32_t last);
-    // Whether some signal's changes went back in index order; the columns are then unusable.
+    // Finishes the columns of a group's signals after their last change (the group's thread
+    // only), which frees their streams early.
+    void finish_group(size_t group);
+    // Whether some signal's changes went back in index order (known once every group is
+    // finished); the columns are then unusable.
     bool out_of_order() const { return any_out_of_order_.load(std::memory_order_relaxed); }
-    signal::ColumnStore freeze(std::span<const uint32_t> id_of_signal, std::span<const uint32_t> group_starts,
-                               const signal::ParallelFor& parallel);
+    // Finishes the groups not finished yet and places the columns by id.
+    signal::ColumnStore freeze(std::span<const uint32_t> id_of_signal, const signal::ParallelFor& parallel);
 
 private:
     uint64_t length_;
+    std::span<const uint32_t> group_starts_;
     std::shared_ptr<util::Arena> arena_ = std::make_shared<util::Arena>();  // the arrays of all columns
-    std::vector<std::unique_ptr<signal::ColumnStream>> streams_;  // by signal index
-    std::vector<signal::Column> columns_;                         // by signal index, once finished
+    std::vector<std::vector<std::optional<signal::ColumnStream>>> groups_;  // by group, by signal in the group
+    size_t signals_;
+    std::vector<signal::Column> columns_;  // by signal index, once finished
     std::atomic<bool> any_out_of_order_{false};
     std::once_flag columns_sized_;
 };
 
-void StreamSink::finish_signals(uint32_t first, uint32_t last) {
-    std::call_once(columns_sized_, [&] { columns_.resize(streams_.size()); });
+void StreamSink::finish_group(size_t group) {
+    std::call_once(columns_sized_, [&] { columns_.resize(signals_); });
+    std::vector<std::optional<signal::ColumnStream>> streams = std::move(groups_[group]);
     bool out_of_order = false;
-    for (uint32_t signal = first; signal < last; ++signal) {
-        if (std::unique_ptr<signal::ColumnStream> stream = std::move(streams_[signal])) {
-            out_of_order |= stream->out_of_order();
-            columns_[signal] = std::move(*stream).finish();
-        }
+    for (size_t i = 0; i < streams.size(); ++i) {
+        if (!streams[i]) continue;
+        out_of_order |= streams[i]->out_of_order();
+        columns_[group_starts_[group] + i] = std::move(*streams[i]).finish();
     }
     if (out_of_order) any_out_of_order_.store(true, std::memory_order_relaxed);
 }
 
-signal::ColumnStore StreamSink::freeze(std::span<const uint32_t> id_of_signal, std::span<const uint32_t> group_starts,
-                                       const signal::ParallelFor& parallel) {
-    parallel(group_starts.size() - 1,
-             [&](size_t group) { finish_signals(group_starts[group], group_starts[group + 1]); });
+signal::ColumnStore StreamSink::freeze(std::span<const uint32_t> id_of_signal, const signal::ParallelFor& parallel) {
+    parallel(groups_.size(), [&](size_t group) { finish_group(group); });
     // Each id is fed by exactly one signal (one handle). Writers number their handles in the
     // order of the hierarchy, so ids are nearly always the signal indices themselves.
     std::vector<signal::Column> columns;
@@ -221,7 +227,7 @@ public:
         return Target{&builders_[group], id_of_signal_[signal]};
     }
     // The builders are frozen together at the end.
-    void finish_signals(uint32_t /*first*/, uint32_t /*last*/) {}
+    void finish_group(size_t /*group*/) {}
     signal::ColumnStore freeze(uint64_t length, const signal::ParallelFor& parallel) {
         const std::vector<uint64_t> no_shifts(builders_.size(), 0);
         return signal::ColumnBuilder::freeze_parts(builders_, no_shifts, length, parallel);
@@ -438,7 +444,7 @@ std::optional<fc::ReaderError> ChangeLoader<Sink>::run(const signal::ParallelFor
             const bool last = !load_error && next_section_ == sections_.size();
             const auto decode = [&](size_t group) {
                 decode_group(group, batch);
-                if (last && !failures_[group]) sink_.finish_signals(group_starts_[group], group_starts_[group + 1]);
+                if (last && !failures_[group]) sink_.finish_group(group);
             };
             if (side_work != nullptr && side_work->pending()) {
                 side_work->run_with(group_starts_.size() - 1, decode);
@@ -480,13 +486,14 @@ Result<signal::ColumnStore, fc::ReaderError> load_fst_changes(fc::FstReader& rea
                                                               const ChangeLoadPlan& plan, SideWork* side_work) {
     const std::vector<uint32_t> starts = group_starts(reader.metadata().signals.size(), plan.groups);
     if (plan.stream_columns) {
-        StreamSink streams(reader.metadata().signals.size(), samples.times().size());
+        StreamSink streams(reader.metadata().signals.size(), samples.times().size(), starts);
         ChangeLoader<StreamSink> loader(reader, samples, starts, plan, streams);
         std::optional<fc::ReaderError> error = loader.run(parallel, side_work);
         // The ids are read from here on: the side work (which gives them) has to be done.
         if (side_work != nullptr) side_work->finish();
         if (error) return make_err(std::move(*error));
-        if (!streams.out_of_order()) return streams.freeze(id_of_signal, starts, parallel);
+        signal::ColumnStore store = streams.freeze(id_of_signal, parallel);
+        if (!streams.out_of_order()) return store;
         // Some change lies before an earlier one of its signal (times out of order in the file):
         // decode again into builders, which sort.
     }
