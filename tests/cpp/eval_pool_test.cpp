@@ -105,6 +105,56 @@ TEST(PoolSharing, NoMorePiecesAtOnceThanWorkers) {
     }
 }
 
+// Serial work done by the caller before it shares the job counts as a running piece: with it, no
+// more threads work at once than there are workers; every piece and the work run exactly once.
+TEST(PoolSharing, WorkFirstTakesAWorkersPlace) {
+    for (const size_t workers : {0u, 1u, 2u, 3u}) {
+        for (const size_t pieces : {0u, 1u, 7u, 60u}) {
+            WorkerPool pool(workers);
+            std::vector<std::atomic<int>> runs(pieces);
+            std::atomic<size_t> now{0}, most{0};
+            int first_runs = 0;
+            const auto busy = [&] {
+                const size_t at = now.fetch_add(1) + 1;
+                size_t seen = most.load();
+                while (at > seen && !most.compare_exchange_weak(seen, at)) {
+                }
+                std::this_thread::sleep_for(std::chrono::microseconds(300));
+                now.fetch_sub(1);
+            };
+            pool.run_sharing_after(
+                pieces,
+                [&](size_t k) {
+                    runs[k].fetch_add(1);
+                    busy();
+                },
+                [&] {
+                    ++first_runs;
+                    busy();
+                });
+            EXPECT_EQ(first_runs, 1);
+            for (size_t k = 0; k < pieces; ++k) EXPECT_EQ(runs[k].load(), 1) << workers << " workers, piece " << k;
+            EXPECT_LE(most.load(), std::max<size_t>(workers, 1)) << workers << " workers, " << pieces << " pieces";
+        }
+    }
+}
+
+// A failure of the caller's work comes out once the pieces have finished (they may use what the
+// caller owns).
+TEST(PoolSharing, WorkFirstFailureWaitsForThePieces) {
+    WorkerPool pool(2);
+    std::atomic<int> finished{0};
+    EXPECT_THROW(pool.run_sharing_after(
+                     8,
+                     [&](size_t) {
+                         std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                         finished.fetch_add(1);
+                     },
+                     [] { throw std::runtime_error("work failed"); }),
+                 std::runtime_error);
+    EXPECT_EQ(finished.load(), 8);
+}
+
 TEST(Pool, WithoutThreadsTheCallerRunsThePieces) {
     WorkerPool pool(0);  // as when no thread could be started
     std::vector<int> runs(5);

@@ -126,6 +126,46 @@ TEST(FstTraceLoad, NamesIdsAndValues) {
     EXPECT_EQ(t.signal_value("top.cpu.a_alias", 2), t.signal_value("top.a", 2));
 }
 
+// A name declared again with a handle of its own takes no id, so the ids of the handles after
+// it are not their positions: their values still land under their own names, and the values of
+// the unnamed handle are dropped.
+TEST(FstTraceLoad, ValuesFollowTheirNamesPastAnIgnoredDuplicate) {
+    using namespace fst_test;
+    Bytes up;
+    up.u8(255);
+    // handles: a 1, a again 2 (ignored), b 3, c 4
+    const auto entries = concat({scope_entry("top"), var_entry("a", 1), var_entry("a", 1), var_entry("b", 1),
+                                 var_entry("c", 4), up.b});
+    VcBlock block;
+    block.start = 0;
+    block.end = 20;
+    block.frame = {'0', '1', '0', '0', '0', '1', '1'};
+    block.frame_signals = 4;
+    block.times = {10, 20};
+    block.data = {std::nullopt, Buf{0x02}, Buf{0x02}, Buf{0x02, 0xA0}};
+    const auto file = concat({header_block(0, 20, 4), geometry_block({1, 1, 1, 4}), hierarchy_lz4_block(entries),
+                              vc_block(block)});
+    const std::string path = write_temp(file);
+    auto loaded = FstTrace::from_file(path);
+    std::remove(path.c_str());
+    ASSERT_TRUE(loaded.ok()) << loaded.error();
+    const FstTrace& t = loaded.value();
+    EXPECT_EQ(std::vector<std::string>(t.signal_names().begin(), t.signal_names().end()),
+              (std::vector<std::string>{"top.a", "top.b", "top.c"}));
+    EXPECT_EQ(t.signal_id("top.b"), 1u);
+    EXPECT_EQ(t.signal_id("top.c"), 2u);
+    const struct {
+        const char* name;
+        uint64_t index;
+        SignalValue value;
+    } cases[] = {
+        {"top.a", 0, SignalValue::uint(0)}, {"top.a", 2, SignalValue::uint(0)},
+        {"top.b", 0, SignalValue::uint(0)}, {"top.b", 1, SignalValue::uint(1)},
+        {"top.c", 0, SignalValue::uint(3)}, {"top.c", 2, SignalValue::uint(10)},
+    };
+    for (const auto& c : cases) EXPECT_EQ(t.signal_value(c.name, c.index), c.value) << c.name << " at " << c.index;
+}
+
 TEST(FstTraceLoad, EmptyScopeNamesKeepTheirSeparators) {
     using namespace fst_test;
     Bytes up;

@@ -6,31 +6,38 @@
 
 namespace quor_core::trace {
 
-void CommonTrace::index_names_without_ranges() {
-    std::vector<std::pair<uint32_t, size_t>> ranged;  // position, hash of the name without its range
-    for (size_t i = 0; i < r_.signal_names.size(); ++i) {
-        const std::string_view name = r_.signal_names[i];
-        if (name.empty() || name.back() != ']') continue;
-        const std::string_view bare = util::without_bit_range(name);
-        if (bare.size() != name.size()) ranged.emplace_back(static_cast<uint32_t>(i), StringHash{}(bare));
-    }
-    if (ranged.empty()) return;
-    size_t slots = 2;
-    while (slots < 2 * ranged.size()) slots *= 2;
-    without_range_.assign(slots, 0);
-    for (const auto& [position, hash] : ranged) {
-        size_t slot = hash & (slots - 1);
-        while (without_range_[slot] != 0) slot = (slot + 1) & (slots - 1);
-        without_range_[slot] = position + 1;
-    }
+const std::vector<uint32_t>& CommonTrace::names_without_ranges() const {
+    static const std::vector<uint32_t> none;
+    if (!without_range_) return none;  // moved from
+    RangeIndex& index = *without_range_;
+    std::call_once(index.made, [&] {
+        std::vector<std::pair<uint32_t, size_t>> ranged;  // position, hash of the name without its range
+        for (size_t i = 0; i < r_.signal_names.size(); ++i) {
+            const std::string_view name = r_.signal_names[i];
+            if (name.empty() || name.back() != ']') continue;
+            const std::string_view bare = util::without_bit_range(name);
+            if (bare.size() != name.size()) ranged.emplace_back(static_cast<uint32_t>(i), StringHash{}(bare));
+        }
+        if (ranged.empty()) return;
+        size_t slots = 2;
+        while (slots < 2 * ranged.size()) slots *= 2;
+        index.slots.assign(slots, 0);
+        for (const auto& [position, hash] : ranged) {
+            size_t slot = hash & (slots - 1);
+            while (index.slots[slot] != 0) slot = (slot + 1) & (slots - 1);
+            index.slots[slot] = position + 1;
+        }
+    });
+    return index.slots;
 }
 
 const std::string* CommonTrace::full_name(std::string_view name) const {
-    if (without_range_.empty()) return nullptr;
-    const size_t mask = without_range_.size() - 1;
+    const std::vector<uint32_t>& without_range = names_without_ranges();
+    if (without_range.empty()) return nullptr;
+    const size_t mask = without_range.size() - 1;
     const std::string* found = nullptr;
-    for (size_t slot = StringHash{}(name) & mask; without_range_[slot] != 0; slot = (slot + 1) & mask) {
-        const std::string& full = r_.signal_names[without_range_[slot] - 1];
+    for (size_t slot = StringHash{}(name) & mask; without_range[slot] != 0; slot = (slot + 1) & mask) {
+        const std::string& full = r_.signal_names[without_range[slot] - 1];
         if (util::without_bit_range(full) != name) continue;
         if (found) return nullptr;  // more than one name gives it
         found = &full;

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -36,7 +38,7 @@ struct TraceRecord {
 class CommonTrace : public Trace {
 public:
     CommonTrace() = default;
-    explicit CommonTrace(TraceRecord record) : r_(std::move(record)) { index_names_without_ranges(); }
+    explicit CommonTrace(TraceRecord record) : r_(std::move(record)) {}
 
     std::span<const std::string> signal_names() const override { return r_.signal_names; }
     std::span<const std::string> scopes() const override { return r_.scopes; }
@@ -60,7 +62,15 @@ public:
     const TraceRecord& record() const { return r_; }
 
 private:
-    void index_names_without_ranges();
+    // The names that have a bit range, by the hash of the name without it: an open-addressing
+    // table of positions in signal_names plus one (0: empty), at most half full. Four to eight
+    // bytes a name and no second copy of its text. Made on the first lookup that needs it (a
+    // name not found as it is), so a load does not wait for it.
+    struct RangeIndex {
+        std::once_flag made;
+        std::vector<uint32_t> slots;
+    };
+    const std::vector<uint32_t>& names_without_ranges() const;
     // The position in signal_names of the name a lookup name stands for, when the names are
     // listed by position.
     std::optional<uint32_t> position_of(std::string_view name) const;
@@ -69,10 +79,7 @@ private:
     const std::string* full_name(std::string_view name) const;
 
     TraceRecord r_;
-    // The names that have a bit range, by the hash of the name without it: an open-addressing
-    // table of positions in signal_names plus one (0: empty), at most half full. Four to eight
-    // bytes a name and no second copy of its text.
-    std::vector<uint32_t> without_range_;
+    std::unique_ptr<RangeIndex> without_range_ = std::make_unique<RangeIndex>();
 };
 
 }  // namespace quor_core::trace

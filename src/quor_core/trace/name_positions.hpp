@@ -44,6 +44,11 @@ public:
         return find(name, hash(name), names);
     }
 
+    // Lists every name of names (empty before), its position under its hash in hashes, in one
+    // pass that looks ahead: a table larger than the caches costs a miss a name, and the misses
+    // of the names to come overlap. False, with the table left empty, when two names are equal.
+    bool insert_all(std::span<const std::string> names, std::span<const uint32_t> hashes);
+
     // Lists position under hash; the caller has made sure no equal name is listed.
     void insert(uint32_t hash, uint32_t position) {
         if (2 * (count_ + 1) > slots_.size()) grow(2 * (count_ + 1));

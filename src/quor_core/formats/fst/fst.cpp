@@ -33,6 +33,10 @@ public:
     }
     // Ids of the handles the geometry declares, by signal index.
     const std::vector<uint32_t>& declared() const { return dense_; }
+    void clear() {
+        std::fill(dense_.begin(), dense_.end(), kNoId);
+        sparse_.clear();
+    }
     void insert(uint32_t index, uint32_t id) {
         if (index < dense_.size()) {
             dense_[index] = id;
@@ -47,11 +51,34 @@ private:
 };
 
 // Builds full names, ids and widths from the hierarchy entries: each full name is made in one
-// reused buffer and kept once, in the record's list of names.
+// reused buffer and kept once, in the record's list of names. The first declaration of a name
+// holds. Names are first taken as they come and indexed all at once at the end (finish), which
+// is much faster for many names; only when that finds a name declared twice is the hierarchy
+// read again (restart) with each name looked up as it comes.
 class NameCollector final : public fc::HierarchyVisitor {
 public:
     NameCollector(TraceRecord& record, HandleIds& ids, uint64_t declared_vars)
         : record_(record), ids_(ids), declared_vars_(declared_vars) {}
+
+    // Indexes the names; false when some name was declared twice (call restart and read again).
+    bool finish() {
+        if (check_each_) return true;
+        const bool unique = record_.name_positions.insert_all(record_.signal_names, hashes_);
+        std::vector<uint32_t>().swap(hashes_);
+        return unique;
+    }
+    // Forgets everything collected; the names are then looked up as they come.
+    void restart() {
+        record_.signal_names.clear();
+        record_.ids_by_position.clear();
+        record_.widths_by_position.clear();
+        record_.name_positions = NamePositions();
+        ids_.clear();
+        names_ = HierarchyNames();
+        next_id_ = 0;
+        hashes_.clear();
+        check_each_ = true;
+    }
 
     void start(size_t bytes) override {
         // The header's count of variables, unless the hierarchy is too short to hold that many.
@@ -60,7 +87,11 @@ public:
         record_.signal_names.reserve(vars);
         record_.ids_by_position.reserve(vars);
         record_.widths_by_position.reserve(vars);
-        record_.name_positions.reserve(vars);
+        if (check_each_) {
+            record_.name_positions.reserve(vars);
+        } else {
+            hashes_.reserve(vars);
+        }
     }
     // Each entry is counted by the bytes it takes in the hierarchy at least (its tag, strings
     // with their terminators, numbers of one byte), which sets the budget of the names.
@@ -86,9 +117,8 @@ public:
 private:
     void add_var(const fc::FstVarRef& var) {
         if (!names_.var_name(var.name, full_)) return;
-        // The first declaration of a name holds.
         const uint32_t hash = NamePositions::hash(full_);
-        if (record_.name_positions.find(full_, hash, record_.signal_names)) return;
+        if (check_each_ && record_.name_positions.find(full_, hash, record_.signal_names)) return;
         const auto index = static_cast<uint32_t>(var.handle.index());
         uint32_t id = ids_.find(index);
         if (id == kNoId) {
@@ -99,7 +129,11 @@ private:
         record_.signal_names.push_back(full_);
         record_.ids_by_position.push_back(id);
         record_.widths_by_position.push_back(var.length);
-        record_.name_positions.insert(hash, position);
+        if (check_each_) {
+            record_.name_positions.insert(hash, position);
+        } else {
+            hashes_.push_back(hash);
+        }
     }
 
     TraceRecord& record_;
@@ -108,6 +142,8 @@ private:
     HierarchyNames names_;
     std::string full_;  // the name being made
     uint32_t next_id_ = 0;
+    bool check_each_ = false;       // look each name up as it comes
+    std::vector<uint32_t> hashes_;  // of the names, by position, till they are indexed
 };
 
 Result<FstTrace, std::string> load(std::unique_ptr<fc::ByteSource> source, ChangeLoadPlan plan,
@@ -125,7 +161,14 @@ Result<FstTrace, std::string> load(std::unique_ptr<fc::ByteSource> source, Chang
     // The hierarchy is read on this thread while the workers decode the first value-change
     // blocks: the decoding needs no names or ids until the columns are placed.
     fc::Status hierarchy;
-    SideWork read_names([&] { hierarchy = reader.visit_hierarchy(hierarchy_bytes.value(), names); },
+    SideWork read_names(
+        [&] {
+            hierarchy = reader.visit_hierarchy(hierarchy_bytes.value(), names);
+            if (hierarchy.ok() && !names.too_deep() && !names.finish()) {
+                names.restart();
+                hierarchy = reader.visit_hierarchy(hierarchy_bytes.value(), names);
+            }
+        },
                         [&interrupt](size_t pieces, const std::function<void(size_t)>& piece,
                                      const std::function<void()>& work) {
                             eval::WorkerPool::instance().run_sharing_after(pieces, piece, work, interrupt);
