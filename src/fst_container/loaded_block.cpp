@@ -126,6 +126,15 @@ Status LoadedBlock::for_each_initial_value(const MetaData& meta, const BitMask& 
     return {};
 }
 
+Status LoadedBlock::hold_data() {
+    if (!source_->held().empty() || data_start_ >= section_length_) return {};
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(section_length_ - data_start_));
+    FST_CHECK(source_->read_at(section_start_ + data_start_, bytes.data(), bytes.size()));
+    held_ = std::move(bytes);
+    held_start_ = data_start_;
+    return {};
+}
+
 Result<LoadedBlock::DataWindow> LoadedBlock::window(std::span<const Entry> entries,
                                                     std::vector<std::uint8_t>& buffer) const {
     if (entries.empty()) return DataWindow{};
@@ -142,6 +151,9 @@ Result<LoadedBlock::DataWindow> LoadedBlock::window(std::span<const Entry> entri
     start = std::min(start, end);
     if (const std::span<const std::uint8_t> held = source_->held(); !held.empty()) {
         return DataWindow(held.data() + section_start_ + start, start, end);
+    }
+    if (!held_.empty() && start >= held_start_ && end <= held_start_ + held_.size()) {
+        return DataWindow(held_.data() + (start - held_start_), start, end);
     }
     buffer.resize(static_cast<std::size_t>(end - start));
     FST_CHECK(source_->read_at(section_start_ + start, buffer.data(), buffer.size()));

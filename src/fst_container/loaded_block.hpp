@@ -79,6 +79,10 @@ public:
     Status for_each_initial_value(const MetaData& meta, const BitMask& selected,
                                   FunctionRef<void(std::uint32_t, const FstSignalValue&)> callback) const;
 
+    // Reads the block's signal data into memory at once (a source not held in memory), so windows
+    // are views of it: one read instead of one a window, which for blocks of scattered signals
+    // read far more than the data.
+    Status hold_data();
     // Signals with change data, by ascending index; aliases resolved.
     const std::vector<Entry>& entries() const { return entries_; }
 
@@ -109,6 +113,8 @@ private:
     std::uint64_t data_start_ = 0;  // block position of the pack-type byte
     std::uint64_t data_end_ = 0;    // end of the signal data (start of the chain table)
     std::vector<Entry> entries_;
+    std::vector<std::uint8_t> held_;  // block positions [held_start_, section_length_), once hold_data() read them
+    std::uint64_t held_start_ = 0;
 };
 
 }  // namespace fst_container

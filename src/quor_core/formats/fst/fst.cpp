@@ -176,7 +176,11 @@ Result<FstTrace, std::string> load(std::unique_ptr<fc::ByteSource> source, Chang
 
     FstSamples samples(meta.time_table.value_or(std::vector<uint64_t>{}), meta.data_sections);
     record.timescale = timescale_from_exponent(meta.header.timescale_exponent);
-    if (plan.groups == 0) plan.groups = default_group_count(meta.signals.size(), eval::WorkerPool::instance().size());
+    if (plan.groups == 0) {
+        const size_t workers = eval::WorkerPool::instance().size();
+        plan.groups = default_group_count(meta.signals.size(), workers);
+        plan.stream_groups = std::max<size_t>(plan.groups, 4 * workers);
+    }
     auto store = load_fst_changes(reader, ids.declared(), samples, pool_parallel_for(interrupt), plan, &read_names);
     read_names.finish();
     if (!hierarchy.ok()) return make_err("FST hierarchy: " + hierarchy.error().display());

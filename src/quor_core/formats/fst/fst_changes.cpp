@@ -362,6 +362,9 @@ std::optional<fc::ReaderError> ChangeLoader<Sink>::load_batch(std::vector<Pendin
         const size_t number = next_section_++;
         auto loaded = reader_.load_block(sections_[number], number == 0);
         if (!loaded.ok()) return std::move(loaded).error();
+        if (fc::Status held = loaded.value().hold_data(); !held.ok()) {
+            return reader_.in_section(std::move(held).error(), sections_[number]);
+        }
         if (fc::Status initial = store_initial_values(loaded.value()); !initial.ok()) {
             return reader_.in_section(std::move(initial).error(), sections_[number]);
         }
@@ -486,8 +489,10 @@ Result<signal::ColumnStore, fc::ReaderError> load_fst_changes(fc::FstReader& rea
                                                               const ChangeLoadPlan& plan, SideWork* side_work) {
     const std::vector<uint32_t> starts = group_starts(reader.metadata().signals.size(), plan.groups);
     if (plan.stream_columns) {
-        StreamSink streams(reader.metadata().signals.size(), samples.times().size(), starts);
-        ChangeLoader<StreamSink> loader(reader, samples, starts, plan, streams);
+        const std::vector<uint32_t> stream_starts =
+            plan.stream_groups == 0 ? starts : group_starts(reader.metadata().signals.size(), plan.stream_groups);
+        StreamSink streams(reader.metadata().signals.size(), samples.times().size(), stream_starts);
+        ChangeLoader<StreamSink> loader(reader, samples, stream_starts, plan, streams);
         std::optional<fc::ReaderError> error = loader.run(parallel, side_work);
         // The ids are read from here on: the side work (which gives them) has to be done.
         if (side_work != nullptr) side_work->finish();

@@ -34,6 +34,9 @@ struct ChangeLoadPlan {
     bool stream_columns = true;
     // Signal data read at once by a group (at least one signal's).
     uint64_t window_bytes = uint64_t{256} << 10;
+    // Groups when the changes stream into columns, which keep no table per group (the limit on
+    // groups is for the builders); 0: as groups.
+    size_t stream_groups = 0;
 };
 
 // Serial work the calling thread does while the first blocks are decoded (reading the
