@@ -179,7 +179,12 @@ Result<FstTrace, std::string> load(std::unique_ptr<fc::ByteSource> source, Chang
     if (plan.groups == 0) {
         const size_t workers = eval::WorkerPool::instance().size();
         plan.groups = default_group_count(meta.signals.size(), workers);
-        plan.stream_groups = std::max<size_t>(plan.groups, 4 * workers);
+        // A group's streams lie in one array, freed when the group is done: groups of at most
+        // 16,384 signals keep it a few megabytes, which malloc then reuses for the next group
+        // instead of mapping fresh pages (every page costs a fault and zeroing).
+        constexpr size_t kStreamGroupSignals = 16384;
+        plan.stream_groups = std::max({plan.groups, 4 * workers,
+                                       (meta.signals.size() + kStreamGroupSignals - 1) / kStreamGroupSignals});
     }
     auto store = load_fst_changes(reader, ids.declared(), samples, pool_parallel_for(interrupt), plan, &read_names);
     read_names.finish();
