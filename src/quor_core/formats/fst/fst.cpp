@@ -181,10 +181,14 @@ Result<FstTrace, std::string> load(std::unique_ptr<fc::ByteSource> source, Chang
         plan.groups = default_group_count(meta.signals.size(), workers);
         // A group's streams lie in one array, freed when the group is done: groups of at most
         // 16,384 signals keep it a few megabytes, which malloc then reuses for the next group
-        // instead of mapping fresh pages (every page costs a fault and zeroing).
+        // instead of mapping fresh pages (every page costs a fault and zeroing). Up to 64 groups
+        // of a few signals each: the streams of the groups being decoded hold their runs in
+        // growing arrays, so the fewer signals a group has, the less memory they hold at once.
         constexpr size_t kStreamGroupSignals = 16384;
-        plan.stream_groups = std::max({plan.groups, 4 * workers,
-                                       (meta.signals.size() + kStreamGroupSignals - 1) / kStreamGroupSignals});
+        constexpr size_t kManyGroups = 64;
+        const size_t signals = meta.signals.size();
+        plan.stream_groups = std::max({plan.groups, 4 * workers, std::min(kManyGroups, signals / 8),
+                                       (signals + kStreamGroupSignals - 1) / kStreamGroupSignals});
     }
     auto store = load_fst_changes(reader, ids.declared(), samples, pool_parallel_for(interrupt), plan, &read_names);
     read_names.finish();
