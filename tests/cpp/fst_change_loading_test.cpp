@@ -39,10 +39,10 @@ using quor_core::trace::FstTrace;
 using Buf = std::vector<std::uint8_t>;
 
 // Signal groups, bytes per batch (1: a batch per block), streamed columns or builders, bytes
-// of signal data read at once (1: a read per signal).
+// of signal data taken at once (1: one signal's), groups of the streams when not as many.
 const std::vector<ChangeLoadPlan> plans = {
     {1, uint64_t{1} << 30, true, 1 << 20}, {2, 1, true, 1}, {3, 200, true, 40}, {64, 1, true, 1 << 20},
-    {1, uint64_t{1} << 30, false, 1 << 20}, {4, 1, false, 1},
+    {1, uint64_t{1} << 30, false, 1 << 20}, {4, 1, false, 1}, {2, 1, true, 1 << 20, 7},
 };
 
 // The plain reading, by signal index, and the signal index of each full name.
@@ -119,8 +119,8 @@ bool same_reading(const SignalValue& a, const SignalValue& b) {
     return a == b;
 }
 
-// The file loaded from disk (its signal data read from the file in windows, here down to a
-// read per signal) rather than from memory.
+// The file loaded from disk (each block's signal data read from the file, then taken in
+// windows, here down to one per signal) rather than from memory.
 const ChangeLoadPlan disk_plan = {3, uint64_t{1} << 30, true, 1};
 
 quor_core::Result<FstTrace, std::string> load_from_disk(const Buf& file) {

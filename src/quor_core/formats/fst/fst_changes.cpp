@@ -306,7 +306,7 @@ private:
     size_t next_section_ = 0;
     uint64_t end_time_ = 0;
     struct GroupBuffers {
-        std::vector<uint8_t> window;    // the group's signal data of a block, read from a file
+        std::vector<uint8_t> window;    // the group's signal data of a block not held in memory
         std::vector<uint8_t> unpacked;  // one signal's data, decompressed
         fc::InflateState inflater;
     };
@@ -393,8 +393,9 @@ void ChangeLoader<Sink>::decode_group(size_t group, const std::vector<PendingBlo
         const auto fail = [&](uint32_t signal, fc::ReaderError error) {
             failures_[group] = GroupFailure{pending.number, signal, std::move(error)};
         };
-        // The group's signals lie side by side in the block: they are read a window of several
-        // at a time, into a buffer small enough to stay in cache and be reused.
+        // The group's signals lie side by side in the block: they are taken a window of several
+        // at a time, a view of the block's data held in memory (or, were it not held, read into
+        // a buffer small enough to stay in cache and be reused).
         for (auto window_begin = begin; window_begin != end;) {
             const auto window_end = window_limit(window_begin, end, plan_.window_bytes);
             auto window = block.window(std::span(window_begin, window_end), buffers.window);

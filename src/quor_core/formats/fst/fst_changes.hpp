@@ -32,7 +32,7 @@ struct ChangeLoadPlan {
     uint64_t batch_bytes = uint64_t{32} << 20;
     // false: go straight to the column builders.
     bool stream_columns = true;
-    // Signal data read at once by a group (at least one signal's).
+    // Signal data a group takes at once (at least one signal's).
     uint64_t window_bytes = uint64_t{256} << 10;
     // Groups when the changes stream into columns, which keep no table per group (the limit on
     // groups is for the builders); 0: as groups.
