@@ -18,13 +18,16 @@ using quor_test::random_value;
 using quor_test::same_reading;
 
 TEST(ColumnStream, ReadsLikeSetThenForwardFill) {
+    // Odd seeds grow their arrays in a pool shared by every stream, some past its small blocks.
+    quor_core::util::ScratchPool scratch;
     for (uint64_t seed = 0; seed < 400; ++seed) {
         std::mt19937_64 rng(seed);
-        const uint64_t length = 1 + rng() % 30;
+        const bool long_one = seed % 4 == 1;
+        const uint64_t length = 1 + rng() % (long_one ? 300 : 30);
         SignalStore reference;
-        ColumnStream stream(length);
+        ColumnStream stream(length, nullptr, seed % 2 == 1 ? &scratch : nullptr);
         uint64_t index = rng() % 4;
-        const size_t changes = rng() % 40;
+        const size_t changes = rng() % (long_one ? 400 : 40);
         for (size_t c = 0; c < changes; ++c) {
             // Repeated indices (a later value replaces an earlier one) and indices past the end.
             index += rng() % 3 == 0 ? 0 : rng() % 3;

@@ -20,7 +20,7 @@
 #include "signal/rank_bits.hpp"
 #include "signal/values/value.hpp"
 #include "util/arena.hpp"
-#include "util/default_init.hpp"
+#include "util/scratch_pool.hpp"
 
 namespace quor_core::signal {
 
@@ -145,8 +145,16 @@ public:
     // Where the arrays of the finished column come from: the run starts, and the payloads and
     // kinds (with RunStarts, those of a column of a few runs come from the arena too).
     enum class ArenaUse { All, RunStarts };
-    explicit ColumnWriter(uint64_t length, std::shared_ptr<util::Arena> arena = nullptr, ArenaUse use = ArenaUse::All)
-        : length_(length), arena_(std::move(arena)), payloads_from_arena_(use == ArenaUse::All) {}
+    // The growing arrays of the runs come from scratch when one is given (it must outlive the
+    // writer); the finished column never uses them.
+    explicit ColumnWriter(uint64_t length, std::shared_ptr<util::Arena> arena = nullptr, ArenaUse use = ArenaUse::All,
+                          util::ScratchPool* scratch = nullptr)
+        : length_(length),
+          arena_(std::move(arena)),
+          payloads_from_arena_(use == ArenaUse::All),
+          payload_(util::ScratchAllocator<uint64_t>(scratch)),
+          kinds_(util::ScratchAllocator<uint8_t>(scratch)),
+          words_(util::ScratchAllocator<uint64_t>(scratch)) {}
     ColumnWriter(ColumnWriter&&) = default;
     ColumnWriter& operator=(ColumnWriter&&) = default;
 
@@ -229,15 +237,15 @@ private:
     bool payloads_from_arena_;
     // Per run, payloads and (when has_kinds_) kinds: the first runs_ entries are the runs, the
     // rest is room.
-    std::vector<uint64_t, util::DefaultInitAllocator<uint64_t>> payload_;  // room is not zeroed first
-    std::vector<uint8_t, util::DefaultInitAllocator<uint8_t>> kinds_;
+    std::vector<uint64_t, util::ScratchAllocator<uint64_t>> payload_;  // room is not zeroed first
+    std::vector<uint8_t, util::ScratchAllocator<uint8_t>> kinds_;
     bool has_kinds_ = false;
     size_t runs_ = 0;
     ValueKind last_kind_ = ValueKind::Uint;  // the kind of the last run
     std::vector<SignalValue> heap_;
     // The words of the Wide runs, each value its word count and then its words: the first
     // words_used_ entries, the rest room (not zeroed).
-    std::vector<uint64_t, util::DefaultInitAllocator<uint64_t>> words_;
+    std::vector<uint64_t, util::ScratchAllocator<uint64_t>> words_;
     size_t words_used_ = 0;
     uint64_t* starts_ = nullptr;  // run-start bits and then their directory, in starts_memory_
     std::shared_ptr<const void> starts_memory_;

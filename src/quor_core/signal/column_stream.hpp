@@ -21,8 +21,10 @@ public:
     // The run starts come from arena when one is given. The payloads do not, unless they are few:
     // many streams grow theirs at once, and copies made as each finishes reuse the memory of
     // those finished before.
-    explicit ColumnStream(uint64_t length, std::shared_ptr<util::Arena> arena = nullptr)
-        : writer_(length, std::move(arena), ColumnWriter::ArenaUse::RunStarts), length_(length) {}
+    // Its growing arrays come from scratch when one is given (it must outlive the stream).
+    explicit ColumnStream(uint64_t length, std::shared_ptr<util::Arena> arena = nullptr,
+                          util::ScratchPool* scratch = nullptr)
+        : writer_(length, std::move(arena), ColumnWriter::ArenaUse::RunStarts, scratch), length_(length) {}
 
     void set_uint(uint64_t index, uint64_t value) {
         if (!accept(index)) return;

@@ -12,6 +12,7 @@
 #include "signal/column_stream.hpp"
 #include "formats/fst/fst_values.hpp"
 #include "trace/time_index.hpp"
+#include "util/scratch_pool.hpp"
 
 namespace quor_core::trace {
 namespace {
@@ -125,12 +126,16 @@ public:
     // The target of a signal's values; called by the group that owns the signal only.
     std::optional<Target> target(size_t group, uint32_t signal) {
         if (signal >= signals_) return std::nullopt;
-        // A group's streams lie in one array, made on the group's first value.
-        std::vector<std::optional<signal::ColumnStream>>& streams = groups_[group];
+        // A group's streams lie in one array, made on the group's first value; their growing
+        // arrays come from the group's scratch pool.
+        GroupStreams& streams = groups_[group];
         const uint32_t first = group_starts_[group];
-        if (streams.empty()) streams.resize(group_starts_[group + 1] - first);
-        std::optional<signal::ColumnStream>& stream = streams[signal - first];
-        if (!stream) stream.emplace(length_, arena_);
+        if (streams.streams.empty()) {
+            streams.scratch = std::make_unique<util::ScratchPool>();
+            streams.streams.resize(group_starts_[group + 1] - first);
+        }
+        std::optional<signal::ColumnStream>& stream = streams.streams[signal - first];
+        if (!stream) stream.emplace(length_, arena_, streams.scratch.get());
         return Target{&*stream};
     }
     // Finishes the columns of a group's signals after their last change (the group's thread
@@ -146,7 +151,11 @@ private:
     uint64_t length_;
     std::span<const uint32_t> group_starts_;
     std::shared_ptr<util::Arena> arena_ = std::make_shared<util::Arena>();  // the arrays of all columns
-    std::vector<std::vector<std::optional<signal::ColumnStream>>> groups_;  // by group, by signal in the group
+    struct GroupStreams {
+        std::unique_ptr<util::ScratchPool> scratch;  // declared first: outlives the streams
+        std::vector<std::optional<signal::ColumnStream>> streams;  // by signal in the group
+    };
+    std::vector<GroupStreams> groups_;  // by group
     size_t signals_;
     std::vector<signal::Column> columns_;  // by signal index, once finished
     std::atomic<bool> any_out_of_order_{false};
@@ -155,7 +164,8 @@ private:
 
 void StreamSink::finish_group(size_t group) {
     std::call_once(columns_sized_, [&] { columns_.resize(signals_); });
-    std::vector<std::optional<signal::ColumnStream>> streams = std::move(groups_[group]);
+    GroupStreams group_streams = std::move(groups_[group]);
+    std::vector<std::optional<signal::ColumnStream>>& streams = group_streams.streams;
     bool out_of_order = false;
     for (size_t i = 0; i < streams.size(); ++i) {
         if (!streams[i]) continue;
