@@ -305,14 +305,16 @@ TEST(ColumnBuilder, StagedChangesReadLikeDirectOnes) {
         bool late_signal;             // the highest id appears only in the last segment
         bool empty_segments;          // every third segment records nothing
         bool switch_off;              // staging ends half-way through
+        bool only_wide;               // every change a Wide value: some arrive as a batch is full
     };
     const Case cases[] = {
-        {"few signals, one segment", 3, 40, 1, 1, 60, 30, false, false, false},
-        {"many signals, batches mid-segment", 20000, 300, 3, 2, 50000, 10, false, false, false},
-        {"same index over and over", 50, 30, 4, 2, 400, 70, false, false, false},
-        {"signal first seen late", 300, 200, 6, 3, 500, 10, true, false, false},
-        {"empty segments", 300, 200, 9, 2, 300, 10, false, true, false},
-        {"staging switched off", 500, 100, 4, 2, 2000, 20, true, true, true},
+        {"few signals, one segment", 3, 40, 1, 1, 60, 30, false, false, false, false},
+        {"many signals, batches mid-segment", 20000, 300, 3, 2, 50000, 10, false, false, false, false},
+        {"same index over and over", 50, 30, 4, 2, 400, 70, false, false, false, false},
+        {"signal first seen late", 300, 200, 6, 3, 500, 10, true, false, false, false},
+        {"empty segments", 300, 200, 9, 2, 300, 10, false, true, false, false},
+        {"staging switched off", 500, 100, 4, 2, 2000, 20, true, true, true, false},
+        {"wide values as batches fill", 50, 100000, 2, 1, 40000, 5, false, false, false, true},
     };
     for (const Case& c : cases) {
         for (uint64_t seed = 0; seed < 3; ++seed) {
@@ -347,7 +349,7 @@ TEST(ColumnBuilder, StagedChangesReadLikeDirectOnes) {
                     if (rng() % 100 >= c.same_index_percent) local = std::min(span, local + rng() % 2);
                     const uint32_t top = c.late_signal && !last ? c.ids - 1 : c.ids;
                     const auto id = static_cast<uint32_t>(rng() % top);
-                    const auto kind = rng() % 10;
+                    const auto kind = c.only_wide ? 6 : rng() % 10;
                     const uint64_t value_seed = rng();
                     for (ColumnBuilder* builder : {&staged[b], &direct[b]}) {
                         std::mt19937_64 value_rng(value_seed);  // the same value for both
@@ -364,7 +366,8 @@ TEST(ColumnBuilder, StagedChangesReadLikeDirectOnes) {
                         } else if (kind == 5) {
                             builder->set_four_state(id, local, 3, 0b101, 0b100);
                         } else if (kind == 6) {
-                            builder->set_wide(id, local, std::vector<uint64_t>(1 + value_rng() % 80, value_rng()));
+                            const size_t words = c.only_wide ? 2 + value_rng() % 3 : 1 + value_rng() % 80;
+                            builder->set_wide(id, local, std::vector<uint64_t>(words, value_rng()));
                         } else {
                             builder->set(id, local, random_value(value_rng));
                         }

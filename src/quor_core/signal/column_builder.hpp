@@ -307,6 +307,10 @@ private:
         staged_[staged_count_++] = Staged{id, static_cast<uint8_t>(form), static_cast<uint8_t>(width), index, a, b};
     }
     void stage_wide(uint32_t id, uint64_t index, std::span<const uint64_t> words) {
+        // A full batch goes out first: going out clears staged_words_, so the position of
+        // these words is known only after it.
+        if (staged_count_ == kStagedChanges) [[unlikely]]
+            flush_staged();
         stage(id, index, kWideForm, staged_words_.size(), words.size());
         staged_words_.insert(staged_words_.end(), words.begin(), words.end());
     }
