@@ -3,6 +3,7 @@ Icarus (registers of 65 to 200 bits whose changes lie above bit 63) and GHDL (st
 through U X 0 1 Z W L H -), each to VCD and to FST (tests/fixtures/values), and on small texts.
 """
 import pathlib
+import random
 import re
 
 import pytest
@@ -202,3 +203,18 @@ def test_a_huge_declared_width_allocates_nothing_for_short_strings():
     assert t.signal_width("s") == 4000000000
     assert t.signal_value("s", 0) is None
     assert t.signal_value("s", 1) == 1
+
+
+@pytest.mark.parametrize("width", [65, 96, 127, 128, 129, 192, 255, 256, 300])
+def test_wide_numbers_reach_python_whole(width):
+    # Random values plus the edges of each word: every bit of every word must land in the int,
+    # read unsigned and through signed() as the two's-complement number.
+    rng = random.Random(width)
+    values = [0, 1, (1 << width) - 1, 1 << (width - 1), (1 << 64) - 1, 1 << 64, (1 << (width - 1)) - 1]
+    values += [rng.getrandbits(width) for _ in range(20)]
+    t = vcd(f"$var wire {width} ! w $end\n",
+            "".join(f"#{i}\nb{v:b} !\n" for i, v in enumerate(values)))
+    signed = PyExpr.signal(t.signal_id("w")).signed()
+    for i, v in enumerate(values):
+        assert t.signal_value("w", i) == v
+        assert t.eval_expr(signed, i) == (v - (1 << width) if v >> (width - 1) else v)
