@@ -149,6 +149,7 @@ TEST(RunExpand, EveryWindowGetsItsRunsFlags) {
     const ExprKind kinds[] = {ExprKind::Eq, ExprKind::Neq, ExprKind::Gt, ExprKind::Lt, ExprKind::Gte, ExprKind::Lte, ExprKind::Signal};
     std::vector<bool> modes{false};  // portable code, then the processor's instructions where it has them
     if (eval::fast_deposit_available() || eval::avx2_available()) modes.push_back(true);
+    std::vector<uint64_t> start_words;
     for (const Case& c : cases) {
         const signal::Column col = runs_of(c.length, c.run_lengths, c.modulus);
         ASSERT_GT(col.run_count(), 1u) << c.name;
@@ -175,7 +176,7 @@ TEST(RunExpand, EveryWindowGetsItsRunsFlags) {
                         ASSERT_EQ(byte_flags, flags) << c.name << " t0 " << t0 << " len " << len << " fast " << fast;
                         std::vector<uint64_t> out(eval::words_for(len), 0xdeadbeef);
                         eval::expand_run_flags(col.run_starts(), t0, len, flags.data(), out.data(),
-                                               fast && eval::fast_deposit_available());
+                                               fast && eval::fast_deposit_available(), start_words);
                         for (size_t k = 0; k < out.size() * 64; ++k) {
                             const bool got = (out[k / 64] >> (k % 64)) & 1U;
                             const bool want = k < len && holds(kind, col.at(t0 + k).as_uint(), 1);

@@ -113,9 +113,21 @@ bool BlockEvaluator::fill_leaf(const CompiledExpr::Leaf& leaf, uint64_t first, s
         std::fill(val + begin, val + end, col.run_payload(0));
         return true;
     }
+    if (starts.is_sorted()) {
+        // Few runs: each one's stretch of the block filled at once.
+        for (size_t k = begin; k < end; ++run) {
+            const uint64_t next = col.run_end_after(t);
+            const size_t stop = next - t >= end - k ? end : k + static_cast<size_t>(next - t);
+            std::fill(val + k, val + stop, col.run_payload(run));
+            t += stop - k;
+            k = stop;
+        }
+        return true;
+    }
+    const auto& bits = starts.bits();
     val[begin] = col.run_payload(run);
     for (size_t k = begin + 1; k < end; ++k) {
-        run += starts.test(++t);
+        run += bits.test(++t);
         val[k] = col.run_payload(run);
     }
     return true;
@@ -126,9 +138,13 @@ bool BlockEvaluator::fill_mixed(const signal::Column& col, uint64_t t, size_t ru
     // Runs may hold other kinds: Unknown runs clear the known flag; any other kind (x/z bits,
     // reals, text, wide values) needs the general evaluator.
     need_known(s, n);
-    const auto& starts = col.run_starts();
-    for (size_t k = begin; k < end; ++k) {
-        if (k > begin && starts.size() != 0) run += starts.test(++t);
+    // The index at which the next run starts (past the block when none starts in it).
+    uint64_t next = col.run_end_after(t);
+    for (size_t k = begin; k < end; ++k, ++t) {
+        if (t == next) {
+            ++run;
+            next = col.run_end_after(t);
+        }
         const signal::ValueRef v = col.run_value(run);
         if (v.kind() == signal::ValueKind::Uint) {
             s.val[k] = v.as_uint();

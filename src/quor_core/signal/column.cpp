@@ -137,6 +137,10 @@ void ColumnWriter::grow_to(size_t runs) {
     const size_t size = std::max({runs, payload_.size() * 2, kFirstRoom});
     payload_.resize(size);
     if (has_kinds_) kinds_.resize(size);
+    if (sorted_starts_ != nullptr) {
+        sorted_.resize(static_cast<size_t>(std::min<uint64_t>(size, sorted_limit_)));
+        sorted_starts_ = sorted_.data();
+    }
 }
 
 void ColumnWriter::grow_words(size_t needed, size_t n) {
@@ -156,8 +160,22 @@ uint64_t* ColumnWriter::allocate_words(size_t n, std::shared_ptr<const void>& ow
     return p;
 }
 
-// The bits come first, then room for their directory, filled when the column is finished.
+// A second run: its start and those after it are kept sorted while they are few enough.
 void ColumnWriter::make_starts() {
+    if (sorted_limit_ < 2) return make_bits();
+    sorted_.resize(static_cast<size_t>(std::min<uint64_t>(payload_.size(), sorted_limit_)));
+    sorted_starts_ = sorted_.data();
+}
+
+void ColumnWriter::sorted_to_bits() {
+    make_bits();
+    for (size_t run = 1; run < runs_; ++run) starts_[sorted_starts_[run] >> 6] |= uint64_t{1} << (sorted_starts_[run] & 63);
+    sorted_starts_ = nullptr;
+    sorted_ = {};
+}
+
+// The bits come first, then room for their directory, filled when the column is finished.
+void ColumnWriter::make_bits() {
     const size_t words = RankBits::word_count(length_);
     starts_ = allocate_words(RankBits::array_words(length_), starts_memory_, true);
     std::memset(starts_, 0, words * sizeof(uint64_t));
@@ -174,10 +192,10 @@ bool ColumnWriter::prepare_inline(ValueKind kind, uint64_t payload) {
         last_kind_ = kind;
         return true;
     }
-    if (starts_ == nullptr) {
-        if (payload == payload_[runs_ - 1] && kind == last_kind_) return true;  // still one run
-        make_starts();
+    if (starts_ == nullptr && sorted_starts_ == nullptr && payload == payload_[runs_ - 1] && kind == last_kind_) {
+        return true;  // still one run
     }
+    ready_starts();
     return false;
 }
 
@@ -246,10 +264,17 @@ Column ColumnWriter::finish() && {
     if (starts_ != nullptr) {
         const size_t words = RankBits::word_count(length_);
         RankBits::build_directory(starts_, words, starts_ + words);
-        col.run_starts_ = RankBits(length_, starts_);
+        col.run_starts_ = RunStarts(RankBits(length_, starts_));
         col.starts_memory_ = std::move(starts_memory_);
         starts_ = nullptr;
+    } else if (sorted_starts_ != nullptr && runs_ > 1) {
+        auto* sorted = reinterpret_cast<uint32_t*>(allocate_words((runs_ + 1) / 2, col.starts_memory_, true));
+        std::copy(sorted_starts_ + 1, sorted_starts_ + runs_, sorted + 1);
+        sorted[0] = static_cast<uint32_t>(runs_);
+        col.run_starts_ = RunStarts(length_, sorted);
     }
+    sorted_starts_ = nullptr;
+    sorted_ = {};
     // Payloads, narrowed to the bytes the largest needs, and kinds move into one array, after
     // the words of the Wide values: a Wide run's payload becomes how many words before the
     // payloads its value starts, so a reader finds it from the payloads' address alone.

@@ -2,7 +2,8 @@
 // Column: the frozen values of one signal, stored as runs.
 // A run is a maximal interval of indices holding one stored value. Runs cover [0, length);
 // reads at or past length are Unknown. A bit vector marks each run's first index, so a read is
-// one rank and one array access. Two-state values and reals live inline in a payload per run;
+// one rank and one array access; a column of few runs keeps its runs' first indices sorted
+// instead (see RunStarts), a short search. Two-state values and reals live inline in a payload per run;
 // the words of Wide values in one array per column, the payload the position of a value's
 // words; only FourState and Text values are kept as SignalValue objects. Payloads are stored in
 // 1, 2, 4 or 8 bytes each, as few as the column's largest payload needs: most signals are a
@@ -17,7 +18,7 @@
 #include <span>
 #include <vector>
 
-#include "signal/rank_bits.hpp"
+#include "signal/run_starts.hpp"
 #include "signal/values/value.hpp"
 #include "util/arena.hpp"
 #include "util/scratch_pool.hpp"
@@ -78,17 +79,15 @@ public:
     uint64_t length() const { return length_; }
     size_t run_count() const { return runs_; }
     // Index of the run holding index; requires index < length().
-    size_t run_of(uint64_t index) const {
-        return run_starts_.size() == 0 ? 0 : static_cast<size_t>(run_starts_.rank1(index) - 1);
-    }
+    size_t run_of(uint64_t index) const { return run_starts_.run_of(index); }
     // First index after the run that starts at or contains index (length() for the last run).
     uint64_t run_end_after(uint64_t index) const {
-        return run_starts_.size() == 0 ? length_ : run_starts_.next_one(index + 1);
+        return run_starts_.size() == 0 ? length_ : run_starts_.start_after(index);
     }
     ValueRef run_value(size_t run) const;
     // Every run holds a Uint, whose payload is the value itself: lets scans decode in bulk.
     bool all_uint() const { return kinds_.empty(); }
-    const RankBits& run_starts() const { return run_starts_; }  // empty with at most one run
+    const RunStarts& run_starts() const { return run_starts_; }  // empty with at most one run
     // The payload of a run: its Uint value, Real bits, where its words lie (Wide, see
     // wide_value) or index into the column's heap values.
     uint64_t run_payload(size_t run) const {
@@ -120,7 +119,7 @@ private:
     friend class ColumnWriter;
     friend class ColumnHead;
     uint64_t length_ = 0;
-    RankBits run_starts_;                // empty when there is at most one run
+    RunStarts run_starts_;               // empty when there is at most one run
     // Per run, payload_width_ little-endian bytes: Uint value, Real bits, index into heap_, or
     // for a Wide value how many words before these bytes it starts (see wide_value); then at
     // least seven bytes of slack, so every payload can be read as a whole word.
@@ -150,11 +149,13 @@ public:
     explicit ColumnWriter(uint64_t length, std::shared_ptr<util::Arena> arena = nullptr, ArenaUse use = ArenaUse::All,
                           util::ScratchPool* scratch = nullptr)
         : length_(length),
+          sorted_limit_(RunStarts::sorted_limit(length)),
           arena_(std::move(arena)),
           payloads_from_arena_(use == ArenaUse::All),
           payload_(util::ScratchAllocator<uint64_t>(scratch)),
           kinds_(util::ScratchAllocator<uint8_t>(scratch)),
-          words_(util::ScratchAllocator<uint64_t>(scratch)) {}
+          words_(util::ScratchAllocator<uint64_t>(scratch)),
+          sorted_(util::ScratchAllocator<uint32_t>(scratch)) {}
     ColumnWriter(ColumnWriter&&) = default;
     ColumnWriter& operator=(ColumnWriter&&) = default;
 
@@ -212,12 +213,16 @@ private:
     bool prepare_inline(ValueKind kind, uint64_t payload);
     // Opens a run of a Wide or heap value at start with the given payload.
     void open_run(uint64_t start, ValueKind kind, uint64_t payload) {
-        if (runs_ > 0) {
-            if (starts_ == nullptr) make_starts();
-            starts_[start >> 6] |= uint64_t{1} << (start & 63);
-        }
         if (!has_kinds_) convert_to_kinds();
         if (runs_ == payload_.size()) grow_to(runs_ + 1);
+        if (runs_ > 0) {
+            ready_starts();
+            if (sorted_starts_ != nullptr) {
+                sorted_starts_[runs_] = static_cast<uint32_t>(start);
+            } else {
+                starts_[start >> 6] |= uint64_t{1} << (start & 63);
+            }
+        }
         payload_[runs_] = payload;
         kinds_[runs_] = static_cast<uint8_t>(kind);
         last_kind_ = kind;
@@ -228,11 +233,20 @@ private:
     void grow_words(size_t needed, size_t n);
     // The kinds array exists once a run is not a Uint.
     void convert_to_kinds();
+    // Readies the run starts for run runs_ (there is room for it): the sorted starts with the
+    // second run, the bits once the sorted ones are full.
+    void ready_starts() {
+        if (starts_ == nullptr && sorted_starts_ == nullptr) make_starts();
+        if (sorted_starts_ != nullptr && runs_ >= sorted_limit_) sorted_to_bits();
+    }
     void make_starts();
+    void make_bits();
+    void sorted_to_bits();
     // Uninitialised words from the arena or from an array of their own (kept in owner).
     uint64_t* allocate_words(size_t n, std::shared_ptr<const void>& owner, bool from_arena) const;
 
     uint64_t length_;
+    uint64_t sorted_limit_;  // the most runs whose starts are kept sorted
     std::shared_ptr<util::Arena> arena_;
     bool payloads_from_arena_;
     // Per run, payloads and (when has_kinds_) kinds: the first runs_ entries are the runs, the
@@ -249,6 +263,10 @@ private:
     size_t words_used_ = 0;
     uint64_t* starts_ = nullptr;  // run-start bits and then their directory, in starts_memory_
     std::shared_ptr<const void> starts_memory_;
+    // While the runs are few: the start of each run (entry 0 unused), or nullptr. Has room for
+    // min(payload_.size(), sorted_limit_) runs.
+    std::vector<uint32_t, util::ScratchAllocator<uint32_t>> sorted_;
+    uint32_t* sorted_starts_ = nullptr;
 };
 
 // Appends Uint, Real and Unknown runs to a writer in a loop that appends millions: the
@@ -265,8 +283,7 @@ public:
     // change it, which no branch predictor can guess.
     [[gnu::always_inline]] void append(uint64_t start, ValueKind kind, uint64_t payload) {
         if (kind == ValueKind::Unknown) payload = 0;
-        if ((kind != ValueKind::Uint && kinds_ == nullptr) || runs_ == capacity_ || runs_ == 0 || starts_ == nullptr)
-            [[unlikely]] {
+        if ((kind != ValueKind::Uint && kinds_ == nullptr) || runs_ >= fast_runs_) [[unlikely]] {
             sync();
             const bool done = w_.prepare_inline(kind, payload);
             load();
@@ -276,7 +293,7 @@ public:
         const bool same = (payload == payloads_[runs_ - 1]) & (kind == last_kind_);
         payloads_[runs_] = payload;
         if (kinds_ != nullptr) kinds_[runs_] = static_cast<uint8_t>(kind);
-        starts_[start >> 6] |= uint64_t{!same} << (start & 63);
+        mark_start(start, same);
         runs_ += !same;
         last_kind_ = kind;
     }
@@ -291,9 +308,18 @@ public:
         const bool same = (payload == payloads_[runs_ - 1]) & (last_kind_ == ValueKind::Uint);
         payloads_[runs_] = payload;
         if (kinds_ != nullptr) kinds_[runs_] = static_cast<uint8_t>(ValueKind::Uint);
-        starts_[start >> 6] |= uint64_t{!same} << (start & 63);
+        mark_start(start, same);
         runs_ += !same;
         last_kind_ = ValueKind::Uint;
+    }
+    // Marks a run starting at start unless same: a sorted start is written at the next run's
+    // place either way (a later run overwrites it), a bit is or-ed in.
+    [[gnu::always_inline]] void mark_start(uint64_t start, bool same) {
+        if (sorted_ != nullptr) {
+            sorted_[runs_] = static_cast<uint32_t>(start);
+        } else {
+            starts_[start >> 6] |= uint64_t{!same} << (start & 63);
+        }
     }
     [[gnu::always_inline]] void sync() {
         w_.runs_ = runs_;
@@ -304,11 +330,16 @@ public:
         capacity_ = w_.payload_.size();
         kinds_ = w_.has_kinds_ ? w_.kinds_.data() : nullptr;
         starts_ = w_.starts_;
+        sorted_ = w_.sorted_starts_;
         runs_ = w_.runs_;
         last_kind_ = w_.last_kind_;
         // Below this many runs, a Uint run needs no preparing: there is a run before it, room
-        // after it, and run-start bits to mark.
-        fast_runs_ = runs_ > 0 && starts_ != nullptr ? capacity_ : 0;
+        // after it, and run starts to mark (sorted ones only while they have room).
+        if (runs_ == 0 || (starts_ == nullptr && sorted_ == nullptr)) {
+            fast_runs_ = 0;
+        } else {
+            fast_runs_ = sorted_ != nullptr ? std::min<size_t>(capacity_, w_.sorted_limit_) : capacity_;
+        }
     }
 
 private:
@@ -317,6 +348,7 @@ private:
     size_t capacity_ = 0;
     uint8_t* kinds_ = nullptr;
     uint64_t* starts_ = nullptr;
+    uint32_t* sorted_ = nullptr;
     size_t runs_ = 0;
     size_t fast_runs_ = 0;
     ValueKind last_kind_ = ValueKind::Uint;

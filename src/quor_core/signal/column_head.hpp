@@ -20,13 +20,15 @@ public:
     ColumnHead() = default;
     explicit ColumnHead(const Column& c)
         : length_(c.length_),
-          start_words_(c.run_starts_.words()),
+          starts_(c.run_starts_.is_sorted() ? static_cast<const void*>(c.run_starts_.sorted_array())
+                                            : static_cast<const void*>(c.run_starts_.bits().words())),
           payloads_(c.payload_bytes_),
           kinds_(c.kinds_.empty() ? nullptr : c.kinds_.data()),
           heap_(c.heap_.data()),
           runs_per_index_(c.length_ == 0 ? 0.0f : static_cast<float>(static_cast<double>(c.runs_) / static_cast<double>(c.length_))),
-          payload_width_(c.payload_width_) {
-        if (c.run_starts_.size() == 0) start_words_ = nullptr;
+          payload_width_(c.payload_width_),
+          sorted_(c.run_starts_.is_sorted()) {
+        if (c.run_starts_.size() == 0) starts_ = nullptr;
         // A signal's Wide values all have its word count: the first one among the first runs tells.
         for (size_t run = 0; run < c.kinds_.size() && run < kWideSearchRuns; ++run) {
             if (static_cast<ValueKind>(c.kinds_[run]) != ValueKind::Wide) continue;
@@ -53,10 +55,18 @@ public:
                                                              later * wide_stride_ * sizeof(uint64_t)));
         }
         size_t run = 0;
-        if (start_words_ != nullptr) {
+        if (starts_ != nullptr) {
             __builtin_prefetch(payloads_ + guess * payload_width_);
             if (kinds_ != nullptr) __builtin_prefetch(kinds_ + guess);
-            run = static_cast<size_t>(RankBits::rank1(length_, start_words_, index) - 1);
+            if (sorted_) {
+                // The sorted starts near the guess are asked for with the run count at the front.
+                const auto* sorted = static_cast<const uint32_t*>(starts_);
+                __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(sorted + 1) +
+                                                                 guess * sizeof(uint32_t)));
+                run = RunStarts::sorted_run_of(sorted, index, guess);
+            } else {
+                run = static_cast<size_t>(RankBits::rank1(length_, static_cast<const uint64_t*>(starts_), index) - 1);
+            }
         }
         uint64_t payload = 0;
         std::memcpy(&payload, payloads_ + run * payload_width_, sizeof payload);  // the array has slack for this
@@ -78,13 +88,16 @@ public:
 
 private:
     uint64_t length_ = 0;
-    const uint64_t* start_words_ = nullptr;  // the run starts and their directory; nullptr with at most one run
+    // The run-start bits and their directory, or the sorted run starts (see RunStarts) when
+    // sorted_; nullptr with at most one run.
+    const void* starts_ = nullptr;
     const uint8_t* payloads_ = nullptr;
     const uint8_t* kinds_ = nullptr;  // nullptr when every run is a Uint
     const SignalValue* heap_ = nullptr;
     float runs_per_index_ = 0;  // only a hint where to look
     uint16_t wide_stride_ = 0;  // 1 + the words of a Wide value (a hint); 0 when none was seen
     uint8_t payload_width_ = 8;
+    bool sorted_ = false;
     static constexpr size_t kWideSearchRuns = 64;
 };
 

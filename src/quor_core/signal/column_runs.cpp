@@ -21,8 +21,15 @@ void append_run_starts(const Column& column, uint64_t begin, uint64_t end, util:
     uint64_t* dst = out.data() + base;
     *dst++ = begin;
     if (runs.count == 1) return;
+    const RunStarts& starts = column.run_starts();
+    if (starts.is_sorted()) {
+        // The starts of the runs after the first, as they are stored.
+        const uint32_t* sorted = starts.sorted_array();
+        std::copy(sorted + runs.first + 1, sorted + runs.first + runs.count, dst);
+        return;
+    }
     // The set bits of (begin, end): each marks a run's first index.
-    const uint64_t* words = column.run_starts().words();
+    const uint64_t* words = starts.bits().words();
     const uint64_t from = begin + 1;
     for (uint64_t w = from >> 6; w <= (end - 1) >> 6; ++w) {
         uint64_t bits = words[w];

@@ -169,7 +169,7 @@ bool BitBlockEvaluator::compare(const BitInstr& in, uint64_t first, size_t n, ui
     if (r0 == r1) {
         std::fill(dst, dst + words_for(len), uint64_t{0} - (run_flags_[0] & 1U));
     } else {
-        expand_run_flags(col.run_starts(), t0, len, run_flags_.data(), dst, fast_deposit_);
+        expand_run_flags(col.run_starts(), t0, len, run_flags_.data(), dst, fast_deposit_, start_words_);
     }
     if (begin != 0) {
         // Moves the bits up by begin positions.

@@ -37,6 +37,7 @@ private:
     std::vector<uint64_t> stack_;      // kWords per level
     std::vector<uint64_t> run_flags_;  // per-run flags of one comparison
     std::vector<uint64_t> payloads_;   // the payloads of one comparison's runs, widened
+    std::vector<uint64_t> start_words_;  // a window's run-start bits, when a column keeps them sorted
     std::vector<uint64_t> shifted_;    // a comparison's bits before they move to their block position
     bool fast_deposit_;
     bool avx2_;

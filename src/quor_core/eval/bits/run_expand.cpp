@@ -296,4 +296,17 @@ void expand_run_flags(const signal::RankBits& starts, uint64_t t0, size_t len, c
     expand_portable(starts, t0, len, run_flags, out);
 }
 
+void expand_run_flags(const signal::RunStarts& starts, uint64_t t0, size_t len, const uint64_t* run_flags,
+                      uint64_t* out, bool fast_deposit, std::vector<uint64_t>& scratch) {
+    if (!starts.is_sorted()) return expand_run_flags(starts.bits(), t0, len, run_flags, out, fast_deposit);
+    // The window's words of the bit form, made from the sorted starts, plus one word after them
+    // that the expansion reads: a view of them reads as the column's bits from t0 rounded down.
+    const uint64_t first_word = t0 / 64;
+    const size_t words = static_cast<size_t>((t0 % 64 + len + 63) / 64) + 1;
+    scratch.resize(words);
+    starts.copy_words(first_word, words, scratch.data());
+    expand_run_flags(signal::RankBits(uint64_t{words} * 64, scratch.data()), t0 % 64, len, run_flags, out,
+                     fast_deposit);
+}
+
 }  // namespace quor_core::eval

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "eval/expr.hpp"
 #include "signal/column.hpp"
@@ -79,5 +80,9 @@ inline constexpr size_t kRunFlagSlack = 2;
 // fast_deposit_available()).
 void expand_run_flags(const signal::RankBits& starts, uint64_t t0, size_t len, const uint64_t* run_flags,
                       uint64_t* out, bool fast_deposit);
+// The same for a column's run starts in either form; scratch holds the window's start bits
+// when the starts are kept sorted.
+void expand_run_flags(const signal::RunStarts& starts, uint64_t t0, size_t len, const uint64_t* run_flags,
+                      uint64_t* out, bool fast_deposit, std::vector<uint64_t>& scratch);
 
 }  // namespace quor_core::eval
