@@ -192,9 +192,7 @@ bool ColumnWriter::prepare_inline(ValueKind kind, uint64_t payload) {
         last_kind_ = kind;
         return true;
     }
-    if (starts_ == nullptr && sorted_starts_ == nullptr && payload == payload_[runs_ - 1] && kind == last_kind_) {
-        return true;  // still one run
-    }
+    if (payload == payload_[runs_ - 1] && kind == last_kind_) return true;  // extends the last run
     ready_starts();
     return false;
 }
