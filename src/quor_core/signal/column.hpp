@@ -3,8 +3,8 @@
 // A run is a maximal interval of indices holding one stored value. Runs cover [0, length);
 // reads at or past length are Unknown. A bit vector marks each run's first index, so a read is
 // one rank and one array access; a column of few runs keeps its runs' first indices sorted
-// instead (see RunStarts), a short search. Two-state values and reals live inline in a payload per run;
-// the words of Wide values in one array per column, the payload the position of a value's
+// instead (see RunStarts), a short search. Two-state values and reals live inline in a payload
+// per run; the words of Wide values in one array per column, the payload the position of a value's
 // words; only FourState and Text values are kept as SignalValue objects. Payloads are stored in
 // 1, 2, 4 or 8 bytes each, as few as the column's largest payload needs: most signals are a
 // bit or a few bits wide, and eight bytes a run would be most of a trace's memory.
