@@ -88,6 +88,15 @@ std::string write_temp(const std::vector<std::uint8_t>& bytes) {
     return name;
 }
 
+// Loads an FST written to a temporary file, which is removed again.
+template <typename Bytes>
+auto load_written(const Bytes& file) {
+    const std::string path = write_temp(file);
+    auto loaded = FstTrace::from_file(path);
+    std::remove(path.c_str());
+    return loaded;
+}
+
 TEST(FstTraceLoad, NamesIdsAndValues) {
     using namespace fst_test;
     // Scopes top and top.cpu; a top-level variable; a duplicate full name
@@ -106,9 +115,7 @@ TEST(FstTraceLoad, NamesIdsAndValues) {
     // handles: bare 1, a 2, pc 3, (pc duplicate) 4
     const auto file = concat({header_block(0, 20, 4), geometry_block({1, 1, 4, 1}), hierarchy_lz4_block(entries),
                               vc_block(b)});
-    const std::string path = write_temp(file);
-    auto loaded = FstTrace::from_file(path);
-    std::remove(path.c_str());
+    auto loaded = load_written(file);
     ASSERT_TRUE(loaded.ok()) << loaded.error();
     const FstTrace& t = loaded.value();
     const std::vector<std::string> names = {"bare", "top.a", "top.cpu.pc", "top.cpu.a_alias"};
@@ -145,9 +152,7 @@ TEST(FstTraceLoad, ValuesFollowTheirNamesPastAnIgnoredDuplicate) {
     block.data = {std::nullopt, Buf{0x02}, Buf{0x02}, Buf{0x02, 0xA0}};
     const auto file = concat({header_block(0, 20, 4), geometry_block({1, 1, 1, 4}), hierarchy_lz4_block(entries),
                               vc_block(block)});
-    const std::string path = write_temp(file);
-    auto loaded = FstTrace::from_file(path);
-    std::remove(path.c_str());
+    auto loaded = load_written(file);
     ASSERT_TRUE(loaded.ok()) << loaded.error();
     const FstTrace& t = loaded.value();
     EXPECT_EQ(std::vector<std::string>(t.signal_names().begin(), t.signal_names().end()),
@@ -174,9 +179,7 @@ TEST(FstTraceLoad, EmptyScopeNamesKeepTheirSeparators) {
     const auto entries = concat({scope_entry(""), scope_entry("x"), var_entry("v", 1), up.b, up.b, scope_entry("a"),
                                  scope_entry(""), scope_entry("b"), var_entry("w", 1), up.b, up.b, up.b});
     const auto file = concat({header_block(0, 0, 2), geometry_block({1, 1}), hierarchy_lz4_block(entries)});
-    const std::string path = write_temp(file);
-    auto loaded = FstTrace::from_file(path);
-    std::remove(path.c_str());
+    auto loaded = load_written(file);
     ASSERT_TRUE(loaded.ok()) << loaded.error();
     const FstTrace& t = loaded.value();
     EXPECT_EQ(std::vector<std::string>(t.signal_names().begin(), t.signal_names().end()),
@@ -194,9 +197,7 @@ TEST(FstTraceLoad, NamesFoundWithTheirOwnIdsAndWidths) {
     const auto entries = concat({scope_entry("top"), var_entry("bus [7:0]", 8), var_entry("q", 1),
                                  var_entry("bus [7:0]", 3), var_entry("q_alias", 2, 2), up.b});
     const auto file = concat({header_block(0, 0, 3), geometry_block({8, 1, 3}), hierarchy_lz4_block(entries)});
-    const std::string path = write_temp(file);
-    auto loaded = FstTrace::from_file(path);
-    std::remove(path.c_str());
+    auto loaded = load_written(file);
     ASSERT_TRUE(loaded.ok()) << loaded.error();
     const FstTrace& t = loaded.value();
     EXPECT_EQ(std::vector<std::string>(t.signal_names().begin(), t.signal_names().end()),
